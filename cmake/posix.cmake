@@ -1,0 +1,44 @@
+# The POSIX build: libquorvel.so over our own platform layer, the quorvel host,
+# the tests and the benchmarks.
+find_package(PkgConfig REQUIRED)
+find_package(SQLite3 REQUIRED)
+find_package(Threads REQUIRED)
+
+# What both the component and the host need of the POSIX machine: the COM and
+# Automation runtime (BSTR, VARIANT), the registry store and the machine folder.
+file(GLOB RUNTIME_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/posix/runtime/*.cc)
+add_library(quorvel_runtime STATIC ${RUNTIME_SOURCES})
+target_include_directories(quorvel_runtime PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(quorvel_runtime PRIVATE ${QUORVEL_WARNINGS})
+target_link_libraries(quorvel_runtime PUBLIC SQLite::SQLite3 Threads::Threads ${CMAKE_DL_LIBS})
+
+target_link_libraries(quorvel_core PUBLIC quorvel_runtime)
+
+add_library(quorvel SHARED ${CMAKE_SOURCE_DIR}/component/exports.cc)
+target_link_libraries(quorvel PRIVATE quorvel_core)
+target_compile_options(quorvel PRIVATE ${QUORVEL_WARNINGS})
+# Only the four entry points leave the library.
+set_target_properties(quorvel PROPERTIES C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden
+                                         VISIBILITY_INLINES_HIDDEN ON)
+target_link_options(quorvel PRIVATE -Wl,--no-undefined)
+
+file(GLOB HOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/quorvel/*.cc)
+add_executable(quorvel_host ${HOST_SOURCES})
+set_target_properties(quorvel_host PROPERTIES OUTPUT_NAME quorvel)
+# The host reaches the component only through the registry, the library's
+# exports and IDispatch: it links the runtime and the generated interface, not the component.
+target_sources(quorvel_host PRIVATE ${GEN_DIR}/quorvel_interface.cc)
+target_include_directories(quorvel_host PRIVATE ${GEN_DIR})
+target_link_libraries(quorvel_host PRIVATE quorvel_runtime)
+target_compile_options(quorvel_host PRIVATE ${QUORVEL_WARNINGS})
+# The host finds the library it was built with beside itself.
+target_compile_definitions(quorvel_host PRIVATE QUORVEL_DEFAULT_LIBRARY="$<TARGET_FILE:quorvel>")
+add_dependencies(quorvel_host quorvel)
+
+if(QUORVEL_TESTS)
+  enable_testing()
+  add_subdirectory(tests)
+endif()
+if(QUORVEL_BENCHMARKS)
+  add_subdirectory(bench)
+endif()

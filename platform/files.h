@@ -1,0 +1,41 @@
+// Files as the component sees them: Windows paths in the system code page.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvel::platform {
+
+// The directory search for one file (FindFirstFile on the exact path): the
+// file's name as stored, when an ordinary file (not hidden, not system, not a
+// folder) is there.
+std::optional<std::string> FindFileName(std::string_view path);
+
+// The folder that holds the loaded component library, without a trailing
+// separator.
+std::string ModuleFolder();
+
+// A text file opened for appending; created when missing. Closed on
+// destruction.
+class AppendFile {
+public:
+    AppendFile();
+    ~AppendFile();
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
+
+    bool Open(std::string_view path);
+    // Appends the bytes as one write, so that concurrent writers keep whole lines.
+    bool Write(std::string_view bytes);
+    bool is_open() const;
+    void Close();
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace quorvel::platform

@@ -1,0 +1,23 @@
+// The part of HKEY_CLASSES_ROOT that registration needs. Keys are paths below
+// HKEY_CLASSES_ROOT separated by '\'; an empty value name is the default value.
+// Strings here are UTF-8.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvel::platform {
+
+bool SetClassesRootValue(std::string_view key, std::string_view name, std::string_view value);
+std::optional<std::string> GetClassesRootValue(std::string_view key, std::string_view name);
+// Removes the key with its values and subkeys; true also when it was missing.
+bool DeleteClassesRootTree(std::string_view key);
+
+// Full path of the loaded component library, as registration records it.
+std::string ModulePathForRegistry();
+
+// Name of the platform subkey under TypeLib\{LIBID}\1.0\0 ("win64" on 64-bit Windows).
+const char* TypeLibPlatformKey();
+
+}  // namespace quorvel::platform
