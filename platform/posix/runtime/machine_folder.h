@@ -5,10 +5,15 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace quorvel::posix {
 
 // Throws nothing; an empty path when the folder can neither be found nor made.
 std::filesystem::path MachineFolder();
+
+// The computer name a machine has unless machine.ini says otherwise: the host
+// name's first label, upper-cased, cut to 15 characters.
+std::string DefaultComputerName();
 
 }  // namespace quorvel::posix

@@ -1,0 +1,81 @@
+#include "component/frame.h"
+
+#include <string>
+
+#include "component/error_log.h"
+#include "support/log_writer.h"
+#include "support/strings.h"
+
+namespace quorvel {
+std::u16string RuntimeErrorText(const StepError& error) {
+    return u"错误号：" + Decimal(error.number) + u"，错误源：" + error.source + u"，错误描述：" + error.description;
+}
+
+CallFrame::CallFrame(std::u16string_view method, ErrorMode mode)
+    : label_(std::u16string(method) + u"函数"), mode_(mode), saved_log_number_(LogFileNumber) {
+    try {
+        log_number_ = files::FreeFile();
+        LogFileNumber = log_number_;
+        files::OpenForAppend(log_number_, ErrorLogPath());
+        log_open_ = true;
+    } catch (const StepError& error) {
+        Fail(error, false);
+    } catch (...) {
+        Fail(RuntimeStepError(kOutOfMemory), false);
+    }
+}
+
+CallFrame::~CallFrame() {
+    CloseLog();
+    LogFileNumber = saved_log_number_;
+}
+
+void CallFrame::Fail(const StepError& error, bool from_step) {
+    pending_ = error;
+    if (mode_ == ErrorMode::SingleHandler) {
+        stopped_ = true;
+        if (from_step) throw Stop{};
+    }
+}
+
+void CallFrame::Log(std::u16string_view text) { WriteErrorLog(label_, text); }
+
+void CallFrame::WriteLine(std::u16string_view text) noexcept {
+    // The line of a failure that is being reported cannot itself be reported:
+    // when the log is not open it is lost.
+    try {
+        Log(text);
+    } catch (...) {
+    }
+}
+
+void CallFrame::CloseLog() noexcept {
+    if (log_open_) {
+        files::Close(log_number_);
+        log_open_ = false;
+    }
+}
+
+std::int32_t CallFrame::Detected(std::int32_t code, std::u16string_view text) {
+    WriteLine(u"错误号：" + Decimal(code) + std::u16string(text));
+    CloseLog();
+    return code;
+}
+
+std::int32_t CallFrame::Finish() {
+    std::int32_t result = kDone;
+    if (pending_) {
+        result = kStepFailed;
+        WriteLine(RuntimeErrorText(*pending_));
+    }
+    CloseLog();
+    return result;
+}
+
+std::int32_t CallFrame::Handler() {
+    if (pending_) WriteLine(RuntimeErrorText(*pending_));
+    CloseLog();
+    return kStepFailed;
+}
+
+}  // namespace quorvel

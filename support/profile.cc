@@ -1,0 +1,78 @@
+#include "support/profile.h"
+
+#include <optional>
+#include <vector>
+
+#include "component/step_error.h"
+#include "platform/profile.h"
+#include "platform/text.h"
+
+namespace quorvel {
+
+bool IsSafeProfileText(std::u16string_view text, ProfileText kind) {
+    if (text.find_first_of(std::u16string_view(u"\r\n\0", 3)) != std::u16string_view::npos) return false;
+    switch (kind) {
+        case ProfileText::kSection:
+            return text.find(u']') == std::u16string_view::npos;
+        case ProfileText::kKey: {
+            const size_t first = text.find_first_not_of(u" \t");
+            return text.find(u'=') == std::u16string_view::npos &&
+                   (first == std::u16string_view::npos || text[first] != u'[');
+        }
+        case ProfileText::kValue:
+            return true;
+    }
+    return false;
+}
+
+std::u16string ReadIniValue(std::u16string_view section, std::u16string_view key, std::int32_t size,
+                            std::u16string_view file) {
+    if (size < 0) Raise(kInvalidCall);
+    std::string value;
+    platform::GetPrivateProfileString(platform::ToAnsi(section), platform::ToAnsi(key),
+                                      static_cast<std::uint32_t>(size), platform::ToAnsi(file), value);
+    return platform::FromAnsi(value);
+}
+
+bool WriteIniValue(std::u16string_view section, std::u16string_view key, std::u16string_view value,
+                   std::u16string_view file) {
+    const bool remove = value == kNullMarker;
+    if (!IsSafeProfileText(section, ProfileText::kSection) || !IsSafeProfileText(key, ProfileText::kKey) ||
+        (!remove && !IsSafeProfileText(value, ProfileText::kValue)))
+        return false;
+    std::optional<std::string> ansi_value;
+    if (!remove) ansi_value = platform::ToAnsi(value);
+    return platform::WritePrivateProfileString(platform::ToAnsi(section), platform::ToAnsi(key),
+                                               ansi_value ? std::optional<std::string_view>(*ansi_value)
+                                                          : std::nullopt,
+                                               platform::ToAnsi(file));
+}
+
+bool WriteIniSection(std::u16string_view section, std::u16string_view content, std::u16string_view file) {
+    const bool remove = content == kNullMarker;
+    if (!IsSafeProfileText(section, ProfileText::kSection)) return false;
+    std::optional<std::string> ansi_content;
+    if (!remove) {
+        // Entries are separated by NUL; none of them may hold a line break.
+        if (content.find_first_of(u"\r\n") != std::u16string_view::npos) return false;
+        ansi_content = platform::ToAnsi(content);
+    }
+    return platform::WritePrivateProfileSection(
+        platform::ToAnsi(section), ansi_content ? std::optional<std::string_view>(*ansi_content) : std::nullopt,
+        platform::ToAnsi(file));
+}
+
+struct ProfileTransaction::Impl {
+    explicit Impl(std::u16string_view file) : session(platform::ToAnsi(file)) {}
+    platform::ProfileSession session;
+};
+
+ProfileTransaction::ProfileTransaction(std::u16string_view file) : impl_(std::make_unique<Impl>(file)) {}
+
+ProfileTransaction::~ProfileTransaction() = default;
+
+void ProfileTransaction::Commit() {
+    if (!impl_->session.Commit()) Raise(kPathFileAccess);
+}
+
+}  // namespace quorvel

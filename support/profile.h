@@ -1,0 +1,53 @@
+// The profile-file (INI) routines the methods share, over the ANSI profile
+// functions of the platform.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace quorvel {
+
+// The value that stands for "no value": it removes a key or a whole section.
+inline constexpr char16_t kNullMarker[] = u"0&";
+
+// The value of a key, at most Size - 1 bytes of it in the system code page;
+// empty for a missing file, section or key. A negative Size raises error 5.
+std::u16string ReadIniValue(std::u16string_view section, std::u16string_view key, std::int32_t size,
+                            std::u16string_view file);
+
+// Creates or replaces the key; the null marker removes it. False when the
+// platform call fails, or when a name or the value would break the file's
+// structure (then nothing is written).
+bool WriteIniValue(std::u16string_view section, std::u16string_view key, std::u16string_view value,
+                   std::u16string_view file);
+
+// Replaces the keys of the section by Content (entries "key=value" separated
+// by NUL characters); the null marker removes the section with all its keys.
+bool WriteIniSection(std::u16string_view section, std::u16string_view content, std::u16string_view file);
+
+// What a text may hold to go into a profile file without changing its
+// structure: no line break or NUL anywhere; no "]" in a section name; no "="
+// in a key name nor "[" at its start.
+enum class ProfileText { kSection, kKey, kValue };
+bool IsSafeProfileText(std::u16string_view text, ProfileText kind);
+
+// Holds one profile file for the whole of a call: locked against other calls,
+// read once, and written once, atomically, with all of the call's changes.
+class ProfileTransaction {
+public:
+    explicit ProfileTransaction(std::u16string_view file);
+    ~ProfileTransaction();
+    ProfileTransaction(const ProfileTransaction&) = delete;
+    ProfileTransaction& operator=(const ProfileTransaction&) = delete;
+
+    // Writes the changes; raises error 75 when they cannot be written.
+    void Commit();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,37 @@
+#include "support/strings.h"
+
+namespace quorvel {
+
+std::u16string Decimal(std::int64_t number) {
+    const std::string digits = std::to_string(number);
+    return std::u16string(digits.begin(), digits.end());
+}
+
+std::u16string UpperAscii(std::u16string_view text) {
+    std::u16string upper(text);
+    for (char16_t& c : upper)
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    return upper;
+}
+
+std::vector<std::u16string> Split(std::u16string_view text, char16_t separator) {
+    std::vector<std::u16string> items;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find(separator, start);
+        items.emplace_back(text.substr(start, end == std::u16string_view::npos ? end : end - start));
+        if (end == std::u16string_view::npos) return items;
+        start = end + 1;
+    }
+}
+
+bool IsBlank(std::u16string_view text) { return text.find_first_not_of(u' ') == std::u16string_view::npos; }
+
+std::u16string_view TrimSpaces(std::u16string_view text) {
+    const size_t first = text.find_first_not_of(u' ');
+    if (first == std::u16string_view::npos) return {};
+    const size_t last = text.find_last_not_of(u' ');
+    return text.substr(first, last - first + 1);
+}
+
+}  // namespace quorvel
