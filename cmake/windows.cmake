@@ -1,0 +1,75 @@
+# The Windows build: quorvel.dll, a real in-process COM server with its type
+# library embedded, and the programs that scripts/test-windows.sh runs under Wine.
+enable_language(RC)
+
+# Keep <windows.h> from defining min/max over the shared code, and ask for the
+# Vista-era API (RegDeleteTreeW, GetModuleHandleExW).
+target_compile_definitions(quorvel_core PUBLIC NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+# Seam functions share names with Win32's A/W macros; see the header.
+target_compile_options(quorvel_core PUBLIC "SHELL:-include ${CMAKE_SOURCE_DIR}/platform/win32/seam_names.h")
+target_link_libraries(quorvel_core PUBLIC ole32 oleaut32 uuid advapi32)
+
+# Type library: widl compiles the IDL; the system IDL files and stdole2.tlb
+# come from Wine, since MinGW ships neither.
+find_program(QUORVEL_WIDL NAMES x86_64-w64-mingw32-widl widl REQUIRED)
+find_path(QUORVEL_WINE_IDL_DIR oaidl.idl PATHS /usr/include/wine/wine/windows /usr/include/wine/windows
+          NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+find_path(QUORVEL_STDOLE_DIR stdole2.tlb
+          PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/wine/x86_64-windows
+                /usr/lib64/wine/x86_64-windows /usr/lib/wine
+          NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+
+set(QUORVEL_TLB ${GEN_DIR}/quorvel.tlb)
+add_custom_command(
+  OUTPUT ${QUORVEL_TLB}
+  COMMAND ${QUORVEL_WIDL} -m64 -t -o ${QUORVEL_TLB} -I${QUORVEL_WINE_IDL_DIR} -L${QUORVEL_STDOLE_DIR}
+          ${CMAKE_SOURCE_DIR}/component/quorvel.idl
+  DEPENDS ${CMAKE_SOURCE_DIR}/component/quorvel.idl
+  COMMENT "Compiling the type library from quorvel.idl")
+
+file(CONFIGURE OUTPUT ${GEN_DIR}/quorvel.rc
+     CONTENT "// The type library, where LoadTypeLib(\"quorvel.dll\") looks for it.\n1 TYPELIB \"@QUORVEL_TLB@\"\n"
+     @ONLY)
+set_source_files_properties(${GEN_DIR}/quorvel.rc PROPERTIES OBJECT_DEPENDS ${QUORVEL_TLB})
+
+add_library(quorvel SHARED
+  ${CMAKE_SOURCE_DIR}/component/exports.cc
+  ${CMAKE_SOURCE_DIR}/platform/win32/quorvel.def
+  ${GEN_DIR}/quorvel.rc
+  ${QUORVEL_TLB})
+set_target_properties(quorvel PROPERTIES PREFIX "" OUTPUT_NAME quorvel
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+target_link_libraries(quorvel PRIVATE quorvel_core)
+target_compile_options(quorvel PRIVATE ${QUORVEL_WARNINGS})
+# Nothing but system DLLs beside it: the C++ runtime, libgcc and winpthread go inside.
+target_link_options(quorvel PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--no-undefined)
+
+if(QUORVEL_TESTS)
+  # GoogleTest from source, built with the same toolchain.
+  set(QUORVEL_GOOGLETEST_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${QUORVEL_GOOGLETEST_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+  # The platform-independent unit tests, and the Windows-only ones of
+  # tests/win32/. A file named *_posix_test.cc needs the POSIX build and stays out.
+  file(GLOB WIN_TEST_SOURCES CONFIGURE_DEPENDS
+    ${CMAKE_SOURCE_DIR}/tests/*_test.cc
+    ${CMAKE_SOURCE_DIR}/tests/win32/*_test.cc)
+  list(FILTER WIN_TEST_SOURCES EXCLUDE REGEX "_posix_test\\.cc$")
+  add_executable(quorvel_tests ${WIN_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/win32/test_main.cc)
+  set_target_properties(quorvel_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_link_libraries(quorvel_tests PRIVATE quorvel_core GTest::gtest GTest::gmock)
+  target_compile_options(quorvel_tests PRIVATE ${QUORVEL_WARNINGS})
+  target_compile_definitions(quorvel_tests PRIVATE QUORVEL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  target_link_options(quorvel_tests PRIVATE -static)
+
+  # A compiled client that binds early, through the vtable of _SiteManage.
+  add_executable(early_binding_client ${CMAKE_SOURCE_DIR}/tests/wine/early_binding_client.cc
+                                      ${GEN_DIR}/quorvel_interface.h)
+  set_target_properties(early_binding_client PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_include_directories(early_binding_client PRIVATE ${CMAKE_SOURCE_DIR} ${GEN_DIR})
+  target_compile_definitions(early_binding_client PRIVATE NOMINMAX _WIN32_WINNT=0x0601)
+  target_link_libraries(early_binding_client PRIVATE ole32 oleaut32 uuid)
+  target_compile_options(early_binding_client PRIVATE ${QUORVEL_WARNINGS})
+  target_link_options(early_binding_client PRIVATE -static)
+endif()

@@ -1,0 +1,37 @@
+// Force-included in every file of the Windows build. <windows.h> maps many
+// Win32 names to their A or W form by macro; several seam functions share
+// those names (platform::GetComputerName, platform::WritePrivateProfileString)
+// and would be renamed in some files and not in others, depending on include
+// order. Including it here first, then dropping those macros, gives every file
+// the seam's own names. Win32 calls in platform/win32/ use the explicit A/W names.
+#pragma once
+
+#if defined(_WIN32) && defined(__cplusplus)
+#include <windows.h>
+
+#undef GetComputerName
+#undef GetPrivateProfileString
+#undef WritePrivateProfileString
+#undef WritePrivateProfileSection
+#undef GetPrivateProfileSection
+#undef CopyFile
+#undef MoveFile
+#undef DeleteFile
+#undef CreateDirectory
+#undef RemoveDirectory
+#undef FindFirstFile
+#undef GetTempPath
+#undef GetEnvironmentVariable
+#undef SetEnvironmentVariable
+#undef CreateProcess
+#undef InternetOpen
+#undef InternetConnect
+#undef InternetOpenUrl
+#undef HttpOpenRequest
+#undef HttpSendRequest
+#undef LookupPrivilegeValue
+#undef GetUserName
+#undef SendMessage
+#undef GetObject
+#undef GetModuleFileName
+#endif

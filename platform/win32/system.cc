@@ -1,0 +1,29 @@
+#include "platform/system.h"
+
+#include <windows.h>
+
+namespace quorvel::platform {
+
+bool GetComputerName(std::string& name) {
+    char buffer[256] = {};
+    DWORD size = sizeof(buffer);
+    if (!GetComputerNameA(buffer, &size)) return false;
+    name.assign(buffer, size);
+    return true;
+}
+
+DateTimeText NowText() {
+    // One reading of the clock for both, so that a line written at midnight
+    // does not pair one day's date with the next day's time.
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    DateTimeText text;
+    char buffer[128] = {};
+    int length = GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &now, nullptr, buffer, sizeof(buffer));
+    if (length > 0) text.date.assign(buffer, static_cast<size_t>(length - 1));
+    length = GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &now, nullptr, buffer, sizeof(buffer));
+    if (length > 0) text.time.assign(buffer, static_cast<size_t>(length - 1));
+    return text;
+}
+
+}  // namespace quorvel::platform

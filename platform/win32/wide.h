@@ -1,0 +1,23 @@
+// Conversions between byte strings of a code page and UTF-16, for the calls
+// that must be made through the wide API.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace quorvel::win32 {
+
+std::string ToCodePage(UINT code_page, std::u16string_view text);
+std::u16string FromCodePage(UINT code_page, std::string_view bytes);
+
+inline std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+inline const wchar_t* WidePtr(const std::u16string& text) {
+    return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
+// ANSI (system code page) to and from wide, for paths.
+inline std::wstring WideFromAnsi(std::string_view bytes) { return Wide(FromCodePage(CP_ACP, bytes)); }
+
+}  // namespace quorvel::win32
