@@ -20,7 +20,8 @@ target_compile_options(quorvel PRIVATE ${QUORVEL_WARNINGS})
 # Only the four entry points leave the library.
 set_target_properties(quorvel PROPERTIES C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden
                                          VISIBILITY_INLINES_HIDDEN ON)
-target_link_options(quorvel PRIVATE -Wl,--no-undefined)
+# The static libraries linked in (core, runtime) stay hidden too.
+target_link_options(quorvel PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL)
 
 file(GLOB HOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/quorvel/*.cc)
 add_executable(quorvel_host ${HOST_SOURCES})

@@ -7,6 +7,8 @@
 #include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
+// A .def file exports the entry points on Windows.
+#define QUORVEL_EXPORT
 #else
 #include "platform/posix/com_types.h"
 #endif

@@ -1,0 +1,28 @@
+// IDispatch of the component, served from the generated method table
+// (kMethods) the way a type-library invoker serves a dual interface.
+//
+// Argument rules (those of DispInvoke, with one choice made explicit): a call
+// without named arguments that gives fewer positional arguments than the
+// method requires fails with DISP_E_BADPARAMCOUNT; a required parameter left
+// out any other way (a call with named arguments, or a "missing" marker
+// VT_ERROR/DISP_E_PARAMNOTFOUND in a required slot) fails with
+// DISP_E_PARAMNOTOPTIONAL. A failing method answers DISP_E_EXCEPTION with its
+// HRESULT in EXCEPINFO::scode.
+#pragma once
+
+#include "platform/com.h"
+#include "quorvel_interface.h"
+
+namespace quorvel::component {
+
+// nullptr for a DISPID the interface does not have.
+const MethodInfo* FindMethod(DISPID id);
+
+// rgszNames[0] is the method, the others its parameters; a parameter's DISPID
+// is its zero-based position. Names match without regard to ASCII case.
+HRESULT DispatchGetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, DISPID* rgDispId);
+
+HRESULT DispatchInvoke(_SiteManage* object, DISPID dispIdMember, REFIID riid, WORD wFlags, DISPPARAMS* pDispParams,
+                       VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr);
+
+}  // namespace quorvel::component

@@ -1,0 +1,576 @@
+// BSTR, VARIANT and the coercions of OLE Automation, following oleaut32's
+// rules for the types the component's interface uses.
+#include "platform/posix/runtime/oleaut.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+
+namespace {
+
+// A BSTR is the character data of a malloc block that begins with the byte
+// length; plain malloc keeps blocks interchangeable between the host and the
+// library, which each carry a copy of this runtime.
+constexpr std::size_t kPrefix = sizeof(std::uint32_t);
+
+BSTR AllocBytes(const void* data, UINT byte_len) {
+    if (byte_len > std::numeric_limits<std::uint32_t>::max() - kPrefix - sizeof(OLECHAR)) return nullptr;
+    auto* block = static_cast<unsigned char*>(std::malloc(kPrefix + byte_len + sizeof(OLECHAR)));
+    if (block == nullptr) return nullptr;
+    const std::uint32_t len32 = byte_len;
+    std::memcpy(block, &len32, kPrefix);
+    if (data != nullptr) {
+        std::memcpy(block + kPrefix, data, byte_len);
+    } else {
+        std::memset(block + kPrefix, 0, byte_len);
+    }
+    std::memset(block + kPrefix + byte_len, 0, sizeof(OLECHAR));
+    return reinterpret_cast<BSTR>(block + kPrefix);
+}
+
+unsigned char* BlockOf(BSTR text) { return reinterpret_cast<unsigned char*>(text) - kPrefix; }
+
+BSTR AllocText(std::u16string_view text) {
+    return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
+
+std::u16string_view TextOf(BSTR text) { return {text == nullptr ? u"" : text, SysStringLen(text)}; }
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f'; }
+
+std::u16string_view Trim(std::u16string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+bool EqualsAsciiNoCase(std::u16string_view text, std::string_view word) {
+    if (text.size() != word.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char16_t c = text[i];
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+        if (c != static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(word[i])))) return false;
+    }
+    return true;
+}
+
+// A number as VarNumFromParseNum reads it in the neutral locale: blanks
+// around it, a sign, digits with ',' grouping, a fraction and an exponent.
+std::optional<double> ParseNumber(std::u16string_view text) {
+    text = Trim(text);
+    std::string ascii;
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) ascii += static_cast<char>(text[i++]);
+    int mantissa_digits = 0;
+    while (i < text.size() && ((text[i] >= u'0' && text[i] <= u'9') || (text[i] == u',' && mantissa_digits > 0))) {
+        if (text[i] != u',') {
+            ascii += static_cast<char>(text[i]);
+            ++mantissa_digits;
+        }
+        ++i;
+    }
+    if (i < text.size() && text[i] == u'.') {
+        ascii += '.';
+        ++i;
+        while (i < text.size() && text[i] >= u'0' && text[i] <= u'9') {
+            ascii += static_cast<char>(text[i++]);
+            ++mantissa_digits;
+        }
+    }
+    if (mantissa_digits == 0) return std::nullopt;
+    if (i < text.size() && (text[i] == u'e' || text[i] == u'E')) {
+        ascii += 'e';
+        ++i;
+        if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) ascii += static_cast<char>(text[i++]);
+        int exponent_digits = 0;
+        while (i < text.size() && text[i] >= u'0' && text[i] <= u'9') {
+            ascii += static_cast<char>(text[i++]);
+            ++exponent_digits;
+        }
+        if (exponent_digits == 0) return std::nullopt;
+    }
+    if (i != text.size()) return std::nullopt;
+    return std::strtod(ascii.c_str(), nullptr);  // inf on a huge exponent: an overflow below
+}
+
+// A value read from a VARIANT before it becomes the target type.
+struct Value {
+    enum Kind { Empty, Null, Integer, Real, Boolean, Text, Unsupported } kind = Unsupported;
+    std::int64_t integer = 0;
+    double real = 0;
+    std::u16string_view text;
+};
+
+Value Read(const VARIANT& v) {
+    Value out;
+    switch (v.vt) {
+        case VT_EMPTY: out.kind = Value::Empty; break;
+        case VT_NULL: out.kind = Value::Null; break;
+        case VT_I1: out.kind = Value::Integer; out.integer = v.cVal; break;
+        case VT_UI1: out.kind = Value::Integer; out.integer = v.bVal; break;
+        case VT_I2: out.kind = Value::Integer; out.integer = v.iVal; break;
+        case VT_UI2: out.kind = Value::Integer; out.integer = v.uiVal; break;
+        case VT_I4: out.kind = Value::Integer; out.integer = v.lVal; break;
+        case VT_UI4: out.kind = Value::Integer; out.integer = v.ulVal; break;
+        case VT_INT: out.kind = Value::Integer; out.integer = v.intVal; break;
+        case VT_UINT: out.kind = Value::Integer; out.integer = v.uintVal; break;
+        case VT_I8: out.kind = Value::Integer; out.integer = v.llVal; break;
+        case VT_R4: out.kind = Value::Real; out.real = v.fltVal; break;
+        case VT_R8: out.kind = Value::Real; out.real = v.dblVal; break;
+        case VT_BOOL: out.kind = Value::Boolean; out.integer = v.boolVal; break;
+        case VT_BSTR: out.kind = Value::Text; out.text = TextOf(v.bstrVal); break;
+        default: break;
+    }
+    return out;
+}
+
+// The integer a value converts to, rounding halves to even as VarI4FromR8 does.
+HRESULT ToInteger(const Value& value, std::int64_t low, std::int64_t high, std::int64_t& out) {
+    double real = 0;
+    switch (value.kind) {
+        case Value::Empty: out = 0; return S_OK;
+        case Value::Integer:
+        case Value::Boolean:
+            if (value.integer < low || value.integer > high) return DISP_E_OVERFLOW;
+            out = value.integer;
+            return S_OK;
+        case Value::Real: real = value.real; break;
+        case Value::Text: {
+            auto parsed = ParseNumber(value.text);
+            if (!parsed) return DISP_E_TYPEMISMATCH;
+            real = *parsed;
+            break;
+        }
+        default: return DISP_E_TYPEMISMATCH;
+    }
+    if (std::isnan(real)) return DISP_E_OVERFLOW;
+    double rounded = std::nearbyint(real);
+    if (rounded < static_cast<double>(low) || rounded > static_cast<double>(high)) return DISP_E_OVERFLOW;
+    out = static_cast<std::int64_t>(rounded);
+    return S_OK;
+}
+
+HRESULT ToReal(const Value& value, double& out) {
+    switch (value.kind) {
+        case Value::Empty: out = 0; return S_OK;
+        case Value::Integer:
+        case Value::Boolean: out = static_cast<double>(value.integer); return S_OK;
+        case Value::Real: out = value.real; return S_OK;
+        case Value::Text: {
+            auto parsed = ParseNumber(value.text);
+            if (!parsed) return DISP_E_TYPEMISMATCH;
+            if (std::isinf(*parsed)) return DISP_E_OVERFLOW;
+            out = *parsed;
+            return S_OK;
+        }
+        default: return DISP_E_TYPEMISMATCH;
+    }
+}
+
+HRESULT ToBool(const Value& value, VARIANT_BOOL& out) {
+    switch (value.kind) {
+        case Value::Empty: out = VARIANT_FALSE; return S_OK;
+        case Value::Integer:
+        case Value::Boolean: out = value.integer != 0 ? VARIANT_TRUE : VARIANT_FALSE; return S_OK;
+        case Value::Real: out = value.real != 0 ? VARIANT_TRUE : VARIANT_FALSE; return S_OK;
+        case Value::Text: {
+            std::u16string_view word = Trim(value.text);
+            if (EqualsAsciiNoCase(word, "true") || EqualsAsciiNoCase(word, "#true#")) {
+                out = VARIANT_TRUE;
+                return S_OK;
+            }
+            if (EqualsAsciiNoCase(word, "false") || EqualsAsciiNoCase(word, "#false#")) {
+                out = VARIANT_FALSE;
+                return S_OK;
+            }
+            auto parsed = ParseNumber(word);
+            if (!parsed) return DISP_E_TYPEMISMATCH;
+            out = *parsed != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+            return S_OK;
+        }
+        default: return DISP_E_TYPEMISMATCH;
+    }
+}
+
+std::u16string Widen(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
+
+// Fifteen significant digits, as VarBstrFromR8 writes them ("0.1", "1E+20").
+std::string FormatReal(double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.15G", value);
+    return buffer;
+}
+
+HRESULT ToText(const Value& value, USHORT flags, BSTR& out) {
+    std::u16string text;
+    switch (value.kind) {
+        case Value::Empty: break;
+        case Value::Integer: text = Widen(std::to_string(value.integer)); break;
+        case Value::Real: text = Widen(FormatReal(value.real)); break;
+        case Value::Boolean:
+            // Windows writes words only when asked to; otherwise the number.
+            if ((flags & (VARIANT_ALPHABOOL | VARIANT_LOCALBOOL)) != 0) {
+                text = value.integer != 0 ? u"True" : u"False";
+            } else {
+                text = Widen(std::to_string(value.integer));
+            }
+            break;
+        case Value::Text: text = value.text; break;
+        default: return DISP_E_TYPEMISMATCH;
+    }
+    out = AllocText(text);
+    return out == nullptr ? E_OUTOFMEMORY : S_OK;
+}
+
+HRESULT Convert(const VARIANT& source, USHORT flags, VARTYPE vt, VARIANT& out) {
+    const Value value = Read(source);
+    if (value.kind == Value::Unsupported) return DISP_E_TYPEMISMATCH;
+    if (vt == VT_EMPTY) {
+        out.vt = VT_EMPTY;
+        return S_OK;
+    }
+    if (vt == VT_NULL) {
+        if (value.kind != Value::Empty && value.kind != Value::Null) return DISP_E_TYPEMISMATCH;
+        out.vt = VT_NULL;
+        return S_OK;
+    }
+    if (value.kind == Value::Null) return DISP_E_TYPEMISMATCH;
+    HRESULT hr = S_OK;
+    switch (vt) {
+        case VT_I2: {
+            std::int64_t n = 0;
+            hr = ToInteger(value, std::numeric_limits<SHORT>::min(), std::numeric_limits<SHORT>::max(), n);
+            if (SUCCEEDED(hr)) out.iVal = static_cast<SHORT>(n);
+            break;
+        }
+        case VT_I4: {
+            std::int64_t n = 0;
+            hr = ToInteger(value, std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max(), n);
+            if (SUCCEEDED(hr)) out.lVal = static_cast<LONG>(n);
+            break;
+        }
+        case VT_R8: hr = ToReal(value, out.dblVal); break;
+        case VT_BOOL: hr = ToBool(value, out.boolVal); break;
+        case VT_BSTR: hr = ToText(value, flags, out.bstrVal); break;
+        default: return DISP_E_BADVARTYPE;
+    }
+    if (SUCCEEDED(hr)) out.vt = vt;
+    return hr;
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+int HexValue(char16_t c) {
+    if (c >= u'0' && c <= u'9') return c - u'0';
+    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+// ---- BSTR -------------------------------------------------------------------
+
+BSTR SysAllocString(const OLECHAR* psz) {
+    if (psz == nullptr) return nullptr;
+    return SysAllocStringLen(psz, static_cast<UINT>(std::char_traits<char16_t>::length(psz)));
+}
+
+BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui) {
+    if (ui > (std::numeric_limits<UINT>::max() >> 1)) return nullptr;
+    return AllocBytes(strIn, ui * static_cast<UINT>(sizeof(OLECHAR)));
+}
+
+BSTR SysAllocStringByteLen(LPCSTR psz, UINT len) { return AllocBytes(psz, len); }
+
+INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz) {
+    if (pbstr == nullptr) return FALSE;
+    BSTR fresh = SysAllocString(psz);
+    if (fresh == nullptr && psz != nullptr) return FALSE;
+    SysFreeString(*pbstr);
+    *pbstr = fresh;
+    return TRUE;
+}
+
+INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len) {
+    if (pbstr == nullptr) return FALSE;
+    BSTR fresh = SysAllocStringLen(psz, len);
+    if (fresh == nullptr) return FALSE;
+    SysFreeString(*pbstr);
+    *pbstr = fresh;
+    return TRUE;
+}
+
+void SysFreeString(BSTR bstrString) {
+    if (bstrString != nullptr) std::free(BlockOf(bstrString));
+}
+
+UINT SysStringByteLen(BSTR bstr) {
+    if (bstr == nullptr) return 0;
+    std::uint32_t len = 0;
+    std::memcpy(&len, BlockOf(bstr), kPrefix);
+    return len;
+}
+
+UINT SysStringLen(BSTR pbstr) { return SysStringByteLen(pbstr) / static_cast<UINT>(sizeof(OLECHAR)); }
+
+// ---- VARIANT ----------------------------------------------------------------
+
+void VariantInit(VARIANTARG* pvarg) {
+    if (pvarg == nullptr) return;
+    std::memset(static_cast<void*>(pvarg), 0, sizeof(VARIANT));
+    pvarg->vt = VT_EMPTY;
+}
+
+HRESULT VariantClear(VARIANTARG* pvarg) {
+    if (pvarg == nullptr) return E_INVALIDARG;
+    if ((pvarg->vt & VT_BYREF) == 0) {
+        switch (pvarg->vt) {
+            case VT_BSTR: SysFreeString(pvarg->bstrVal); break;
+            case VT_DISPATCH:
+                if (pvarg->pdispVal != nullptr) pvarg->pdispVal->Release();
+                break;
+            case VT_UNKNOWN:
+                if (pvarg->punkVal != nullptr) pvarg->punkVal->Release();
+                break;
+            default:
+                if ((pvarg->vt & (VT_ARRAY | VT_VECTOR)) != 0 || pvarg->vt == VT_RECORD) return DISP_E_BADVARTYPE;
+                break;
+        }
+    }
+    VariantInit(pvarg);
+    return S_OK;
+}
+
+HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
+    if (pvargDest == nullptr || pvargSrc == nullptr) return E_INVALIDARG;
+    if (pvargDest == pvargSrc) return S_OK;
+    if ((pvargSrc->vt & (VT_ARRAY | VT_VECTOR)) != 0 || pvargSrc->vt == VT_RECORD) return DISP_E_BADVARTYPE;
+    VARIANT copy = *pvargSrc;
+    if (pvargSrc->vt == VT_BSTR && pvargSrc->bstrVal != nullptr) {
+        copy.bstrVal = AllocBytes(pvargSrc->bstrVal, SysStringByteLen(pvargSrc->bstrVal));
+        if (copy.bstrVal == nullptr) return E_OUTOFMEMORY;
+    } else if ((pvargSrc->vt == VT_DISPATCH || pvargSrc->vt == VT_UNKNOWN) && pvargSrc->punkVal != nullptr) {
+        pvargSrc->punkVal->AddRef();
+    }
+    HRESULT hr = VariantClear(pvargDest);
+    if (FAILED(hr)) {
+        VariantClear(&copy);
+        return hr;
+    }
+    *pvargDest = copy;
+    return S_OK;
+}
+
+HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc) {
+    if (pvarDest == nullptr || pvargSrc == nullptr) return E_INVALIDARG;
+    if ((pvargSrc->vt & VT_BYREF) == 0) return VariantCopy(pvarDest, pvargSrc);
+    if (pvargSrc->byref == nullptr) return E_INVALIDARG;
+    const VARTYPE base = static_cast<VARTYPE>(pvargSrc->vt & ~VT_BYREF);
+    VARIANT direct;
+    VariantInit(&direct);
+    switch (base) {
+        case VT_VARIANT: {
+            const VARIANT* inner = pvargSrc->pvarVal;
+            if ((inner->vt & VT_BYREF) != 0 && (inner->vt & ~VT_BYREF) == VT_VARIANT) return E_INVALIDARG;
+            VARIANT tmp;
+            VariantInit(&tmp);
+            HRESULT hr = VariantCopyInd(&tmp, inner);
+            if (FAILED(hr)) return hr;
+            hr = VariantClear(pvarDest);
+            if (FAILED(hr)) {
+                VariantClear(&tmp);
+                return hr;
+            }
+            *pvarDest = tmp;
+            return S_OK;
+        }
+        case VT_I1: direct.cVal = *pvargSrc->pcVal; break;
+        case VT_UI1: direct.bVal = *pvargSrc->pbVal; break;
+        case VT_I2: direct.iVal = *pvargSrc->piVal; break;
+        case VT_UI2: direct.uiVal = *pvargSrc->puiVal; break;
+        case VT_I4: direct.lVal = *pvargSrc->plVal; break;
+        case VT_UI4: direct.ulVal = *pvargSrc->pulVal; break;
+        case VT_INT: direct.intVal = *pvargSrc->pintVal; break;
+        case VT_UINT: direct.uintVal = *pvargSrc->puintVal; break;
+        case VT_I8: direct.llVal = *pvargSrc->pllVal; break;
+        case VT_UI8: direct.ullVal = *pvargSrc->pullVal; break;
+        case VT_R4: direct.fltVal = *pvargSrc->pfltVal; break;
+        case VT_R8: direct.dblVal = *pvargSrc->pdblVal; break;
+        case VT_CY: direct.cyVal = *pvargSrc->pcyVal; break;
+        case VT_DATE: direct.date = *pvargSrc->pdate; break;
+        case VT_BOOL: direct.boolVal = *pvargSrc->pboolVal; break;
+        case VT_ERROR: direct.scode = *pvargSrc->pscode; break;
+        case VT_BSTR: direct.bstrVal = *pvargSrc->pbstrVal; break;
+        case VT_DISPATCH: direct.pdispVal = *pvargSrc->ppdispVal; break;
+        case VT_UNKNOWN: direct.punkVal = *pvargSrc->ppunkVal; break;
+        default: return DISP_E_BADVARTYPE;
+    }
+    direct.vt = base;
+    return VariantCopy(pvarDest, &direct);  // duplicates what the reference points to
+}
+
+HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags, VARTYPE vt) {
+    if (pvargDest == nullptr || pvarSrc == nullptr) return E_INVALIDARG;
+    VARIANT source;
+    VariantInit(&source);
+    HRESULT hr = VariantCopyInd(&source, pvarSrc);
+    if (FAILED(hr)) return hr;
+    VARIANT result;
+    VariantInit(&result);
+    if (source.vt == vt) {
+        result = source;  // takes over what the copy owns
+        VariantInit(&source);
+    } else {
+        hr = Convert(source, wFlags, vt, result);
+        VariantClear(&source);
+        if (FAILED(hr)) return hr;
+    }
+    hr = VariantClear(pvargDest);
+    if (FAILED(hr)) {
+        VariantClear(&result);
+        return hr;
+    }
+    *pvargDest = result;
+    return S_OK;
+}
+
+// ---- GUID text ---------------------------------------------------------------
+
+HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
+    if (pclsid == nullptr) return E_INVALIDARG;
+    *pclsid = IID_NULL;
+    if (lpsz == nullptr) return S_OK;
+    std::u16string_view text(lpsz);
+    // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
+    if (text.size() != 38 || text.front() != u'{' || text.back() != u'}') return CO_E_CLASSSTRING;
+    std::uint8_t bytes[16] = {};
+    std::size_t pos = 1;
+    for (int b = 0; b < 16; ++b) {
+        if (pos == 9 || pos == 14 || pos == 19 || pos == 24) {
+            if (text[pos] != u'-') return CO_E_CLASSSTRING;
+            ++pos;
+        }
+        int high = HexValue(text[pos]);
+        int low = HexValue(text[pos + 1]);
+        if (high < 0 || low < 0) return CO_E_CLASSSTRING;
+        bytes[b] = static_cast<std::uint8_t>(high * 16 + low);
+        pos += 2;
+    }
+    if (pos != 37) return CO_E_CLASSSTRING;
+    GUID guid{};
+    guid.Data1 = static_cast<std::uint32_t>(bytes[0]) << 24 | static_cast<std::uint32_t>(bytes[1]) << 16 |
+                 static_cast<std::uint32_t>(bytes[2]) << 8 | bytes[3];
+    guid.Data2 = static_cast<std::uint16_t>(bytes[4] << 8 | bytes[5]);
+    guid.Data3 = static_cast<std::uint16_t>(bytes[6] << 8 | bytes[7]);
+    std::memcpy(guid.Data4, bytes + 8, 8);
+    *pclsid = guid;
+    return S_OK;
+}
+
+int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {
+    if (lpsz == nullptr || cchMax < 39) return 0;
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned>(rguid.Data1), static_cast<unsigned>(rguid.Data2),
+                  static_cast<unsigned>(rguid.Data3), rguid.Data4[0], rguid.Data4[1], rguid.Data4[2],
+                  rguid.Data4[3], rguid.Data4[4], rguid.Data4[5], rguid.Data4[6], rguid.Data4[7]);
+    for (int i = 0; i < 39; ++i) lpsz[i] = static_cast<OLECHAR>(buffer[i]);
+    return 39;
+}
+
+// ---- UTF-8 --------------------------------------------------------------------
+
+namespace quorvel::posix {
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        char32_t c = 0;
+        std::size_t extra = 0;
+        char32_t min = 0;
+        if (lead < 0x80) {
+            c = lead;
+        } else if ((lead & 0xE0) == 0xC0) {
+            c = lead & 0x1Fu;
+            extra = 1;
+            min = 0x80;
+        } else if ((lead & 0xF0) == 0xE0) {
+            c = lead & 0x0Fu;
+            extra = 2;
+            min = 0x800;
+        } else if ((lead & 0xF8) == 0xF0) {
+            c = lead & 0x07u;
+            extra = 3;
+            min = 0x10000;
+        } else {
+            out += u'\uFFFD';
+            ++i;
+            continue;
+        }
+        std::size_t j = 1;
+        for (; j <= extra; ++j) {
+            if (i + j >= text.size()) break;
+            const auto next = static_cast<unsigned char>(text[i + j]);
+            if ((next & 0xC0) != 0x80) break;
+            c = (c << 6) | (next & 0x3Fu);
+        }
+        if (j <= extra || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            out += u'\uFFFD';
+            i += j;
+            continue;
+        }
+        i += j;
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+    }
+    return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        AppendUtf8(out, c);
+    }
+    return out;
+}
+
+}  // namespace quorvel::posix

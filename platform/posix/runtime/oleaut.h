@@ -1,0 +1,33 @@
+// The Automation runtime of the POSIX build (BSTR, VARIANT, coercion) is
+// declared with its Windows names in platform/posix/com_types.h; this header
+// adds the text conversions the host and the runtime need around it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/posix/com_types.h"
+
+namespace quorvel::posix {
+
+// Malformed input becomes U+FFFD, one per bad sequence.
+std::u16string Utf8ToUtf16(std::string_view text);
+std::string Utf16ToUtf8(std::u16string_view text);
+
+// Owns one VARIANT and clears it on destruction.
+class VariantHolder {
+public:
+    VariantHolder() { VariantInit(&value_); }
+    ~VariantHolder() { VariantClear(&value_); }
+    VariantHolder(const VariantHolder&) = delete;
+    VariantHolder& operator=(const VariantHolder&) = delete;
+
+    VARIANT* get() { return &value_; }
+    const VARIANT* get() const { return &value_; }
+    VARIANT* operator->() { return &value_; }
+
+private:
+    VARIANT value_;
+};
+
+}  // namespace quorvel::posix

@@ -1,0 +1,183 @@
+#include "platform/posix/runtime/registry_store.h"
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <utility>
+
+#include "platform/posix/runtime/machine_folder.h"
+
+namespace quorvel::posix::registry {
+namespace {
+
+// Concurrent processes (a host registering while another calls) wait for
+// each other rather than fail.
+constexpr int kBusyTimeoutMs = 10000;
+
+struct DbCloser {
+    void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+using Db = std::unique_ptr<sqlite3, DbCloser>;
+
+struct StmtFinalizer {
+    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+
+// '\' separated, without leading, trailing or doubled separators.
+std::string NormalizeKey(std::string_view key) {
+    std::string out;
+    for (char c : key) {
+        if (c == '\\') {
+            if (!out.empty() && out.back() != '\\') out += c;
+        } else {
+            out += c;
+        }
+    }
+    if (!out.empty() && out.back() == '\\') out.pop_back();
+    return out;
+}
+
+bool Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+Db Open() {
+    const std::filesystem::path path = StorePath();
+    if (path.empty()) return nullptr;
+    sqlite3* raw = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
+    Db db(raw);
+    if (rc != SQLITE_OK) return nullptr;
+    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+    if (!Exec(db.get(),
+              "CREATE TABLE IF NOT EXISTS keys (path TEXT PRIMARY KEY COLLATE NOCASE);"
+              "CREATE TABLE IF NOT EXISTS vals (key TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,"
+              " value TEXT NOT NULL, PRIMARY KEY (key, name));")) {
+        return nullptr;
+    }
+    return db;
+}
+
+Stmt Prepare(sqlite3* db, const char* sql) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) return nullptr;
+    return Stmt(raw);
+}
+
+bool Bind(sqlite3_stmt* stmt, int index, std::string_view text) {
+    return sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) == SQLITE_OK;
+}
+
+// One write transaction; rolled back unless committed.
+class Transaction {
+public:
+    explicit Transaction(sqlite3* db) : db_(db), open_(Exec(db, "BEGIN IMMEDIATE")) {}
+    ~Transaction() {
+        if (open_) Exec(db_, "ROLLBACK");
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    bool ok() const { return open_; }
+    bool Commit() {
+        if (!open_) return false;
+        open_ = false;
+        return Exec(db_, "COMMIT");
+    }
+
+private:
+    sqlite3* db_;
+    bool open_;
+};
+
+bool RunWith(sqlite3* db, const char* sql, std::string_view a, std::string_view b = {}, std::string_view c = {},
+             int binds = 1) {
+    Stmt stmt = Prepare(db, sql);
+    if (!stmt) return false;
+    if (!Bind(stmt.get(), 1, a)) return false;
+    if (binds > 1 && !Bind(stmt.get(), 2, b)) return false;
+    if (binds > 2 && !Bind(stmt.get(), 3, c)) return false;
+    return sqlite3_step(stmt.get()) == SQLITE_DONE;
+}
+
+}  // namespace
+
+std::filesystem::path StorePath() {
+    const std::filesystem::path folder = MachineFolder();
+    if (folder.empty()) return {};
+    return folder / "registry.db";
+}
+
+bool SetValue(std::string_view key, std::string_view name, std::string_view value) {
+    const std::string path = NormalizeKey(key);
+    if (path.empty()) return false;
+    Db db = Open();
+    if (!db) return false;
+    Transaction tx(db.get());
+    if (!tx.ok()) return false;
+    // The key and every parent exist once a value is written below them.
+    for (std::size_t end = path.find('\\');; end = path.find('\\', end + 1)) {
+        const std::string_view prefix = std::string_view(path).substr(0, end);
+        if (!RunWith(db.get(), "INSERT OR IGNORE INTO keys (path) VALUES (?1)", prefix)) return false;
+        if (end == std::string::npos) break;
+    }
+    if (!RunWith(db.get(),
+                 "INSERT INTO vals (key, name, value) VALUES (?1, ?2, ?3)"
+                 " ON CONFLICT (key, name) DO UPDATE SET value = excluded.value",
+                 path, name, value, 3)) {
+        return false;
+    }
+    return tx.Commit();
+}
+
+std::optional<std::string> GetValue(std::string_view key, std::string_view name) {
+    Db db = Open();
+    if (!db) return std::nullopt;
+    Stmt stmt = Prepare(db.get(), "SELECT value FROM vals WHERE key = ?1 AND name = ?2");
+    if (!stmt || !Bind(stmt.get(), 1, NormalizeKey(key)) || !Bind(stmt.get(), 2, name)) return std::nullopt;
+    if (sqlite3_step(stmt.get()) != SQLITE_ROW) return std::nullopt;
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
+    const int size = sqlite3_column_bytes(stmt.get(), 0);
+    return std::string(text == nullptr ? "" : text, static_cast<std::size_t>(size));
+}
+
+bool KeyExists(std::string_view key) {
+    Db db = Open();
+    if (!db) return false;
+    Stmt stmt = Prepare(db.get(), "SELECT 1 FROM keys WHERE path = ?1");
+    if (!stmt || !Bind(stmt.get(), 1, NormalizeKey(key))) return false;
+    return sqlite3_step(stmt.get()) == SQLITE_ROW;
+}
+
+bool DeleteTree(std::string_view key) {
+    const std::string path = NormalizeKey(key);
+    if (path.empty()) return false;  // never the whole hive
+    Db db = Open();
+    if (!db) return false;
+    Transaction tx(db.get());
+    if (!tx.ok()) return false;
+    // lower() folds ASCII only, as COLLATE NOCASE does.
+    const std::string below = path + "\\";
+    if (!RunWith(db.get(),
+                 "DELETE FROM vals WHERE key = ?1 OR lower(substr(key, 1, length(?2))) = lower(?2)", path, below,
+                 {}, 2) ||
+        !RunWith(db.get(),
+                 "DELETE FROM keys WHERE path = ?1 OR lower(substr(path, 1, length(?2))) = lower(?2)", path,
+                 below, {}, 2)) {
+        return false;
+    }
+    return tx.Commit();
+}
+
+std::vector<std::string> AllKeys() {
+    std::vector<std::string> keys;
+    Db db = Open();
+    if (!db) return keys;
+    Stmt stmt = Prepare(db.get(), "SELECT path FROM keys ORDER BY path");
+    if (!stmt) return keys;
+    while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
+        keys.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
+    }
+    return keys;
+}
+
+}  // namespace quorvel::posix::registry

@@ -1,0 +1,35 @@
+// The registry of the POSIX machine: HKEY_CLASSES_ROOT kept in an SQLite
+// database in the machine folder, shared by the host and every loaded
+// component. Key paths are relative to HKEY_CLASSES_ROOT and separated by
+// '\'; key and value names match without regard to (ASCII) case, as on
+// Windows; an empty value name is the key's default value. Text is UTF-8.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvel::posix::registry {
+
+// The database file; in the machine folder unless a test names another.
+std::filesystem::path StorePath();
+
+// Creates the key and its parents as needed. False when the store cannot be
+// written.
+bool SetValue(std::string_view key, std::string_view name, std::string_view value);
+
+// nullopt when the key or the value does not exist (or the store cannot be read).
+std::optional<std::string> GetValue(std::string_view key, std::string_view name);
+
+bool KeyExists(std::string_view key);
+
+// Removes the key with its values and all keys below it. True also when the
+// key was missing; false when the store cannot be written.
+bool DeleteTree(std::string_view key);
+
+// Every key of the store, as first written, in order of their paths.
+std::vector<std::string> AllKeys();
+
+}  // namespace quorvel::posix::registry
