@@ -13,6 +13,9 @@ namespace quorvel::platform {
 // folder) is there.
 std::optional<std::string> FindFileName(std::string_view path);
 
+// The whole content of a file; nullopt when it cannot be read.
+std::optional<std::string> ReadFileBytes(std::string_view path);
+
 // The folder that holds the loaded component library, without a trailing
 // separator.
 std::string ModuleFolder();

@@ -25,6 +25,24 @@ std::optional<std::string> FindFileName(std::string_view path) {
     return ToAnsi(FromUtf8(name));
 }
 
+std::optional<std::string> ReadFileBytes(std::string_view path) {
+    const std::filesystem::path mapped = posix::MapAnsiPath(path);
+    const int fd = open(mapped.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            close(fd);
+            if (n < 0) return std::nullopt;
+            return bytes;
+        }
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+}
+
 std::string ModuleFolder() {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&ModuleFolder), &info) == 0 || info.dli_fname == nullptr) return ".";

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The demo: builds the component and its host, registers it on a copy of the
+# example machine in demo/machine, and runs a scripted session through
+# `quorvel call`, then the same session under Wine against quorvel.dll.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=$(nproc 2>/dev/null || echo 2)
+
+./scripts/install-deps.sh all >/dev/null
+
+echo "building the POSIX component and host..."
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs" --target quorvel quorvel_host >/dev/null
+
+machine=$root/build/demo-machine
+rm -rf "$machine"
+cp -r demo/machine "$machine"
+export QUORVEL_MACHINE=$machine
+q() { echo; echo "\$ quorvel $*"; "$root/build/quorvel" "$@"; }
+ini=$machine/drives/D/Serv-U/ServUDaemon.ini
+log=$root/build/DllErr.log
+touch "$log"
+log_mark() { mark=$(stat -c %s "$log"); }
+log_show() { echo "  DllErr.log gained:"; tail -c +$((mark + 1)) "$log" | iconv -f GBK -t UTF-8 | sed 's/^/    /'; }
+# Prints the named sections of the FTP configuration file.
+sections() {
+  for s in "$@"; do
+    awk -v want="[$s]" 'BEGIN{IGNORECASE=1} { sub(/\r$/, "") } /^\[/ { on = ($0 == want) } on { print "    " $0 }' "$ini"
+  done
+}
+
+echo
+echo "==== The component and its interface"
+q regsvr "$root/build/libquorvel.so"
+q methods
+
+echo
+echo "==== A call that fails is logged: no FTP configuration in D:\\nowhere"
+log_mark
+q call PostFtpSit ADD alice 'D:\nowhere' secret
+log_show
+
+echo
+echo "==== An FTP account's life in D:\\Serv-U\\ServUDaemon.ini"
+q call PostFtpSit ADD alice 'D:\Serv-U' secret 'D:\ftp\alice' 'D:\ftp\alice|RWAMLCDP' 10 500 10 64 128
+sections Domain1 'USER=alice|1' GLOBAL
+q call PostFtpSit STOP alice 'D:\Serv-U'
+sections Domain1 'USER=alice|1'
+q call PostFtpSit START alice 'D:\Serv-U'
+sections Domain1 'USER=alice|1'
+q call PostFtpSit MPASS alice 'D:\Serv-U' --FtpPass=n3w-pass
+sections 'USER=alice|1'
+q call PostFtpSit ISUSER alice 'D:\Serv-U'
+log_mark
+q call PostFtpSit ADD shop 'D:\Serv-U' other
+log_show
+q call PostFtpSit DEL webmaster 'D:\Serv-U'
+sections Domain1
+q call PostFtpSit ISUSER alice 'D:\Serv-U'
+
+echo
+echo "==== Methods not built yet say so"
+q call PostWebSit ISSEARCH site1 || true
+
+if [ -x scripts/demo-windows.sh ]; then
+  echo
+  echo "==== The same session on Windows: quorvel.dll under Wine, driven by VBScript"
+  ./scripts/demo-windows.sh
+fi
