@@ -1,0 +1,591 @@
+// Profile files are edited the way Windows edits them: in place. A call
+// changes only the lines it has to; every other line keeps its bytes (blank
+// lines, spacing, comments, LF or CR endings, junk before the first header,
+// an unterminated last line). Choices where Windows' exact behaviour is not
+// known, made to match what files written by Windows look like:
+//
+// - A changed key line becomes `Key=value` CR LF, replacing the old line and
+//   its terminator: the key keeps its spelling from the file, the line's
+//   leading blanks and the blanks around `=` go.
+// - Writing the value a key already has (after dropping the value's leading
+//   blanks) changes nothing, even when the line's spacing differs.
+// - A new key goes right after the last non-blank line of the first section of
+//   that name, so blank lines that end a section stay between it and the next
+//   header. A new section goes at the end: `[name]` CR LF `key=value` CR LF.
+//   An unterminated line that gets a line after it is given CR LF.
+// - A value is written without its leading blanks but with its trailing ones;
+//   names of new keys and sections likewise. Names are matched after trimming
+//   on reads and writes, but deletions match the name exactly as given.
+// - `[]` and `[ ]` are a real section, the one the empty name reaches; the
+//   lines before the first header belong to no section.
+// - WritePrivateProfileSection keeps comment and blank lines in place: the
+//   section's other lines are its slots, and the new entries take them in
+//   order (a slot left over is removed, an entry left over goes after the last
+//   slot, or after the last non-blank line when there were none). So comments
+//   stay next to the keys they describe as long as the order is unchanged.
+//   Later sections of the same name lose their entries too.
+// - A key delete takes the first matching key of the first section of that
+//   name that has one; a section delete removes the first section of that name
+//   with every line up to the next header.
+// - Values that contain line breaks, and key names that form a header, are
+//   written raw; the file is then read again, as a later call would see it.
+// - Reads of a quoted value drop one matching pair of outer quotes; with a
+//   buffer of exactly the quoted length the closing quote costs one more
+//   character, as observed. A value cut by a small buffer keeps its first
+//   Size-1 bytes even inside a double-byte character.
+// - A list (of sections or keys) that does not fit with room to spare is cut
+//   to Size-2 bytes; the caller's buffer then ends in two NULs.
+#include "platform/posix/profile_engine.h"
+
+#include <algorithm>
+#include <atomic>
+
+namespace quorvel::posix {
+namespace {
+
+std::atomic<uint64_t> g_parses{0};
+
+enum class Eol : uint8_t { None, CrLf, Lf, Cr };
+enum class Kind : uint8_t { Blank, Header, Entry };
+
+constexpr size_t kIndexThreshold = 24;
+
+bool IsSpace(char c) {
+    switch (c) {
+        case ' ': case '\t': case '\r': case '\n': case '\v': case '\f': case '\x1a':
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool IsLead(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 0x81 && u <= 0xFE;
+}
+
+std::string_view LTrim(std::string_view s) {
+    size_t b = 0;
+    while (b < s.size() && IsSpace(s[b])) ++b;
+    return s.substr(b);
+}
+
+std::string_view Trim(std::string_view s) {
+    s = LTrim(s);
+    size_t e = s.size();
+    while (e > 0 && IsSpace(s[e - 1])) --e;
+    return s.substr(0, e);
+}
+
+char FoldByte(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualNames(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (IsLead(a[i]) && i + 1 < a.size()) {
+            if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+            ++i;
+        } else if (FoldByte(a[i]) != FoldByte(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string_view EolText(Eol eol) {
+    switch (eol) {
+        case Eol::CrLf: return "\r\n";
+        case Eol::Lf: return "\n";
+        case Eol::Cr: return "\r";
+        case Eol::None: break;
+    }
+    return {};
+}
+
+// The byte count of the first `chars` characters of `s`.
+size_t BytesOfChars(std::string_view s, size_t chars) {
+    size_t i = 0;
+    while (chars > 0 && i < s.size()) {
+        i += (IsLead(s[i]) && i + 1 < s.size()) ? 2 : 1;
+        --chars;
+    }
+    return i;
+}
+
+size_t CountChars(std::string_view s) {
+    size_t n = 0;
+    for (size_t i = 0; i < s.size(); ++n) i += (IsLead(s[i]) && i + 1 < s.size()) ? 2 : 1;
+    return n;
+}
+
+uint32_t CopyList(const std::string& list, uint32_t size, std::string& out) {
+    if (list.size() + 2 <= size) {
+        out = list;
+    } else if (size < 2) {
+        out.clear();
+    } else {
+        out = list.substr(0, size - 2);
+    }
+    return static_cast<uint32_t>(out.size());
+}
+
+uint32_t CopyValue(std::string_view v, uint32_t size, std::string& out) {
+    const size_t room = size - 1;  // characters the buffer holds before its NUL
+    size_t chars = 0;
+    if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) {
+        v.remove_prefix(1);
+        const size_t m = CountChars(v);  // the inner text and the closing quote
+        chars = std::min(m, room);
+        if (size >= m && chars > 0) --chars;
+    } else {
+        chars = std::min(CountChars(v), room);
+    }
+    size_t bytes = BytesOfChars(v, chars);
+    if (bytes > room) bytes = room;
+    out.assign(v.substr(0, bytes));
+    return static_cast<uint32_t>(bytes);
+}
+
+}  // namespace
+
+std::string FoldProfileName(std::string_view name) {
+    std::string out(name);
+    for (size_t i = 0; i < out.size(); ++i) {
+        if (IsLead(out[i]) && i + 1 < out.size()) {
+            ++i;
+        } else {
+            out[i] = FoldByte(out[i]);
+        }
+    }
+    return out;
+}
+
+struct ProfileEngine::Line {
+    std::string text;  // without its terminator
+    Eol eol = Eol::CrLf;
+    Kind kind = Kind::Blank;
+    bool has_value = false;
+    uint32_t name_b = 0, name_e = 0, value_b = 0, value_e = 0;
+
+    std::string_view name() const { return std::string_view(text).substr(name_b, name_e - name_b); }
+    std::string_view value() const { return std::string_view(text).substr(value_b, value_e - value_b); }
+    bool comment() const { return kind == Kind::Entry && name_e > name_b && text[name_b] == ';'; }
+    bool slot() const { return kind == Kind::Entry && !comment(); }
+
+    void Classify() {
+        kind = Kind::Blank;
+        has_value = false;
+        name_b = name_e = value_b = value_e = 0;
+        const std::string_view t(text);
+        size_t b = 0;
+        while (b < t.size() && IsSpace(t[b])) ++b;
+        size_t e = t.size();
+        while (e > b && IsSpace(t[e - 1])) --e;
+        if (b == e) return;
+        if (t[b] == '[') {
+            // The name runs to the last ']' that is not half of a double-byte character.
+            size_t close = std::string_view::npos;
+            for (size_t i = b + 1; i < e; ++i) {
+                if (IsLead(t[i]) && i + 1 < e) {
+                    ++i;
+                } else if (t[i] == ']') {
+                    close = i;
+                }
+            }
+            if (close != std::string_view::npos) {
+                kind = Kind::Header;
+                size_t nb = b + 1, ne = close;
+                while (nb < ne && IsSpace(t[nb])) ++nb;
+                while (ne > nb && IsSpace(t[ne - 1])) --ne;
+                name_b = static_cast<uint32_t>(nb);
+                name_e = static_cast<uint32_t>(ne);
+                return;
+            }
+        }
+        kind = Kind::Entry;
+        const size_t eq = t.substr(0, e).find('=', b);
+        if (eq == std::string_view::npos) {
+            name_b = static_cast<uint32_t>(b);
+            name_e = static_cast<uint32_t>(e);
+            return;
+        }
+        has_value = true;
+        size_t ne = eq;
+        while (ne > b && IsSpace(t[ne - 1])) --ne;
+        size_t vb = eq + 1;
+        while (vb < e && IsSpace(t[vb])) ++vb;
+        name_b = static_cast<uint32_t>(b);
+        name_e = static_cast<uint32_t>(ne);
+        value_b = static_cast<uint32_t>(vb);
+        value_e = static_cast<uint32_t>(e);
+    }
+};
+
+struct ProfileEngine::Section {
+    Line header;
+    std::vector<Line> body;
+    std::string folded;
+    mutable std::unordered_map<std::string, uint32_t> keys;  // folded key -> first line
+    mutable bool indexed = false;
+
+    void Touch() {
+        indexed = false;
+        keys.clear();
+    }
+
+    // The first line (with or without '=') whose key is `name`; -1 if none.
+    long FindKey(std::string_view name) const {
+        if (body.size() < kIndexThreshold) {
+            for (size_t i = 0; i < body.size(); ++i)
+                if (body[i].kind == Kind::Entry && EqualNames(body[i].name(), name))
+                    return static_cast<long>(i);
+            return -1;
+        }
+        if (!indexed) {
+            keys.clear();
+            for (size_t i = 0; i < body.size(); ++i)
+                if (body[i].kind == Kind::Entry)
+                    keys.try_emplace(FoldProfileName(body[i].name()), static_cast<uint32_t>(i));
+            indexed = true;
+        }
+        const auto it = keys.find(FoldProfileName(name));
+        return it == keys.end() ? -1 : static_cast<long>(it->second);
+    }
+
+    // Where a new line goes: after the last non-blank line.
+    size_t InsertionPoint() const {
+        for (size_t i = body.size(); i > 0; --i)
+            if (body[i - 1].kind != Kind::Blank) return i;
+        return 0;
+    }
+
+    // The line before `pos` gets a terminator if it is the file's unterminated last line.
+    void TerminateBefore(size_t pos) {
+        Line& before = pos == 0 ? header : body[pos - 1];
+        if (before.eol == Eol::None) before.eol = Eol::CrLf;
+    }
+
+    void AppendBytes(std::string& out) const {
+        for (const Line& l : body) {
+            out += l.text;
+            out += EolText(l.eol);
+        }
+    }
+};
+
+namespace {
+
+ProfileEngine::Line MakeLine(std::string text, bool& reparse) {
+    ProfileEngine::Line line;
+    if (text.find_first_of("\r\n") != std::string::npos) reparse = true;
+    line.text = std::move(text);
+    line.eol = Eol::CrLf;
+    line.Classify();
+    return line;
+}
+
+// A key line; one that reads as a header makes the file be read again.
+ProfileEngine::Line MakeEntry(std::string text, bool& reparse) {
+    ProfileEngine::Line line = MakeLine(std::move(text), reparse);
+    if (line.kind != Kind::Entry) reparse = true;
+    return line;
+}
+
+std::string Joined(std::string_view key, std::string_view value) {
+    std::string text;
+    text.reserve(key.size() + value.size() + 1);
+    text.append(key);
+    text += '=';
+    text.append(value);
+    return text;
+}
+
+}  // namespace
+
+ProfileEngine::ProfileEngine() = default;
+ProfileEngine::~ProfileEngine() = default;
+ProfileEngine::ProfileEngine(ProfileEngine&&) noexcept = default;
+ProfileEngine& ProfileEngine::operator=(ProfileEngine&&) noexcept = default;
+
+uint64_t ProfileEngine::parse_count() { return g_parses.load(); }
+
+ProfileEngine ProfileEngine::Parse(std::string_view bytes) {
+    ++g_parses;
+    ProfileEngine engine;
+    Section* current = nullptr;
+    size_t i = 0;
+    const size_t n = bytes.size();
+    while (i < n) {
+        size_t j = i;
+        while (j < n && bytes[j] != '\r' && bytes[j] != '\n') ++j;
+        Line line;
+        line.text.assign(bytes.substr(i, j - i));
+        if (j == n) {
+            line.eol = Eol::None;
+            i = n;
+        } else if (bytes[j] == '\r' && j + 1 < n && bytes[j + 1] == '\n') {
+            line.eol = Eol::CrLf;
+            i = j + 2;
+        } else {
+            line.eol = bytes[j] == '\r' ? Eol::Cr : Eol::Lf;
+            i = j + 1;
+        }
+        line.Classify();
+        if (line.kind == Kind::Header) {
+            auto section = std::make_unique<Section>();
+            section->header = std::move(line);
+            section->folded = FoldProfileName(section->header.name());
+            current = section.get();
+            engine.by_name_[current->folded].push_back(current);
+            engine.sections_.push_back(std::move(section));
+        } else if (current != nullptr) {
+            current->body.push_back(std::move(line));
+        } else {
+            engine.prefix_.push_back(std::move(line));
+        }
+    }
+    return engine;
+}
+
+std::string ProfileEngine::Serialize() const {
+    std::string out;
+    size_t total = 0;
+    for (const Line& l : prefix_) total += l.text.size() + 2;
+    for (const auto& s : sections_) {
+        total += s->header.text.size() + 2;
+        for (const Line& l : s->body) total += l.text.size() + 2;
+    }
+    out.reserve(total);
+    for (const Line& l : prefix_) {
+        out += l.text;
+        out += EolText(l.eol);
+    }
+    for (const auto& s : sections_) {
+        out += s->header.text;
+        out += EolText(s->header.eol);
+        s->AppendBytes(out);
+    }
+    return out;
+}
+
+bool ProfileEngine::empty() const { return prefix_.empty() && sections_.empty(); }
+
+const std::vector<ProfileEngine::Section*>* ProfileEngine::FindSections(std::string_view name) const {
+    const auto it = by_name_.find(FoldProfileName(name));
+    return it == by_name_.end() || it->second.empty() ? nullptr : &it->second;
+}
+
+ProfileEngine::Section* ProfileEngine::FindSection(std::string_view name) const {
+    const auto* list = FindSections(name);
+    return list == nullptr ? nullptr : list->front();
+}
+
+void ProfileEngine::TerminateLastLine() {
+    Line* last = nullptr;
+    if (!sections_.empty()) {
+        Section& s = *sections_.back();
+        last = s.body.empty() ? &s.header : &s.body.back();
+    } else if (!prefix_.empty()) {
+        last = &prefix_.back();
+    }
+    if (last != nullptr && last->eol == Eol::None) last->eol = Eol::CrLf;
+}
+
+ProfileEngine::Section& ProfileEngine::AppendSection(std::string_view name) {
+    TerminateLastLine();
+    auto section = std::make_unique<Section>();
+    std::string text;
+    text.reserve(name.size() + 2);
+    text += '[';
+    text.append(name);
+    text += ']';
+    section->header = MakeLine(std::move(text), reparse_);
+    if (section->header.kind != Kind::Header) reparse_ = true;
+    section->folded = FoldProfileName(section->header.name());
+    Section* raw = section.get();
+    by_name_[raw->folded].push_back(raw);
+    sections_.push_back(std::move(section));
+    return *raw;
+}
+
+void ProfileEngine::EraseSection(Section* section) {
+    const auto it = by_name_.find(section->folded);
+    if (it != by_name_.end()) {
+        auto& list = it->second;
+        list.erase(std::remove(list.begin(), list.end(), section), list.end());
+        if (list.empty()) by_name_.erase(it);
+    }
+    sections_.erase(std::find_if(sections_.begin(), sections_.end(),
+                                 [section](const auto& p) { return p.get() == section; }));
+}
+
+void ProfileEngine::Reparse() {
+    reparse_ = false;
+    *this = Parse(Serialize());
+}
+
+ProfileEngine::Result ProfileEngine::Finish(Result result) {
+    if (reparse_) Reparse();
+    return result;
+}
+
+uint32_t ProfileEngine::GetString(Name section, Name key, uint32_t size, std::string& out) const {
+    out.clear();
+    if (size == 0) return 0;
+    if (!section) {
+        std::string list;
+        for (const auto& s : sections_) {
+            const std::string_view name = s->header.name();
+            if (name.empty()) continue;  // could not be told from the list's end
+            list.append(name);
+            list += '\0';
+        }
+        return CopyList(list, size, out);
+    }
+    const Section* s = FindSection(Trim(*section));
+    if (!key) {
+        std::string list;
+        if (s != nullptr) {
+            for (const Line& l : s->body) {
+                if (!l.has_value || l.comment() || l.name_e == l.name_b) continue;
+                list.append(l.name());
+                list += '\0';
+            }
+        }
+        return CopyList(list, size, out);
+    }
+    if (s == nullptr) return 0;
+    const long idx = s->FindKey(Trim(*key));
+    if (idx < 0) return 0;
+    const Line& line = s->body[static_cast<size_t>(idx)];
+    if (!line.has_value) return 0;
+    std::string_view value = line.value();
+    value = value.substr(0, value.find('\0'));
+    return CopyValue(value, size, out);
+}
+
+ProfileEngine::Result ProfileEngine::SetKey(std::string_view section, std::string_view key,
+                                            std::string_view value) {
+    const std::string_view v = LTrim(value);
+    Section* s = FindSection(Trim(section));
+    if (s == nullptr) {
+        Section& added = AppendSection(LTrim(section));
+        added.body.push_back(MakeEntry(Joined(LTrim(key), v), reparse_));
+        return {true, true};
+    }
+    const long idx = s->FindKey(Trim(key));
+    if (idx >= 0) {
+        Line& line = s->body[static_cast<size_t>(idx)];
+        if (line.has_value && line.value() == v) return {true, false};
+        std::string text = Joined(line.name(), v);
+        if (text == line.text && line.eol == Eol::CrLf) return {true, false};
+        line = MakeEntry(std::move(text), reparse_);
+        return {true, true};  // same key at the same place: the index holds
+    }
+    const size_t pos = s->InsertionPoint();
+    s->TerminateBefore(pos);
+    Line line = MakeEntry(Joined(LTrim(key), v), reparse_);
+    s->body.insert(s->body.begin() + static_cast<std::ptrdiff_t>(pos), std::move(line));
+    s->Touch();
+    return {true, true};
+}
+
+ProfileEngine::Result ProfileEngine::DeleteKey(std::string_view section, std::string_view key) {
+    if (section != Trim(section) || key != Trim(key)) return {true, false};
+    const auto* list = FindSections(section);
+    if (list == nullptr) return {true, false};
+    for (Section* s : *list) {
+        const long idx = s->FindKey(key);
+        if (idx < 0) continue;
+        s->body.erase(s->body.begin() + idx);
+        s->Touch();
+        return {true, true};
+    }
+    return {true, false};
+}
+
+ProfileEngine::Result ProfileEngine::DeleteSection(std::string_view section) {
+    if (section != Trim(section)) return {true, false};
+    Section* s = FindSection(section);
+    if (s == nullptr) return {true, false};
+    EraseSection(s);
+    return {true, true};
+}
+
+ProfileEngine::Result ProfileEngine::WriteString(Name section, Name key, Name value) {
+    if (!section) return {!key && !value, false};  // all null: a flush, nothing to do
+    if (!key) return DeleteSection(*section);
+    if (!value) return DeleteKey(*section, *key);
+    return Finish(SetKey(*section, *key, *value));
+}
+
+ProfileEngine::Result ProfileEngine::WriteSection(Name section, Name content) {
+    if (!section) return {!content, false};
+    if (!content) return DeleteSection(*section);
+
+    std::vector<std::string> entries;
+    for (size_t i = 0; i < content->size();) {
+        size_t j = content->find('\0', i);
+        if (j == std::string_view::npos) j = content->size();
+        const std::string_view entry = content->substr(i, j - i);
+        if (entry.empty()) break;  // the double NUL ends the list
+        i = j + 1;
+        const size_t eq = entry.find('=');
+        if (eq == std::string_view::npos) continue;
+        entries.push_back(Joined(LTrim(entry.substr(0, eq)), LTrim(entry.substr(eq + 1))));
+    }
+
+    const auto* found = FindSections(Trim(*section));
+    if (found == nullptr) {
+        if (entries.empty()) return {true, false};
+        Section& added = AppendSection(LTrim(*section));
+        for (std::string& e : entries) added.body.push_back(MakeEntry(std::move(e), reparse_));
+        return Finish({true, true});
+    }
+
+    bool changed = false;
+    const std::vector<Section*> occurrences = *found;
+    for (size_t n = 0; n < occurrences.size(); ++n) {
+        Section& s = *occurrences[n];
+        std::string before;
+        s.AppendBytes(before);
+        const size_t count = n == 0 ? entries.size() : 0;
+        std::vector<size_t> slots;
+        for (size_t i = 0; i < s.body.size(); ++i)
+            if (s.body[i].slot()) slots.push_back(i);
+        if (slots.empty()) {
+            if (count > 0) {
+                size_t pos = s.InsertionPoint();
+                s.TerminateBefore(pos);
+                for (size_t k = 0; k < count; ++k, ++pos)
+                    s.body.insert(s.body.begin() + static_cast<std::ptrdiff_t>(pos),
+                                  MakeEntry(entries[k], reparse_));
+            }
+        } else {
+            std::vector<Line> body;
+            body.reserve(s.body.size() + count);
+            size_t k = 0;
+            for (size_t i = 0; i < s.body.size(); ++i) {
+                if (!s.body[i].slot()) {
+                    body.push_back(std::move(s.body[i]));
+                    continue;
+                }
+                if (k < count) body.push_back(MakeEntry(entries[k], reparse_));
+                ++k;
+                if (i == slots.back())
+                    for (size_t extra = slots.size(); extra < count; ++extra)
+                        body.push_back(MakeEntry(entries[extra], reparse_));
+            }
+            s.body = std::move(body);
+        }
+        s.Touch();
+        std::string after;
+        s.AppendBytes(after);
+        changed = changed || before != after;
+    }
+    return Finish({true, changed});
+}
+
+}  // namespace quorvel::posix

@@ -1,0 +1,76 @@
+// The Win32 ANSI profile-file (INI) functions over a buffer of bytes, without
+// any I/O: the file layer (profile.cc) loads, locks and stores files around it.
+// The behaviour choices are described at the top of profile_engine.cc.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace quorvel::posix {
+
+class ProfileEngine {
+public:
+    using Name = std::optional<std::string_view>;
+
+    struct Result {
+        bool ok = true;        // what the Win32 function returns
+        bool changed = false;  // the file's bytes differ from before the call
+    };
+
+    ProfileEngine();
+    ~ProfileEngine();
+    ProfileEngine(ProfileEngine&&) noexcept;
+    ProfileEngine& operator=(ProfileEngine&&) noexcept;
+    ProfileEngine(const ProfileEngine&) = delete;
+    ProfileEngine& operator=(const ProfileEngine&) = delete;
+
+    static ProfileEngine Parse(std::string_view bytes);
+    std::string Serialize() const;
+    bool empty() const;
+
+    // GetPrivateProfileStringA with a null default. `out` receives the bytes
+    // the function copies before its terminating NUL; for the lists of a null
+    // section or key these are the names, each followed by a NUL.
+    uint32_t GetString(Name section, Name key, uint32_t size, std::string& out) const;
+
+    // WritePrivateProfileStringA: a null value deletes the key, a null key
+    // the section.
+    Result WriteString(Name section, Name key, Name value);
+    // WritePrivateProfileSectionA: `content` holds NUL-separated entries and
+    // ends at the first empty entry; null content deletes the section.
+    Result WriteSection(Name section, Name content);
+    Result DeleteSection(std::string_view section);
+
+    // How many times a file was parsed in this process (for tests of caching).
+    static uint64_t parse_count();
+
+    struct Line;
+    struct Section;
+
+private:
+    Section* FindSection(std::string_view trimmed_name) const;
+    const std::vector<Section*>* FindSections(std::string_view trimmed_name) const;
+    Result SetKey(std::string_view section, std::string_view key, std::string_view value);
+    Result DeleteKey(std::string_view section, std::string_view key);
+    Section& AppendSection(std::string_view name);
+    void EraseSection(Section* section);
+    void TerminateLastLine();
+    void Reparse();
+    Result Finish(Result result);
+
+    std::vector<Line> prefix_;  // bytes before the first header
+    std::vector<std::unique_ptr<Section>> sections_;
+    std::unordered_map<std::string, std::vector<Section*>> by_name_;  // folded name, file order
+    bool reparse_ = false;  // an edit wrote line breaks or a header: read the bytes again
+};
+
+// Profile names compare without regard to case, ASCII letters only and never
+// the second byte of a double-byte (GBK) character.
+std::string FoldProfileName(std::string_view name);
+
+}  // namespace quorvel::posix
