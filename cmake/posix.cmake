@@ -14,14 +14,16 @@ target_link_libraries(quorvel_runtime PUBLIC SQLite::SQLite3 Threads::Threads ${
 
 target_link_libraries(quorvel_core PUBLIC quorvel_runtime)
 
-add_library(quorvel SHARED ${CMAKE_SOURCE_DIR}/component/exports.cc)
-target_link_libraries(quorvel PRIVATE quorvel_core)
-target_compile_options(quorvel PRIVATE ${QUORVEL_WARNINGS})
+# The library is libquorvel.so; its target has another name than the host's
+# executable, `quorvel`, so that the two never clash in the build tree.
+add_library(quorvel_com SHARED ${CMAKE_SOURCE_DIR}/component/exports.cc)
+target_link_libraries(quorvel_com PRIVATE quorvel_core)
+target_compile_options(quorvel_com PRIVATE ${QUORVEL_WARNINGS})
 # Only the four entry points leave the library.
-set_target_properties(quorvel PROPERTIES C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden
+set_target_properties(quorvel_com PROPERTIES OUTPUT_NAME quorvel C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden
                                          VISIBILITY_INLINES_HIDDEN ON)
 # The static libraries linked in (core, runtime) stay hidden too.
-target_link_options(quorvel PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL)
+target_link_options(quorvel_com PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL)
 
 file(GLOB HOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/quorvel/*.cc)
 add_executable(quorvel_host ${HOST_SOURCES})
@@ -33,8 +35,8 @@ target_include_directories(quorvel_host PRIVATE ${GEN_DIR})
 target_link_libraries(quorvel_host PRIVATE quorvel_runtime)
 target_compile_options(quorvel_host PRIVATE ${QUORVEL_WARNINGS})
 # The host finds the library it was built with beside itself.
-target_compile_definitions(quorvel_host PRIVATE QUORVEL_DEFAULT_LIBRARY="$<TARGET_FILE:quorvel>")
-add_dependencies(quorvel_host quorvel)
+target_compile_definitions(quorvel_host PRIVATE QUORVEL_DEFAULT_LIBRARY="$<TARGET_FILE:quorvel_com>")
+add_dependencies(quorvel_host quorvel_com)
 
 if(QUORVEL_TESTS)
   enable_testing()

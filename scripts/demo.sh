@@ -11,7 +11,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 echo "building the POSIX component and host..."
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$jobs" --target quorvel quorvel_host >/dev/null
+cmake --build build -j"$jobs" --target quorvel_com quorvel_host >/dev/null
 
 machine=$root/build/demo-machine
 rm -rf "$machine"
