@@ -40,24 +40,6 @@ std::string NormalizeKey(std::string_view key) {
 
 bool Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
-Db Open() {
-    const std::filesystem::path path = StorePath();
-    if (path.empty()) return nullptr;
-    sqlite3* raw = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                             nullptr);
-    Db db(raw);
-    if (rc != SQLITE_OK) return nullptr;
-    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
-    if (!Exec(db.get(),
-              "CREATE TABLE IF NOT EXISTS keys (path TEXT PRIMARY KEY COLLATE NOCASE);"
-              "CREATE TABLE IF NOT EXISTS vals (key TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,"
-              " value TEXT NOT NULL, PRIMARY KEY (key, name));")) {
-        return nullptr;
-    }
-    return db;
-}
-
 Stmt Prepare(sqlite3* db, const char* sql) {
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) return nullptr;
@@ -88,6 +70,44 @@ private:
     sqlite3* db_;
     bool open_;
 };
+
+int SchemaVersion(sqlite3* db) {
+    Stmt stmt = Prepare(db, "PRAGMA user_version");
+    if (!stmt || sqlite3_step(stmt.get()) != SQLITE_ROW) return -1;
+    return sqlite3_column_int(stmt.get(), 0);
+}
+
+constexpr int kSchemaVersion = 1;
+
+Db Open() {
+    const std::filesystem::path path = StorePath();
+    if (path.empty()) return nullptr;
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &raw,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    Db db(raw);
+    if (rc != SQLITE_OK) return nullptr;
+    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+    const int version = SchemaVersion(db.get());
+    if (version == kSchemaVersion) return db;
+    if (version != 0) return nullptr;
+    // A new store: made once, by whichever process gets there first.
+    Transaction tx(db.get());
+    if (!tx.ok()) return nullptr;
+    if (SchemaVersion(db.get()) == 0 &&
+        !Exec(db.get(),
+              "CREATE TABLE keys (path TEXT PRIMARY KEY COLLATE NOCASE);"
+              "CREATE TABLE vals (key TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,"
+              " value TEXT NOT NULL, PRIMARY KEY (key, name));"
+              // The standard keys every Windows machine has; registration
+              // writes below them and never removes them.
+              "INSERT INTO keys (path) VALUES ('CLSID'), ('Interface'), ('TypeLib');"
+              "PRAGMA user_version = 1;")) {
+        return nullptr;
+    }
+    if (!tx.Commit()) return nullptr;
+    return db;
+}
 
 bool RunWith(sqlite3* db, const char* sql, std::string_view a, std::string_view b = {}, std::string_view c = {},
              int binds = 1) {

@@ -1,0 +1,354 @@
+// quorvel call: CreateObject("Quorvel.SiteManage") and one late-bound call,
+// the way a script engine makes it: ProgID -> CLSID -> InprocServer32 in the
+// registry, the library's DllGetClassObject, IClassFactory::CreateInstance,
+// IDispatch::GetIDsOfNames and IDispatch::Invoke.
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "platform/posix/runtime/machine_folder.h"
+#include "platform/posix/runtime/oleaut.h"
+#include "platform/posix/runtime/registry_store.h"
+#include "platform/posix/runtime/shared_library.h"
+#include "tools/quorvel/host.h"
+
+namespace quorvel::host {
+namespace {
+
+constexpr const char kCallUsage[] = "usage: quorvel call METHOD [ARG ...] [--PARAM=VALUE ...]\n";
+
+struct Named {
+    std::string name;
+    std::string value;
+};
+
+struct CallLine {
+    std::string method;
+    std::vector<std::string> positional;
+    std::vector<Named> named;
+};
+
+int Usage(const std::string& message) {
+    std::fprintf(stderr, "quorvel call: %s\n%s", message.c_str(), kCallUsage);
+    return kExitUsage;
+}
+
+int Unavailable(const std::string& message) {
+    std::fprintf(stderr, "quorvel call: %s\n", message.c_str());
+    return kExitUnavailable;
+}
+
+// A failed call whose cause is in the command line.
+int BadArgument(const std::string& message) {
+    std::fprintf(stderr, "quorvel call: %s\n", message.c_str());
+    return kExitUsage;
+}
+
+std::optional<CallLine> Parse(const Args& args, std::string& error) {
+    CallLine line;
+    bool only_positional = false;
+    for (const std::string& arg : args) {
+        if (line.method.empty()) {
+            if (arg.rfind("--", 0) == 0) {
+                error = "the method comes before its arguments";
+                return std::nullopt;
+            }
+            line.method = arg;
+            continue;
+        }
+        if (!only_positional && arg == "--") {
+            only_positional = true;  // what follows may begin with "--"
+        } else if (!only_positional && arg.rfind("--", 0) == 0) {
+            const std::size_t eq = arg.find('=');
+            if (eq == std::string::npos || eq == 2) {
+                error = "a named argument is written --PARAM=VALUE, not " + arg;
+                return std::nullopt;
+            }
+            line.named.push_back({arg.substr(2, eq - 2), arg.substr(eq + 1)});
+        } else {
+            line.positional.push_back(arg);
+        }
+    }
+    if (line.method.empty()) {
+        error = "no method given";
+        return std::nullopt;
+    }
+    return line;
+}
+
+// The clearing of every argument VARIANT, however the call ends.
+class ArgumentArray {
+public:
+    explicit ArgumentArray(std::size_t count) : values_(count) {
+        for (VARIANT& v : values_) VariantInit(&v);
+    }
+    ~ArgumentArray() {
+        for (VARIANT& v : values_) VariantClear(&v);
+    }
+    ArgumentArray(const ArgumentArray&) = delete;
+    ArgumentArray& operator=(const ArgumentArray&) = delete;
+    bool SetText(std::size_t i, const std::string& utf8) {
+        const std::u16string text = posix::Utf8ToUtf16(utf8);
+        values_[i].bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        values_[i].vt = VT_BSTR;
+        return values_[i].bstrVal != nullptr;
+    }
+    VARIANT* data() { return values_.data(); }
+
+private:
+    std::vector<VARIANT> values_;
+};
+
+class ExceptionInfo {
+public:
+    ExceptionInfo() : info_{} {}
+    ~ExceptionInfo() {
+        SysFreeString(info_.bstrSource);
+        SysFreeString(info_.bstrDescription);
+        SysFreeString(info_.bstrHelpFile);
+    }
+    ExceptionInfo(const ExceptionInfo&) = delete;
+    ExceptionInfo& operator=(const ExceptionInfo&) = delete;
+    EXCEPINFO* get() { return &info_; }
+
+private:
+    EXCEPINFO info_;
+};
+
+std::string Text(BSTR text) { return posix::Utf16ToUtf8({text == nullptr ? u"" : text, SysStringLen(text)}); }
+
+const MethodInfo* MethodOf(DISPID id) {
+    for (const MethodInfo& m : kMethods) {
+        if (m.dispid == id) return &m;
+    }
+    return nullptr;
+}
+
+// The component, activated from the registry. The library is declared first
+// so that it is unloaded after the last reference into it is released.
+struct Activation {
+    posix::SharedLibrary library;
+    ComPtr<IClassFactory> factory;
+    ComPtr<IDispatch> object;
+};
+
+constexpr const char kProgId[] = "Quorvel.SiteManage";
+
+int Activate(Activation& out) {
+    const std::string machine = posix::MachineFolder().string();
+    const std::string fix = "run `quorvel --machine " + machine + " regsvr` to register the built library";
+    const std::optional<std::string> clsid_text = posix::registry::GetValue(std::string(kProgId) + "\\CLSID", "");
+    if (!clsid_text) {
+        return Unavailable(std::string(kProgId) + " is not registered on machine " + machine + "; " + fix);
+    }
+    CLSID clsid{};
+    const std::u16string clsid_wide = posix::Utf8ToUtf16(*clsid_text);
+    if (FAILED(CLSIDFromString(clsid_wide.c_str(), &clsid))) {
+        return Unavailable("the registration of " + std::string(kProgId) + " names no valid class (" + *clsid_text +
+                           "); " + fix);
+    }
+    const std::optional<std::string> path =
+        posix::registry::GetValue("CLSID\\" + *clsid_text + "\\InprocServer32", "");
+    if (!path || path->empty()) {
+        return Unavailable("class " + *clsid_text + " has no in-process server registered; " + fix);
+    }
+    std::error_code ec;
+    if (!std::filesystem::exists(*path, ec)) {
+        return Unavailable("the registered library " + *path + " does not exist; rebuild it, or " + fix);
+    }
+    std::string error;
+    if (!out.library.Open(*path, error)) {
+        return Unavailable("cannot load the registered library " + *path + ": " + error);
+    }
+    using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
+    auto* get_class_object = reinterpret_cast<GetClassObjectFn>(out.library.Symbol("DllGetClassObject"));
+    if (get_class_object == nullptr) {
+        return Unavailable(*path + " exports no DllGetClassObject; it is not a COM server library; " + fix);
+    }
+    HRESULT hr = get_class_object(clsid, IID_IClassFactory, out.factory.out());
+    if (FAILED(hr) || out.factory.get() == nullptr) {
+        return Unavailable(*path + " refused the class object for " + *clsid_text + " (" + HexCode(hr) +
+                           "); the registration may be stale: " + fix);
+    }
+    hr = out.factory->CreateInstance(nullptr, IID_IDispatch, out.object.out());
+    if (FAILED(hr) || out.object.get() == nullptr) {
+        return Unavailable("the class object of " + *path + " could not create " + kProgId + " (" + HexCode(hr) +
+                           ")");
+    }
+    return kExitOk;
+}
+
+// "argument 2 (FtpUser)" or "argument --FtpUser", for the rgvarg index the
+// component reported.
+std::string DescribeArgument(const CallLine& line, const MethodInfo* method, UINT index, std::string* value) {
+    const std::size_t named = line.named.size();
+    const std::size_t total = named + line.positional.size();
+    if (index < named) {
+        if (value != nullptr) *value = line.named[index].value;
+        return "argument --" + line.named[index].name;
+    }
+    if (index >= total) return "an argument";
+    const std::size_t position = total - 1 - index;
+    if (value != nullptr) *value = line.positional[position];
+    std::string text = "argument " + std::to_string(position + 1);
+    if (method != nullptr && position < static_cast<std::size_t>(method->param_count)) {
+        text += " (" + posix::Utf16ToUtf8(method->params[position].name) + ")";
+    }
+    return text;
+}
+
+const ParamInfo* ParamOf(const CallLine& line, const MethodInfo* method, const std::vector<DISPID>& ids,
+                         UINT index) {
+    if (method == nullptr) return nullptr;
+    const std::size_t named = line.named.size();
+    DISPID position = -1;
+    if (index < named) {
+        position = ids[index + 1];
+    } else if (index < named + line.positional.size()) {
+        position = static_cast<DISPID>(named + line.positional.size() - 1 - index);
+    }
+    if (position < 0 || position >= method->param_count) return nullptr;
+    return &method->params[position];
+}
+
+std::string RequiredList(const MethodInfo& method) {
+    std::string list;
+    int required = 0;
+    for (int p = 0; p < method.param_count; ++p) {
+        if (method.params[p].optional) continue;
+        if (required++ > 0) list += ", ";
+        list += posix::Utf16ToUtf8(method.params[p].name);
+    }
+    return std::to_string(required) + " (" + list + ")";
+}
+
+// The first required parameter that the call leaves out.
+std::string FirstMissing(const CallLine& line, const MethodInfo& method, const std::vector<DISPID>& ids) {
+    for (int p = 0; p < method.param_count; ++p) {
+        if (method.params[p].optional) continue;
+        bool given = static_cast<std::size_t>(p) < line.positional.size();
+        for (std::size_t k = 0; k < line.named.size() && !given; ++k) given = ids[k + 1] == p;
+        if (!given) return posix::Utf16ToUtf8(method.params[p].name);
+    }
+    return "a required argument";
+}
+
+}  // namespace
+
+int RunCall(const Args& args) {
+    std::string error;
+    const std::optional<CallLine> line = Parse(args, error);
+    if (!line) return Usage(error);
+
+    Activation component;
+    if (const int status = Activate(component); status != kExitOk) return status;
+
+    // The method's and the named arguments' DISPIDs in one request.
+    std::vector<std::u16string> names;
+    names.push_back(posix::Utf8ToUtf16(line->method));
+    for (const Named& n : line->named) names.push_back(posix::Utf8ToUtf16(n.name));
+    std::vector<LPOLESTR> name_ptrs;
+    for (std::u16string& n : names) name_ptrs.push_back(n.data());
+    std::vector<DISPID> ids(names.size(), DISPID_UNKNOWN);
+    HRESULT hr = component.object->GetIDsOfNames(IID_NULL, name_ptrs.data(), static_cast<UINT>(name_ptrs.size()),
+                                                 LOCALE_USER_DEFAULT, ids.data());
+    const MethodInfo* method = MethodOf(ids[0]);
+    const std::string method_name = method != nullptr ? posix::Utf16ToUtf8(method->name) : line->method;
+    if (hr == DISP_E_UNKNOWNNAME) {
+        if (ids[0] == DISPID_UNKNOWN) {
+            return BadArgument("unknown method " + line->method + "; `quorvel methods` lists the methods");
+        }
+        for (std::size_t k = 0; k < line->named.size(); ++k) {
+            if (ids[k + 1] == DISPID_UNKNOWN) {
+                return BadArgument(method_name + " has no parameter named " + line->named[k].name +
+                                   "; `quorvel methods` lists its parameters");
+            }
+        }
+        return BadArgument("unknown name in the call of " + method_name);
+    }
+    if (FAILED(hr)) return Unavailable("GetIDsOfNames failed with " + HexCode(hr));
+
+    // rgvarg: the named arguments first, then the positional ones last to first.
+    const std::size_t total = line->named.size() + line->positional.size();
+    ArgumentArray values(total);
+    std::vector<DISPID> named_ids(ids.begin() + 1, ids.end());
+    for (std::size_t k = 0; k < line->named.size(); ++k) {
+        if (!values.SetText(k, line->named[k].value)) return Unavailable("out of memory");
+    }
+    for (std::size_t p = 0; p < line->positional.size(); ++p) {
+        if (!values.SetText(total - 1 - p, line->positional[p])) return Unavailable("out of memory");
+    }
+    DISPPARAMS params{};
+    params.rgvarg = values.data();
+    params.cArgs = static_cast<UINT>(total);
+    params.rgdispidNamedArgs = named_ids.empty() ? nullptr : named_ids.data();
+    params.cNamedArgs = static_cast<UINT>(named_ids.size());
+
+    posix::VariantHolder result;
+    ExceptionInfo exception;
+    UINT arg_err = std::numeric_limits<UINT>::max();
+    hr = component.object->Invoke(ids[0], IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.get(),
+                                  exception.get(), &arg_err);
+    if (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW) {
+        std::string value;
+        const std::string which = DescribeArgument(*line, method, arg_err, &value);
+        const ParamInfo* param = ParamOf(*line, method, ids, arg_err);
+        const std::string type = param != nullptr ? TypeName(param->type) : "the parameter's type";
+        if (hr == DISP_E_OVERFLOW) {
+            return BadArgument(which + " of " + method_name + ": '" + value + "' is out of range for a " + type +
+                               (param != nullptr && param->type == ParamType::Long
+                                    ? " (-2147483648 to 2147483647)"
+                                    : ""));
+        }
+        std::string hint;
+        if (param != nullptr && param->type == ParamType::Long) hint = "; a Long takes a decimal integer";
+        if (param != nullptr && param->type == ParamType::Boolean) hint = "; a Boolean takes True, False or a number";
+        return BadArgument(which + " of " + method_name + ": '" + value + "' does not convert to " + type + hint);
+    }
+    if (hr == DISP_E_BADPARAMCOUNT) {
+        if (method != nullptr && total > static_cast<std::size_t>(method->param_count)) {
+            return BadArgument(method_name + " takes at most " + std::to_string(method->param_count) +
+                               " arguments, " + std::to_string(total) + " given");
+        }
+        return BadArgument(method_name + " needs its required arguments" +
+                           (method != nullptr ? ", " + RequiredList(*method) : std::string()) + "; " +
+                           std::to_string(total) + " given");
+    }
+    if (hr == DISP_E_PARAMNOTOPTIONAL) {
+        return BadArgument(method_name + ": required argument " +
+                           (method != nullptr ? FirstMissing(*line, *method, ids) : std::string("")) +
+                           " is missing");
+    }
+    if (hr == DISP_E_PARAMNOTFOUND) {
+        const std::string which = DescribeArgument(*line, method, arg_err, nullptr);
+        return BadArgument(which + " of " + method_name + " names a parameter that is already given");
+    }
+    if (hr == DISP_E_EXCEPTION) {
+        const EXCEPINFO& info = *exception.get();
+        if (info.scode == E_NOTIMPL) {
+            return Unavailable(method_name + " is not built yet in this version of the component");
+        }
+        return Unavailable(method_name + " failed: " + Text(info.bstrDescription) + " (" + HexCode(info.scode) + ")");
+    }
+    if (FAILED(hr)) return Unavailable("the call of " + method_name + " failed with " + HexCode(hr));
+
+    std::string output;
+    if (result->vt == VT_BSTR) {
+        output = Text(result->bstrVal);
+    } else {
+        posix::VariantHolder text;
+        if (FAILED(VariantChangeType(text.get(), result.get(), VARIANT_ALPHABOOL, VT_BSTR))) {
+            return Unavailable(method_name + " returned a value that cannot be printed");
+        }
+        output = Text(text->bstrVal);
+    }
+    std::fwrite(output.data(), 1, output.size(), stdout);
+    std::fputc('\n', stdout);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitUnavailable;
+}
+
+}  // namespace quorvel::host

@@ -1,0 +1,56 @@
+// The `quorvel` script host: the commands and what they share.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/posix/com_types.h"
+#include "quorvel_interface.h"
+
+namespace quorvel::host {
+
+// Exit statuses (sysexits.h values).
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitUsage = 64;
+inline constexpr int kExitUnavailable = 69;
+
+using Args = std::vector<std::string>;
+
+int RunRegsvr(const Args& args);
+int RunCall(const Args& args);
+int RunMethods(const Args& args);
+
+// "0x80020005", as HRESULTs are written in messages.
+std::string HexCode(HRESULT hr);
+
+// "String", "Long" or "Boolean", as the interface listing writes them.
+const char* TypeName(ParamType type);
+
+// The library built or installed with this host.
+std::string DefaultLibrary();
+
+// Holds one COM reference and releases it.
+template <typename T>
+class ComPtr {
+public:
+    ComPtr() = default;
+    ~ComPtr() { reset(); }
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+
+    T* get() const { return ptr_; }
+    T* operator->() const { return ptr_; }
+    void** out() {
+        reset();
+        return reinterpret_cast<void**>(&ptr_);
+    }
+    void reset() {
+        if (ptr_ != nullptr) ptr_->Release();
+        ptr_ = nullptr;
+    }
+
+private:
+    T* ptr_ = nullptr;
+};
+
+}  // namespace quorvel::host

@@ -1,0 +1,90 @@
+// quorvel: the POSIX counterpart of a script host and of regsvr32 for the
+// component library.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "tools/quorvel/host.h"
+
+namespace quorvel::host {
+namespace {
+
+constexpr const char kUsage[] =
+    "usage: quorvel [--machine DIR] regsvr [-u] [LIBRARY]\n"
+    "       quorvel [--machine DIR] call METHOD [ARG ...] [--PARAM=VALUE ...]\n"
+    "       quorvel methods\n"
+    "       quorvel [--machine DIR] adsi VERB ARGS...\n"
+    "       quorvel [--machine DIR] webmail --mail-dir DIR [--port N]\n";
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "quorvel: %s\n%s", message.c_str(), kUsage);
+    return kExitUsage;
+}
+
+// The library reads its machine folder from the environment, as the host does.
+bool SetMachine(const std::string& dir) {
+    if (dir.empty()) return false;
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(dir, ec);
+    return !ec && setenv("QUORVEL_MACHINE", absolute.c_str(), 1) == 0;
+}
+
+}  // namespace
+
+std::string HexCode(HRESULT hr) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(hr));
+    return buffer;
+}
+
+std::string DefaultLibrary() {
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        const std::filesystem::path beside = self.parent_path() / "libquorvel.so";
+        if (std::filesystem::exists(beside, ec)) return beside.string();
+    }
+    return QUORVEL_DEFAULT_LIBRARY;
+}
+
+int Main(int argc, char** argv) {
+    Args args(argv + 1, argv + argc);
+    std::size_t i = 0;
+    while (i < args.size() && args[i].rfind("-", 0) == 0) {
+        const std::string& option = args[i];
+        if (option == "--help" || option == "-h") {
+            std::fputs(kUsage, stdout);
+            return kExitOk;
+        }
+        if (option == "--machine" || option.rfind("--machine=", 0) == 0) {
+            std::string dir;
+            if (option == "--machine") {
+                if (i + 1 >= args.size()) return UsageError("--machine needs a folder");
+                dir = args[++i];
+            } else {
+                dir = option.substr(10);
+            }
+            if (!SetMachine(dir)) return UsageError("cannot use '" + dir + "' as the machine folder");
+            ++i;
+            continue;
+        }
+        return UsageError("unknown option " + option);
+    }
+    if (i >= args.size()) return UsageError("no command given");
+    const std::string command = args[i];
+    const Args rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+    if (command == "regsvr") return RunRegsvr(rest);
+    if (command == "call") return RunCall(rest);
+    if (command == "methods") return RunMethods(rest);
+    if (command == "adsi" || command == "webmail") {
+        std::fprintf(stderr, "quorvel: '%s' is not available in this build of quorvel\n", command.c_str());
+        return kExitUsage;
+    }
+    return UsageError("unknown command " + command);
+}
+
+}  // namespace quorvel::host
+
+int main(int argc, char** argv) { return quorvel::host::Main(argc, argv); }

@@ -1,0 +1,44 @@
+// quorvel methods: the interface as the generated table describes it.
+#include <cstdio>
+#include <string>
+
+#include "quorvel_interface.h"
+#include "platform/posix/runtime/oleaut.h"
+#include "tools/quorvel/host.h"
+
+namespace quorvel::host {
+const char* TypeName(ParamType type) {
+    switch (type) {
+        case ParamType::String: return "String";
+        case ParamType::Long: return "Long";
+        case ParamType::Boolean: return "Boolean";
+    }
+    return "?";
+}
+
+int RunMethods(const Args& args) {
+    if (!args.empty()) {
+        std::fprintf(stderr, "quorvel methods: takes no arguments\nusage: quorvel methods\n");
+        return kExitUsage;
+    }
+    for (const MethodInfo& method : kMethods) {
+        std::string line = posix::Utf16ToUtf8(method.name);
+        line += '\t';
+        line += HexCode(method.dispid);
+        line += '\t';
+        for (int p = 0; p < method.param_count; ++p) {
+            const ParamInfo& param = method.params[p];
+            if (p > 0) line += ", ";
+            if (param.optional) line += "Optional ";
+            line += posix::Utf16ToUtf8(param.name);
+            line += " As ";
+            line += TypeName(param.type);
+        }
+        line += " -> ";
+        line += TypeName(method.result);
+        std::printf("%s\n", line.c_str());
+    }
+    return kExitOk;
+}
+
+}  // namespace quorvel::host
