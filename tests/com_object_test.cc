@@ -1,0 +1,96 @@
+// The class object, SiteManage's own IUnknown/IDispatch, and the module's
+// unload bookkeeping, as a COM client meets them.
+#include <gtest/gtest.h>
+
+#include "component/class_factory.h"
+#include "platform/com.h"
+#include "quorvel_interface.h"
+
+namespace {
+
+using quorvel::_SiteManage;
+using quorvel::component::CanUnloadNow;
+using quorvel::component::GetClassObject;
+
+IClassFactory* Factory() {
+    void* out = nullptr;
+    EXPECT_EQ(GetClassObject(quorvel::kClsid, IID_IClassFactory, &out), S_OK);
+    return static_cast<IClassFactory*>(out);
+}
+
+TEST(ClassObject, OnlyForItsClass) {
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(GetClassObject(quorvel::kIid, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(GetClassObject(quorvel::kClsid, IID_IDispatch, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(GetClassObject(quorvel::kClsid, IID_IClassFactory, nullptr), E_POINTER);
+}
+
+TEST(ClassObject, RefusesAggregation) {
+    IClassFactory* factory = Factory();
+    ASSERT_NE(factory, nullptr);
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(factory->CreateInstance(reinterpret_cast<IUnknown*>(factory), IID_IUnknown, &out),
+              CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, &out), E_NOINTERFACE);
+    factory->Release();
+}
+
+TEST(ClassObject, CanUnloadOnlyWhenNothingIsOutstanding) {
+    ASSERT_EQ(CanUnloadNow(), S_OK);
+    IClassFactory* factory = Factory();
+    EXPECT_EQ(CanUnloadNow(), S_FALSE);
+
+    IDispatch* object = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object)), S_OK);
+    ASSERT_EQ(factory->LockServer(TRUE), S_OK);
+    factory->Release();
+    EXPECT_EQ(CanUnloadNow(), S_FALSE);  // the object and the lock
+
+    object->Release();
+    EXPECT_EQ(CanUnloadNow(), S_FALSE);  // the lock
+    factory = Factory();
+    factory->LockServer(FALSE);
+    factory->Release();
+    EXPECT_EQ(CanUnloadNow(), S_OK);
+}
+
+TEST(SiteManageObject, InterfacesAndUnbuiltMethods) {
+    IClassFactory* factory = Factory();
+    IUnknown* unknown = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
+    factory->Release();
+
+    _SiteManage* site = nullptr;
+    IDispatch* dispatch = nullptr;
+    void* other = reinterpret_cast<void*>(1);
+    ASSERT_EQ(unknown->QueryInterface(quorvel::kIid, reinterpret_cast<void**>(&site)), S_OK);
+    ASSERT_EQ(unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+    EXPECT_EQ(static_cast<IDispatch*>(site), dispatch);
+    EXPECT_EQ(unknown->QueryInterface(IID_IClassFactory, &other), E_NOINTERFACE);
+    EXPECT_EQ(other, nullptr);
+
+    UINT count = 9;
+    EXPECT_EQ(dispatch->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 0u);
+
+    // A method not in this build answers E_NOTIMPL with a cleared result.
+    LONG result = 99;
+    BSTR action = quorvel::platform::ToBstr(u"REBOOT");
+    EXPECT_EQ(site->ExitWindows(action, &result), E_NOTIMPL);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(site->ExitWindows(action, nullptr), E_POINTER);
+    BSTR text = action;
+    EXPECT_EQ(site->GetMailPass(action, action, action, &text), E_NOTIMPL);
+    EXPECT_EQ(text, nullptr);
+    SysFreeString(action);
+
+    site->Release();
+    dispatch->Release();
+    EXPECT_EQ(unknown->Release(), 0u);
+    EXPECT_EQ(CanUnloadNow(), S_OK);
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+// The quorvel host as users run it: a subprocess on a machine folder of its own.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/posix/runtime/process.h"
+#include "test_support.h"
+
+namespace {
+
+using quorvel::posix::ProcessResult;
+using quorvel::posix::RunProcess;
+
+class Host : public testing::Test {
+protected:
+    ProcessResult Run(std::vector<std::string> args) {
+        args.insert(args.begin(), {QUORVEL_HOST_PATH, "--machine", machine_.path().string()});
+        return RunProcess(args);
+    }
+    void Register() {
+        const ProcessResult r = Run({"regsvr", QUORVEL_LIBRARY_PATH});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+    }
+
+    quorvel::test::TempDir machine_;
+    quorvel::test::TempDir work_;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST_F(Host, MethodsListsTheInterface) {
+    const ProcessResult r = RunProcess({QUORVEL_HOST_PATH, "methods"});
+    ASSERT_EQ(r.exit_code, 0);
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 11u);
+    const char* names[] = {"PostWebSit", "PostFtpSit", "PostEmailDomain", "PostEmail", "GetMailPass", "PostNTUser",
+                           "PostCACLS", "BackupSit", "ExitWindows", "Supervise", "SendMail"};
+    for (int i = 0; i < 11; ++i) {
+        char dispid[16];
+        std::snprintf(dispid, sizeof dispid, "0x600300%02X", i);
+        EXPECT_EQ(lines[i].rfind(std::string(names[i]) + "\t" + dispid + "\t", 0), 0u) << lines[i];
+    }
+    EXPECT_NE(lines[1].find("Optional FtpPass As String"), std::string::npos);
+    EXPECT_NE(lines[4].find("-> String"), std::string::npos);
+}
+
+TEST_F(Host, NotRegisteredIsUnavailable) {
+    const ProcessResult r = Run({"call", "PostFtpSit", "ADD", "bob", "/x"});
+    EXPECT_EQ(r.exit_code, 69);
+    EXPECT_NE(r.err.find("regsvr"), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty());
+}
+
+TEST_F(Host, CallsThroughTheRegistry) {
+    Register();
+    const std::string missing = (work_.path() / "no-such-servu").string();
+    ProcessResult r = Run({"call", "postftpsit", "ADD", "bob", missing});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, "1\n");  // no configuration file there
+
+    r = Run({"call", "PostFtpSit", "ADD", "--CFile=" + missing, "--FtpUser=bob", "--MaxNrUsers= 3 "});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, "1\n");
+
+    r = Run({"call", "ExitWindows", "REBOOT"});
+    EXPECT_EQ(r.exit_code, 69);
+    EXPECT_NE(r.err.find("not built yet"), std::string::npos) << r.err;
+}
+
+TEST_F(Host, UsageErrorsNameTheirCause) {
+    Register();
+    struct Case {
+        std::vector<std::string> args;
+        const char* mention;
+    };
+    const Case cases[] = {
+        {{"call", "PostFtp", "a"}, "PostFtp"},
+        {{"call", "PostFtpSit", "ADD", "bob"}, "CFile"},
+        {{"call", "PostFtpSit", "ADD", "--CFile=/x"}, "FtpUser"},
+        {{"call", "PostFtpSit", "ADD", "bob", "/x", "--MaxNrUsers=ten"}, "MaxNrUsers"},
+        {{"call", "PostFtpSit", "ADD", "bob", "/x", "", "", "", "2147483648"}, "MaxNrUsers"},
+        {{"call", "PostFtpSit", "ADD", "bob", "/x", "--Bogus=1"}, "Bogus"},
+        {{"call", "PostFtpSit", "ADD", "bob", "/x", "--FtpUser=eve"}, "FtpUser"},
+        {{"call", "PostFtpSit", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12"}, "at most 11"},
+        {{"call", "PostFtpSit", "ADD", "--FtpUser"}, "--PARAM=VALUE"},
+        {{"call"}, "no method"},
+        {{"frobnicate"}, "frobnicate"},
+        {{"adsi", "enum", "IIS://localhost/W3SVC"}, "not available"},
+        {{"regsvr", "-x"}, "-x"},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult r = Run(c.args);
+        EXPECT_EQ(r.exit_code, 64) << c.args[0] << " " << (c.args.size() > 1 ? c.args[1] : "") << ": " << r.err;
+        EXPECT_NE(r.err.find(c.mention), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+    }
+}
+
+TEST_F(Host, UnregisteredOrMissingLibraryIsUnavailable) {
+    // A copy of the library, registered and then deleted.
+    const std::filesystem::path copy = work_.path() / "libquorvel.so";
+    std::filesystem::copy_file(QUORVEL_LIBRARY_PATH, copy);
+    ProcessResult r = Run({"regsvr", copy.string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find(copy.string()), std::string::npos);
+    std::filesystem::remove(copy);
+    r = Run({"call", "ExitWindows", "x"});
+    EXPECT_EQ(r.exit_code, 69);
+    EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
+
+    Register();
+    r = Run({"regsvr", "-u", QUORVEL_LIBRARY_PATH});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    r = Run({"call", "ExitWindows", "x"});
+    EXPECT_EQ(r.exit_code, 69);
+
+    r = Run({"regsvr", (work_.path() / "nothing.so").string()});
+    EXPECT_EQ(r.exit_code, 69);
+}
+
+}  // namespace

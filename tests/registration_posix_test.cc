@@ -1,0 +1,106 @@
+// Registration entries in the machine's registry store, and the store itself.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "component/registration.h"
+#include "platform/posix/runtime/registry_store.h"
+#include "platform/registry.h"
+#include "quorvel_interface.h"
+
+namespace {
+
+namespace registry = quorvel::posix::registry;
+using quorvel::platform::GetClassesRootValue;
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+TEST(Registration, WritesTheClassProgIdInterfaceAndTypeLibrary) {
+    const std::string module = quorvel::platform::ModulePathForRegistry();
+    ASSERT_TRUE(std::filesystem::path(module).is_absolute());
+    ASSERT_EQ(quorvel::component::RegisterServer(), S_OK);
+
+    const std::string clsid = quorvel::kClassGuid;
+    const std::string iid = quorvel::kInterfaceGuid;
+    const std::string libid = quorvel::kLibraryGuid;
+    // Lookups ignore case, as on Windows.
+    EXPECT_EQ(GetClassesRootValue(Lower("CLSID\\" + clsid + "\\InprocServer32"), ""), module);
+    EXPECT_EQ(GetClassesRootValue("CLSID\\" + clsid + "\\InprocServer32", "threadingmodel"), "Apartment");
+    EXPECT_EQ(GetClassesRootValue("CLSID\\" + clsid, ""), "SiteManage");
+    EXPECT_EQ(GetClassesRootValue("CLSID\\" + clsid + "\\ProgID", ""), "Quorvel.SiteManage");
+    EXPECT_EQ(GetClassesRootValue("CLSID\\" + clsid + "\\TypeLib", ""), libid);
+    EXPECT_EQ(GetClassesRootValue("quorvel.sitemanage\\CLSID", ""), clsid);
+    EXPECT_EQ(GetClassesRootValue("Interface\\" + iid + "\\ProxyStubClsid32", ""),
+              "{00020424-0000-0000-C000-000000000046}");
+    EXPECT_EQ(GetClassesRootValue("Interface\\" + iid + "\\TypeLib", "Version"), "1.0");
+    EXPECT_EQ(GetClassesRootValue("TypeLib\\" + libid + "\\1.0", ""), "Quorvel");
+    EXPECT_EQ(GetClassesRootValue("TypeLib\\" + libid + "\\1.0\\0\\" + quorvel::platform::TypeLibPlatformKey(), ""),
+              module);
+    EXPECT_EQ(GetClassesRootValue("TypeLib\\" + libid + "\\1.0\\HELPDIR", ""),
+              std::filesystem::path(module).parent_path().string());
+
+    ASSERT_EQ(quorvel::component::UnregisterServer(), S_OK);
+}
+
+TEST(Registration, UnregisterRemovesEverythingAndOnlyThat) {
+    ASSERT_TRUE(registry::SetValue("CLSID\\{00000000-1111-2222-3333-444444444444}\\InprocServer32", "", "other.so"));
+    ASSERT_TRUE(registry::SetValue("Quorvel.SiteManageEx\\CLSID", "", "{x}"));
+    const std::vector<std::string> before = registry::AllKeys();
+
+    ASSERT_EQ(quorvel::component::RegisterServer(), S_OK);
+    const std::size_t registered = registry::AllKeys().size();
+    ASSERT_EQ(quorvel::component::RegisterServer(), S_OK);  // again: nothing doubles
+    EXPECT_EQ(registry::AllKeys().size(), registered);
+
+    ASSERT_EQ(quorvel::component::UnregisterServer(), S_OK);
+    EXPECT_EQ(registry::AllKeys(), before);
+    EXPECT_EQ(GetClassesRootValue("Quorvel.SiteManageEx\\CLSID", ""), "{x}");
+    EXPECT_EQ(quorvel::component::UnregisterServer(), S_OK);  // nothing to remove is no failure
+
+    registry::DeleteTree("CLSID\\{00000000-1111-2222-3333-444444444444}");
+    registry::DeleteTree("Quorvel.SiteManageEx");
+}
+
+TEST(RegistryStore, TreesMatchWholeNamesOnly) {
+    ASSERT_TRUE(registry::SetValue("a_b\\c", "v", "1"));
+    ASSERT_TRUE(registry::SetValue("aXb\\c", "v", "2"));
+    ASSERT_TRUE(registry::SetValue("A_B", "", "3"));
+    EXPECT_TRUE(registry::KeyExists("a_b\\C"));
+    EXPECT_EQ(registry::GetValue("A_B\\C", "V"), "1");
+    ASSERT_TRUE(registry::SetValue("a_b\\c", "V", "changed"));  // same value, other case
+    EXPECT_EQ(registry::GetValue("a_b\\c", "v"), "changed");
+
+    ASSERT_TRUE(registry::DeleteTree("A_b"));
+    EXPECT_FALSE(registry::KeyExists("a_b"));
+    EXPECT_FALSE(registry::KeyExists("a_b\\c"));
+    EXPECT_EQ(registry::GetValue("aXb\\c", "v"), "2");  // '_' is no wildcard
+    EXPECT_TRUE(registry::DeleteTree("a_b"));           // already gone
+    EXPECT_FALSE(registry::DeleteTree(""));             // never the whole hive
+    registry::DeleteTree("aXb");
+}
+
+TEST(RegistryStore, ConcurrentWritersAllLand) {
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t) {
+        writers.emplace_back([t] {
+            for (int i = 0; i < 25; ++i) {
+                registry::SetValue("Concurrent\\" + std::to_string(t), std::to_string(i), "x");
+            }
+        });
+    }
+    for (std::thread& w : writers) w.join();
+    for (int t = 0; t < 4; ++t) {
+        for (int i = 0; i < 25; ++i) {
+            EXPECT_EQ(registry::GetValue("Concurrent\\" + std::to_string(t), std::to_string(i)), "x");
+        }
+    }
+    registry::DeleteTree("Concurrent");
+}
+
+}  // namespace
