@@ -136,19 +136,18 @@ struct Activation {
     ComPtr<IDispatch> object;
 };
 
-constexpr const char kProgId[] = "Quorvel.SiteManage";
-
 int Activate(Activation& out) {
+    const std::string prog_id = posix::Utf16ToUtf8(kProgId);
     const std::string machine = posix::MachineFolder().string();
     const std::string fix = "run `quorvel --machine " + machine + " regsvr` to register the built library";
-    const std::optional<std::string> clsid_text = posix::registry::GetValue(std::string(kProgId) + "\\CLSID", "");
+    const std::optional<std::string> clsid_text = posix::registry::GetValue(prog_id + "\\CLSID", "");
     if (!clsid_text) {
-        return Unavailable(std::string(kProgId) + " is not registered on machine " + machine + "; " + fix);
+        return Unavailable(prog_id + " is not registered on machine " + machine + "; " + fix);
     }
     CLSID clsid{};
     const std::u16string clsid_wide = posix::Utf8ToUtf16(*clsid_text);
     if (FAILED(CLSIDFromString(clsid_wide.c_str(), &clsid))) {
-        return Unavailable("the registration of " + std::string(kProgId) + " names no valid class (" + *clsid_text +
+        return Unavailable("the registration of " + prog_id + " names no valid class (" + *clsid_text +
                            "); " + fix);
     }
     const std::optional<std::string> path =
@@ -176,7 +175,7 @@ int Activate(Activation& out) {
     }
     hr = out.factory->CreateInstance(nullptr, IID_IDispatch, out.object.out());
     if (FAILED(hr) || out.object.get() == nullptr) {
-        return Unavailable("the class object of " + *path + " could not create " + kProgId + " (" + HexCode(hr) +
+        return Unavailable("the class object of " + *path + " could not create " + prog_id + " (" + HexCode(hr) +
                            ")");
     }
     return kExitOk;

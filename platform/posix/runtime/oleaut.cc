@@ -62,6 +62,7 @@ bool EqualsAsciiNoCase(std::u16string_view text, std::string_view word) {
 
 // A number as VarNumFromParseNum reads it in the neutral locale: blanks
 // around it, a sign, digits with ',' grouping, a fraction and an exponent.
+// Hexadecimal and octal forms (&H, &O) are not read.
 std::optional<double> ParseNumber(std::u16string_view text) {
     text = Trim(text);
     std::string ascii;
@@ -180,7 +181,8 @@ HRESULT ToBool(const Value& value, VARIANT_BOOL& out) {
         case Value::Boolean: out = value.integer != 0 ? VARIANT_TRUE : VARIANT_FALSE; return S_OK;
         case Value::Real: out = value.real != 0 ? VARIANT_TRUE : VARIANT_FALSE; return S_OK;
         case Value::Text: {
-            std::u16string_view word = Trim(value.text);
+            // The words match only without blanks around them, as in oleaut32.
+            const std::u16string_view word = value.text;
             if (EqualsAsciiNoCase(word, "true") || EqualsAsciiNoCase(word, "#true#")) {
                 out = VARIANT_TRUE;
                 return S_OK;
