@@ -281,7 +281,10 @@ struct SessionState {
     }
 };
 
+// This thread's sessions by mapped path, and by the names callers gave, so
+// that calls inside a session need not map the name again.
 thread_local std::unordered_map<std::string, std::weak_ptr<SessionState>> t_sessions;
+thread_local std::unordered_map<std::string, std::weak_ptr<SessionState>> t_session_names;
 
 std::shared_ptr<SessionState> SessionFor(const std::string& path) {
     if (t_sessions.empty()) return nullptr;
@@ -289,11 +292,19 @@ std::shared_ptr<SessionState> SessionFor(const std::string& path) {
     return it == t_sessions.end() ? nullptr : it->second.lock();
 }
 
+std::shared_ptr<SessionState> SessionNamed(std::string_view file) {
+    if (t_session_names.empty()) return nullptr;
+    const auto it = t_session_names.find(std::string(file));
+    return it == t_session_names.end() ? nullptr : it->second.lock();
+}
+
 // The last handle of a session is gone: write what is pending, give the copy
 // back to the cache, then (members) release the lock.
 SessionState::~SessionState() {
     if (!registered) return;
     t_sessions.erase(path);
+    for (auto it = t_session_names.begin(); it != t_session_names.end();)
+        it = it->second.expired() ? t_session_names.erase(it) : std::next(it);
     const bool committed = Commit();
     auto entry = CacheEntry(path);
     std::lock_guard<std::mutex> guard(entry->mutex);
@@ -314,9 +325,11 @@ std::string MapFile(std::string_view file) {
 
 // One change, applied to the thread's session copy or to the file.
 bool Apply(std::string_view file, const std::function<ProfileEngine::Result(ProfileEngine&)>& op) {
-    const std::string path = MapFile(file);
+    auto session = SessionNamed(file);
+    const std::string path = session ? session->path : MapFile(file);
     if (path.empty()) return false;
-    if (auto session = SessionFor(path)) {
+    if (!session) session = SessionFor(path);
+    if (session) {
         const ProfileEngine::Result r = op(session->engine);
         if (!r.ok) return false;
         if (r.changed) session->dirty = true;
@@ -351,6 +364,7 @@ bool Apply(std::string_view file, const std::function<ProfileEngine::Result(Prof
 uint32_t ProfileGetString(ProfileName section, ProfileName key, uint32_t size, std::string_view file,
                           std::string& value) {
     value.clear();
+    if (auto session = SessionNamed(file)) return session->engine.GetString(section, key, size, value);
     const std::string path = MapFile(file);
     if (path.empty()) return 0;
     if (auto session = SessionFor(path)) return session->engine.GetString(section, key, size, value);
@@ -416,6 +430,7 @@ ProfileSession::ProfileSession(std::string_view file) : impl_(std::make_unique<I
     }
     state->registered = true;
     t_sessions[path] = state;
+    t_session_names[std::string(file)] = state;
     impl_->state = std::move(state);
 }
 

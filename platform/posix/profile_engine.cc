@@ -235,6 +235,37 @@ struct ProfileEngine::Section {
         keys.clear();
     }
 
+    // Keeps the index true when line `pos` is about to go, without reading
+    // every name again (a list of 998 users loses and gains lines one by one).
+    void EraseLine(size_t pos) {
+        const Line removed = std::move(body[pos]);
+        body.erase(body.begin() + static_cast<std::ptrdiff_t>(pos));
+        if (!indexed) return;
+        for (auto& [name, at] : keys)
+            if (at > pos) --at;
+        if (removed.kind != Kind::Entry) return;
+        const auto it = keys.find(FoldProfileName(removed.name()));
+        if (it == keys.end() || it->second != pos) return;
+        for (size_t i = pos; i < body.size(); ++i) {
+            if (body[i].kind == Kind::Entry && EqualNames(body[i].name(), removed.name())) {
+                it->second = static_cast<uint32_t>(i);
+                return;
+            }
+        }
+        keys.erase(it);
+    }
+
+    void InsertLine(size_t pos, Line line) {
+        body.insert(body.begin() + static_cast<std::ptrdiff_t>(pos), std::move(line));
+        if (!indexed) return;
+        for (auto& [name, at] : keys)
+            if (at >= pos) ++at;
+        const Line& added = body[pos];
+        if (added.kind != Kind::Entry) return;
+        const auto [it, fresh] = keys.try_emplace(FoldProfileName(added.name()), static_cast<uint32_t>(pos));
+        if (!fresh && it->second > pos) it->second = static_cast<uint32_t>(pos);
+    }
+
     // The first line (with or without '=') whose key is `name`; -1 if none.
     long FindKey(std::string_view name) const {
         if (body.size() < kIndexThreshold) {
@@ -487,8 +518,7 @@ ProfileEngine::Result ProfileEngine::SetKey(std::string_view section, std::strin
     const size_t pos = s->InsertionPoint();
     s->TerminateBefore(pos);
     Line line = MakeEntry(Joined(LTrim(key), v), reparse_);
-    s->body.insert(s->body.begin() + static_cast<std::ptrdiff_t>(pos), std::move(line));
-    s->Touch();
+    s->InsertLine(pos, std::move(line));
     return {true, true};
 }
 
@@ -499,8 +529,7 @@ ProfileEngine::Result ProfileEngine::DeleteKey(std::string_view section, std::st
     for (Section* s : *list) {
         const long idx = s->FindKey(key);
         if (idx < 0) continue;
-        s->body.erase(s->body.begin() + idx);
-        s->Touch();
+        s->EraseLine(static_cast<size_t>(idx));
         return {true, true};
     }
     return {true, false};
