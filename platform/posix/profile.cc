@@ -3,6 +3,12 @@
 // the file and renamed over it under a lock that other processes (and other
 // threads of this one) respect, so a reader sees either the old file or the
 // new one.
+//
+// A call that changes nothing leaves the file alone (bytes and time). On a
+// missing file, reads create nothing, but every write call that succeeds
+// leaves at least an empty file, as Windows opens the file for writing before
+// it looks inside: deleting a key or a section, or writing empty content for
+// a section, creates a 0-byte file. A null section fails and touches nothing.
 #include "platform/profile.h"
 
 #include <fcntl.h>
