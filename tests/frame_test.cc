@@ -125,9 +125,10 @@ TEST(CallFrame, TakesTheLowestFreeFileNumberPerThread) {
 }
 
 TEST(ErrorLog, IsCreatedWhenMissingAndAppendedTo) {
-    const std::string path = platform::ToAnsi(ErrorLogPath());
+    const std::filesystem::path path = test::LogFile();
     const std::string before = test::LogBytes();
-    std::filesystem::remove(platform::ToUtf8(platform::FromAnsi(path)));
+    std::filesystem::remove(path);
+    ASSERT_FALSE(std::filesystem::exists(path));
     auto fail_once = [] {
         CallFrame frame(u"PostFtpSit", ErrorMode::ContinueOnError);
         return frame.Run([&] { return frame.Detected(1, u"，错误源：x ，错误描述：y"); });
@@ -140,14 +141,14 @@ TEST(ErrorLog, IsCreatedWhenMissingAndAppendedTo) {
     EXPECT_EQ(second.substr(0, first.size()), first);
     EXPECT_EQ(second.size(), 2 * first.size());
     EXPECT_EQ(first.substr(first.size() - 2), "\r\n");
-    test::WriteBytes(platform::ToUtf8(platform::FromAnsi(path)), before + second);
+    test::WriteBytes(path, before + second);
 }
 
 // A log that cannot be opened (here: a folder in its place) is a failed step.
 class UnopenableLog : public testing::Test {
 protected:
     void SetUp() override {
-        path_ = platform::ToUtf8(platform::FromAnsi(platform::ToAnsi(ErrorLogPath())));
+        path_ = test::LogFile();
         saved_ = test::LogBytes();
         std::filesystem::remove(path_);
         std::filesystem::create_directory(path_);

@@ -52,6 +52,14 @@ inline void WriteBytes(const std::filesystem::path& path, const std::string& byt
     out << bytes;
 }
 
+// The error log as a file-system path (the component names it Windows-style).
+inline std::filesystem::path LogFile() {
+    std::string path = platform::ToUtf8(ErrorLogPath());
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    return path;
+}
+
 // The error log's content, in the system code page; empty when missing.
 inline std::string LogBytes() {
     return platform::ReadFileBytes(platform::ToAnsi(ErrorLogPath())).value_or(std::string());
