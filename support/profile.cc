@@ -8,6 +8,21 @@
 #include "platform/text.h"
 
 namespace quorvel {
+namespace {
+
+// A method names the same file in every call of a long sequence: its ANSI
+// form is kept from one call to the next.
+const std::string& AnsiFileName(std::u16string_view file) {
+    thread_local std::u16string last_file;
+    thread_local std::string last_ansi;
+    if (file != last_file) {
+        last_ansi = platform::ToAnsi(file);
+        last_file = file;
+    }
+    return last_ansi;
+}
+
+}  // namespace
 
 bool IsSafeProfileText(std::u16string_view text, ProfileText kind) {
     if (text.find_first_of(std::u16string_view(u"\r\n\0", 3)) != std::u16string_view::npos) return false;
@@ -30,7 +45,7 @@ std::u16string ReadIniValue(std::u16string_view section, std::u16string_view key
     if (size < 0) Raise(kInvalidCall);
     std::string value;
     platform::GetPrivateProfileString(platform::ToAnsi(section), platform::ToAnsi(key),
-                                      static_cast<std::uint32_t>(size), platform::ToAnsi(file), value);
+                                      static_cast<std::uint32_t>(size), AnsiFileName(file), value);
     return platform::FromAnsi(value);
 }
 
@@ -45,7 +60,7 @@ bool WriteIniValue(std::u16string_view section, std::u16string_view key, std::u1
     return platform::WritePrivateProfileString(platform::ToAnsi(section), platform::ToAnsi(key),
                                                ansi_value ? std::optional<std::string_view>(*ansi_value)
                                                           : std::nullopt,
-                                               platform::ToAnsi(file));
+                                               AnsiFileName(file));
 }
 
 bool WriteIniSection(std::u16string_view section, std::u16string_view content, std::u16string_view file) {
@@ -59,7 +74,7 @@ bool WriteIniSection(std::u16string_view section, std::u16string_view content, s
     }
     return platform::WritePrivateProfileSection(
         platform::ToAnsi(section), ansi_content ? std::optional<std::string_view>(*ansi_content) : std::nullopt,
-        platform::ToAnsi(file));
+        AnsiFileName(file));
 }
 
 struct ProfileTransaction::Impl {

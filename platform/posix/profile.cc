@@ -289,8 +289,15 @@ struct SessionState {
 
 // This thread's sessions by mapped path, and by the names callers gave, so
 // that calls inside a session need not map the name again.
-thread_local std::unordered_map<std::string, std::weak_ptr<SessionState>> t_sessions;
-thread_local std::unordered_map<std::string, std::weak_ptr<SessionState>> t_session_names;
+struct StringHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+template <typename T>
+using StringMap = std::unordered_map<std::string, T, StringHash, std::equal_to<>>;
+
+thread_local StringMap<std::weak_ptr<SessionState>> t_sessions;
+thread_local StringMap<std::weak_ptr<SessionState>> t_session_names;
 
 std::shared_ptr<SessionState> SessionFor(const std::string& path) {
     if (t_sessions.empty()) return nullptr;
@@ -300,7 +307,7 @@ std::shared_ptr<SessionState> SessionFor(const std::string& path) {
 
 std::shared_ptr<SessionState> SessionNamed(std::string_view file) {
     if (t_session_names.empty()) return nullptr;
-    const auto it = t_session_names.find(std::string(file));
+    const auto it = t_session_names.find(file);
     return it == t_session_names.end() ? nullptr : it->second.lock();
 }
 

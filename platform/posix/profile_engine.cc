@@ -46,7 +46,9 @@ namespace {
 std::atomic<uint64_t> g_parses{0};
 
 enum class Eol : uint8_t { None, CrLf, Lf, Cr };
-enum class Kind : uint8_t { Blank, Header, Entry };
+// A Dead line was deleted from the file; it keeps its place in the section
+// (and so every index into it) until the section is compacted.
+enum class Kind : uint8_t { Blank, Header, Entry, Dead };
 
 constexpr size_t kIndexThreshold = 24;
 
@@ -150,6 +152,24 @@ uint32_t CopyValue(std::string_view v, uint32_t size, std::string& out) {
 
 }  // namespace
 
+size_t ProfileNameHash::operator()(std::string_view name) const {
+    // FNV-1a over the folded bytes.
+    uint64_t h = 1469598103934665603ULL;
+    for (size_t i = 0; i < name.size(); ++i) {
+        char c = name[i];
+        if (IsLead(c) && i + 1 < name.size()) {
+            h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+            c = name[++i];
+        } else {
+            c = FoldByte(c);
+        }
+        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    }
+    return static_cast<size_t>(h);
+}
+
+bool ProfileNameEqual::operator()(std::string_view a, std::string_view b) const { return EqualNames(a, b); }
+
 std::string FoldProfileName(std::string_view name) {
     std::string out(name);
     for (size_t i = 0; i < out.size(); ++i) {
@@ -163,7 +183,11 @@ std::string FoldProfileName(std::string_view name) {
 }
 
 struct ProfileEngine::Line {
-    std::string text;  // without its terminator
+    // The line without its terminator: a view into the bytes the file was
+    // parsed from, or into `owned` for a line the engine wrote. Parsing a
+    // large file so costs no allocation per line.
+    std::string_view text;
+    std::unique_ptr<std::string> owned;
     Eol eol = Eol::CrLf;
     Kind kind = Kind::Blank;
     bool has_value = false;
@@ -227,43 +251,67 @@ struct ProfileEngine::Section {
     Line header;
     std::vector<Line> body;
     std::string folded;
-    mutable std::unordered_map<std::string, uint32_t> keys;  // folded key -> first line
+    mutable std::unordered_map<std::string, uint32_t, ProfileNameHash, ProfileNameEqual> keys;  // key -> first line
     mutable bool indexed = false;
+    mutable bool duplicates = false;  // some key name occurs twice
+    size_t dead = 0;
 
     void Touch() {
         indexed = false;
+        duplicates = false;
         keys.clear();
     }
 
-    // Keeps the index true when line `pos` is about to go, without reading
-    // every name again (a list of 998 users loses and gains lines one by one).
+    // A list of 998 users loses and gains lines one by one: a deleted line
+    // stays as a dead one so that no position moves, and the index stays true
+    // without reading every name again. Dead lines go when they are many.
     void EraseLine(size_t pos) {
-        const Line removed = std::move(body[pos]);
-        body.erase(body.begin() + static_cast<std::ptrdiff_t>(pos));
-        if (!indexed) return;
-        for (auto& [name, at] : keys)
-            if (at > pos) --at;
-        if (removed.kind != Kind::Entry) return;
-        const auto it = keys.find(FoldProfileName(removed.name()));
-        if (it == keys.end() || it->second != pos) return;
-        for (size_t i = pos; i < body.size(); ++i) {
-            if (body[i].kind == Kind::Entry && EqualNames(body[i].name(), removed.name())) {
-                it->second = static_cast<uint32_t>(i);
-                return;
+        Line removed = std::move(body[pos]);
+        body[pos] = Line{};
+        body[pos].kind = Kind::Dead;
+        body[pos].eol = Eol::None;
+        ++dead;
+        if (indexed && removed.kind == Kind::Entry) {
+            const auto it = keys.find(removed.name());
+            if (it != keys.end() && it->second == pos) {
+                it->second = NextKey(pos + 1, removed.name());
+                if (it->second == kNoLine) keys.erase(it);
             }
         }
-        keys.erase(it);
+        if (dead > 64 && dead * 2 > body.size()) Compact();
     }
 
     void InsertLine(size_t pos, Line line) {
+        const bool append = pos == body.size();
         body.insert(body.begin() + static_cast<std::ptrdiff_t>(pos), std::move(line));
         if (!indexed) return;
-        for (auto& [name, at] : keys)
-            if (at >= pos) ++at;
+        if (!append)
+            for (auto& [name, at] : keys)
+                if (at >= pos) ++at;
         const Line& added = body[pos];
         if (added.kind != Kind::Entry) return;
         const auto [it, fresh] = keys.try_emplace(FoldProfileName(added.name()), static_cast<uint32_t>(pos));
-        if (!fresh && it->second > pos) it->second = static_cast<uint32_t>(pos);
+        if (!fresh) {
+            duplicates = true;
+            if (it->second > pos) it->second = static_cast<uint32_t>(pos);
+        }
+    }
+
+    static constexpr uint32_t kNoLine = UINT32_MAX;
+
+    // The first line from `from` on whose key is `name`.
+    uint32_t NextKey(size_t from, std::string_view name) const {
+        if (!duplicates) return kNoLine;
+        for (size_t i = from; i < body.size(); ++i)
+            if (body[i].kind == Kind::Entry && EqualNames(body[i].name(), name)) return static_cast<uint32_t>(i);
+        return kNoLine;
+    }
+
+    void Compact() {
+        body.erase(std::remove_if(body.begin(), body.end(), [](const Line& l) { return l.kind == Kind::Dead; }),
+                   body.end());
+        dead = 0;
+        Touch();
     }
 
     // The first line (with or without '=') whose key is `name`; -1 if none.
@@ -277,24 +325,34 @@ struct ProfileEngine::Section {
         if (!indexed) {
             keys.clear();
             for (size_t i = 0; i < body.size(); ++i)
-                if (body[i].kind == Kind::Entry)
-                    keys.try_emplace(FoldProfileName(body[i].name()), static_cast<uint32_t>(i));
+                if (body[i].kind == Kind::Entry &&
+                    !keys.try_emplace(FoldProfileName(body[i].name()), static_cast<uint32_t>(i)).second)
+                    duplicates = true;
             indexed = true;
         }
-        const auto it = keys.find(FoldProfileName(name));
+        const auto it = keys.find(name);
         return it == keys.end() ? -1 : static_cast<long>(it->second);
     }
 
-    // Where a new line goes: after the last non-blank line.
+    // Where a new line goes: after the last non-blank line (at the end when
+    // only dead lines follow it, which is the same place in the file).
     size_t InsertionPoint() const {
-        for (size_t i = body.size(); i > 0; --i)
-            if (body[i - 1].kind != Kind::Blank) return i;
-        return 0;
+        size_t i = body.size();
+        while (i > 0 && (body[i - 1].kind == Kind::Blank || body[i - 1].kind == Kind::Dead)) --i;
+        for (size_t j = i; j < body.size(); ++j)
+            if (body[j].kind != Kind::Dead) return i;
+        return body.size();
+    }
+
+    // The last line before `pos` that is still in the file, or the header.
+    Line& LiveBefore(size_t pos) {
+        while (pos > 0 && body[pos - 1].kind == Kind::Dead) --pos;
+        return pos == 0 ? header : body[pos - 1];
     }
 
     // The line before `pos` gets a terminator if it is the file's unterminated last line.
     void TerminateBefore(size_t pos) {
-        Line& before = pos == 0 ? header : body[pos - 1];
+        Line& before = LiveBefore(pos);
         if (before.eol == Eol::None) before.eol = Eol::CrLf;
     }
 
@@ -311,7 +369,8 @@ namespace {
 ProfileEngine::Line MakeLine(std::string text, bool& reparse) {
     ProfileEngine::Line line;
     if (text.find_first_of("\r\n") != std::string::npos) reparse = true;
-    line.text = std::move(text);
+    line.owned = std::make_unique<std::string>(std::move(text));
+    line.text = *line.owned;
     line.eol = Eol::CrLf;
     line.Classify();
     return line;
@@ -345,6 +404,8 @@ uint64_t ProfileEngine::parse_count() { return g_parses.load(); }
 ProfileEngine ProfileEngine::Parse(std::string_view bytes) {
     ++g_parses;
     ProfileEngine engine;
+    engine.source_ = std::make_shared<const std::string>(bytes);
+    bytes = *engine.source_;
     Section* current = nullptr;
     size_t i = 0;
     const size_t n = bytes.size();
@@ -352,7 +413,7 @@ ProfileEngine ProfileEngine::Parse(std::string_view bytes) {
         size_t j = i;
         while (j < n && bytes[j] != '\r' && bytes[j] != '\n') ++j;
         Line line;
-        line.text.assign(bytes.substr(i, j - i));
+        line.text = bytes.substr(i, j - i);
         if (j == n) {
             line.eol = Eol::None;
             i = n;
@@ -404,7 +465,7 @@ std::string ProfileEngine::Serialize() const {
 bool ProfileEngine::empty() const { return prefix_.empty() && sections_.empty(); }
 
 const std::vector<ProfileEngine::Section*>* ProfileEngine::FindSections(std::string_view name) const {
-    const auto it = by_name_.find(FoldProfileName(name));
+    const auto it = by_name_.find(name);
     return it == by_name_.end() || it->second.empty() ? nullptr : &it->second;
 }
 
@@ -417,7 +478,7 @@ void ProfileEngine::TerminateLastLine() {
     Line* last = nullptr;
     if (!sections_.empty()) {
         Section& s = *sections_.back();
-        last = s.body.empty() ? &s.header : &s.body.back();
+        last = &s.LiveBefore(s.body.size());
     } else if (!prefix_.empty()) {
         last = &prefix_.back();
     }

@@ -13,6 +13,17 @@
 
 namespace quorvel::posix {
 
+// Hash and equality of profile names without regard to case, so that maps
+// keyed by a folded name can be searched with any spelling of it.
+struct ProfileNameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const;
+};
+struct ProfileNameEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const;
+};
+
 class ProfileEngine {
 public:
     using Name = std::optional<std::string_view>;
@@ -63,9 +74,10 @@ private:
     void Reparse();
     Result Finish(Result result);
 
-    std::vector<Line> prefix_;  // bytes before the first header
+    std::shared_ptr<const std::string> source_;  // the parsed bytes, which lines view
+    std::vector<Line> prefix_;                   // bytes before the first header
     std::vector<std::unique_ptr<Section>> sections_;
-    std::unordered_map<std::string, std::vector<Section*>> by_name_;  // folded name, file order
+    std::unordered_map<std::string, std::vector<Section*>, ProfileNameHash, ProfileNameEqual> by_name_;  // folded name, file order
     bool reparse_ = false;  // an edit wrote line breaks or a header: read the bytes again
 };
 
