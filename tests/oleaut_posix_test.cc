@@ -79,6 +79,9 @@ struct Coercion {
     std::u16string as_text;
 };
 
+// Test names show what the case is about, not the bytes of the parameter.
+void PrintTo(const Coercion& c, std::ostream* out) { *out << c.what; }
+
 class ChangeType : public testing::TestWithParam<Coercion> {};
 
 TEST_P(ChangeType, FollowsAutomationRules) {
