@@ -37,27 +37,48 @@ inline std::string ToUtf8(std::u16string_view text) {
     return out;
 }
 
-inline std::u16string FromUtf8(std::string_view bytes) {
+// A broken sequence becomes one U+FFFD for its longest valid beginning.
+inline std::u16string FromUtf8(std::string_view text) {
     std::u16string out;
-    out.reserve(bytes.size());
-    size_t i = 0;
-    while (i < bytes.size()) {
-        const unsigned char b = static_cast<unsigned char>(bytes[i]);
-        int extra = b < 0x80 ? 0 : (b >> 5) == 0x6 ? 1 : (b >> 4) == 0xE ? 2 : (b >> 3) == 0x1E ? 3 : -1;
-        char32_t c = extra == 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
-        bool ok = extra >= 0 && i + static_cast<size_t>(extra) < bytes.size();
-        for (int k = 1; ok && k <= extra; ++k) {
-            const unsigned char t = static_cast<unsigned char>(bytes[i + static_cast<size_t>(k)]);
-            if ((t & 0xC0) != 0x80) ok = false;
-            c = (c << 6) | (t & 0x3F);
-        }
-        static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (ok && (c < kMin[extra < 0 ? 0 : extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))) ok = false;
-        if (!ok) {
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        char32_t c = 0;
+        std::size_t extra = 0;
+        char32_t min = 0;
+        if (lead < 0x80) {
+            c = lead;
+        } else if ((lead & 0xE0) == 0xC0) {
+            c = lead & 0x1Fu;
+            extra = 1;
+            min = 0x80;
+        } else if ((lead & 0xF0) == 0xE0) {
+            c = lead & 0x0Fu;
+            extra = 2;
+            min = 0x800;
+        } else if ((lead & 0xF8) == 0xF0) {
+            c = lead & 0x07u;
+            extra = 3;
+            min = 0x10000;
+        } else {
             out += u'\uFFFD';
             ++i;
             continue;
         }
+        std::size_t j = 1;
+        for (; j <= extra; ++j) {
+            if (i + j >= text.size()) break;
+            const auto next = static_cast<unsigned char>(text[i + j]);
+            if ((next & 0xC0) != 0x80) break;
+            c = (c << 6) | (next & 0x3Fu);
+        }
+        if (j <= extra || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            out += u'\uFFFD';
+            i += j;
+            continue;
+        }
+        i += j;
         if (c >= 0x10000) {
             c -= 0x10000;
             out += static_cast<char16_t>(0xD800 + (c >> 10));
@@ -65,7 +86,6 @@ inline std::u16string FromUtf8(std::string_view bytes) {
         } else {
             out += static_cast<char16_t>(c);
         }
-        i += static_cast<size_t>(extra) + 1;
     }
     return out;
 }

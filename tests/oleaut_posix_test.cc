@@ -7,11 +7,12 @@
 #include <string>
 
 #include "platform/posix/runtime/oleaut.h"
+#include "platform/utf8.h"
 
 namespace {
 
-using quorvel::posix::Utf16ToUtf8;
-using quorvel::posix::Utf8ToUtf16;
+using quorvel::platform::ToUtf8;
+using quorvel::platform::FromUtf8;
 using quorvel::posix::VariantHolder;
 
 std::u16string TextOf(BSTR b) { return {b, SysStringLen(b)}; }
@@ -197,10 +198,10 @@ TEST(Guid, TextRoundTrip) {
 
 TEST(Utf8, RoundTripAndMalformedInput) {
     const std::string text = "错误 a \xF0\x9F\x98\x80";
-    EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(text)), text);
-    EXPECT_EQ(Utf8ToUtf16("\xFF" "a"), u"\uFFFDa");
-    EXPECT_EQ(Utf8ToUtf16("\xE4\xB8" "a"), u"\uFFFDa");  // cut sequence
-    EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD");        // overlong
+    EXPECT_EQ(ToUtf8(FromUtf8(text)), text);
+    EXPECT_EQ(FromUtf8("\xFF" "a"), u"\uFFFDa");
+    EXPECT_EQ(FromUtf8("\xE4\xB8" "a"), u"\uFFFDa");  // cut sequence
+    EXPECT_EQ(FromUtf8("\xC0\xAF"), u"\uFFFD");        // overlong
 }
 
 }  // namespace

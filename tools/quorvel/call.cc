@@ -15,6 +15,7 @@
 #include "platform/posix/runtime/registry_store.h"
 #include "platform/posix/runtime/shared_library.h"
 #include "tools/quorvel/host.h"
+#include "platform/utf8.h"
 
 namespace quorvel::host {
 namespace {
@@ -92,7 +93,7 @@ public:
     ArgumentArray(const ArgumentArray&) = delete;
     ArgumentArray& operator=(const ArgumentArray&) = delete;
     bool SetText(std::size_t i, const std::string& utf8) {
-        const std::u16string text = posix::Utf8ToUtf16(utf8);
+        const std::u16string text = platform::FromUtf8(utf8);
         values_[i].bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
         values_[i].vt = VT_BSTR;
         return values_[i].bstrVal != nullptr;
@@ -119,7 +120,7 @@ private:
     EXCEPINFO info_;
 };
 
-std::string Text(BSTR text) { return posix::Utf16ToUtf8({text == nullptr ? u"" : text, SysStringLen(text)}); }
+std::string Text(BSTR text) { return platform::ToUtf8({text == nullptr ? u"" : text, SysStringLen(text)}); }
 
 const MethodInfo* MethodOf(DISPID id) {
     for (const MethodInfo& m : kMethods) {
@@ -137,7 +138,7 @@ struct Activation {
 };
 
 int Activate(Activation& out) {
-    const std::string prog_id = posix::Utf16ToUtf8(kProgId);
+    const std::string prog_id = platform::ToUtf8(kProgId);
     const std::string machine = posix::MachineFolder().string();
     const std::string fix = "run `quorvel --machine " + machine + " regsvr` to register the built library";
     const std::optional<std::string> clsid_text = posix::registry::GetValue(prog_id + "\\CLSID", "");
@@ -145,7 +146,7 @@ int Activate(Activation& out) {
         return Unavailable(prog_id + " is not registered on machine " + machine + "; " + fix);
     }
     CLSID clsid{};
-    const std::u16string clsid_wide = posix::Utf8ToUtf16(*clsid_text);
+    const std::u16string clsid_wide = platform::FromUtf8(*clsid_text);
     if (FAILED(CLSIDFromString(clsid_wide.c_str(), &clsid))) {
         return Unavailable("the registration of " + prog_id + " names no valid class (" + *clsid_text +
                            "); " + fix);
@@ -195,7 +196,7 @@ std::string DescribeArgument(const CallLine& line, const MethodInfo* method, UIN
     if (value != nullptr) *value = line.positional[position];
     std::string text = "argument " + std::to_string(position + 1);
     if (method != nullptr && position < static_cast<std::size_t>(method->param_count)) {
-        text += " (" + posix::Utf16ToUtf8(method->params[position].name) + ")";
+        text += " (" + platform::ToUtf8(method->params[position].name) + ")";
     }
     return text;
 }
@@ -220,7 +221,7 @@ std::string RequiredList(const MethodInfo& method) {
     for (int p = 0; p < method.param_count; ++p) {
         if (method.params[p].optional) continue;
         if (required++ > 0) list += ", ";
-        list += posix::Utf16ToUtf8(method.params[p].name);
+        list += platform::ToUtf8(method.params[p].name);
     }
     return std::to_string(required) + " (" + list + ")";
 }
@@ -231,7 +232,7 @@ std::string FirstMissing(const CallLine& line, const MethodInfo& method, const s
         if (method.params[p].optional) continue;
         bool given = static_cast<std::size_t>(p) < line.positional.size();
         for (std::size_t k = 0; k < line.named.size() && !given; ++k) given = ids[k + 1] == p;
-        if (!given) return posix::Utf16ToUtf8(method.params[p].name);
+        if (!given) return platform::ToUtf8(method.params[p].name);
     }
     return "a required argument";
 }
@@ -248,15 +249,15 @@ int RunCall(const Args& args) {
 
     // The method's and the named arguments' DISPIDs in one request.
     std::vector<std::u16string> names;
-    names.push_back(posix::Utf8ToUtf16(line->method));
-    for (const Named& n : line->named) names.push_back(posix::Utf8ToUtf16(n.name));
+    names.push_back(platform::FromUtf8(line->method));
+    for (const Named& n : line->named) names.push_back(platform::FromUtf8(n.name));
     std::vector<LPOLESTR> name_ptrs;
     for (std::u16string& n : names) name_ptrs.push_back(n.data());
     std::vector<DISPID> ids(names.size(), DISPID_UNKNOWN);
     HRESULT hr = component.object->GetIDsOfNames(IID_NULL, name_ptrs.data(), static_cast<UINT>(name_ptrs.size()),
                                                  LOCALE_USER_DEFAULT, ids.data());
     const MethodInfo* method = MethodOf(ids[0]);
-    const std::string method_name = method != nullptr ? posix::Utf16ToUtf8(method->name) : line->method;
+    const std::string method_name = method != nullptr ? platform::ToUtf8(method->name) : line->method;
     if (hr == DISP_E_UNKNOWNNAME) {
         if (ids[0] == DISPID_UNKNOWN) {
             return BadArgument("unknown method " + line->method + "; `quorvel methods` lists the methods");

@@ -5,6 +5,7 @@
 #include "quorvel_interface.h"
 #include "platform/posix/runtime/oleaut.h"
 #include "tools/quorvel/host.h"
+#include "platform/utf8.h"
 
 namespace quorvel::host {
 const char* TypeName(ParamType type) {
@@ -22,7 +23,7 @@ int RunMethods(const Args& args) {
         return kExitUsage;
     }
     for (const MethodInfo& method : kMethods) {
-        std::string line = posix::Utf16ToUtf8(method.name);
+        std::string line = platform::ToUtf8(method.name);
         line += '\t';
         line += HexCode(method.dispid);
         line += '\t';
@@ -30,7 +31,7 @@ int RunMethods(const Args& args) {
             const ParamInfo& param = method.params[p];
             if (p > 0) line += ", ";
             if (param.optional) line += "Optional ";
-            line += posix::Utf16ToUtf8(param.name);
+            line += platform::ToUtf8(param.name);
             line += " As ";
             line += TypeName(param.type);
         }

@@ -266,24 +266,6 @@ HRESULT Convert(const VARIANT& source, USHORT flags, VARTYPE vt, VARIANT& out) {
     return hr;
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 int HexValue(char16_t c) {
     if (c >= u'0' && c <= u'9') return c - u'0';
     if (c >= u'a' && c <= u'f') return c - u'a' + 10;
@@ -503,76 +485,3 @@ int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {
     return 39;
 }
 
-// ---- UTF-8 --------------------------------------------------------------------
-
-namespace quorvel::posix {
-
-std::u16string Utf8ToUtf16(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        char32_t c = 0;
-        std::size_t extra = 0;
-        char32_t min = 0;
-        if (lead < 0x80) {
-            c = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            c = lead & 0x1Fu;
-            extra = 1;
-            min = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            c = lead & 0x0Fu;
-            extra = 2;
-            min = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            c = lead & 0x07u;
-            extra = 3;
-            min = 0x10000;
-        } else {
-            out += u'\uFFFD';
-            ++i;
-            continue;
-        }
-        std::size_t j = 1;
-        for (; j <= extra; ++j) {
-            if (i + j >= text.size()) break;
-            const auto next = static_cast<unsigned char>(text[i + j]);
-            if ((next & 0xC0) != 0x80) break;
-            c = (c << 6) | (next & 0x3Fu);
-        }
-        if (j <= extra || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out += u'\uFFFD';
-            i += j;
-            continue;
-        }
-        i += j;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
-}
-
-std::string Utf16ToUtf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        AppendUtf8(out, c);
-    }
-    return out;
-}
-
-}  // namespace quorvel::posix

@@ -1,6 +1,6 @@
 // The Automation runtime of the POSIX build (BSTR, VARIANT, coercion) is
 // declared with its Windows names in platform/posix/com_types.h; this header
-// adds the text conversions the host and the runtime need around it.
+// adds what the host and the tests need around it.
 #pragma once
 
 #include <string>
@@ -9,10 +9,6 @@
 #include "platform/posix/com_types.h"
 
 namespace quorvel::posix {
-
-// Malformed input becomes U+FFFD, one per bad sequence.
-std::u16string Utf8ToUtf16(std::string_view text);
-std::string Utf16ToUtf8(std::u16string_view text);
 
 // Owns one VARIANT and clears it on destruction.
 class VariantHolder {
