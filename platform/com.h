@@ -5,6 +5,7 @@
 
 #if defined(_WIN32)
 #include <objbase.h>
+#include <olectl.h>
 #include <oleauto.h>
 #include <windows.h>
 // A .def file exports the entry points on Windows.

@@ -20,6 +20,21 @@ std::optional<std::string> FindFileName(std::string_view path) {
     return std::string(found.cFileName);
 }
 
+std::optional<std::string> ReadFileBytes(std::string_view path) {
+    const std::string zpath(path);
+    win32::Handle file(CreateFileA(zpath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return std::nullopt;
+    std::string bytes;
+    char buffer[16384];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr)) return std::nullopt;
+        if (got == 0) return bytes;
+        bytes.append(buffer, got);
+    }
+}
+
 std::string ModuleFolder() {
     HMODULE module = nullptr;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,

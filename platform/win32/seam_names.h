@@ -2,8 +2,9 @@
 // Win32 names to their A or W form by macro; several seam functions share
 // those names (platform::GetComputerName, platform::WritePrivateProfileString)
 // and would be renamed in some files and not in others, depending on include
-// order. Including it here first, then dropping those macros, gives every file
-// the seam's own names. Win32 calls in platform/win32/ use the explicit A/W names.
+// order; _SiteManage::ExitWindows would not compile at all. Including it here
+// first, then dropping those macros, gives every file the names as written.
+// Win32 calls in platform/win32/ use the explicit A/W names.
 #pragma once
 
 #if defined(_WIN32) && defined(__cplusplus)
@@ -34,4 +35,6 @@
 #undef SendMessage
 #undef GetObject
 #undef GetModuleFileName
+// A method of _SiteManage; <winuser.h> defines it as a function-like macro.
+#undef ExitWindows
 #endif

@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Builds quorvel.dll with MinGW-w64 into build-win/ and tests it under Wine:
+# registration, the unit tests built for Windows, the VBScript tests of
+# tests/wine/ (CreateObject and late binding, as the control panel calls it),
+# a compiled early-binding client, and unregistration. Ends with one line
+# "N passed, N failed"; exits non-zero on any failure.
+set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); }
+fail() {
+    failed=$((failed + 1))
+    echo "FAIL: $*"
+}
+check() { # check DESCRIPTION COMMAND...
+    local what=$1
+    shift
+    if "$@"; then pass; else fail "$what"; fi
+}
+reg_has() { wine reg query "$1" >/dev/null 2>&1; }
+reg_lacks() { ! reg_has "$1"; }
+contains() { grep -qiF -- "$2" <<<"$1"; }
+finish() {
+    echo "$passed passed, $failed failed"
+    [ "$failed" -eq 0 ]
+    exit
+}
+
+ensure_packages || { echo "cannot install the build packages"; fail "packages"; finish; }
+echo "== build"
+build_windows || { fail "the Windows build"; finish; }
+start_wine || { fail "making the Wine prefix"; finish; }
+
+TEST=$BUILD/wine-test
+rm -rf "$TEST"
+mkdir -p "$TEST/bin" "$TEST/scripts" "$TEST/work"
+cp "$BUILD/quorvel.dll" "$TEST/bin/"
+DLL=$(winpath "$TEST/bin/quorvel.dll")
+CLSID=$(idl_guid coclass)
+IID=$(idl_guid interface)
+LIBID=$(idl_guid library)
+REG_KEYS=("HKCR\\Quorvel.SiteManage" "HKCR\\CLSID\\$CLSID" "HKCR\\TypeLib\\$LIBID" "HKCR\\Interface\\$IID")
+
+echo "== the DLL"
+imports=$(x86_64-w64-mingw32-objdump -p "$BUILD/quorvel.dll" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
+check "quorvel.dll imports only system DLLs (got: $(echo $imports))" \
+    test -z "$(grep -E '^(libstdc|libgcc|libwinpthread)' <<<"$imports")"
+exports=$(x86_64-w64-mingw32-objdump -p "$BUILD/quorvel.dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+    grep -oE 'Dll[A-Za-z]+' | sort | tr '\n' ' ')
+check "quorvel.dll exports exactly the four entry points (got: $exports)" \
+    test "$exports" = "DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer "
+
+echo "== register"
+check "regsvr32 quorvel.dll" wine regsvr32 /s "$DLL"
+for key in "${REG_KEYS[@]}"; do
+    check "registered: $key" reg_has "$key"
+done
+server=$(wine reg query "HKCR\\CLSID\\$CLSID\\InprocServer32" /ve 2>/dev/null | tr -d '\r')
+check "InprocServer32 names the DLL (got: $server)" contains "$server" "$DLL"
+check "ThreadingModel Apartment" \
+    contains "$(wine reg query "HKCR\\CLSID\\$CLSID\\InprocServer32" /v ThreadingModel 2>/dev/null)" Apartment
+
+echo "== unit tests"
+if [ -x "$BUILD/tests/quorvel_tests.exe" ]; then
+    out=$(cd "$BUILD/tests" && timeout 600 env LC_ALL=zh_CN.UTF-8 "$WINE64" quorvel_tests.exe --gtest_brief=1 </dev/null 2>&1)
+    rc=$?
+    ok=$(sed -n 's/.*\[  PASSED  \] \([0-9]*\) test.*/\1/p' <<<"$out" | tail -1)
+    bad=$(sed -n 's/.*\[  FAILED  \] \([0-9]*\) test.*/\1/p' <<<"$out" | tail -1)
+    passed=$((passed + ${ok:-0}))
+    failed=$((failed + ${bad:-0}))
+    if [ $rc -ne 0 ] || [ -z "$ok" ]; then
+        grep -E '^\[  FAILED  \]|Failure|error' <<<"$out" | head -40
+        [ -z "$bad" ] && fail "quorvel_tests.exe ended with status $rc"
+    fi
+    echo "unit tests: ${ok:-0} passed, ${bad:-0} failed"
+else
+    fail "quorvel_tests.exe was not built"
+fi
+
+echo "== VBScript tests"
+for test in "$ROOT"/tests/wine/*_test.vbs; do
+    name=$(basename "$test" .vbs)
+    script=$TEST/scripts/$name.vbs
+    mkdir -p "$TEST/work/$name"
+    # cscript reads a script in the system code page.
+    cat "$ROOT/tests/wine/assert.vbs" "$test" | iconv -f UTF-8 -t GBK >"$script"
+    out=$(timeout 300 env LC_ALL=zh_CN.UTF-8 "$WINE64" cscript //nologo "$(winpath "$script")" \
+        "$(winpath "$TEST/bin")" "$(winpath "$TEST/work/$name")" </dev/null 2>&1 | iconv -c -f GBK -t UTF-8)
+    grep -v '^RESULT ' <<<"$out" | grep -v '^$' | sed "s/^/  $name: /"
+    result=$(sed -n 's/^RESULT \([0-9]*\) \([0-9]*\).*/\1 \2/p' <<<"$out" | tail -1)
+    if [ -z "$result" ]; then
+        # Wine's cscript reports no script errors: a script that stops early is one.
+        fail "$name stopped before its end (a script error)"
+    else
+        read -r ok bad <<<"$result"
+        passed=$((passed + ok))
+        failed=$((failed + bad))
+        echo "$name: $ok passed, $bad failed"
+    fi
+done
+
+echo "== early binding"
+out=$(cd "$BUILD/tests" && timeout 120 env LC_ALL=zh_CN.UTF-8 "$WINE64" early_binding_client.exe </dev/null 2>&1)
+rc=$?
+passed=$((passed + $(grep -c '^ok ' <<<"$out")))
+bads=$(grep '^FAIL' <<<"$out")
+[ -n "$bads" ] && { failed=$((failed + $(grep -c . <<<"$bads"))); echo "$bads"; }
+[ $rc -ne 0 ] && [ -z "$bads" ] && fail "early_binding_client.exe ended with status $rc"
+echo "$(tail -1 <<<"$out")"
+
+echo "== unregister"
+check "regsvr32 /u quorvel.dll" wine regsvr32 /u /s "$DLL"
+for key in "${REG_KEYS[@]}"; do
+    check "no entry left: $key" reg_lacks "$key"
+done
+
+finish

@@ -1,0 +1,184 @@
+' The assertions, file helpers and log reader that every *_test.vbs uses. The
+' runner puts this file in front of each test and converts the whole to the
+' system code page, the encoding cscript reads.
+'
+' Arguments of every test: the folder that holds the registered quorvel.dll
+' (its DllErr.log is there) and a work folder of the test's own.
+Option Explicit
+
+Dim gFso, gDllFolder, gWorkFolder, gCase, gPassed, gFailed, gLogMark
+Set gFso = CreateObject("Scripting.FileSystemObject")
+gDllFolder = WScript.Arguments(0)
+gWorkFolder = WScript.Arguments(1)
+gPassed = 0
+gFailed = 0
+gLogMark = 0
+
+Const E_NOTIMPL = -2147467263
+
+' A case is a Sub called between BeginCase and EndCase with "On Error Resume
+' Next" in force at the top level: an unexpected script error ends the case
+' and is reported by EndCase instead of ending the whole script.
+Sub BeginCase(name)
+    gCase = name
+    Err.Clear
+End Sub
+
+Sub EndCase()
+    If Err.Number <> 0 Then
+        Fail "unexpected error " & Err.Number & " (" & Hex(Err.Number) & ") " & Err.Description
+    End If
+    Err.Clear
+End Sub
+
+Sub Fail(what)
+    gFailed = gFailed + 1
+    WScript.Echo "FAIL [" & gCase & "] " & what
+End Sub
+
+Sub Check(condition, what)
+    If condition Then
+        gPassed = gPassed + 1
+    Else
+        Fail what
+    End If
+End Sub
+
+Function Shown(value)
+    Shown = "[" & Replace(Replace(CStr(value), vbCr, "\r"), vbLf, "\n") & "]"
+End Function
+
+Sub CheckEqual(actual, expected, what)
+    If CStr(actual) = CStr(expected) Then
+        gPassed = gPassed + 1
+    Else
+        Fail what & ": expected " & Shown(expected) & ", got " & Shown(actual)
+    End If
+End Sub
+
+Sub Finish()
+    WScript.Echo "RESULT " & gPassed & " " & gFailed
+    If gFailed > 0 Then WScript.Quit 1
+    WScript.Quit 0
+End Sub
+
+' Files in the system code page (ANSI), as the component and the FTP server see them.
+Function ReadAnsi(path)
+    ReadAnsi = ""
+    If Not gFso.FileExists(path) Then Exit Function
+    Dim f: Set f = gFso.OpenTextFile(path, 1, False, 0)
+    If Not f.AtEndOfStream Then ReadAnsi = f.ReadAll
+    f.Close
+End Function
+
+Sub WriteAnsi(path, text)
+    Dim f: Set f = gFso.CreateTextFile(path, True, False)
+    f.Write text
+    f.Close
+End Sub
+
+' A fresh, empty folder below the work folder.
+Function NewFolder(name)
+    Dim path: path = gWorkFolder & "\" & name
+    If gFso.FolderExists(path) Then gFso.DeleteFolder path, True
+    gFso.CreateFolder path
+    NewFolder = path
+End Function
+
+' Lines of CR LF text, the last one ended.
+Function Lines(parts)
+    Dim i, text: text = ""
+    For i = 0 To UBound(parts)
+        text = text & parts(i) & vbCrLf
+    Next
+    Lines = text
+End Function
+
+' The value of a key as the profile functions read it (first section and key
+' of that name, any case); "<missing>" when absent.
+Function IniValue(text, section, key)
+    Dim all, i, line, inSection, pos
+    IniValue = "<missing>"
+    all = Split(text, vbCrLf)
+    inSection = False
+    For i = 0 To UBound(all)
+        line = Trim(all(i))
+        If Left(line, 1) = "[" Then
+            If inSection Then Exit Function
+            inSection = (LCase(line) = "[" & LCase(section) & "]")
+        ElseIf inSection Then
+            pos = InStr(line, "=")
+            If pos > 0 Then
+                If LCase(Trim(Left(line, pos - 1))) = LCase(key) Then
+                    IniValue = Trim(Mid(line, pos + 1))
+                    Exit Function
+                End If
+            End If
+        End If
+    Next
+End Function
+
+Function HasSection(text, section)
+    HasSection = InStr(1, vbCrLf & text, vbCrLf & "[" & section & "]" & vbCrLf, 1) > 0
+End Function
+
+' The error log: MarkLog remembers its end, NewLogLines returns what was
+' appended since, decoded from the system code page.
+Function LogText()
+    LogText = ReadAnsi(gDllFolder & "\DllErr.log")
+End Function
+
+Sub MarkLog()
+    gLogMark = Len(LogText())
+End Sub
+
+Function NewLogLines()
+    Dim rest: rest = Mid(LogText(), gLogMark + 1)
+    If rest = "" Then
+        NewLogLines = Array()
+    Else
+        If Right(rest, 2) = vbCrLf Then rest = Left(rest, Len(rest) - 2)
+        NewLogLines = Split(rest, vbCrLf)
+    End If
+End Function
+
+' One log line: short date and time, each padded to a print zone of 14
+' columns, the label padded to the next zone, the message.
+Sub CheckLogLine(line, label, message, what)
+    Dim re: Set re = New RegExp
+    re.Pattern = "^\d{4}/\d{1,2}/\d{1,2} +$"
+    Check re.Test(Left(line, 14)), what & ": the date fills the first print zone in " & Shown(line)
+    re.Pattern = "^\d{1,2}:\d{2}:\d{2} +$"
+    Check re.Test(Mid(line, 15, 14)), what & ": the time fills the second print zone in " & Shown(line)
+    CheckEqual Mid(line, 29), label & Space(14 - (AnsiLength(label) Mod 14)) & message, what
+End Sub
+
+' Bytes of a text in the system code page: a double-byte character counts two.
+Function AnsiLength(text)
+    Dim i, n: n = 0
+    For i = 1 To Len(text)
+        If Asc(Mid(text, i, 1)) < 0 Or Asc(Mid(text, i, 1)) > 255 Then
+            n = n + 2
+        Else
+            n = n + 1
+        End If
+    Next
+    AnsiLength = n
+End Function
+
+Sub CheckOneLogLine(label, message, what)
+    Dim logged: logged = NewLogLines()
+    CheckEqual UBound(logged) + 1, 1, what & ": one log line"
+    If UBound(logged) = 0 Then CheckLogLine logged(0), label, message, what
+End Sub
+
+Sub CheckNoLogLine(what)
+    Dim logged: logged = NewLogLines()
+    If UBound(logged) >= 0 Then
+        Fail what & ": nothing logged, but got " & Shown(logged(0))
+    Else
+        gPassed = gPassed + 1
+    End If
+End Sub
+
+On Error Resume Next
