@@ -1,0 +1,200 @@
+// The Win32 side of the platform seam, on the real API (under Wine or Windows).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <malloc.h>
+
+#include <string>
+
+#include "ftp/post_ftp_sit.h"
+#include "platform/files.h"
+#include "platform/profile.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "platform/win32/handles.h"
+#include "../test_support.h"
+
+namespace quorvel::platform {
+namespace {
+
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
+
+std::string Read(const std::string& file, const char* section, const char* key) {
+    std::string value;
+    GetPrivateProfileString(section, key, 256, file, value);
+    return value;
+}
+
+class ProfileSessionTest : public testing::Test {
+protected:
+    std::string file() const { return (dir_ / "ServUDaemon.ini").string(); }
+    std::string copy() const { return file() + ".quorvel-tmp"; }
+    TempDir dir_;
+};
+
+TEST_F(ProfileSessionTest, ChangesReachTheFileTogetherAtCommit) {
+    WriteBytes(file(), "[s]\r\na=1\r\n");
+    {
+        ProfileSession session(file());
+        ASSERT_TRUE(session.locked());
+        EXPECT_TRUE(WritePrivateProfileString("s", "a", "2", file()));
+        EXPECT_TRUE(WritePrivateProfileString("s", "b", "3", file()));
+        // The session reads its own changes; everyone else still sees the old file.
+        EXPECT_EQ(Read(file(), "s", "b"), "3");
+        EXPECT_EQ(ReadBytes(file()), "[s]\r\na=1\r\n");
+        EXPECT_TRUE(session.Commit());
+        EXPECT_EQ(ReadBytes(file()), "[s]\r\na=2\r\nb=3\r\n");
+        // Later changes of the same session wait for the end of it.
+        EXPECT_TRUE(WritePrivateProfileSection("s", std::nullopt, file()));
+        EXPECT_EQ(ReadBytes(file()), "[s]\r\na=2\r\nb=3\r\n");
+    }
+    EXPECT_EQ(ReadBytes(file()), "");
+    EXPECT_EQ(GetFileAttributesA(copy().c_str()), INVALID_FILE_ATTRIBUTES) << "the working copy is removed";
+}
+
+TEST_F(ProfileSessionTest, ReadingOnlyLeavesTheFileAndMakesNoCopy) {
+    WriteBytes(file(), "[s]\r\na=1\r\n");
+    FILETIME before{}, after{};
+    {
+        win32::Handle h(CreateFileA(file().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        GetFileTime(h.get(), nullptr, nullptr, &before);
+    }
+    {
+        ProfileSession session(file());
+        EXPECT_EQ(Read(file(), "S", "A"), "1");
+        EXPECT_EQ(GetFileAttributesA(copy().c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    win32::Handle h(CreateFileA(file().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    GetFileTime(h.get(), nullptr, nullptr, &after);
+    EXPECT_EQ(CompareFileTime(&before, &after), 0);
+}
+
+TEST_F(ProfileSessionTest, AMissingFileAppearsOnlyAtTheEnd) {
+    {
+        ProfileSession session(file());
+        EXPECT_TRUE(WritePrivateProfileString("s", "k", "v", file()));
+        EXPECT_EQ(GetFileAttributesA(file().c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    EXPECT_EQ(ReadBytes(file()), "[s]\r\nk=v\r\n");
+}
+
+struct Contender {
+    std::string path;
+    std::string seen;
+};
+
+DWORD WINAPI IncrementInSession(void* arg) {
+    auto* c = static_cast<Contender*>(arg);
+    ProfileSession session(c->path);
+    c->seen = Read(c->path, "s", "n");
+    WritePrivateProfileString("s", "n", std::to_string(std::stoi(c->seen) + 1), c->path);
+    return 0;
+}
+
+// Another thread naming the same file differently waits for the session and
+// then sees its changes: no read-modify-write is lost.
+TEST_F(ProfileSessionTest, ExcludesOtherSessionsOnTheSameFile) {
+    WriteBytes(file(), "[s]\r\nn=1\r\n");
+    std::string other_spelling = file();
+    for (char& ch : other_spelling) {
+        if (ch == '\\') ch = '/';
+        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+    }
+    Contender contender{other_spelling, {}};
+    win32::Handle thread;
+    {
+        ProfileSession session(file());
+        thread.reset(CreateThread(nullptr, 0, IncrementInSession, &contender, 0, nullptr));
+        ASSERT_TRUE(thread.valid());
+        EXPECT_EQ(WaitForSingleObject(thread.get(), 300), static_cast<DWORD>(WAIT_TIMEOUT)) << "the other session waits";
+        WritePrivateProfileString("s", "n", "10", file());
+    }
+    ASSERT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(contender.seen, "10");
+    EXPECT_EQ(Read(file(), "s", "n"), "11");
+}
+
+TEST(Win32Files, FindsOrdinaryFilesOnlyByTheirExactPath) {
+    TempDir dir;
+    WriteBytes(dir / "ServUDaemon.ini", "");
+    WriteBytes(dir / "hidden.ini", "");
+    SetFileAttributesA((dir / "hidden.ini").string().c_str(), FILE_ATTRIBUTE_HIDDEN);
+    CreateDirectoryA((dir / "folder.ini").string().c_str(), nullptr);
+    const std::string base = dir.path().string() + "\\";
+    EXPECT_EQ(FindFileName(base + "SERVUDAEMON.INI"), "ServUDaemon.ini") << "the name as stored";
+    EXPECT_EQ(FindFileName(base + "hidden.ini"), std::nullopt);
+    EXPECT_EQ(FindFileName(base + "folder.ini"), std::nullopt);
+    EXPECT_EQ(FindFileName(base + "*.ini"), std::nullopt) << "no pattern search";
+    EXPECT_EQ(FindFileName(base + "missing.ini"), std::nullopt);
+}
+
+TEST(Win32Files, AppendersShareTheFileAndKeepTheirLines) {
+    TempDir dir;
+    const std::string path = (dir / "DllErr.log").string();
+    AppendFile first, second;
+    ASSERT_TRUE(first.Open(path));
+    ASSERT_TRUE(second.Open(path));
+    EXPECT_TRUE(first.Write("one\r\n"));
+    EXPECT_TRUE(second.Write("two\r\n"));
+    EXPECT_TRUE(first.Write("three\r\n"));
+    first.Close();
+    EXPECT_FALSE(first.Write("lost\r\n"));
+    EXPECT_EQ(ReadBytes(dir / "DllErr.log"), "one\r\ntwo\r\nthree\r\n");
+}
+
+TEST(Win32Files, ModuleFolderIsTheFolderOfTheLoadedModule) {
+    char exe[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string folder(exe);
+    folder.resize(folder.find_last_of('\\'));
+    EXPECT_EQ(ModuleFolder(), folder);
+}
+
+// The test prefix runs with the Simplified Chinese ANSI code page.
+TEST(Win32Text, ConvertsThroughCodePage936) {
+    ASSERT_EQ(GetACP(), 936u);
+    EXPECT_EQ(ToAnsi(u"错误号：2"), "\xb4\xed\xce\xf3\xba\xc5\xa3\xba" "2");
+    EXPECT_EQ(FromAnsi("\xb4\xed\xce\xf3"), u"错误");
+    EXPECT_EQ(ToAnsi(u"a\u0e01b"), "a?b") << "what the code page lacks becomes '?'";
+}
+
+TEST(Win32Registry, WritesReadsAndRemovesTreesBelowClassesRoot) {
+    const std::string key = "Quorvel.PlatformTest\\Sub";
+    ASSERT_TRUE(SetClassesRootValue(key, "", "测试"));
+    ASSERT_TRUE(SetClassesRootValue(key, "Named", "value"));
+    EXPECT_EQ(GetClassesRootValue(key, ""), "测试");
+    EXPECT_EQ(GetClassesRootValue(key, "Named"), "value");
+    EXPECT_TRUE(DeleteClassesRootTree("Quorvel.PlatformTest"));
+    EXPECT_EQ(GetClassesRootValue(key, ""), std::nullopt);
+    EXPECT_TRUE(DeleteClassesRootTree("Quorvel.PlatformTest")) << "a missing key is no failure";
+    EXPECT_FALSE(DeleteClassesRootTree("")) << "never the whole of HKEY_CLASSES_ROOT";
+}
+
+DWORD WINAPI OneCall(void* arg) {
+    const auto* folder = static_cast<const std::u16string*>(arg);
+    return static_cast<DWORD>(ftp::PostFtpSit(u"ISUSER", u"a", *folder, u"", u"", u"", 0, 0, 0, 0, 0));
+}
+
+// A host calls the component on threads that end afterwards (a server's
+// pool). The per-thread state of a call (log file table, caches) must be
+// released once, whatever the toolchain's thread_local support does.
+TEST(Win32Threads, ThreadsThatCalledTheComponentEndCleanly) {
+    TempDir dir;
+    WriteBytes(dir / "ServUDaemon.ini", "[DOMAINS]\r\nDomain1=x|1|0\r\n[Domain1]\r\nUser1=a|1|0\r\n");
+    const std::u16string folder = dir.u16();
+    for (int i = 0; i < 8; ++i) {
+        win32::Handle thread(CreateThread(nullptr, 0, OneCall, const_cast<std::u16string*>(&folder), 0, nullptr));
+        ASSERT_TRUE(thread.valid());
+        ASSERT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);
+        DWORD result = 99;
+        GetExitCodeThread(thread.get(), &result);
+        EXPECT_EQ(result, 0u);
+    }
+    EXPECT_EQ(_heapchk(), _HEAPOK);
+}
+
+}  // namespace
+}  // namespace quorvel::platform
