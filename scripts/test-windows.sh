@@ -86,13 +86,19 @@ for test in "$ROOT"/tests/wine/*_test.vbs; do
     mkdir -p "$TEST/work/$name"
     # cscript reads a script in the system code page.
     cat "$ROOT/tests/wine/assert.vbs" "$test" | iconv -f UTF-8 -t GBK >"$script"
-    out=$(timeout 300 env LC_ALL=zh_CN.UTF-8 "$WINE64" cscript //nologo "$(winpath "$script")" \
-        "$(winpath "$TEST/bin")" "$(winpath "$TEST/work/$name")" </dev/null 2>&1 | iconv -c -f GBK -t UTF-8)
+    timeout 300 env LC_ALL=zh_CN.UTF-8 "$WINE64" cscript //nologo "$(winpath "$script")" \
+        "$(winpath "$TEST/bin")" "$(winpath "$TEST/work/$name")" </dev/null >"$TEST/work/$name.log" 2>&1
+    rc=$?
+    # The tests report through a file (see assert.vbs).
+    out=$(iconv -c -f GBK -t UTF-8 "$TEST/work/$name/output.txt" 2>/dev/null | tr -d '\r')
     grep -v '^RESULT ' <<<"$out" | grep -v '^$' | sed "s/^/  $name: /"
     result=$(sed -n 's/^RESULT \([0-9]*\) \([0-9]*\).*/\1 \2/p' <<<"$out" | tail -1)
     if [ -z "$result" ]; then
         # Wine's cscript reports no script errors: a script that stops early is one.
         fail "$name stopped before its end (a script error)"
+    elif [ $rc -ne 0 ] && [ "${result#* }" = 0 ]; then
+        fail "$name: cscript ended with status $rc after its checks passed"
+        head -5 "$TEST/work/$name.log"
     else
         read -r ok bad <<<"$result"
         passed=$((passed + ok))

@@ -55,7 +55,8 @@ start_wine() {
         mkdir -p "$PREFIX"
         wine wineboot -i >/dev/null 2>&1 || return 1
     fi
-    "$WINESERVER" -p >/dev/null 2>&1 </dev/null
+    # Fails harmlessly when one already runs for this prefix.
+    "$WINESERVER" -p >/dev/null 2>&1 </dev/null || true
     trap stop_wine EXIT
 }
 

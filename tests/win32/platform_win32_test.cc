@@ -179,8 +179,8 @@ DWORD WINAPI OneCall(void* arg) {
 }
 
 // A host calls the component on threads that end afterwards (a server's
-// pool). The per-thread state of a call (log file table, caches) must be
-// released once, whatever the toolchain's thread_local support does.
+// pool): the per-thread state of a call (log file table, caches) goes with
+// each thread, and the heap stays whole.
 TEST(Win32Threads, ThreadsThatCalledTheComponentEndCleanly) {
     TempDir dir;
     WriteBytes(dir / "ServUDaemon.ini", "[DOMAINS]\r\nDomain1=x|1|0\r\n[Domain1]\r\nUser1=a|1|0\r\n");

@@ -4,12 +4,17 @@
 '
 ' Arguments of every test: the folder that holds the registered quorvel.dll
 ' (its DllErr.log is there) and a work folder of the test's own.
+'
+' The report goes to output.txt in the work folder, in the system code page,
+' not to WScript.Echo: Wine's cscript overruns its buffer when it echoes text
+' with double-byte characters.
 Option Explicit
 
-Dim gFso, gDllFolder, gWorkFolder, gCase, gPassed, gFailed, gLogMark
+Dim gFso, gDllFolder, gWorkFolder, gOutput, gCase, gPassed, gFailed, gLogMark
 Set gFso = CreateObject("Scripting.FileSystemObject")
 gDllFolder = WScript.Arguments(0)
 gWorkFolder = WScript.Arguments(1)
+Set gOutput = gFso.CreateTextFile(gWorkFolder & "\output.txt", True, False)
 gPassed = 0
 gFailed = 0
 gLogMark = 0
@@ -31,9 +36,13 @@ Sub EndCase()
     Err.Clear
 End Sub
 
+Sub Say(text)
+    gOutput.WriteLine text
+End Sub
+
 Sub Fail(what)
     gFailed = gFailed + 1
-    WScript.Echo "FAIL [" & gCase & "] " & what
+    Say "FAIL [" & gCase & "] " & what
 End Sub
 
 Sub Check(condition, what)
@@ -57,7 +66,8 @@ Sub CheckEqual(actual, expected, what)
 End Sub
 
 Sub Finish()
-    WScript.Echo "RESULT " & gPassed & " " & gFailed
+    Say "RESULT " & gPassed & " " & gFailed
+    gOutput.Close
     If gFailed > 0 Then WScript.Quit 1
     WScript.Quit 0
 End Sub

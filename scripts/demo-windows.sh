@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# The FTP session of the demo on Windows: builds quorvel.dll, registers it in
+# a private Wine prefix (ANSI code page 936) and runs
+# demo/windows/ftp-session.vbs with cscript against a copy of the example
+# ServUDaemon.ini, then unregisters the DLL.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+
+ensure_packages
+echo "building quorvel.dll..."
+build_windows >/dev/null
+start_wine
+
+demo=$BUILD/demo
+rm -rf "$demo"
+mkdir -p "$demo/bin" "$demo/Serv-U"
+cp "$BUILD/quorvel.dll" "$demo/bin/"
+cp "$ROOT/demo/machine/drives/D/Serv-U/ServUDaemon.ini" "$demo/Serv-U/"
+dll=$(winpath "$demo/bin/quorvel.dll")
+
+echo
+echo "\$ regsvr32 $dll"
+wine regsvr32 /s "$dll" && echo "registered Quorvel.SiteManage"
+# cscript reads a script in the system code page.
+iconv -f UTF-8 -t GBK "$ROOT/demo/windows/ftp-session.vbs" >"$demo/ftp-session.vbs"
+echo "\$ cscript ftp-session.vbs"
+wine cscript //nologo "$(winpath "$demo/ftp-session.vbs")" "$(winpath "$demo/bin")" "$(winpath "$demo/Serv-U")" \
+    "$(winpath "$demo/session.txt")"
+iconv -c -f GBK -t UTF-8 "$demo/session.txt" | tr -d '\r'
+echo
+echo "\$ regsvr32 /u $dll"
+wine regsvr32 /u /s "$dll" && echo "unregistered"
