@@ -146,6 +146,37 @@ int main() {
             hr = dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &dispid);
             Check(hr == S_OK && dispid == 0x6003000A, "GetIDsOfNames(SendMail) is 0x6003000A");
         }
+        // The registered type library, loaded from the resource in quorvel.dll,
+        // describes the same method as the vtable.
+        ComRef<ITypeLib> library;
+        hr = LoadRegTypeLib(quorvel::kLibId, 1, 0, LOCALE_NEUTRAL, reinterpret_cast<ITypeLib**>(library.out()));
+        Check(SUCCEEDED(hr), "LoadRegTypeLib(Quorvel 1.0)");
+        if (library.get() != nullptr) {
+            ComRef<ITypeInfo> info;
+            hr = library->GetTypeInfoOfGuid(quorvel::kIid, reinterpret_cast<ITypeInfo**>(info.out()));
+            Check(SUCCEEDED(hr), "the type library describes _SiteManage");
+            if (info.get() != nullptr) {
+                MEMBERID id = 0;
+                auto* name = const_cast<LPOLESTR>(L"PostFtpSit");
+                Check(info->GetIDsOfNames(&name, 1, &id) == S_OK && id == 0x60030001, "type info: PostFtpSit is 0x60030001");
+                FUNCDESC* desc = nullptr;
+                bool found = false;
+                for (UINT index = 0; info->GetFuncDesc(index, &desc) == S_OK; ++index) {
+                    if (desc->memid == 0x60030001) {
+                        // The dispatch view: the [out, retval] parameter is the result.
+                        found = desc->funckind == FUNC_DISPATCH && desc->cParams == 11 &&
+                                desc->elemdescFunc.tdesc.vt == VT_I4;
+                        for (SHORT i = 0; found && i < desc->cParams; ++i) {
+                            const bool optional = (desc->lprgelemdescParam[i].paramdesc.wParamFlags & PARAMFLAG_FOPT) != 0;
+                            found = optional == (i >= 3);
+                        }
+                    }
+                    info->ReleaseFuncDesc(desc);
+                }
+                Check(found, "type info: PostFtpSit takes 3 required, 8 optional and the result");
+            }
+        }
+
         DeleteFileW(ini.c_str());
         RemoveDirectoryW(folder.c_str());
     }
