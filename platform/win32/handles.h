@@ -7,7 +7,7 @@
 
 namespace quorvel::win32 {
 
-// A handle with one closing function; `Invalid` is the value that holds nothing.
+// A handle with its closing function.
 template <typename T, BOOL(WINAPI* Close)(T)>
 class UniqueHandle {
 public:

@@ -13,9 +13,6 @@ std::string ToCodePage(UINT code_page, std::u16string_view text);
 std::u16string FromCodePage(UINT code_page, std::string_view bytes);
 
 inline std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
-inline const wchar_t* WidePtr(const std::u16string& text) {
-    return reinterpret_cast<const wchar_t*>(text.c_str());
-}
 
 // ANSI (system code page) to and from wide, for paths.
 inline std::wstring WideFromAnsi(std::string_view bytes) { return Wide(FromCodePage(CP_ACP, bytes)); }
