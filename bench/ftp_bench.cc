@@ -116,14 +116,18 @@ void BM_Floor(benchmark::State& state) {
     }
 }
 
-BENCHMARK(BM_Floor)->Arg(10)->Arg(100)->Arg(998)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_IsUser)->Arg(10)->Arg(100)->Arg(998)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Add)->Arg(10)->Arg(100)->Arg(998)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_DelFirst)->Arg(10)->Arg(100)->Arg(998)->Unit(benchmark::kMicrosecond);
+// Disk flushes make single runs noisy: each figure is the median of five.
+#define QUORVEL_SIZES(b) \
+    b->Arg(10)->Arg(100)->Arg(998)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true)
+QUORVEL_SIZES(BENCHMARK(BM_Floor));
+QUORVEL_SIZES(BENCHMARK(BM_IsUser));
+QUORVEL_SIZES(BENCHMARK(BM_Add));
+QUORVEL_SIZES(BENCHMARK(BM_DelFirst));
 
 // Keeps every result's time so that the ratios can be printed at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    RatioReporter() : ConsoleReporter(OO_Tabular) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
@@ -143,7 +147,7 @@ public:
 
 private:
     double Time(const std::string& name) const {
-        const auto it = times_.find(name);
+        const auto it = times_.find(name + "/repeats:5_median");
         return it == times_.end() ? 0 : it->second;
     }
     std::map<std::string, double> times_;

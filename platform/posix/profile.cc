@@ -20,7 +20,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
@@ -337,7 +336,8 @@ std::string MapFile(std::string_view file) {
 }
 
 // One change, applied to the thread's session copy or to the file.
-bool Apply(std::string_view file, const std::function<ProfileEngine::Result(ProfileEngine&)>& op) {
+template <typename Op>
+bool Apply(std::string_view file, Op&& op) {
     auto session = SessionNamed(file);
     const std::string path = session ? session->path : MapFile(file);
     if (path.empty()) return false;

@@ -39,6 +39,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
 
 namespace quorvel::posix {
 namespace {
@@ -407,6 +408,16 @@ ProfileEngine ProfileEngine::Parse(std::string_view bytes) {
     engine.source_ = std::make_shared<const std::string>(bytes);
     bytes = *engine.source_;
     Section* current = nullptr;
+    // A section's lines are gathered first and then moved in at once, so that
+    // each section allocates its lines once.
+    std::vector<Line> pending;
+    auto flush = [&] {
+        if (current != nullptr) {
+            current->body.reserve(pending.size());
+            std::move(pending.begin(), pending.end(), std::back_inserter(current->body));
+        }
+        pending.clear();
+    };
     size_t i = 0;
     const size_t n = bytes.size();
     while (i < n) {
@@ -426,6 +437,7 @@ ProfileEngine ProfileEngine::Parse(std::string_view bytes) {
         }
         line.Classify();
         if (line.kind == Kind::Header) {
+            flush();
             auto section = std::make_unique<Section>();
             section->header = std::move(line);
             section->folded = FoldProfileName(section->header.name());
@@ -433,11 +445,12 @@ ProfileEngine ProfileEngine::Parse(std::string_view bytes) {
             engine.by_name_[current->folded].push_back(current);
             engine.sections_.push_back(std::move(section));
         } else if (current != nullptr) {
-            current->body.push_back(std::move(line));
+            pending.push_back(std::move(line));
         } else {
             engine.prefix_.push_back(std::move(line));
         }
     }
+    flush();
     return engine;
 }
 
