@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <stdexcept>
-#include <thread>
 
 #include "component/error_log.h"
 #include "component/frame.h"
@@ -107,18 +106,12 @@ TEST(CallFrame, OverflowOfASignedProductIsError6) {
     }
 }
 
-TEST(CallFrame, TakesTheLowestFreeFileNumberPerThread) {
+TEST(CallFrame, TakesTheLowestFreeFileNumber) {
     CallFrame outer(u"PostEmail", ErrorMode::ContinueOnError);
     EXPECT_EQ(LogFileNumber, 1);
     {
         CallFrame inner(u"PostFtpSit", ErrorMode::ContinueOnError);
         EXPECT_EQ(LogFileNumber, 2);
-        std::int32_t other_thread = 0;
-        std::thread([&] {
-            CallFrame frame(u"PostFtpSit", ErrorMode::ContinueOnError);
-            other_thread = LogFileNumber;
-        }).join();
-        EXPECT_EQ(other_thread, 1);
     }
     EXPECT_EQ(LogFileNumber, 1);
     EXPECT_EQ(files::FreeFile(), 2);
