@@ -39,7 +39,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <iterator>
 
 namespace quorvel::posix {
 namespace {
@@ -86,6 +85,7 @@ char FoldByte(char c) {
 
 bool EqualNames(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
+    if (a == b) return true;  // the usual case, and cheaper than folding
     for (size_t i = 0; i < a.size(); ++i) {
         if (IsLead(a[i]) && i + 1 < a.size()) {
             if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
@@ -248,14 +248,69 @@ struct ProfileEngine::Line {
     }
 };
 
+namespace {
+
+struct LineEnd {
+    size_t end;   // where the line's text ends
+    size_t next;  // where the next line begins
+    Eol eol;
+};
+
+// Any CR or LF ends a line; CR LF together end one line.
+LineEnd EndOfLine(std::string_view bytes, size_t i) {
+    const size_t n = bytes.size();
+    size_t j = i;
+    while (j < n && bytes[j] != '\r' && bytes[j] != '\n') ++j;
+    if (j == n) return {j, n, Eol::None};
+    if (bytes[j] == '\r' && j + 1 < n && bytes[j + 1] == '\n') return {j, j + 2, Eol::CrLf};
+    return {j, j + 1, bytes[j] == '\r' ? Eol::Cr : Eol::Lf};
+}
+
+// Appends the classified lines of `bytes`, which start at a line's beginning.
+void SplitLines(std::string_view bytes, std::vector<ProfileEngine::Line>& out) {
+    size_t count = 0;
+    for (size_t i = 0; i < bytes.size(); ++count) i = EndOfLine(bytes, i).next;
+    out.reserve(out.size() + count);
+    for (size_t i = 0; i < bytes.size();) {
+        const LineEnd le = EndOfLine(bytes, i);
+        ProfileEngine::Line& line = out.emplace_back();
+        line.text = bytes.substr(i, le.end - i);
+        line.eol = le.eol;
+        line.Classify();
+        i = le.next;
+    }
+}
+
+}  // namespace
+
 struct ProfileEngine::Section {
     Line header;
-    std::vector<Line> body;
-    std::string folded;
+    // A parsed section keeps its lines as the bytes they were read from until
+    // a call needs them: a call reads or changes a few sections of a thousand,
+    // and the others are written back as they came.
+    mutable std::string_view raw;
+    mutable bool lazy = false;
+    mutable std::vector<Line> lines;
+    Section* next_same = nullptr;  // the next section of the same name
     mutable std::unordered_map<std::string, uint32_t, ProfileNameHash, ProfileNameEqual> keys;  // key -> first line
     mutable bool indexed = false;
     mutable bool duplicates = false;  // some key name occurs twice
     size_t dead = 0;
+
+    void Expand() const {
+        if (!lazy) return;
+        lazy = false;
+        SplitLines(raw, lines);
+        raw = {};
+    }
+    const std::vector<Line>& Body() const {
+        Expand();
+        return lines;
+    }
+    std::vector<Line>& Body() {
+        Expand();
+        return lines;
+    }
 
     void Touch() {
         indexed = false;
@@ -267,10 +322,11 @@ struct ProfileEngine::Section {
     // stays as a dead one so that no position moves, and the index stays true
     // without reading every name again. Dead lines go when they are many.
     void EraseLine(size_t pos) {
-        Line removed = std::move(body[pos]);
-        body[pos] = Line{};
-        body[pos].kind = Kind::Dead;
-        body[pos].eol = Eol::None;
+        Expand();
+        Line removed = std::move(lines[pos]);
+        lines[pos] = Line{};
+        lines[pos].kind = Kind::Dead;
+        lines[pos].eol = Eol::None;
         ++dead;
         if (indexed && removed.kind == Kind::Entry) {
             const auto it = keys.find(removed.name());
@@ -279,17 +335,18 @@ struct ProfileEngine::Section {
                 if (it->second == kNoLine) keys.erase(it);
             }
         }
-        if (dead > 64 && dead * 2 > body.size()) Compact();
+        if (dead > 64 && dead * 2 > lines.size()) Compact();
     }
 
     void InsertLine(size_t pos, Line line) {
-        const bool append = pos == body.size();
-        body.insert(body.begin() + static_cast<std::ptrdiff_t>(pos), std::move(line));
+        Expand();
+        const bool append = pos == lines.size();
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(pos), std::move(line));
         if (!indexed) return;
         if (!append)
             for (auto& [name, at] : keys)
                 if (at >= pos) ++at;
-        const Line& added = body[pos];
+        const Line& added = lines[pos];
         if (added.kind != Kind::Entry) return;
         const auto [it, fresh] = keys.try_emplace(FoldProfileName(added.name()), static_cast<uint32_t>(pos));
         if (!fresh) {
@@ -303,31 +360,34 @@ struct ProfileEngine::Section {
     // The first line from `from` on whose key is `name`.
     uint32_t NextKey(size_t from, std::string_view name) const {
         if (!duplicates) return kNoLine;
-        for (size_t i = from; i < body.size(); ++i)
-            if (body[i].kind == Kind::Entry && EqualNames(body[i].name(), name)) return static_cast<uint32_t>(i);
+        Expand();
+        for (size_t i = from; i < lines.size(); ++i)
+            if (lines[i].kind == Kind::Entry && EqualNames(lines[i].name(), name)) return static_cast<uint32_t>(i);
         return kNoLine;
     }
 
     void Compact() {
-        body.erase(std::remove_if(body.begin(), body.end(), [](const Line& l) { return l.kind == Kind::Dead; }),
-                   body.end());
+        Expand();
+        lines.erase(std::remove_if(lines.begin(), lines.end(), [](const Line& l) { return l.kind == Kind::Dead; }),
+                    lines.end());
         dead = 0;
         Touch();
     }
 
     // The first line (with or without '=') whose key is `name`; -1 if none.
     long FindKey(std::string_view name) const {
-        if (body.size() < kIndexThreshold) {
-            for (size_t i = 0; i < body.size(); ++i)
-                if (body[i].kind == Kind::Entry && EqualNames(body[i].name(), name))
+        Expand();
+        if (lines.size() < kIndexThreshold) {
+            for (size_t i = 0; i < lines.size(); ++i)
+                if (lines[i].kind == Kind::Entry && EqualNames(lines[i].name(), name))
                     return static_cast<long>(i);
             return -1;
         }
         if (!indexed) {
             keys.clear();
-            for (size_t i = 0; i < body.size(); ++i)
-                if (body[i].kind == Kind::Entry &&
-                    !keys.try_emplace(FoldProfileName(body[i].name()), static_cast<uint32_t>(i)).second)
+            for (size_t i = 0; i < lines.size(); ++i)
+                if (lines[i].kind == Kind::Entry &&
+                    !keys.try_emplace(FoldProfileName(lines[i].name()), static_cast<uint32_t>(i)).second)
                     duplicates = true;
             indexed = true;
         }
@@ -338,17 +398,19 @@ struct ProfileEngine::Section {
     // Where a new line goes: after the last non-blank line (at the end when
     // only dead lines follow it, which is the same place in the file).
     size_t InsertionPoint() const {
-        size_t i = body.size();
-        while (i > 0 && (body[i - 1].kind == Kind::Blank || body[i - 1].kind == Kind::Dead)) --i;
-        for (size_t j = i; j < body.size(); ++j)
-            if (body[j].kind != Kind::Dead) return i;
-        return body.size();
+        Expand();
+        size_t i = lines.size();
+        while (i > 0 && (lines[i - 1].kind == Kind::Blank || lines[i - 1].kind == Kind::Dead)) --i;
+        for (size_t j = i; j < lines.size(); ++j)
+            if (lines[j].kind != Kind::Dead) return i;
+        return lines.size();
     }
 
     // The last line before `pos` that is still in the file, or the header.
     Line& LiveBefore(size_t pos) {
-        while (pos > 0 && body[pos - 1].kind == Kind::Dead) --pos;
-        return pos == 0 ? header : body[pos - 1];
+        Expand();
+        while (pos > 0 && lines[pos - 1].kind == Kind::Dead) --pos;
+        return pos == 0 ? header : lines[pos - 1];
     }
 
     // The line before `pos` gets a terminator if it is the file's unterminated last line.
@@ -357,8 +419,19 @@ struct ProfileEngine::Section {
         if (before.eol == Eol::None) before.eol = Eol::CrLf;
     }
 
+    size_t ByteBound() const {
+        if (lazy) return raw.size();
+        size_t total = 0;
+        for (const Line& l : lines) total += l.text.size() + 2;
+        return total;
+    }
+
     void AppendBytes(std::string& out) const {
-        for (const Line& l : body) {
+        if (lazy) {
+            out += raw;
+            return;
+        }
+        for (const Line& l : lines) {
             out += l.text;
             out += EolText(l.eol);
         }
@@ -369,7 +442,8 @@ namespace {
 
 ProfileEngine::Line MakeLine(std::string text, bool& reparse) {
     ProfileEngine::Line line;
-    if (text.find_first_of("\r\n") != std::string::npos) reparse = true;
+    // (find_first_of would search the two-byte set once per byte of text)
+    if (std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; })) reparse = true;
     line.owned = std::make_unique<std::string>(std::move(text));
     line.text = *line.owned;
     line.eol = Eol::CrLf;
@@ -407,50 +481,49 @@ ProfileEngine ProfileEngine::Parse(std::string_view bytes) {
     ProfileEngine engine;
     engine.source_ = std::make_shared<const std::string>(bytes);
     bytes = *engine.source_;
-    Section* current = nullptr;
-    // A section's lines are gathered first and then moved in at once, so that
-    // each section allocates its lines once.
-    std::vector<Line> pending;
-    auto flush = [&] {
-        if (current != nullptr) {
-            current->body.reserve(pending.size());
-            std::move(pending.begin(), pending.end(), std::back_inserter(current->body));
-        }
-        pending.clear();
-    };
-    size_t i = 0;
     const size_t n = bytes.size();
-    while (i < n) {
-        size_t j = i;
-        while (j < n && bytes[j] != '\r' && bytes[j] != '\n') ++j;
+    Section* current = nullptr;
+    size_t body = 0;  // where the bytes of the current section (or the prefix) begin
+    auto close = [&](size_t end) {
+        const std::string_view range = bytes.substr(body, end - body);
+        if (current == nullptr) {
+            SplitLines(range, engine.prefix_);
+        } else if (!range.empty()) {
+            current->raw = range;
+            current->lazy = true;
+        }
+    };
+    // Only headers are looked for, and a header's first non-blank byte is
+    // '[': the '[' bytes lead to every one of them.
+    size_t from = 0;
+    while (from < n) {
+        const size_t p = bytes.find('[', from);
+        if (p == std::string_view::npos) break;
+        size_t start = p;
+        while (start > 0 && bytes[start - 1] != '\r' && bytes[start - 1] != '\n' && IsSpace(bytes[start - 1]))
+            --start;
+        if (start > 0 && bytes[start - 1] != '\r' && bytes[start - 1] != '\n') {
+            from = p + 1;  // not the line's first non-blank byte
+            continue;
+        }
+        const LineEnd le = EndOfLine(bytes, p);
+        from = le.next;
         Line line;
-        line.text = bytes.substr(i, j - i);
-        if (j == n) {
-            line.eol = Eol::None;
-            i = n;
-        } else if (bytes[j] == '\r' && j + 1 < n && bytes[j + 1] == '\n') {
-            line.eol = Eol::CrLf;
-            i = j + 2;
-        } else {
-            line.eol = bytes[j] == '\r' ? Eol::Cr : Eol::Lf;
-            i = j + 1;
-        }
+        line.text = bytes.substr(start, le.end - start);
+        line.eol = le.eol;
         line.Classify();
-        if (line.kind == Kind::Header) {
-            flush();
-            auto section = std::make_unique<Section>();
-            section->header = std::move(line);
-            section->folded = FoldProfileName(section->header.name());
-            current = section.get();
-            engine.by_name_[current->folded].push_back(current);
-            engine.sections_.push_back(std::move(section));
-        } else if (current != nullptr) {
-            pending.push_back(std::move(line));
-        } else {
-            engine.prefix_.push_back(std::move(line));
-        }
+        if (line.kind != Kind::Header) continue;
+        close(start);
+        auto section = std::make_unique<Section>();
+        section->header = std::move(line);
+        current = section.get();
+        engine.sections_.push_back(std::move(section));
+        body = le.next;
     }
-    flush();
+    close(n);
+    // Named once the count is known, so that the map is sized once.
+    engine.by_name_.reserve(engine.sections_.size());
+    for (const auto& s : engine.sections_) engine.AddName(s.get());
     return engine;
 }
 
@@ -458,10 +531,7 @@ std::string ProfileEngine::Serialize() const {
     std::string out;
     size_t total = 0;
     for (const Line& l : prefix_) total += l.text.size() + 2;
-    for (const auto& s : sections_) {
-        total += s->header.text.size() + 2;
-        for (const Line& l : s->body) total += l.text.size() + 2;
-    }
+    for (const auto& s : sections_) total += s->header.text.size() + 2 + s->ByteBound();
     out.reserve(total);
     for (const Line& l : prefix_) {
         out += l.text;
@@ -477,21 +547,27 @@ std::string ProfileEngine::Serialize() const {
 
 bool ProfileEngine::empty() const { return prefix_.empty() && sections_.empty(); }
 
-const std::vector<ProfileEngine::Section*>* ProfileEngine::FindSections(std::string_view name) const {
+ProfileEngine::Section* ProfileEngine::FindSection(std::string_view name) const {
     const auto it = by_name_.find(name);
-    return it == by_name_.end() || it->second.empty() ? nullptr : &it->second;
+    return it == by_name_.end() ? nullptr : it->second.first;
 }
 
-ProfileEngine::Section* ProfileEngine::FindSection(std::string_view name) const {
-    const auto* list = FindSections(name);
-    return list == nullptr ? nullptr : list->front();
+void ProfileEngine::AddName(Section* section) {
+    const auto [it, fresh] = by_name_.try_emplace(section->header.name());
+    Named& named = it->second;
+    if (fresh) {
+        named.first = section;
+    } else {
+        named.last->next_same = section;
+    }
+    named.last = section;
 }
 
 void ProfileEngine::TerminateLastLine() {
     Line* last = nullptr;
     if (!sections_.empty()) {
         Section& s = *sections_.back();
-        last = &s.LiveBefore(s.body.size());
+        last = &s.LiveBefore(s.Body().size());
     } else if (!prefix_.empty()) {
         last = &prefix_.back();
     }
@@ -508,19 +584,30 @@ ProfileEngine::Section& ProfileEngine::AppendSection(std::string_view name) {
     text += ']';
     section->header = MakeLine(std::move(text), reparse_);
     if (section->header.kind != Kind::Header) reparse_ = true;
-    section->folded = FoldProfileName(section->header.name());
     Section* raw = section.get();
-    by_name_[raw->folded].push_back(raw);
+    AddName(raw);
     sections_.push_back(std::move(section));
     return *raw;
 }
 
 void ProfileEngine::EraseSection(Section* section) {
-    const auto it = by_name_.find(section->folded);
+    const auto it = by_name_.find(section->header.name());
     if (it != by_name_.end()) {
-        auto& list = it->second;
-        list.erase(std::remove(list.begin(), list.end(), section), list.end());
-        if (list.empty()) by_name_.erase(it);
+        Named& named = it->second;
+        if (named.first != section) {
+            Section* before = named.first;
+            while (before->next_same != section) before = before->next_same;
+            before->next_same = section->next_same;
+            if (named.last == section) named.last = before;
+        } else if (section->next_same == nullptr) {
+            by_name_.erase(it);
+        } else {
+            // The key views the erased header: it moves to the next one's.
+            auto node = by_name_.extract(it);
+            node.mapped().first = section->next_same;
+            node.key() = section->next_same->header.name();
+            by_name_.insert(std::move(node));
+        }
     }
     sections_.erase(std::find_if(sections_.begin(), sections_.end(),
                                  [section](const auto& p) { return p.get() == section; }));
@@ -553,7 +640,7 @@ uint32_t ProfileEngine::GetString(Name section, Name key, uint32_t size, std::st
     if (!key) {
         std::string list;
         if (s != nullptr) {
-            for (const Line& l : s->body) {
+            for (const Line& l : s->Body()) {
                 if (!l.has_value || l.comment() || l.name_e == l.name_b) continue;
                 list.append(l.name());
                 list += '\0';
@@ -564,7 +651,7 @@ uint32_t ProfileEngine::GetString(Name section, Name key, uint32_t size, std::st
     if (s == nullptr) return 0;
     const long idx = s->FindKey(Trim(*key));
     if (idx < 0) return 0;
-    const Line& line = s->body[static_cast<size_t>(idx)];
+    const Line& line = s->Body()[static_cast<size_t>(idx)];
     if (!line.has_value) return 0;
     std::string_view value = line.value();
     value = value.substr(0, value.find('\0'));
@@ -577,12 +664,12 @@ ProfileEngine::Result ProfileEngine::SetKey(std::string_view section, std::strin
     Section* s = FindSection(Trim(section));
     if (s == nullptr) {
         Section& added = AppendSection(LTrim(section));
-        added.body.push_back(MakeEntry(Joined(LTrim(key), v), reparse_));
+        added.lines.push_back(MakeEntry(Joined(LTrim(key), v), reparse_));
         return {true, true};
     }
     const long idx = s->FindKey(Trim(key));
     if (idx >= 0) {
-        Line& line = s->body[static_cast<size_t>(idx)];
+        Line& line = s->Body()[static_cast<size_t>(idx)];
         if (line.has_value && line.value() == v) return {true, false};
         std::string text = Joined(line.name(), v);
         if (text == line.text && line.eol == Eol::CrLf) return {true, false};
@@ -598,9 +685,7 @@ ProfileEngine::Result ProfileEngine::SetKey(std::string_view section, std::strin
 
 ProfileEngine::Result ProfileEngine::DeleteKey(std::string_view section, std::string_view key) {
     if (section != Trim(section) || key != Trim(key)) return {true, false};
-    const auto* list = FindSections(section);
-    if (list == nullptr) return {true, false};
-    for (Section* s : *list) {
+    for (Section* s = FindSection(section); s != nullptr; s = s->next_same) {
         const long idx = s->FindKey(key);
         if (idx < 0) continue;
         s->EraseLine(static_cast<size_t>(idx));
@@ -640,39 +725,40 @@ ProfileEngine::Result ProfileEngine::WriteSection(Name section, Name content) {
         entries.push_back(Joined(LTrim(entry.substr(0, eq)), LTrim(entry.substr(eq + 1))));
     }
 
-    const auto* found = FindSections(Trim(*section));
+    Section* const found = FindSection(Trim(*section));
     if (found == nullptr) {
         if (entries.empty()) return {true, false};
         Section& added = AppendSection(LTrim(*section));
-        for (std::string& e : entries) added.body.push_back(MakeEntry(std::move(e), reparse_));
+        for (std::string& e : entries) added.lines.push_back(MakeEntry(std::move(e), reparse_));
         return Finish({true, true});
     }
 
     bool changed = false;
-    const std::vector<Section*> occurrences = *found;
-    for (size_t n = 0; n < occurrences.size(); ++n) {
-        Section& s = *occurrences[n];
+    size_t n = 0;
+    for (Section* occurrence = found; occurrence != nullptr; occurrence = occurrence->next_same, ++n) {
+        Section& s = *occurrence;
         std::string before;
         s.AppendBytes(before);
         const size_t count = n == 0 ? entries.size() : 0;
         std::vector<size_t> slots;
-        for (size_t i = 0; i < s.body.size(); ++i)
-            if (s.body[i].slot()) slots.push_back(i);
+        std::vector<Line>& lines = s.Body();
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].slot()) slots.push_back(i);
         if (slots.empty()) {
             if (count > 0) {
                 size_t pos = s.InsertionPoint();
                 s.TerminateBefore(pos);
                 for (size_t k = 0; k < count; ++k, ++pos)
-                    s.body.insert(s.body.begin() + static_cast<std::ptrdiff_t>(pos),
+                    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(pos),
                                   MakeEntry(entries[k], reparse_));
             }
         } else {
             std::vector<Line> body;
-            body.reserve(s.body.size() + count);
+            body.reserve(lines.size() + count);
             size_t k = 0;
-            for (size_t i = 0; i < s.body.size(); ++i) {
-                if (!s.body[i].slot()) {
-                    body.push_back(std::move(s.body[i]));
+            for (size_t i = 0; i < lines.size(); ++i) {
+                if (!lines[i].slot()) {
+                    body.push_back(std::move(lines[i]));
                     continue;
                 }
                 if (k < count) body.push_back(MakeEntry(entries[k], reparse_));
@@ -681,7 +767,7 @@ ProfileEngine::Result ProfileEngine::WriteSection(Name section, Name content) {
                     for (size_t extra = slots.size(); extra < count; ++extra)
                         body.push_back(MakeEntry(entries[extra], reparse_));
             }
-            s.body = std::move(body);
+            lines = std::move(body);
         }
         s.Touch();
         std::string after;

@@ -64,8 +64,9 @@ public:
     struct Section;
 
 private:
+    // The first section of that name; the others follow through Section::next_same.
     Section* FindSection(std::string_view trimmed_name) const;
-    const std::vector<Section*>* FindSections(std::string_view trimmed_name) const;
+    void AddName(Section* section);
     Result SetKey(std::string_view section, std::string_view key, std::string_view value);
     Result DeleteKey(std::string_view section, std::string_view key);
     Section& AppendSection(std::string_view name);
@@ -77,7 +78,13 @@ private:
     std::shared_ptr<const std::string> source_;  // the parsed bytes, which lines view
     std::vector<Line> prefix_;                   // bytes before the first header
     std::vector<std::unique_ptr<Section>> sections_;
-    std::unordered_map<std::string, std::vector<Section*>, ProfileNameHash, ProfileNameEqual> by_name_;  // folded name, file order
+    // The sections of a name, first and last in file order, keyed by the
+    // first one's header (never replaced, so the view lives as long as it).
+    struct Named {
+        Section* first = nullptr;
+        Section* last = nullptr;
+    };
+    std::unordered_map<std::string_view, Named, ProfileNameHash, ProfileNameEqual> by_name_;
     bool reparse_ = false;  // an edit wrote line breaks or a header: read the bytes again
 };
 
