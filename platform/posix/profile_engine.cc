@@ -39,6 +39,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 
 namespace quorvel::posix {
 namespace {
@@ -188,11 +189,31 @@ struct ProfileEngine::Line {
     // parsed from, or into `owned` for a line the engine wrote. Parsing a
     // large file so costs no allocation per line.
     std::string_view text;
-    std::unique_ptr<std::string> owned;
+    std::string owned;
     Eol eol = Eol::CrLf;
     Kind kind = Kind::Blank;
     bool has_value = false;
+    bool owns = false;  // text views `owned`, which a move may relocate
     uint32_t name_b = 0, name_e = 0, value_b = 0, value_e = 0;
+
+    Line() = default;
+    Line(const Line&) = delete;
+    Line& operator=(const Line&) = delete;
+    Line(Line&& other) noexcept { *this = std::move(other); }
+    Line& operator=(Line&& other) noexcept {
+        if (this == &other) return *this;
+        owned = std::move(other.owned);
+        owns = other.owns;
+        text = owns ? std::string_view(owned) : other.text;
+        eol = other.eol;
+        kind = other.kind;
+        has_value = other.has_value;
+        name_b = other.name_b;
+        name_e = other.name_e;
+        value_b = other.value_b;
+        value_e = other.value_e;
+        return *this;
+    }
 
     std::string_view name() const { return std::string_view(text).substr(name_b, name_e - name_b); }
     std::string_view value() const { return std::string_view(text).substr(value_b, value_e - value_b); }
@@ -260,6 +281,15 @@ struct LineEnd {
 LineEnd EndOfLine(std::string_view bytes, size_t i) {
     const size_t n = bytes.size();
     size_t j = i;
+    // Eight bytes at a time while none of them is CR or LF.
+    constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
+    while (j + 8 <= n) {
+        uint64_t word;
+        std::memcpy(&word, bytes.data() + j, 8);
+        const uint64_t cr = word ^ (kOnes * '\r'), lf = word ^ (kOnes * '\n');
+        if ((((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & kHighs) break;
+        j += 8;
+    }
     while (j < n && bytes[j] != '\r' && bytes[j] != '\n') ++j;
     if (j == n) return {j, n, Eol::None};
     if (bytes[j] == '\r' && j + 1 < n && bytes[j + 1] == '\n') return {j, j + 2, Eol::CrLf};
@@ -444,8 +474,9 @@ ProfileEngine::Line MakeLine(std::string text, bool& reparse) {
     ProfileEngine::Line line;
     // (find_first_of would search the two-byte set once per byte of text)
     if (std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; })) reparse = true;
-    line.owned = std::make_unique<std::string>(std::move(text));
-    line.text = *line.owned;
+    line.owned = std::move(text);
+    line.owns = true;
+    line.text = line.owned;
     line.eol = Eol::CrLf;
     line.Classify();
     return line;
