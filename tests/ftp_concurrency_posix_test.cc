@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -87,6 +88,27 @@ TEST(FtpConcurrency, AProcessThatDiesBeforeTheEndOfItsCallChangesNothing) {
     // The lock died with the process: the next call goes ahead.
     EXPECT_EQ(PostFtpSit(u"ADD", u"next", dir.u16(), u"pw", u"h", u"a", 0, 0, 0, 0, 0), 0);
     EXPECT_EQ(Entry(test::ReadBytes(dir / "ServUDaemon.ini"), 2), "next|1|0");
+}
+
+TEST(FtpConcurrency, TemporaryFilesOfWritersThatDiedAreRemoved) {
+    test::TempDir dir;
+    test::WriteBytes(dir / "ServUDaemon.ini", kFile);
+    const pid_t dead = fork();
+    ASSERT_GE(dead, 0);
+    if (dead == 0) _exit(0);
+    waitpid(dead, nullptr, 0);
+    const std::string stale = ".ServUDaemon.ini.tmp" + std::to_string(dead) + "-0";
+    const std::string alive = ".ServUDaemon.ini.tmp" + std::to_string(getppid()) + "-0";
+    test::WriteBytes(dir / stale, "[GLOBAL]\r\nVers");
+    test::WriteBytes(dir / alive, "[GLOBAL]\r\n");
+    test::WriteBytes(dir / ".other.ini.tmp1-0", "");
+
+    EXPECT_EQ(PostFtpSit(u"ADD", u"second", dir.u16(), u"pw", u"h", u"a", 0, 0, 0, 0, 0), 0);
+    EXPECT_EQ(Entry(test::ReadBytes(dir / "ServUDaemon.ini"), 2), "second|1|0");
+    EXPECT_FALSE(std::filesystem::exists(dir / stale));
+    // Another process may still be writing it; other files' temporaries are theirs.
+    EXPECT_TRUE(std::filesystem::exists(dir / alive));
+    EXPECT_TRUE(std::filesystem::exists(dir / ".other.ini.tmp1-0"));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "platform/profile.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -130,6 +131,24 @@ std::filesystem::path Beside(const std::string& path, const std::string& name) {
     return p.parent_path() / name;
 }
 
+// A writer killed between making its temporary file and renaming it leaves
+// that file behind. Writers of one file take turns under its lock, so the
+// next one removes what processes that are gone left there.
+void RemoveStaleTemps(const std::filesystem::path& folder, const std::string& prefix) {
+    std::error_code ec;
+    std::filesystem::directory_iterator it(folder.empty() ? std::filesystem::path(".") : folder, ec);
+    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+        const char* digits = name.c_str() + prefix.size();
+        char* end = nullptr;
+        const long pid = std::strtol(digits, &end, 10);
+        if (end == digits || *end != '-' || pid <= 0 || pid == ::getpid()) continue;
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        ::unlink(it->path().c_str());
+    }
+}
+
 // Replaces the file's contents atomically: a hidden temporary file in the same
 // folder, flushed to disk, renamed over the file.
 bool AtomicWrite(const std::string& path, std::string_view bytes) {
@@ -145,8 +164,9 @@ bool AtomicWrite(const std::string& path, std::string_view bytes) {
     const bool existed = ::stat(target.c_str(), &old) == 0;
 
     static std::atomic<unsigned> counter{0};
-    const std::string base = "." + std::filesystem::path(target).filename().string() + ".tmp" +
-                             std::to_string(::getpid()) + "-";
+    const std::string prefix = "." + std::filesystem::path(target).filename().string() + ".tmp";
+    RemoveStaleTemps(std::filesystem::path(target).parent_path(), prefix);
+    const std::string base = prefix + std::to_string(::getpid()) + "-";
     std::string temp;
     UniqueFd fd;
     for (int attempt = 0; attempt < 100 && !fd; ++attempt) {
