@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <stdexcept>
 
 #include "component/error_log.h"
@@ -134,6 +135,9 @@ TEST(ErrorLog, IsCreatedWhenMissingAndAppendedTo) {
     EXPECT_EQ(second.substr(0, first.size()), first);
     EXPECT_EQ(second.size(), 2 * first.size());
     EXPECT_EQ(first.substr(first.size() - 2), "\r\n");
+    // The system's short date and time of a Simplified Chinese machine, each in its print zone.
+    EXPECT_TRUE(std::regex_search(first, std::regex(R"(^\d{4}/\d{1,2}/\d{1,2} +\d{1,2}:\d{2}:\d{2} +PostFtpSit)")))
+        << first;
     test::WriteBytes(path, before + second);
 }
 
@@ -185,9 +189,9 @@ TEST_F(UnopenableLog, SingleHandlerReturns4BeforeAnyWork) {
 }
 
 TEST(LogLine, FieldsStartAtPrintZonesOf14Columns) {
-    const std::string line = FormatLogLine("2026-12-7", "5:04:09", u"PostFtpSit函数", u"错误号：1");
+    const std::string line = FormatLogLine("2026/12/7", "5:04:09", u"PostFtpSit函数", u"错误号：1");
     // Zone starts at 0, 14, 28; the label is 14 bytes in GBK, so the message starts at 56.
-    EXPECT_EQ(line.substr(0, 28), "2026-12-7     5:04:09       ");
+    EXPECT_EQ(line.substr(0, 28), "2026/12/7     5:04:09       ");
     EXPECT_EQ(line.substr(28, 10), "PostFtpSit");
     EXPECT_EQ(line.substr(42, 14), std::string(14, ' '));
     EXPECT_EQ(platform::ToUtf8(platform::FromAnsi(line.substr(56))), "错误号：1\r\n");

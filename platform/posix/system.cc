@@ -21,15 +21,15 @@ bool GetComputerName(std::string& name) {
     return true;
 }
 
-// The default formats of a Simplified Chinese system: short date yyyy-M-d,
-// time H:mm:ss.
+// The default formats of a Simplified Chinese system: short date yyyy/M/d,
+// time H:mm:ss (what Windows writes for that locale).
 DateTimeText NowText() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
     char date[32];
     char time[32];
-    std::snprintf(date, sizeof date, "%d-%d-%d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+    std::snprintf(date, sizeof date, "%d/%d/%d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
     std::snprintf(time, sizeof time, "%d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
     return {date, time};
 }
