@@ -136,10 +136,10 @@ std::filesystem::path Beside(const std::string& path, const std::string& name) {
 // next one removes what processes that are gone left there.
 void RemoveStaleTemps(const std::filesystem::path& folder, const std::string& prefix) {
     std::error_code ec;
-    std::filesystem::directory_iterator it(folder.empty() ? std::filesystem::path(".") : folder, ec);
+    std::filesystem::directory_iterator it(folder, ec);
     for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+        if (!name.starts_with(prefix)) continue;
         const char* digits = name.c_str() + prefix.size();
         char* end = nullptr;
         const long pid = std::strtol(digits, &end, 10);
@@ -164,8 +164,9 @@ bool AtomicWrite(const std::string& path, std::string_view bytes) {
     const bool existed = ::stat(target.c_str(), &old) == 0;
 
     static std::atomic<unsigned> counter{0};
-    const std::string prefix = "." + std::filesystem::path(target).filename().string() + ".tmp";
-    RemoveStaleTemps(std::filesystem::path(target).parent_path(), prefix);
+    const std::filesystem::path target_path(target);
+    const std::string prefix = "." + target_path.filename().string() + ".tmp";
+    RemoveStaleTemps(target_path.parent_path(), prefix);
     const std::string base = prefix + std::to_string(::getpid()) + "-";
     std::string temp;
     UniqueFd fd;
