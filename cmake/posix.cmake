@@ -14,6 +14,13 @@ target_link_libraries(quorvel_runtime PUBLIC SQLite::SQLite3 Threads::Threads ${
 
 target_link_libraries(quorvel_core PUBLIC quorvel_runtime)
 
+# The IIS directory stand-in: the metabase and its store.
+file(GLOB IIS_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/standins/iis/*.cc ${CMAKE_SOURCE_DIR}/standins/iis/posix/*.cc)
+add_library(quorvel_iis STATIC ${IIS_SOURCES})
+target_include_directories(quorvel_iis PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(quorvel_iis PRIVATE ${QUORVEL_WARNINGS})
+target_link_libraries(quorvel_iis PUBLIC quorvel_core)
+
 # The library is libquorvel.so; its target has another name than the host's
 # executable, `quorvel`, so that the two never clash in the build tree.
 add_library(quorvel_com SHARED ${CMAKE_SOURCE_DIR}/component/exports.cc)

@@ -1,0 +1,269 @@
+#include "standins/iis/metabase.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "platform/utf8.h"
+
+namespace quorvel::iis {
+namespace {
+
+constexpr char kHeader[] = "QUORVEL-METABASE 1";
+
+std::string Escape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> Unescape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        if (++i == text.size()) return std::nullopt;
+        switch (text[i]) {
+            case '\\': out += '\\'; break;
+            case 't': out += '\t'; break;
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            default: return std::nullopt;
+        }
+    }
+    return out;
+}
+
+std::vector<std::string_view> Fields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = line.find('\t', start);
+        fields.push_back(line.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+        if (end == std::string_view::npos) return fields;
+        start = end + 1;
+    }
+}
+
+template <typename Int>
+std::optional<Int> ParseInt(std::string_view text) {
+    Int value{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+Text UpperKey(std::u16string_view text) {
+    Text upper(text);
+    for (char16_t& c : upper)
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    return upper;
+}
+
+Text JoinPath(std::u16string_view parent, std::u16string_view name) {
+    if (parent.empty()) return Text(name);
+    return Text(parent) + u'/' + Text(name);
+}
+
+Text ParentPath(std::u16string_view path) {
+    const size_t slash = path.rfind(u'/');
+    return slash == std::u16string_view::npos ? Text() : Text(path.substr(0, slash));
+}
+
+Text LastName(std::u16string_view path) {
+    const size_t slash = path.rfind(u'/');
+    return Text(slash == std::u16string_view::npos ? path : path.substr(slash + 1));
+}
+
+ValueType TypeOf(const Value& value) { return static_cast<ValueType>(value.index()); }
+
+std::string EncodeValue(const Value& value) {
+    switch (TypeOf(value)) {
+        case ValueType::kString: return platform::ToUtf8(std::get<Text>(value));
+        case ValueType::kLong: return std::to_string(std::get<std::int32_t>(value));
+        case ValueType::kShort: return std::to_string(std::get<std::int16_t>(value));
+        case ValueType::kBool: return std::get<bool>(value) ? "1" : "0";
+        case ValueType::kList: {
+            std::string out;
+            const auto& list = std::get<TextList>(value);
+            for (size_t i = 0; i < list.size(); ++i) {
+                if (i > 0) out += '\t';
+                out += Escape(platform::ToUtf8(list[i]));
+            }
+            // An empty list and a list of one empty element differ.
+            return list.empty() ? std::string() : "\t" + out;
+        }
+    }
+    return {};
+}
+
+std::optional<Value> DecodeValue(ValueType type, std::string_view text) {
+    switch (type) {
+        case ValueType::kString: return Value(platform::FromUtf8(text));
+        case ValueType::kLong:
+            if (auto n = ParseInt<std::int32_t>(text)) return Value(*n);
+            return std::nullopt;
+        case ValueType::kShort:
+            if (auto n = ParseInt<std::int16_t>(text)) return Value(*n);
+            return std::nullopt;
+        case ValueType::kBool:
+            if (text == "1" || text == "0") return Value(text == "1");
+            return std::nullopt;
+        case ValueType::kList: {
+            TextList list;
+            if (text.empty()) return Value(list);
+            if (text.front() != '\t') return std::nullopt;
+            for (std::string_view field : Fields(text.substr(1))) {
+                auto element = Unescape(field);
+                if (!element) return std::nullopt;
+                list.push_back(platform::FromUtf8(*element));
+            }
+            return Value(std::move(list));
+        }
+    }
+    return std::nullopt;
+}
+
+Tree::Tree() {
+    nodes_[Text()] = Node{u"", u"IIsComputer", {}, {u"W3SVC"}};
+    nodes_[u"W3SVC"] = Node{u"W3SVC", u"IIsWebService", {}, {}};
+}
+
+const Node* Tree::Find(std::u16string_view path) const {
+    const auto it = nodes_.find(UpperKey(path));
+    return it == nodes_.end() ? nullptr : &it->second;
+}
+
+void Tree::Check(const Change& change) const {
+    const Text key = UpperKey(change.path);
+    switch (change.kind) {
+        case Change::Kind::kCreate: {
+            const Text name = LastName(change.path);
+            if (name.empty() || change.cls.empty()) throw DirectoryError(kInvalidArgument);
+            if (!nodes_.contains(UpperKey(ParentPath(change.path)))) throw DirectoryError(kPathNotFound);
+            if (nodes_.contains(key)) throw DirectoryError(kAlreadyExists);
+            return;
+        }
+        case Change::Kind::kPut:
+            if (!nodes_.contains(key)) throw DirectoryError(kPathNotFound);
+            return;
+        case Change::Kind::kDelete:
+            if (key.empty()) throw DirectoryError(kInvalidArgument);
+            if (!nodes_.contains(key)) throw DirectoryError(kPathNotFound);
+            return;
+    }
+}
+
+void Tree::Apply(const Change& change) {
+    Check(change);
+    const Text key = UpperKey(change.path);
+    switch (change.kind) {
+        case Change::Kind::kCreate:
+            nodes_[key] = Node{LastName(change.path), change.cls, change.properties, {}};
+            nodes_.at(UpperKey(ParentPath(change.path))).children.push_back(key);
+            return;
+        case Change::Kind::kPut: {
+            Properties& properties = nodes_.at(key).properties;
+            for (const auto& [name, property] : change.properties) properties[name] = property;
+            return;
+        }
+        case Change::Kind::kDelete: {
+            auto& siblings = nodes_.at(ParentPath(key)).children;
+            siblings.erase(std::remove(siblings.begin(), siblings.end(), key), siblings.end());
+            Remove(key);
+            return;
+        }
+    }
+}
+
+void Tree::Remove(const Text& key) {
+    const auto it = nodes_.find(key);
+    if (it == nodes_.end()) return;
+    const std::vector<Text> children = std::move(it->second.children);
+    nodes_.erase(it);
+    for (const Text& child : children) Remove(child);
+}
+
+std::string Tree::Serialize() const {
+    std::string out = std::string(kHeader) + "\n";
+    // Objects carry their path as spelled, parents before children.
+    std::unordered_map<Text, Text> spelled;
+    Walk([&](const Text& key, const Node& node) {
+        const Text path = key.empty() ? Text() : JoinPath(spelled.at(UpperKey(ParentPath(key))), node.name);
+        spelled[key] = path;
+        out += "O\t" + Escape(platform::ToUtf8(path)) + "\t" + Escape(platform::ToUtf8(node.cls)) + "\n";
+        for (const auto& [name, property] : node.properties) {
+            out += "P\t" + Escape(platform::ToUtf8(property.name)) + "\t" +
+                   std::to_string(static_cast<int>(TypeOf(property.value))) + "\t" +
+                   Escape(EncodeValue(property.value)) + "\n";
+        }
+    });
+    return out;
+}
+
+std::optional<Tree> Tree::Parse(std::string_view text) {
+    Tree tree;
+    tree.nodes_.clear();
+    Text current;
+    bool have_root = false;
+    size_t pos = 0;
+    bool first = true;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view line = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (first) {
+            if (line != kHeader) return std::nullopt;
+            first = false;
+            continue;
+        }
+        if (line.empty()) continue;
+        const auto fields = Fields(line);
+        if (fields[0] == "O" && fields.size() == 3) {
+            auto path = Unescape(fields[1]);
+            auto cls = Unescape(fields[2]);
+            if (!path || !cls) return std::nullopt;
+            const Text upath = platform::FromUtf8(*path);
+            current = UpperKey(upath);
+            if (current.empty()) {
+                if (have_root) return std::nullopt;
+                tree.nodes_[current] = Node{u"", platform::FromUtf8(*cls), {}, {}};
+                have_root = true;
+                continue;
+            }
+            const auto parent = tree.nodes_.find(UpperKey(ParentPath(upath)));
+            if (parent == tree.nodes_.end() || tree.nodes_.contains(current)) return std::nullopt;
+            parent->second.children.push_back(current);
+            tree.nodes_[current] = Node{LastName(upath), platform::FromUtf8(*cls), {}, {}};
+        } else if (fields[0] == "P" && fields.size() == 4 && have_root) {
+            auto name = Unescape(fields[1]);
+            auto type = ParseInt<int>(fields[2]);
+            auto encoded = Unescape(fields[3]);
+            if (!name || !type || !encoded || *type < 0 || *type > 4) return std::nullopt;
+            auto value = DecodeValue(static_cast<ValueType>(*type), *encoded);
+            if (!value) return std::nullopt;
+            const Text uname = platform::FromUtf8(*name);
+            tree.nodes_.at(current).properties[UpperKey(uname)] = Property{uname, std::move(*value)};
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!have_root) return std::nullopt;
+    return tree;
+}
+
+}  // namespace quorvel::iis

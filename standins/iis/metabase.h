@@ -1,0 +1,166 @@
+// The IIS metabase of the stand-in: a tree of named objects below the
+// computer, each with a class and typed properties, kept in a store that
+// commits every change as one transaction.
+//
+// Paths are relative to the computer ("W3SVC/1/ROOT"; "" is the computer
+// itself). Names of objects, classes and properties match without regard to
+// ASCII case; an object keeps the spelling it was created with.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+namespace quorvel::iis {
+
+using Text = std::u16string;
+using TextList = std::vector<std::u16string>;
+
+// A property keeps the type it was written with.
+using Value = std::variant<Text, std::int32_t, std::int16_t, bool, TextList>;
+enum class ValueType : int { kString = 0, kLong = 1, kShort = 2, kBool = 3, kList = 4 };
+
+struct Property {
+    Text name;
+    Value value;
+};
+// Keyed by the upper-cased name.
+using Properties = std::map<Text, Property>;
+
+struct Node {
+    Text name;
+    Text cls;
+    Properties properties;
+    std::vector<Text> children;  // keys, in the order they were created
+};
+
+struct Child {
+    Text name;
+    Text cls;
+};
+
+struct BackupInfo {
+    Text name;
+    std::int32_t version;
+    std::string made;  // UTC, "YYYY-MM-DD HH:MM:SS"
+};
+
+// HRESULTs a client of the directory sees.
+enum : std::uint32_t {
+    kPathNotFound = 0x80070003u,    // the object does not exist
+    kFileNotFound = 0x80070002u,    // no backup of that name and version
+    kAlreadyExists = 0x800700B7u,   // Create of a name that exists
+    kInvalidArgument = 0x80070057u,
+    kStoreFailure = 0x80004005u,    // the store could not be read or written
+};
+
+// A failed directory operation, carrying its HRESULT.
+class DirectoryError : public std::runtime_error {
+public:
+    explicit DirectoryError(std::uint32_t code) : std::runtime_error("directory operation failed"), code_(code) {}
+    std::int32_t code() const { return static_cast<std::int32_t>(code_); }
+
+private:
+    std::uint32_t code_;
+};
+
+// ASCII upper case; keys of objects, classes and property names.
+Text UpperKey(std::u16string_view text);
+Text JoinPath(std::u16string_view parent, std::u16string_view name);
+// "" for a top-level object.
+Text ParentPath(std::u16string_view path);
+Text LastName(std::u16string_view path);
+
+ValueType TypeOf(const Value& value);
+// The text a store keeps for a value: strings as they are, numbers in
+// decimal, Booleans 1/0, lists with their elements escaped and joined by TAB.
+std::string EncodeValue(const Value& value);
+std::optional<Value> DecodeValue(ValueType type, std::string_view text);
+
+// One committed change: an object created (with its first properties),
+// properties written on an existing one, or an object removed with
+// everything below it.
+struct Change {
+    enum class Kind { kCreate, kPut, kDelete };
+    Kind kind = Kind::kPut;
+    Text path;  // as the caller spells it
+    Text cls;   // kCreate
+    Properties properties;
+};
+
+// The whole metabase in memory.
+class Tree {
+public:
+    // The computer with an empty W3SVC, as on a fresh machine.
+    Tree();
+
+    const Node* Find(std::u16string_view path) const;
+    // Raises the error the change would meet, without changing anything.
+    void Check(const Change& change) const;
+    void Apply(const Change& change);
+    size_t size() const { return nodes_.size(); }
+
+    // One text that Parse reads back into the same tree (backups, the file store).
+    std::string Serialize() const;
+    static std::optional<Tree> Parse(std::string_view text);
+
+    // Every object in creation order below its parent, parents first.
+    template <typename Visit>
+    void Walk(Visit&& visit) const {
+        WalkFrom(Text(), visit);
+    }
+
+private:
+    template <typename Visit>
+    void WalkFrom(const Text& key, Visit& visit) const {
+        const Node& node = nodes_.at(key);
+        visit(key, node);
+        for (const Text& child : node.children) WalkFrom(child, visit);
+    }
+
+    void Remove(const Text& key);
+
+    std::unordered_map<Text, Node> nodes_;
+};
+
+// Where the metabase lives; one per machine, shared by every object of the
+// process. Reads see every change committed before them, by this process or
+// another.
+class Store {
+public:
+    virtual ~Store() = default;
+
+    virtual std::optional<Node> Load(std::u16string_view path) = 0;
+    virtual std::vector<Child> Children(std::u16string_view path) = 0;
+    // One transaction; raises DirectoryError when the change cannot be made
+    // on the current metabase (nothing is changed then).
+    virtual void Commit(const Change& change) = 0;
+
+    // flags bit 1: overwrite an existing version. Version -1: the next free one.
+    virtual void Backup(std::u16string_view name, std::int32_t version, std::int32_t flags) = 0;
+    // Version -2: the highest one.
+    virtual void Restore(std::u16string_view name, std::int32_t version) = 0;
+    virtual void DeleteBackup(std::u16string_view name, std::int32_t version) = 0;
+    virtual std::vector<BackupInfo> Backups() = 0;
+};
+
+inline constexpr std::int32_t kNextVersion = -1;
+inline constexpr std::int32_t kHighestVersion = -2;
+inline constexpr std::int32_t kOverwrite = 1;
+
+// The store of the current machine (the SQLite database in the machine
+// folder on POSIX, a file replaced under a named mutex on Windows); raises
+// DirectoryError when it cannot be opened.
+std::shared_ptr<Store> MachineStore();
+
+// The computer's own name as the directory knows it; "localhost" also binds.
+bool IsThisComputer(std::u16string_view name);
+
+}  // namespace quorvel::iis

@@ -1,0 +1,446 @@
+// The metabase of a POSIX machine: an SQLite database, metabase.db, in the
+// machine folder. Every commit is one transaction (rollback journal, full
+// sync), so a change that returned survives a crash and a concurrent writer
+// in another process never loses it.
+//
+// Reads come from a copy of the whole metabase kept in memory. It is checked
+// against the database's change counter (four bytes of the file header that
+// SQLite increments with every committed transaction) before each read, so a
+// bind costs one small read of the file instead of queries, and a commit of
+// another process is seen by the next read.
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <map>
+#include <mutex>
+
+#include "platform/posix/runtime/machine_folder.h"
+#include "platform/system.h"
+#include "platform/utf8.h"
+#include "standins/iis/metabase.h"
+
+namespace quorvel::iis {
+namespace {
+
+using platform::FromUtf8;
+using platform::ToUtf8;
+
+constexpr int kBusyTimeoutMs = 30000;
+constexpr int kSchemaVersion = 1;
+constexpr off_t kChangeCounterOffset = 24;
+
+struct DbCloser {
+    void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+using Db = std::unique_ptr<sqlite3, DbCloser>;
+
+struct StmtFinalizer {
+    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+[[noreturn]] void Fail() { throw DirectoryError(kStoreFailure); }
+
+void Check(int rc, int expected = SQLITE_OK) {
+    if (rc != expected) Fail();
+}
+
+std::string Column(sqlite3_stmt* stmt, int column) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+    return std::string(text == nullptr ? "" : text, static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
+}
+
+std::string NowUtc() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
+    return text;
+}
+
+class SqliteStore final : public Store {
+public:
+    explicit SqliteStore(const std::filesystem::path& file) {
+        sqlite3* raw = nullptr;
+        const int rc = sqlite3_open_v2(file.c_str(), &raw,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+        db_.reset(raw);
+        Check(rc);
+        sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
+        Exec("PRAGMA journal_mode=DELETE");
+        Exec("PRAGMA synchronous=FULL");
+        CreateSchema();
+        counter_fd_ = std::make_unique<Fd>(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+        if (counter_fd_->get() < 0) Fail();
+    }
+
+    std::optional<Node> Load(std::u16string_view path) override {
+        std::lock_guard lock(mutex_);
+        Refresh();
+        const Node* node = tree_->Find(path);
+        if (node == nullptr) return std::nullopt;
+        // Without the list of children: W3SVC may hold thousands.
+        return Node{node->name, node->cls, node->properties, {}};
+    }
+
+    std::vector<Child> Children(std::u16string_view path) override {
+        std::lock_guard lock(mutex_);
+        Refresh();
+        const Node* node = tree_->Find(path);
+        if (node == nullptr) throw DirectoryError(kPathNotFound);
+        std::vector<Child> children;
+        children.reserve(node->children.size());
+        for (const Text& key : node->children) {
+            const Node* child = tree_->Find(key);
+            children.push_back({child->name, child->cls});
+        }
+        return children;
+    }
+
+    void Commit(const Change& change) override {
+        Write([&](Tree& tree) {
+            tree.Check(change);
+            ApplyRows(change);
+            return [&change](Tree& t) { t.Apply(change); };
+        });
+    }
+
+    void Backup(std::u16string_view name, std::int32_t version, std::int32_t flags) override {
+        if (name.empty() || version < kNextVersion) throw DirectoryError(kInvalidArgument);
+        const std::string key = ToUtf8(UpperKey(name));
+        Write([&](Tree& tree) {
+            std::int32_t chosen = version;
+            if (version == kNextVersion) {
+                const auto highest = HighestVersion(key);
+                chosen = highest ? *highest + 1 : 0;
+            } else if (VersionExists(key, version) && (flags & kOverwrite) == 0) {
+                throw DirectoryError(kAlreadyExists);
+            }
+            Stmt stmt = Prepare(
+                "INSERT OR REPLACE INTO backups (key, version, name, made, data) VALUES (?1, ?2, ?3, ?4, ?5)");
+            BindText(stmt.get(), 1, key);
+            sqlite3_bind_int(stmt.get(), 2, chosen);
+            BindText(stmt.get(), 3, ToUtf8(name));
+            BindText(stmt.get(), 4, NowUtc());
+            BindText(stmt.get(), 5, tree.Serialize());
+            Check(sqlite3_step(stmt.get()), SQLITE_DONE);
+            return [](Tree&) {};
+        });
+    }
+
+    void Restore(std::u16string_view name, std::int32_t version) override {
+        const std::string key = ToUtf8(UpperKey(name));
+        Write([&](Tree&) {
+            std::int32_t chosen = version;
+            if (version == kHighestVersion) {
+                const auto highest = HighestVersion(key);
+                if (!highest) throw DirectoryError(kFileNotFound);
+                chosen = *highest;
+            }
+            Stmt stmt = Prepare("SELECT data FROM backups WHERE key = ?1 AND version = ?2");
+            BindText(stmt.get(), 1, key);
+            sqlite3_bind_int(stmt.get(), 2, chosen);
+            if (sqlite3_step(stmt.get()) != SQLITE_ROW) throw DirectoryError(kFileNotFound);
+            auto parsed = Tree::Parse(Column(stmt.get(), 0));
+            if (!parsed) Fail();
+            auto saved = std::make_shared<Tree>(std::move(*parsed));
+            Exec("DELETE FROM objects; DELETE FROM properties");
+            InsertAll(*saved);
+            return [saved](Tree& t) { t = *saved; };
+        });
+    }
+
+    void DeleteBackup(std::u16string_view name, std::int32_t version) override {
+        const std::string key = ToUtf8(UpperKey(name));
+        Write([&](Tree&) {
+            Stmt stmt = Prepare("DELETE FROM backups WHERE key = ?1 AND version = ?2");
+            BindText(stmt.get(), 1, key);
+            sqlite3_bind_int(stmt.get(), 2, version);
+            Check(sqlite3_step(stmt.get()), SQLITE_DONE);
+            if (sqlite3_changes(db_.get()) == 0) throw DirectoryError(kFileNotFound);
+            return [](Tree&) {};
+        });
+    }
+
+    std::vector<BackupInfo> Backups() override {
+        std::lock_guard lock(mutex_);
+        std::vector<BackupInfo> list;
+        Stmt stmt = Prepare("SELECT name, version, made FROM backups ORDER BY key, version");
+        while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
+            list.push_back({FromUtf8(Column(stmt.get(), 0)), sqlite3_column_int(stmt.get(), 1), Column(stmt.get(), 2)});
+        }
+        return list;
+    }
+
+private:
+    void Exec(const char* sql) { Check(sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr)); }
+
+    Stmt Prepare(const char* sql) {
+        sqlite3_stmt* raw = nullptr;
+        Check(sqlite3_prepare_v2(db_.get(), sql, -1, &raw, nullptr));
+        return Stmt(raw);
+    }
+
+    static void BindText(sqlite3_stmt* stmt, int index, const std::string& text) {
+        Check(sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
+    }
+
+    // A transaction that rolls back unless it was committed.
+    class Transaction {
+    public:
+        Transaction(SqliteStore& store, const char* begin) : store_(store) { store_.Exec(begin); }
+        ~Transaction() {
+            if (open_) sqlite3_exec(store_.db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+        Transaction(const Transaction&) = delete;
+        Transaction& operator=(const Transaction&) = delete;
+        void Commit() {
+            store_.Exec("COMMIT");
+            open_ = false;
+        }
+
+    private:
+        SqliteStore& store_;
+        bool open_ = true;
+    };
+
+    void CreateSchema() {
+        Transaction tx(*this, "BEGIN IMMEDIATE");
+        Stmt version = Prepare("PRAGMA user_version");
+        Check(sqlite3_step(version.get()), SQLITE_ROW);
+        const int found = sqlite3_column_int(version.get(), 0);
+        version.reset();
+        if (found == kSchemaVersion) return;
+        if (found != 0) Fail();
+        Exec(
+            "CREATE TABLE objects (key TEXT PRIMARY KEY, parent TEXT NOT NULL, name TEXT NOT NULL,"
+            " class TEXT NOT NULL, seq INTEGER NOT NULL);"
+            "CREATE INDEX objects_children ON objects (parent, seq);"
+            "CREATE TABLE properties (object TEXT NOT NULL, key TEXT NOT NULL, name TEXT NOT NULL,"
+            " type INTEGER NOT NULL, value TEXT NOT NULL, PRIMARY KEY (object, key)) WITHOUT ROWID;"
+            "CREATE TABLE backups (key TEXT NOT NULL, version INTEGER NOT NULL, name TEXT NOT NULL,"
+            " made TEXT NOT NULL, data TEXT NOT NULL, PRIMARY KEY (key, version));"
+            "PRAGMA user_version = 1;");
+        InsertAll(Tree());
+        tx.Commit();
+    }
+
+    std::optional<std::uint32_t> ChangeCounter() const {
+        unsigned char bytes[4];
+        if (pread(counter_fd_->get(), bytes, sizeof bytes, kChangeCounterOffset) != sizeof bytes) return std::nullopt;
+        return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) |
+               std::uint32_t{bytes[3]};
+    }
+
+    // Brings the copy in memory up to the last commit; the caller holds the mutex.
+    void Refresh() {
+        const auto counter = ChangeCounter();
+        if (tree_ && counter && counter == counter_) return;
+        Transaction tx(*this, "BEGIN");
+        ReadAll();
+        tx.Commit();
+    }
+
+    // Inside a transaction: the whole metabase, and the counter it belongs to.
+    void ReadAll() {
+        auto tree = std::make_unique<Tree>();
+        std::map<std::string, std::vector<std::string>> by_parent;
+        std::map<std::string, std::pair<std::string, std::string>> info;
+        Stmt all = Prepare("SELECT key, parent, name, class FROM objects ORDER BY seq");
+        while (sqlite3_step(all.get()) == SQLITE_ROW) {
+            const std::string key = Column(all.get(), 0);
+            info[key] = {Column(all.get(), 2), Column(all.get(), 3)};
+            if (!key.empty()) by_parent[Column(all.get(), 1)].push_back(key);
+        }
+        Stmt props = Prepare("SELECT object, name, type, value FROM properties");
+        std::map<std::string, Properties> properties;
+        while (sqlite3_step(props.get()) == SQLITE_ROW) {
+            const int type = sqlite3_column_int(props.get(), 2);
+            if (type < 0 || type > 4) Fail();
+            auto value = DecodeValue(static_cast<ValueType>(type), Column(props.get(), 3));
+            if (!value) Fail();
+            const Text name = FromUtf8(Column(props.get(), 1));
+            properties[Column(props.get(), 0)][UpperKey(name)] = Property{name, std::move(*value)};
+        }
+        *tree = BuildTree(info, by_parent, properties);
+        const auto counter = ChangeCounter();
+        if (!counter) Fail();
+        tree_ = std::move(tree);
+        counter_ = counter;
+    }
+
+    static Tree BuildTree(const std::map<std::string, std::pair<std::string, std::string>>& info,
+                          const std::map<std::string, std::vector<std::string>>& by_parent,
+                          std::map<std::string, Properties>& properties) {
+        Tree tree;
+        if (!info.contains("")) Fail();
+        // The fresh tree's own W3SVC is replaced by what the store holds.
+        tree.Apply({Change::Kind::kDelete, u"W3SVC", {}, {}});
+        tree.Apply({Change::Kind::kPut, u"", {}, std::move(properties[""])});
+        std::vector<std::pair<std::string, Text>> pending{{"", Text()}};
+        while (!pending.empty()) {
+            const auto [parent, parent_path] = pending.back();
+            pending.pop_back();
+            const auto children = by_parent.find(parent);
+            if (children == by_parent.end()) continue;
+            for (const std::string& key : children->second) {
+                const auto& [name, cls] = info.at(key);
+                const Text path = JoinPath(parent_path, FromUtf8(name));
+                tree.Apply({Change::Kind::kCreate, path, FromUtf8(cls), std::move(properties[key])});
+                pending.emplace_back(key, path);
+            }
+        }
+        return tree;
+    }
+
+    // One write transaction: `work` checks and writes the rows and returns
+    // what to do to the copy in memory once the commit succeeded.
+    template <typename Work>
+    void Write(Work&& work) {
+        std::lock_guard lock(mutex_);
+        Transaction tx(*this, "BEGIN IMMEDIATE");
+        const auto before = ChangeCounter();
+        if (!tree_ || !before || before != counter_) ReadAll();
+        auto update = work(*tree_);
+        tx.Commit();
+        update(*tree_);
+        // Our own commit moves the counter by one; anything else means
+        // another writer came in between, and the copy is read again.
+        const auto after = ChangeCounter();
+        if (after && counter_ && *after == *counter_ + 1) {
+            counter_ = after;
+        } else {
+            counter_.reset();
+        }
+    }
+
+    void InsertObject(const std::string& key, const std::string& parent, const Text& name, const Text& cls) {
+        Stmt stmt = Prepare(
+            "INSERT INTO objects (key, parent, name, class, seq)"
+            " VALUES (?1, ?2, ?3, ?4, (SELECT coalesce(max(seq), 0) + 1 FROM objects))");
+        BindText(stmt.get(), 1, key);
+        BindText(stmt.get(), 2, parent);
+        BindText(stmt.get(), 3, ToUtf8(name));
+        BindText(stmt.get(), 4, ToUtf8(cls));
+        Check(sqlite3_step(stmt.get()), SQLITE_DONE);
+    }
+
+    void PutProperties(const std::string& object, const Properties& properties) {
+        Stmt stmt = Prepare(
+            "INSERT OR REPLACE INTO properties (object, key, name, type, value) VALUES (?1, ?2, ?3, ?4, ?5)");
+        for (const auto& [key, property] : properties) {
+            sqlite3_reset(stmt.get());
+            BindText(stmt.get(), 1, object);
+            BindText(stmt.get(), 2, ToUtf8(key));
+            BindText(stmt.get(), 3, ToUtf8(property.name));
+            sqlite3_bind_int(stmt.get(), 4, static_cast<int>(TypeOf(property.value)));
+            BindText(stmt.get(), 5, EncodeValue(property.value));
+            Check(sqlite3_step(stmt.get()), SQLITE_DONE);
+        }
+    }
+
+    void ApplyRows(const Change& change) {
+        const std::string key = ToUtf8(UpperKey(change.path));
+        switch (change.kind) {
+            case Change::Kind::kCreate:
+                InsertObject(key, ToUtf8(UpperKey(ParentPath(change.path))), LastName(change.path), change.cls);
+                PutProperties(key, change.properties);
+                return;
+            case Change::Kind::kPut:
+                PutProperties(key, change.properties);
+                return;
+            case Change::Kind::kDelete: {
+                // The object and every key that begins with its key and a '/'.
+                for (const char* sql : {"DELETE FROM objects WHERE key = ?1 OR substr(key, 1, length(?1) + 1) = ?1 || '/'",
+                                        "DELETE FROM properties WHERE object = ?1 OR substr(object, 1, length(?1) + 1) = ?1 || '/'"}) {
+                    Stmt stmt = Prepare(sql);
+                    BindText(stmt.get(), 1, key);
+                    Check(sqlite3_step(stmt.get()), SQLITE_DONE);
+                }
+                return;
+            }
+        }
+    }
+
+    void InsertAll(const Tree& tree) {
+        std::map<Text, Text> spelled;
+        tree.Walk([&](const Text& key, const Node& node) {
+            const Text parent = key.empty() ? Text() : ParentPath(key);
+            if (!key.empty()) InsertObject(ToUtf8(key), ToUtf8(parent), node.name, node.cls);
+            else InsertObject("", "", u"", node.cls);
+            PutProperties(ToUtf8(key), node.properties);
+        });
+    }
+
+    std::optional<std::int32_t> HighestVersion(const std::string& key) {
+        Stmt stmt = Prepare("SELECT max(version) FROM backups WHERE key = ?1");
+        BindText(stmt.get(), 1, key);
+        if (sqlite3_step(stmt.get()) != SQLITE_ROW || sqlite3_column_type(stmt.get(), 0) == SQLITE_NULL)
+            return std::nullopt;
+        return sqlite3_column_int(stmt.get(), 0);
+    }
+
+    bool VersionExists(const std::string& key, std::int32_t version) {
+        Stmt stmt = Prepare("SELECT 1 FROM backups WHERE key = ?1 AND version = ?2");
+        BindText(stmt.get(), 1, key);
+        sqlite3_bind_int(stmt.get(), 2, version);
+        return sqlite3_step(stmt.get()) == SQLITE_ROW;
+    }
+
+    std::mutex mutex_;
+    Db db_;
+    std::unique_ptr<Fd> counter_fd_;
+    std::unique_ptr<Tree> tree_;
+    std::optional<std::uint32_t> counter_;
+};
+
+}  // namespace
+
+std::shared_ptr<Store> MachineStore() {
+    const std::filesystem::path folder = posix::MachineFolder();
+    if (folder.empty()) throw DirectoryError(kStoreFailure);
+    const std::filesystem::path file = folder / "metabase.db";
+    // One store per machine folder and process: every object shares its copy.
+    static std::mutex mutex;
+    static std::map<std::filesystem::path, std::pair<pid_t, std::shared_ptr<Store>>> stores;
+    std::lock_guard lock(mutex);
+    auto& [owner, store] = stores[file];
+    if (store && owner != getpid()) {
+        // A connection never crosses a fork: the child opens its own and
+        // leaves the parent's untouched.
+        new std::shared_ptr<Store>(std::move(store));
+        store.reset();
+    }
+    if (!store) {
+        store = std::make_shared<SqliteStore>(file);
+        owner = getpid();
+    }
+    return store;
+}
+
+bool IsThisComputer(std::u16string_view name) {
+    const Text upper = UpperKey(name);
+    if (upper == u"LOCALHOST") return true;
+    std::string computer;
+    return platform::GetComputerName(computer) && !computer.empty() && UpperKey(FromUtf8(computer)) == upper;
+}
+
+}  // namespace quorvel::iis

@@ -1,0 +1,196 @@
+// The IIS directory stand-in below COM: binding, typed properties, commits,
+// children, site state, applications and backups, and its store across
+// processes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "standins/iis/directory.h"
+#include "tests/iis_test_machine.h"
+
+namespace quorvel::iis {
+namespace {
+
+std::int32_t CodeOf(auto&& action) {
+    try {
+        action();
+    } catch (const DirectoryError& error) {
+        return error.code();
+    }
+    return 0;
+}
+
+constexpr auto kNotFound = static_cast<std::int32_t>(0x80070003u);
+constexpr auto kExists = static_cast<std::int32_t>(0x800700B7u);
+constexpr auto kNoBackup = static_cast<std::int32_t>(0x80070002u);
+
+Entry MakeSite(const char16_t* number, const char16_t* comment) {
+    Entry service = Entry::Bind(u"IIS://localhost/W3SVC");
+    Entry site = service.Create(u"IIsWebServer", number);
+    site.Put(u"ServerComment", Text(comment));
+    site.SetInfo();
+    Entry root = site.Create(u"IIsWebVirtualDir", u"ROOT");
+    root.Put(u"Path", Text(u"D:\\web"));
+    root.SetInfo();
+    return site;
+}
+
+class IisDirectory : public ::testing::Test {
+protected:
+    test::FreshMachine machine;
+};
+
+TEST_F(IisDirectory, BindsThisComputerByNameOrLocalhostOnly) {
+    EXPECT_EQ(Entry::Bind(u"IIS://WEBHOST").cls(), u"IIsComputer");
+    Entry service = Entry::Bind(u"iis://webhost/w3svc");
+    EXPECT_EQ(service.cls(), u"IIsWebService");
+    EXPECT_EQ(service.ads_path(), u"IIS://webhost/W3SVC");
+    EXPECT_TRUE(service.Children().empty());
+    EXPECT_EQ(CodeOf([] { Entry::Bind(u"IIS://OTHERHOST/W3SVC"); }), kNotFound);
+    EXPECT_EQ(CodeOf([] { Entry::Bind(u"IIS://localhost/W3SVC/1"); }), kNotFound);
+    EXPECT_NE(CodeOf([] { Entry::Bind(u"WinNT://localhost"); }), 0);
+}
+
+TEST_F(IisDirectory, PropertiesKeepTheirTypeAndAppearAtSetInfo) {
+    Entry site = Entry::Bind(u"IIS://localhost/W3SVC").Create(u"IIsWebServer", u"1");
+    site.Put(u"ServerComment", Text(u"站点一"));
+    site.Put(u"MaxConnections", std::int32_t{-5});
+    site.Put(u"AppIsolated", std::int16_t{2});
+    site.Put(u"CpuLimitsEnabled", true);
+    site.Put(u"ServerBindings", TextList{u":80:a.example", u"", u"tab\there"});
+    site.Put(u"ScriptMaps", TextList{});
+    EXPECT_EQ(CodeOf([] { Entry::Bind(u"IIS://localhost/W3SVC/1"); }), kNotFound);
+    site.SetInfo();
+
+    Entry again = Entry::Bind(u"IIS://LOCALHOST/w3svc/1");
+    EXPECT_EQ(again.Get(u"servercomment"), Value(Text(u"站点一")));
+    EXPECT_EQ(again.Get(u"MaxConnections"), Value(std::int32_t{-5}));
+    EXPECT_EQ(again.Get(u"AppIsolated"), Value(std::int16_t{2}));
+    EXPECT_EQ(again.Get(u"CpuLimitsEnabled"), Value(true));
+    EXPECT_EQ(again.Get(u"ServerBindings"), Value(TextList{u":80:a.example", u"", u"tab\there"}));
+    EXPECT_EQ(again.Get(u"ScriptMaps"), Value(TextList{}));
+    EXPECT_EQ(CodeOf([&] { again.Get(u"Never"); }), static_cast<std::int32_t>(0x8000500Du));
+
+    again.Put(u"ServerComment", Text(u"renamed"));
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC/1").Get(u"ServerComment"), Value(Text(u"站点一")));
+    again.SetInfo();
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC/1").Get(u"ServerComment"), Value(Text(u"renamed")));
+}
+
+TEST_F(IisDirectory, CreateGetObjectAndDeleteOfChildren) {
+    MakeSite(u"1", u"one");
+    Entry service = Entry::Bind(u"IIS://localhost/W3SVC");
+    EXPECT_EQ(CodeOf([&] { service.Create(u"IIsWebServer", u"1"); }), kExists);
+    Entry site = Entry::Bind(u"IIS://localhost/W3SVC/1");
+    EXPECT_EQ(CodeOf([&] { site.Create(u"IIsWebVirtualDir", u"root"); }), kExists);
+    EXPECT_EQ(site.GetObject(u"iiswebvirtualdir", u"root").Get(u"Path"), Value(Text(u"D:\\web")));
+    EXPECT_EQ(CodeOf([&] { site.GetObject(u"IIsWebVirtualDir", u"other"); }), kNotFound);
+
+    MakeSite(u"2", u"two");
+    service.Create(u"IIsFilters", u"Filters").SetInfo();
+    std::vector<Text> names;
+    for (Entry& child : service.Children()) names.push_back(child.name() + u":" + child.cls());
+    EXPECT_EQ(names, (std::vector<Text>{u"1:IIsWebServer", u"2:IIsWebServer", u"Filters:IIsFilters"}));
+
+    service.Delete(u"IIsWebServer", u"1");
+    EXPECT_EQ(CodeOf([] { Entry::Bind(u"IIS://localhost/W3SVC/1/ROOT"); }), kNotFound);
+    EXPECT_EQ(CodeOf([&] { service.Delete(u"IIsWebServer", u"1"); }), kNotFound);
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC/2/ROOT").Get(u"Path"), Value(Text(u"D:\\web")));
+    EXPECT_EQ(service.Children().size(), 2u);
+    // A number freed by a delete can be taken again, with nothing left of the old site.
+    Entry reborn = service.Create(u"IIsWebServer", u"1");
+    reborn.SetInfo();
+    EXPECT_EQ(CodeOf([&] { reborn.Get(u"ServerComment"); }), static_cast<std::int32_t>(0x8000500Du));
+}
+
+TEST_F(IisDirectory, ServerStateAndApplications) {
+    MakeSite(u"1", u"one");
+    Entry site = Entry::Bind(u"IIS://localhost/W3SVC/1");
+    EXPECT_EQ(site.Get(u"ServerState"), Value(std::int32_t{4}));
+    site.Start();
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC/1").Get(u"ServerState"), Value(std::int32_t{2}));
+    site.Stop();
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC/1").Get(u"ServerState"), Value(std::int32_t{4}));
+
+    Entry root = site.GetObject(u"IIsWebVirtualDir", u"ROOT");
+    root.AppCreate2(2);
+    Entry bound = Entry::Bind(u"IIS://localhost/W3SVC/1/Root");
+    EXPECT_EQ(bound.Get(u"AppRoot"), Value(Text(u"/LM/W3SVC/1/ROOT")));
+    EXPECT_EQ(bound.Get(u"AppIsolated"), Value(std::int32_t{2}));
+}
+
+TEST_F(IisDirectory, BackupsSaveAndRestoreTheWholeMetabase) {
+    MakeSite(u"1", u"one");
+    Entry computer = Entry::Bind(u"IIS://localhost");
+    computer.Backup(u"nightly", kNextVersion, kOverwrite);
+    MakeSite(u"2", u"two");
+    computer.Backup(u"NIGHTLY", kNextVersion, kOverwrite);
+    EXPECT_EQ(computer.EnumBackups(u"nightly").size(), 2u);
+    EXPECT_EQ(computer.EnumBackups(u"").front().substr(0, 10), u"nightly\t0\t");
+    EXPECT_EQ(CodeOf([&] { computer.Backup(u"nightly", 0, 0); }), kExists);
+    computer.Backup(u"nightly", 0, kOverwrite);  // version 0 now holds two sites
+
+    Entry::Bind(u"IIS://localhost/W3SVC").Delete(u"IIsWebServer", u"1");
+    Entry site2 = Entry::Bind(u"IIS://localhost/W3SVC/2");
+    site2.Put(u"ServerComment", Text(u"changed"));
+    site2.SetInfo();
+
+    computer.Restore(u"nightly", kHighestVersion, 0);
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC/1").Get(u"ServerComment"), Value(Text(u"one")));
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC/2").Get(u"ServerComment"), Value(Text(u"two")));
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC/1/ROOT").Get(u"Path"), Value(Text(u"D:\\web")));
+
+    computer.DeleteBackup(u"nightly", 1);
+    computer.Restore(u"nightly", kHighestVersion, 0);  // now version 0
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC").Children().size(), 2u);
+    EXPECT_EQ(CodeOf([&] { computer.Restore(u"never", kHighestVersion, 0); }), kNoBackup);
+    EXPECT_EQ(CodeOf([&] { computer.Restore(u"nightly", 7, 0); }), kNoBackup);
+    EXPECT_EQ(CodeOf([&] { computer.DeleteBackup(u"nightly", 1); }), kNoBackup);
+}
+
+TEST(IisMetabase, SerializedTreeReadsBackTheSame) {
+    Tree tree;
+    Properties properties;
+    properties[u"A"] = Property{u"a", TextList{u"x\\y", u"line\r\nbreak", u"\t"}};
+    properties[u"ONE"] = Property{u"One", TextList{u""}};
+    properties[u"N"] = Property{u"n", std::int16_t{-3}};
+    tree.Apply({Change::Kind::kCreate, u"W3SVC/1", u"IIsWebServer", properties});
+    tree.Apply({Change::Kind::kCreate, u"W3SVC/1/Root", u"IIsWebVirtualDir", {}});
+    const auto parsed = Tree::Parse(tree.Serialize());
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->Serialize(), tree.Serialize());
+    EXPECT_EQ(parsed->Find(u"w3svc/1")->properties.at(u"A").value, properties[u"A"].value);
+    EXPECT_EQ(parsed->Find(u"w3svc/1")->properties.at(u"ONE").value, Value(TextList{u""}));
+    EXPECT_FALSE(Tree::Parse("QUORVEL-METABASE 1\nO\tW3SVC/1\tIIsWebServer\n"));  // no parent
+}
+
+// Writers in several processes at once: every commit survives, and each
+// process's copy sees the others' commits.
+TEST_F(IisDirectory, ConcurrentWritersInOtherProcessesLoseNothing) {
+    Entry::Bind(u"IIS://localhost/W3SVC");  // the store exists before the fork
+    constexpr int kWriters = 3;
+    constexpr int kSites = 8;
+    std::vector<pid_t> children;
+    for (int w = 0; w < kWriters; ++w) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            int failures = 0;
+            for (int n = 0; n < kSites; ++n) {
+                const std::string name = std::to_string(w * 100 + n);
+                failures += CodeOf([&] { MakeSite(Text(name.begin(), name.end()).c_str(), u"x"); }) != 0;
+            }
+            _exit(failures);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC").Children().size(), static_cast<size_t>(kWriters * kSites));
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC/207/ROOT").Get(u"Path"), Value(Text(u"D:\\web")));
+}
+
+}  // namespace
+}  // namespace quorvel::iis
