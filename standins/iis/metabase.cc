@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "platform/system.h"
 #include "platform/utf8.h"
 
 namespace quorvel::iis {
@@ -264,6 +265,13 @@ std::optional<Tree> Tree::Parse(std::string_view text) {
     }
     if (!have_root) return std::nullopt;
     return tree;
+}
+
+bool IsThisComputer(std::u16string_view name) {
+    const Text upper = UpperKey(name);
+    if (upper == u"LOCALHOST") return true;
+    std::string computer;
+    return platform::GetComputerName(computer) && !computer.empty() && UpperKey(platform::FromUtf8(computer)) == upper;
 }
 
 }  // namespace quorvel::iis

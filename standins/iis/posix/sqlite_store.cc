@@ -18,7 +18,6 @@
 #include <mutex>
 
 #include "platform/posix/runtime/machine_folder.h"
-#include "platform/system.h"
 #include "platform/utf8.h"
 #include "standins/iis/metabase.h"
 
@@ -434,13 +433,6 @@ std::shared_ptr<Store> MachineStore() {
         owner = getpid();
     }
     return store;
-}
-
-bool IsThisComputer(std::u16string_view name) {
-    const Text upper = UpperKey(name);
-    if (upper == u"LOCALHOST") return true;
-    std::string computer;
-    return platform::GetComputerName(computer) && !computer.empty() && UpperKey(FromUtf8(computer)) == upper;
 }
 
 }  // namespace quorvel::iis

@@ -1,0 +1,199 @@
+#include "standins/iis_provider.h"
+
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace quorvel::standins {
+namespace {
+
+using platform::Arguments;
+using platform::Member;
+using platform::Value;
+using platform::Variant;
+
+// The directory's failures reach the client as bare HRESULTs, as the
+// system's provider gives them.
+template <typename Work>
+auto Directory(Work&& work) {
+    try {
+        return work();
+    } catch (const iis::DirectoryError& error) {
+        platform::RaiseHresult(error.code());
+    }
+}
+
+Value ToValue(const iis::Value& value) {
+    return std::visit([](const auto& v) { return Value(Variant(v)); }, value);
+}
+
+iis::Value FromVariant(const Variant& value) {
+    const VARTYPE vt = value.vt();
+    if ((vt & VT_ARRAY) != 0) return value.TextList();
+    switch (vt) {
+        case VT_BSTR: return value.Text();
+        case VT_I2: return value.Short();
+        case VT_BOOL: return value.Bool();
+        case VT_I4:
+        case VT_UI1:
+        case VT_I1:
+        case VT_UI2:
+        case VT_UI4:
+        case VT_INT:
+        case VT_UINT:
+        case VT_I8:
+        case VT_UI8:
+        case VT_R4:
+        case VT_R8:
+        case VT_DECIMAL:
+        case VT_CY: return value.Long();
+        default: platform::RaiseHresult(DISP_E_TYPEMISMATCH);
+    }
+}
+
+Value NewObject(iis::Entry entry) {
+    auto object = platform::MakeObject<IisObject, IDispatch>(std::move(entry));
+    if (!object) Raise(kOutOfMemory);
+    return Value(Variant(object));
+}
+
+}  // namespace
+
+std::span<const Member<IisObject>> IisObject::Members() {
+    static const Member<IisObject> kMembers[] = {
+        {u"Name", &IisObject::Name},
+        {u"Class", &IisObject::Class},
+        {u"ADsPath", &IisObject::AdsPath},
+        {u"Parent", &IisObject::Parent},
+        {u"Get", &IisObject::Get, 1, 1},
+        {u"Put", &IisObject::Put, 2, 2},
+        {u"SetInfo", &IisObject::SetInfo},
+        {u"GetInfo", &IisObject::GetInfo},
+        {u"Create", &IisObject::CreateChild, 2, 2},
+        {u"GetObject", &IisObject::GetChild, 2, 2},
+        {u"Delete", &IisObject::DeleteChild, 2, 2},
+        {u"_NewEnum", &IisObject::NewEnum},
+        {u"Start", &IisObject::Start},
+        {u"Stop", &IisObject::Stop},
+        {u"AppCreate2", &IisObject::AppCreate2, 1, 1},
+        {u"Backup", &IisObject::Backup, 3, 3},
+        {u"Restore", &IisObject::Restore, 3, 3},
+        {u"DeleteBackup", &IisObject::DeleteBackup, 2, 2},
+        {u"EnumBackups", &IisObject::EnumBackups, 0, 1},
+    };
+    return kMembers;
+}
+
+// A method of another class than the object's: as a member it does not have.
+void IisObject::RequireClass(std::u16string_view cls) const {
+    if (iis::UpperKey(entry_.cls()) != iis::UpperKey(cls)) platform::RaiseHresult(DISP_E_MEMBERNOTFOUND);
+}
+
+Value IisObject::Name(const Arguments&) { return Value(entry_.name()); }
+Value IisObject::Class(const Arguments&) { return Value(entry_.cls()); }
+Value IisObject::AdsPath(const Arguments&) { return Value(entry_.ads_path()); }
+Value IisObject::Parent(const Arguments&) {
+    return Directory([&] { return ToValue(entry_.Get(u"Parent")); });
+}
+
+Value IisObject::Get(const Arguments& args) { return GetProperty(args.Text(0)); }
+
+Value IisObject::Put(const Arguments& args) {
+    PutProperty(args.Text(0), args[1]);
+    return Value();
+}
+
+Value IisObject::GetProperty(const std::u16string& name) {
+    return Directory([&] { return ToValue(entry_.Get(name)); });
+}
+
+void IisObject::PutProperty(const std::u16string& name, const Variant& value) {
+    iis::Value converted = FromVariant(value);
+    Directory([&] { entry_.Put(name, std::move(converted)); });
+}
+
+Value IisObject::SetInfo(const Arguments&) {
+    Directory([&] { entry_.SetInfo(); });
+    return Value();
+}
+
+Value IisObject::GetInfo(const Arguments&) {
+    Directory([&] { entry_.GetInfo(); });
+    return Value();
+}
+
+Value IisObject::CreateChild(const Arguments& args) {
+    return NewObject(Directory([&] { return entry_.Create(args.Text(0), args.Text(1)); }));
+}
+
+Value IisObject::GetChild(const Arguments& args) {
+    return NewObject(Directory([&] { return entry_.GetObject(args.Text(0), args.Text(1)); }));
+}
+
+Value IisObject::DeleteChild(const Arguments& args) {
+    Directory([&] { entry_.Delete(args.Text(0), args.Text(1)); });
+    return Value();
+}
+
+Value IisObject::NewEnum(const Arguments&) {
+    std::vector<iis::Entry> children = Directory([&] { return entry_.Children(); });
+    std::vector<Variant> items;
+    items.reserve(children.size());
+    for (iis::Entry& child : children) items.push_back(NewObject(std::move(child)));
+    return platform::NewEnum(std::move(items));
+}
+
+Value IisObject::Start(const Arguments&) {
+    RequireClass(u"IIsWebServer");
+    Directory([&] { entry_.Start(); });
+    return Value();
+}
+
+Value IisObject::Stop(const Arguments&) {
+    RequireClass(u"IIsWebServer");
+    Directory([&] { entry_.Stop(); });
+    return Value();
+}
+
+Value IisObject::AppCreate2(const Arguments& args) {
+    RequireClass(u"IIsWebVirtualDir");
+    const std::int32_t mode = args.Long(0);
+    Directory([&] { entry_.AppCreate2(mode); });
+    return Value();
+}
+
+Value IisObject::Backup(const Arguments& args) {
+    RequireClass(u"IIsComputer");
+    const std::int32_t version = args.Long(1);
+    const std::int32_t flags = args.Long(2);
+    Directory([&] { entry_.Backup(args.Text(0), version, flags); });
+    return Value();
+}
+
+Value IisObject::Restore(const Arguments& args) {
+    RequireClass(u"IIsComputer");
+    const std::int32_t version = args.Long(1);
+    const std::int32_t flags = args.Long(2);
+    Directory([&] { entry_.Restore(args.Text(0), version, flags); });
+    return Value();
+}
+
+Value IisObject::DeleteBackup(const Arguments& args) {
+    RequireClass(u"IIsComputer");
+    const std::int32_t version = args.Long(1);
+    Directory([&] { entry_.DeleteBackup(args.Text(0), version); });
+    return Value();
+}
+
+Value IisObject::EnumBackups(const Arguments& args) {
+    RequireClass(u"IIsComputer");
+    const std::u16string location = args.Given(0) ? args.Text(0) : std::u16string();
+    return Value(Variant(Directory([&] { return entry_.EnumBackups(location); })));
+}
+
+platform::ComPtr<IDispatch> BindIis(std::u16string_view display_name) {
+    iis::Entry entry = Directory([&] { return iis::Entry::Bind(display_name); });
+    return NewObject(std::move(entry)).Dispatch();
+}
+
+}  // namespace quorvel::standins
