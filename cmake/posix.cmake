@@ -14,13 +14,6 @@ target_link_libraries(quorvel_runtime PUBLIC SQLite::SQLite3 Threads::Threads ${
 
 target_link_libraries(quorvel_platform PUBLIC quorvel_runtime)
 
-# The IIS directory stand-in: the metabase and its store.
-file(GLOB IIS_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/standins/iis/*.cc ${CMAKE_SOURCE_DIR}/standins/iis/posix/*.cc)
-add_library(quorvel_iis STATIC ${IIS_SOURCES})
-target_include_directories(quorvel_iis PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_options(quorvel_iis PRIVATE ${QUORVEL_WARNINGS})
-target_link_libraries(quorvel_iis PUBLIC quorvel_core)
-
 # The library is libquorvel.so; its target has another name than the host's
 # executable, `quorvel`, so that the two never clash in the build tree.
 add_library(quorvel_com SHARED ${CMAKE_SOURCE_DIR}/component/exports.cc)
@@ -35,7 +28,7 @@ target_link_options(quorvel_com PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,AL
 # libquorvel_standins.so beside the host. A fresh machine's registry is
 # seeded from it (see registry_store.cc), so the runtime knows where it was built.
 add_library(quorvel_standins SHARED ${STANDIN_SOURCES})
-target_link_libraries(quorvel_standins PRIVATE quorvel_platform)
+target_link_libraries(quorvel_standins PRIVATE quorvel_iis quorvel_platform)
 target_compile_options(quorvel_standins PRIVATE ${QUORVEL_WARNINGS})
 set_target_properties(quorvel_standins PROPERTIES C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden
                                                   VISIBILITY_INLINES_HIDDEN ON)

@@ -48,7 +48,7 @@ target_link_options(quorvel PRIVATE -static -static-libgcc -static-libstdc++ -Wl
 add_library(quorvel_standins SHARED ${STANDIN_SOURCES} ${CMAKE_SOURCE_DIR}/standins/standins.def)
 set_target_properties(quorvel_standins PROPERTIES PREFIX "" OUTPUT_NAME quorvel_standins
                       RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-target_link_libraries(quorvel_standins PRIVATE quorvel_platform)
+target_link_libraries(quorvel_standins PRIVATE quorvel_iis quorvel_platform)
 target_compile_options(quorvel_standins PRIVATE ${QUORVEL_WARNINGS})
 target_link_options(quorvel_standins PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--no-undefined)
 

@@ -6,6 +6,7 @@
 #include "component/class_factory.h"
 #include "component/dispatch.h"
 #include "ftp/post_ftp_sit.h"
+#include "web/post_web_sit.h"
 
 namespace quorvel::component {
 namespace {
@@ -94,9 +95,19 @@ HRESULT SiteManage::PostFtpSit(BSTR FtpAction, BSTR FtpUser, BSTR CFile, BSTR Ft
     });
 }
 
-HRESULT SiteManage::PostWebSit(BSTR, BSTR, BSTR, BSTR, BSTR, BSTR, BSTR, BSTR, LONG, LONG, LONG, LONG, BSTR, BSTR,
+HRESULT SiteManage::PostWebSit(BSTR WebAction, BSTR WebSiteName, BSTR WebFilesPath, BSTR WebDefaultDoc,
+                               BSTR WebScriptMaps, BSTR WebServerbindings, BSTR WebAccess, BSTR WebLogPath,
+                               LONG WebLinks, LONG WebTimes, LONG WebWidth, LONG WebCPU, BSTR IUSRName, BSTR IUSRPass,
                                LONG* Result) {
-    return NotBuilt(Result);
+    if (Result == nullptr) return E_POINTER;
+    *Result = 0;
+    return Guarded([&] {
+        *Result = web::PostWebSit(FromBstr(WebAction), FromBstr(WebSiteName), FromBstr(WebFilesPath),
+                                  FromBstr(WebDefaultDoc), FromBstr(WebScriptMaps), FromBstr(WebServerbindings),
+                                  FromBstr(WebAccess), FromBstr(WebLogPath), WebLinks, WebTimes, WebWidth, WebCPU,
+                                  FromBstr(IUSRName), FromBstr(IUSRPass));
+        return S_OK;
+    });
 }
 
 HRESULT SiteManage::PostEmailDomain(BSTR, BSTR, BSTR, BSTR, VARIANT_BOOL, LONG, LONG, LONG, VARIANT_BOOL,

@@ -1,6 +1,7 @@
 // One line per class; each class lives in its own file.
 #include "standins/catalog.h"
 
+#include "standins/iis_provider.h"
 #include "standins/probe.h"
 
 namespace quorvel::standins {
@@ -10,6 +11,7 @@ std::span<const StandinClass> Classes() {
         {"{6B1C0F7E-3D55-4C8A-9E21-5A7B0C2D9F10}", "QuorvelStandins.Probe", "Object layer probe",
          &platform::CreateInstanceOf<Probe>, nullptr},
         {"{6B1C0F7E-3D55-4C8A-9E21-5A7B0C2D9F11}", "PROBE", "Object layer probe namespace", nullptr, &BindProbe},
+        {"{3F0B6C2E-8D41-4E7A-A5C9-1E2D7B40C3A1}", "IIS", "IIS directory provider", nullptr, &BindIis},
     };
     return kClasses;
 }

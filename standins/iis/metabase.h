@@ -143,6 +143,10 @@ public:
     // on the current metabase (nothing is changed then).
     virtual void Commit(const Change& change) = 0;
 
+    // Replaces the whole metabase in one transaction (Restore, and tools
+    // that load a prepared one).
+    virtual void Import(const Tree& tree) = 0;
+
     // flags bit 1: overwrite an existing version. Version -1: the next free one.
     virtual void Backup(std::u16string_view name, std::int32_t version, std::int32_t flags) = 0;
     // Version -2: the highest one.

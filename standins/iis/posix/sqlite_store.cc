@@ -12,7 +12,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <functional>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -160,11 +160,12 @@ public:
             if (sqlite3_step(stmt.get()) != SQLITE_ROW) throw DirectoryError(kFileNotFound);
             auto parsed = Tree::Parse(Column(stmt.get(), 0));
             if (!parsed) Fail();
-            auto saved = std::make_shared<Tree>(std::move(*parsed));
-            Exec("DELETE FROM objects; DELETE FROM properties");
-            InsertAll(*saved);
-            return [saved](Tree& t) { t = *saved; };
+            return ReplaceAll(std::make_shared<Tree>(std::move(*parsed)));
         });
+    }
+
+    void Import(const Tree& tree) override {
+        Write([&](Tree&) { return ReplaceAll(std::make_shared<Tree>(tree)); });
     }
 
     void DeleteBackup(std::u16string_view name, std::int32_t version) override {
@@ -233,6 +234,7 @@ private:
             "CREATE TABLE objects (key TEXT PRIMARY KEY, parent TEXT NOT NULL, name TEXT NOT NULL,"
             " class TEXT NOT NULL, seq INTEGER NOT NULL);"
             "CREATE INDEX objects_children ON objects (parent, seq);"
+            "CREATE INDEX objects_order ON objects (seq);"
             "CREATE TABLE properties (object TEXT NOT NULL, key TEXT NOT NULL, name TEXT NOT NULL,"
             " type INTEGER NOT NULL, value TEXT NOT NULL, PRIMARY KEY (object, key)) WITHOUT ROWID;"
             "CREATE TABLE backups (key TEXT NOT NULL, version INTEGER NOT NULL, name TEXT NOT NULL,"
@@ -377,6 +379,12 @@ private:
                 return;
             }
         }
+    }
+
+    std::function<void(Tree&)> ReplaceAll(std::shared_ptr<Tree> tree) {
+        Exec("DELETE FROM objects; DELETE FROM properties");
+        InsertAll(*tree);
+        return [tree](Tree& t) { t = *tree; };
     }
 
     void InsertAll(const Tree& tree) {

@@ -177,6 +177,13 @@ public:
         Save(std::move(*saved));
     }
 
+    void Import(const Tree& tree) override {
+        std::lock_guard thread_lock(thread_mutex_);
+        MutexLock lock(mutex_.get());
+        Refresh();
+        Save(tree);
+    }
+
     void DeleteBackup(std::u16string_view name, std::int32_t version) override {
         std::lock_guard thread_lock(thread_mutex_);
         MutexLock lock(mutex_.get());

@@ -1,0 +1,147 @@
+' PostWebSit through CreateObject and IDispatch, against the IIS directory
+' provider registered in the prefix; the script reads the sites back itself
+' with GetObject("IIS://localhost/W3SVC/N").
+
+Const LABEL = "PostWebSit函数"
+Const SITE_EXISTS = "错误号：2，错误源：Web站点 ，错误描述：站点已经存在"
+Const NO_SUCH_SITE = "错误号：3，错误源：Web站点 ，错误描述：站点不存在"
+
+Dim site, service
+Set site = CreateObject("Quorvel.SiteManage")
+Set service = GetObject("IIS://localhost/W3SVC")
+
+' The prefix may keep sites of an earlier run: every name is new to this one.
+Dim gRun: gRun = Replace(Replace(Replace(CStr(Now), "/", ""), ":", ""), " ", "") & "-" & Int(Rnd * 100000)
+Function Named(name)
+    Named = name & "-" & gRun
+End Function
+
+' The number of the site with that comment, 0 when none.
+Function NumberOf(name)
+    NumberOf = 0
+    Dim child
+    For Each child In service
+        If LCase(child.Class) = "iiswebserver" Then
+            If UCase(child.ServerComment) = UCase(name) Then
+                NumberOf = CLng(child.Name)
+                Exit Function
+            End If
+        End If
+    Next
+End Function
+
+Function Add(name)
+    Add = site.PostWebSit("ADD", name, "D:\web\" & name, "index.htm,default.asp", ".asp,C:\asp.dll,1,GET|.x,y", _
+        ":80:" & name & "|:8080:", "RW", "D:\logs", 200, 900, 100, 50, "IUSR_WEB", "pw")
+End Function
+
+Sub AddCreatesTheSite()
+    MarkLog
+    Dim name: name = Named("alpha")
+    CheckEqual Add(name), 0, "ADD result"
+    CheckNoLogLine "ADD"
+    Dim n: n = NumberOf(name)
+    Check n > 0, "the new site is a child of W3SVC"
+    Dim s: Set s = GetObject("IIS://localhost/W3SVC/" & n)
+    CheckEqual s.ServerComment, name, "ServerComment"
+    Dim b: b = s.ServerBindings
+    CheckEqual UBound(b), 1, "two bindings"
+    CheckEqual b(0), ":80:" & name, "first binding"
+    CheckEqual b(1), ":8080:", "second binding"
+    Dim maps: maps = s.Get("ScriptMaps")
+    CheckEqual maps(1), ".x,y", "second script map"
+    CheckEqual TypeName(s.MaxConnections), "Long", "MaxConnections is a Long"
+    CheckEqual s.MaxConnections, 200, "MaxConnections"
+    CheckEqual s.ConnectionTimeout, 900, "ConnectionTimeout"
+    CheckEqual s.MaxBandwidth, 102400, "MaxBandwidth"
+    CheckEqual s.CpuLimitLogEvent, 50000, "CpuLimitLogEvent"
+    CheckEqual TypeName(s.CpuLimitsEnabled), "Boolean", "CpuLimitsEnabled is a Boolean"
+    CheckEqual s.CpuLimitsEnabled, True, "CpuLimitsEnabled"
+    CheckEqual s.AnonymousUserName, "IUSR_WEB", "AnonymousUserName"
+    CheckEqual s.ServerState, 2, "started"
+    Dim root: Set root = GetObject("IIS://localhost/W3SVC/" & n & "/ROOT")
+    CheckEqual root.Path, "D:\web\" & name, "root Path"
+    CheckEqual root.AccessRead, True, "AccessRead"
+    CheckEqual root.AccessWrite, True, "AccessWrite"
+    CheckEqual root.EnableDirBrowsing, False, "EnableDirBrowsing"
+    CheckEqual root.AccessExecute, False, "AccessExecute"
+    CheckEqual root.AppRoot, "/LM/W3SVC/" & n & "/root", "AppRoot"
+    CheckEqual root.AppIsolated, 2, "AppIsolated"
+    CheckEqual root.AppFriendlyName, "应用程序", "AppFriendlyName"
+
+    MarkLog
+    CheckEqual Add(UCase(name)), 2, "ADD of an existing name"
+    CheckOneLogLine LABEL, SITE_EXISTS, "ADD of an existing name"
+End Sub
+
+Sub StopStartEditDelete()
+    Dim name: name = Named("beta")
+    CheckEqual Add(name), 0, "ADD"
+    Dim n: n = NumberOf(name)
+    MarkLog
+    CheckEqual site.PostWebSit("stop", name), 0, "STOP"
+    CheckEqual GetObject("IIS://localhost/W3SVC/" & n).ServerState, 4, "stopped"
+    CheckEqual site.PostWebSit("Start", name), 0, "START"
+    CheckEqual GetObject("IIS://localhost/W3SVC/" & n).ServerState, 2, "started again"
+    CheckEqual site.PostWebSit("ISSEARCH", name), 0, "ISSEARCH finds it"
+    CheckEqual site.PostWebSit("EDIT", name, "E:\new", "", "", "", "D", "", 5, 6, 7, 8), 0, "EDIT"
+    Dim s: Set s = GetObject("IIS://localhost/W3SVC/" & n)
+    CheckEqual s.MaxConnections, 5, "MaxConnections after EDIT"
+    CheckEqual s.MaxBandwidth, 7168, "MaxBandwidth after EDIT"
+    CheckEqual UBound(s.ServerBindings), -1, "no bindings after EDIT"
+    Dim root: Set root = s.GetObject("IIsWebVirtualDir", "ROOT")
+    CheckEqual root.Path, "E:\new", "Path after EDIT"
+    CheckEqual root.EnableDirBrowsing, True, "browsing after EDIT"
+    CheckEqual root.AccessRead, False, "no read after EDIT"
+    CheckEqual site.PostWebSit("EDIT", name, "", "", "", "", "", "", 0, 0, 2097152, 0), 0, _
+        "EDIT with an overflowing bandwidth"
+    CheckNoLogLine "STOP, START, ISSEARCH, EDIT"
+    CheckEqual site.PostWebSit("DEL", name), 0, "DEL"
+    CheckEqual NumberOf(name), 0, "deleted"
+    On Error Resume Next
+    Dim gone: Set gone = GetObject("IIS://localhost/W3SVC/" & n & "/ROOT")
+    CheckEqual Err.Number, &H80070003, "the root went with the site"
+    Err.Clear
+    On Error GoTo 0
+End Sub
+
+Sub MissingSite()
+    Dim name: name = Named("nowhere")
+    Dim action
+    For Each action In Array("EDIT", "DEL", "START", "STOP", "ISSEARCH")
+        MarkLog
+        CheckEqual site.PostWebSit(action, name), 3, action & " of a missing site"
+        CheckOneLogLine LABEL, NO_SUCH_SITE, action & " of a missing site"
+    Next
+    MarkLog
+    CheckEqual site.PostWebSit(" ADD", name), 0, "an action with a blank does nothing"
+    CheckEqual NumberOf(name), 0, "nothing made"
+    CheckNoLogLine "unknown action"
+End Sub
+
+Sub OverflowOnAdd()
+    Dim name: name = Named("wide")
+    MarkLog
+    CheckEqual site.PostWebSit("ADD", name, "D:\w", "", "", "", "R", "", 1, 1, 2097152, 1), 4, "ADD with overflow"
+    Dim lines: lines = NewLogLines()
+    CheckEqual UBound(lines), 0, "one log line"
+    If UBound(lines) = 0 Then Check InStr(lines(0), "错误号：6，") > 0, "the overflow is logged: " & lines(0)
+    Dim n: n = NumberOf(name)
+    Check n > 0, "the site was made"
+    Dim s: Set s = GetObject("IIS://localhost/W3SVC/" & n)
+    CheckEqual s.CpuLimitLogEvent, 1000, "the other product was written"
+    On Error Resume Next
+    Dim width: width = s.MaxBandwidth
+    CheckEqual Err.Number, &H8000500D, "MaxBandwidth was not written"
+    Err.Clear
+    On Error GoTo 0
+    CheckEqual site.PostWebSit("DEL", name), 0, "DEL"
+End Sub
+
+BeginCase "ADD": AddCreatesTheSite: EndCase
+BeginCase "STOP, START, EDIT, DEL": StopStartEditDelete: EndCase
+BeginCase "missing site": MissingSite: EndCase
+BeginCase "overflow on ADD": OverflowOnAdd: EndCase
+Set service = Nothing
+Set site = Nothing
+Finish
