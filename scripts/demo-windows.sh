@@ -27,6 +27,19 @@ echo "\$ cscript ftp-session.vbs"
 wine cscript //nologo "$(winpath "$demo/ftp-session.vbs")" "$(winpath "$demo/bin")" "$(winpath "$demo/Serv-U")" \
     "$(winpath "$demo/session.txt")"
 iconv -c -f GBK -t UTF-8 "$demo/session.txt" | tr -d '\r'
+# The web-site session: the IIS directory provider of the stand-in library,
+# registered as on a server with IIS, then PostWebSit driven by VBScript.
+cp "$BUILD/quorvel_standins.dll" "$demo/bin/"
+standins=$(winpath "$demo/bin/quorvel_standins.dll")
+echo
+echo "\$ regsvr32 $standins"
+wine regsvr32 /s "$standins" && echo "registered the IIS directory provider"
+iconv -f UTF-8 -t GBK "$ROOT/demo/windows/web-session.vbs" >"$demo/web-session.vbs"
+echo "\$ cscript web-session.vbs"
+wine cscript //nologo "$(winpath "$demo/web-session.vbs")" "$(winpath "$demo/bin")" "$(winpath "$demo/web-session.txt")"
+iconv -c -f GBK -t UTF-8 "$demo/web-session.txt" | tr -d '\r'
+wine regsvr32 /u /s "$standins"
+
 echo
 echo "\$ regsvr32 /u $dll"
 wine regsvr32 /u /s "$dll" && echo "unregistered"

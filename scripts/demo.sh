@@ -60,8 +60,31 @@ sections Domain1
 q call PostFtpSit ISUSER alice 'D:\Serv-U'
 
 echo
-echo "==== Methods not built yet say so"
-q call PostWebSit ISSEARCH site1 || true
+echo "==== A web site's life in the IIS directory (IIS://localhost/W3SVC)"
+q call PostWebSit ADD shop.example 'D:\web\shop' index.htm '.asp,C:\WINNT\system32\inetsrv\asp.dll,1,GET,POST' \
+  ':80:shop.example|:80:www.shop.example' RW 'D:\logs\shop' 100 900 1024 50 IUSR_SHOP secret
+q adsi enum IIS://localhost/W3SVC
+for property in ServerComment ServerBindings MaxBandwidth CpuLimitLogEvent CpuLimitsEnabled ServerState; do
+  q adsi get IIS://localhost/W3SVC/1 "$property"
+done
+for property in Path AccessRead AccessWrite AppRoot AppIsolated AppFriendlyName; do
+  q adsi get IIS://localhost/W3SVC/1/ROOT "$property"
+done
+q call PostWebSit STOP shop.example
+q adsi get IIS://localhost/W3SVC/1 ServerState
+q call PostWebSit START shop.example
+q adsi get IIS://localhost/W3SVC/1 ServerState
+q call PostWebSit EDIT shop.example 'D:\web\shop2' default.htm '' ':80:shop.example' R 'D:\logs\shop' 50 600 2048 20 IUSR_SHOP secret
+q adsi get IIS://localhost/W3SVC/1 MaxConnections
+q adsi get IIS://localhost/W3SVC/1/ROOT Path
+log_mark
+q call PostWebSit ADD SHOP.EXAMPLE
+log_show
+q call PostWebSit DEL shop.example
+q adsi enum IIS://localhost/W3SVC
+log_mark
+q call PostWebSit ISSEARCH shop.example
+log_show
 
 if [ -x scripts/demo-windows.sh ]; then
   echo

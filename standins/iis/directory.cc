@@ -67,7 +67,11 @@ Value Entry::Get(std::u16string_view property) {
     if (key == u"NAME") return name();
     if (key == u"CLASS") return cls_;
     if (key == u"ADSPATH") return ads_path();
-    if (key == u"PARENT") return u"IIS://" + computer_ + (path_.empty() ? Text() : u"/" + ParentPath(path_));
+    if (key == u"PARENT") {
+        Text parent = u"IIS://" + computer_;
+        if (const Text above = ParentPath(path_); !above.empty()) parent.append(u"/").append(above);
+        return parent;
+    }
     if (const auto it = written_.find(key); it != written_.end()) return it->second.value;
     if (!loaded_) Load();
     if (const auto it = properties_.find(key); it != properties_.end()) return it->second.value;

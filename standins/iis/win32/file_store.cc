@@ -1,7 +1,8 @@
-// The metabase on Windows: one text file, %ProgramData%\Quorvel\IIS\
-// metabase.txt, replaced as a whole at each commit (written beside, flushed,
+// The metabase on Windows: one text file, metabase.txt in the folder
+// Quorvel\IIS of %ProgramData%, replaced as a whole at each commit (written beside, flushed,
 // moved over it with write-through) under a named mutex that every process
-// using the stand-in takes for each read and each commit. Its first line
+// using the stand-in takes for each read and each commit (owned by one
+// thread at a time, it keeps the threads of a process in line too). Its first line
 // holds a generation that each commit raises, so a process reads the rest of
 // the file only when another one committed since. Backups are files of their
 // own in the folder Backups beside it.
@@ -9,7 +10,6 @@
 
 #include <cstdio>
 #include <map>
-#include <mutex>
 
 #include "platform/utf8.h"
 #include "platform/win32/handles.h"
@@ -22,8 +22,6 @@ using platform::FromUtf8;
 using platform::ToUtf8;
 
 [[noreturn]] void Fail() { throw DirectoryError(kStoreFailure); }
-
-std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 
 std::wstring DataFolder() {
     wchar_t buffer[MAX_PATH] = {};
@@ -111,7 +109,6 @@ public:
     }
 
     std::optional<Node> Load(std::u16string_view path) override {
-        std::lock_guard thread_lock(thread_mutex_);
         MutexLock lock(mutex_.get());
         Refresh();
         const Node* node = tree_.Find(path);
@@ -120,7 +117,6 @@ public:
     }
 
     std::vector<Child> Children(std::u16string_view path) override {
-        std::lock_guard thread_lock(thread_mutex_);
         MutexLock lock(mutex_.get());
         Refresh();
         const Node* node = tree_.Find(path);
@@ -134,7 +130,6 @@ public:
     }
 
     void Commit(const Change& change) override {
-        std::lock_guard thread_lock(thread_mutex_);
         MutexLock lock(mutex_.get());
         Refresh();
         Tree changed = tree_;
@@ -144,7 +139,6 @@ public:
 
     void Backup(std::u16string_view name, std::int32_t version, std::int32_t flags) override {
         if (name.empty() || version < kNextVersion) throw DirectoryError(kInvalidArgument);
-        std::lock_guard thread_lock(thread_mutex_);
         MutexLock lock(mutex_.get());
         Refresh();
         std::int32_t chosen = version;
@@ -158,7 +152,6 @@ public:
     }
 
     void Restore(std::u16string_view name, std::int32_t version) override {
-        std::lock_guard thread_lock(thread_mutex_);
         MutexLock lock(mutex_.get());
         Refresh();
         std::int32_t chosen = version;
@@ -178,20 +171,17 @@ public:
     }
 
     void Import(const Tree& tree) override {
-        std::lock_guard thread_lock(thread_mutex_);
         MutexLock lock(mutex_.get());
         Refresh();
         Save(tree);
     }
 
     void DeleteBackup(std::u16string_view name, std::int32_t version) override {
-        std::lock_guard thread_lock(thread_mutex_);
         MutexLock lock(mutex_.get());
         if (!DeleteFileW(BackupFile(name, version).c_str())) throw DirectoryError(kFileNotFound);
     }
 
     std::vector<BackupInfo> Backups() override {
-        std::lock_guard thread_lock(thread_mutex_);
         MutexLock lock(mutex_.get());
         std::map<std::pair<std::string, std::int32_t>, BackupInfo> sorted;
         WIN32_FIND_DATAW found{};
@@ -274,7 +264,6 @@ private:
         generation_ = next;
     }
 
-    std::mutex thread_mutex_;
     win32::Handle mutex_;
     std::wstring folder_;
     std::wstring file_;
@@ -286,10 +275,7 @@ private:
 }  // namespace
 
 std::shared_ptr<Store> MachineStore() {
-    static std::mutex mutex;
-    static std::shared_ptr<Store> store;
-    std::lock_guard lock(mutex);
-    if (!store) store = std::make_shared<FileStore>();
+    static const std::shared_ptr<Store> store = std::make_shared<FileStore>();
     return store;
 }
 
