@@ -7,7 +7,8 @@ Const MISSING = "错误号：1，错误源：网页 ，错误描述：网页没�
 
 Dim site, server
 Set site = CreateObject("Quorvel.SiteManage")
-server = CreateObject("WScript.Shell").ExpandEnvironmentStrings("%QUORVEL_TEST_HTTP%")
+' Wine's ExpandEnvironmentStrings leaves the terminating NUL on the text.
+server = Replace(CreateObject("WScript.Shell").ExpandEnvironmentStrings("%QUORVEL_TEST_HTTP%"), Chr(0), "")
 
 Sub Expect(url, sign, expected, what)
     MarkLog
