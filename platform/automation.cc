@@ -77,7 +77,7 @@ public:
         if (reduced == nullptr) return E_POINTER;
         *reduced = this;
         AddRef();
-        return MK_S_REDUCED_TO_SELF;
+        return kReducedToSelf;
     }
     HRESULT STDMETHODCALLTYPE ComposeWith(IMoniker*, BOOL, IMoniker** out) override { return Nothing(out); }
     HRESULT STDMETHODCALLTYPE Enum(BOOL, IEnumMoniker** out) override {
@@ -111,7 +111,7 @@ public:
     }
 
 private:
-    static constexpr HRESULT MK_S_REDUCED_TO_SELF = 0x000401E2;
+    static constexpr HRESULT kReducedToSelf = 0x000401E2;
     static HRESULT Nothing(IMoniker** out) {
         if (out != nullptr) *out = nullptr;
         return E_NOTIMPL;

@@ -13,16 +13,17 @@ void Check(HRESULT hr) {
     if (FAILED(hr)) RaiseFrom(hr);
 }
 
+// The Windows declarations take the source without const; nothing writes to it.
 // The value with its references followed (VBScript hands variables by reference).
 Variant Direct(const VARIANT& value) {
     Variant out;
-    Check(VariantCopyInd(out.out(), &value));
+    Check(VariantCopyInd(out.out(), const_cast<VARIANT*>(&value)));
     return out;
 }
 
 Variant ConvertTo(const VARIANT& value, VARTYPE vt) {
     Variant out;
-    Check(VariantChangeType(out.out(), &value, VARIANT_ALPHABOOL, vt));
+    Check(VariantChangeType(out.out(), const_cast<VARIANT*>(&value), VARIANT_ALPHABOOL, vt));
     return out;
 }
 
@@ -35,7 +36,7 @@ std::u16string TakeText(BSTR text) {
 
 // ---- Variant -------------------------------------------------------------------
 
-Variant::Variant(const Variant& other) : Variant() { Check(VariantCopy(&value_, &other.value_)); }
+Variant::Variant(const Variant& other) : Variant() { Check(VariantCopy(&value_, const_cast<VARIANT*>(&other.value_))); }
 
 Variant::Variant(std::u16string_view text) : Variant() {
     BSTR raw = ToBstr(text);

@@ -29,6 +29,8 @@ std::span<const Member<Probe>> Probe::Members() {
         {u"RaiseHresult", &Probe::RaiseBare, 1, 1},
         {u"Create", &Probe::Create, 1, 1},
         {u"_NewEnum", &Probe::NewEnum},
+        {u"Class", &Probe::GetClass},
+        {u"SetInfo", &Probe::SetInfo},
     };
     return kMembers;
 }
@@ -36,6 +38,10 @@ std::span<const Member<Probe>> Probe::Members() {
 Value Probe::GetName(const Arguments&) { return Value(name_); }
 
 void Probe::PutName(const Variant& value) { name_ = value.Text(); }
+
+Value Probe::GetClass(const Arguments&) { return Value(u"Probe"); }
+
+Value Probe::SetInfo(const Arguments&) { return Value(); }
 
 Value Probe::Echo(const Arguments& args) { return Value(Variant(args[0])); }
 

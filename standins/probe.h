@@ -22,6 +22,9 @@ public:
     // Name: read-write string.
     platform::Value GetName(const platform::Arguments&);
     void PutName(const platform::Variant& value);
+    // Class: "Probe"; SetInfo(): commits nothing (a probe keeps no state).
+    platform::Value GetClass(const platform::Arguments&);
+    platform::Value SetInfo(const platform::Arguments&);
     // Echo(value): the value as given, type kept.
     platform::Value Echo(const platform::Arguments& args);
     // Add(a, [b]): a + b as a 32-bit integer; b defaults to 1.

@@ -119,16 +119,21 @@ Db Open() {
 }
 
 // The stand-in library this runtime belongs with: $QUORVEL_STANDINS, else
-// the one beside the running module (the host, the component), else the one
-// built with it.
+// the one beside the running module (the component, the host in a build
+// folder), else where an installation puts it relative to the host, else
+// the one built with it.
 std::string StandinsLibrary() {
     if (const char* named = std::getenv("QUORVEL_STANDINS"); named != nullptr && *named != '\0') return named;
     std::error_code ec;
     Dl_info info{};
     if (dladdr(reinterpret_cast<const void*>(&StandinsLibrary), &info) != 0 && info.dli_fname != nullptr) {
-        const std::filesystem::path beside =
-            std::filesystem::absolute(info.dli_fname, ec).parent_path() / "libquorvel_standins.so";
+        const std::filesystem::path folder = std::filesystem::absolute(info.dli_fname, ec).parent_path();
+        const std::filesystem::path beside = folder / "libquorvel_standins.so";
         if (!ec && std::filesystem::exists(beside, ec)) return beside.string();
+#ifdef QUORVEL_INSTALLED_STANDINS
+        const std::filesystem::path installed = (folder / QUORVEL_INSTALLED_STANDINS).lexically_normal();
+        if (!ec && std::filesystem::exists(installed, ec)) return installed.string();
+#endif
     }
 #ifdef QUORVEL_DEFAULT_STANDINS
     if (std::filesystem::exists(QUORVEL_DEFAULT_STANDINS, ec)) return QUORVEL_DEFAULT_STANDINS;
