@@ -35,8 +35,8 @@ Entry Entry::BindDisplayName(std::u16string_view rest) {
     const Text path(slash == std::u16string_view::npos ? std::u16string_view() : rest.substr(slash + 1));
     if (computer.empty()) throw DirectoryError(kBadPathName);
     if (path.find(u"//") != Text::npos) throw DirectoryError(kBadPathName);
-    if (!IsThisComputer(computer)) throw DirectoryError(kPathNotFound);
     auto store = MachineStore();
+    if (!store->IsComputerName(computer)) throw DirectoryError(kPathNotFound);
     auto node = store->Load(path);
     if (!node) throw DirectoryError(kPathNotFound);
     // The spelling of the path as created, not as asked for.

@@ -267,6 +267,8 @@ std::optional<Tree> Tree::Parse(std::string_view text) {
     return tree;
 }
 
+bool Store::IsComputerName(std::u16string_view name) { return IsThisComputer(name); }
+
 bool IsThisComputer(std::u16string_view name) {
     const Text upper = UpperKey(name);
     if (upper == u"LOCALHOST") return true;

@@ -137,6 +137,9 @@ class Store {
 public:
     virtual ~Store() = default;
 
+    // The computer this metabase belongs to is `name` (or localhost).
+    virtual bool IsComputerName(std::u16string_view name);
+
     virtual std::optional<Node> Load(std::u16string_view path) = 0;
     virtual std::vector<Child> Children(std::u16string_view path) = 0;
     // One transaction; raises DirectoryError when the change cannot be made

@@ -18,6 +18,7 @@
 #include <mutex>
 
 #include "platform/posix/runtime/machine_folder.h"
+#include "platform/system.h"
 #include "platform/utf8.h"
 #include "standins/iis/metabase.h"
 
@@ -89,6 +90,18 @@ public:
         CreateSchema();
         counter_fd_ = std::make_unique<Fd>(open(file.c_str(), O_RDONLY | O_CLOEXEC));
         if (counter_fd_->get() < 0) Fail();
+    }
+
+    // A computer's name changes only with a restart: read once per process.
+    bool IsComputerName(std::u16string_view name) override {
+        const Text upper = UpperKey(name);
+        if (upper == u"LOCALHOST") return true;
+        std::lock_guard lock(mutex_);
+        if (!computer_) {
+            std::string computer;
+            computer_ = platform::GetComputerName(computer) ? UpperKey(FromUtf8(computer)) : Text();
+        }
+        return !computer_->empty() && *computer_ == upper;
     }
 
     std::optional<Node> Load(std::u16string_view path) override {
@@ -417,6 +430,7 @@ private:
     std::unique_ptr<Fd> counter_fd_;
     std::unique_ptr<Tree> tree_;
     std::optional<std::uint32_t> counter_;
+    std::optional<Text> computer_;
 };
 
 }  // namespace
