@@ -67,12 +67,12 @@ echo hello >"$site/index.html"
 # The call returns once the command started; the ACL tool finishes soon after.
 acl_of() { getfacl -p "$1" 2>/dev/null | sed '/^$/d; s/^/    /'; }
 wait_acl() { for _ in $(seq 50); do getfacl -p "$1" 2>/dev/null | grep -q "$2" && return; sleep 0.1; done; }
-wait_no_acl() { for _ in $(seq 50); do getfacl -p "$1" 2>/dev/null | grep -q "$2" || return; sleep 0.1; done; }
+wait_no_acl() { for _ in $(seq 50); do getfacl -p "$1" 2>/dev/null | grep -q "$2" || return 0; sleep 0.1; done; }
 q call PostCACLS ADD 'D:\web\site1' nobody R
 wait_acl "$site/images" 'user:nobody'
 echo "  getfacl of D:\web\site1\images:"
 acl_of "$site/images"
-q call PostCACLS DEL 'D:\web\site1' nobody
+q call PostCACLS DEL 'D:\web\site1' nobody ''
 wait_no_acl "$site/images" 'user:nobody'
 echo "  getfacl of D:\web\site1\images after DEL:"
 acl_of "$site/images"
