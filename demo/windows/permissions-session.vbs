@@ -24,20 +24,35 @@ Function ReadAnsi(path)
     f.Close
 End Function
 
+' Wine's cscript has no WScript.Sleep: wait on the clock instead.
+Sub Pause(ms)
+    Dim start: start = Timer
+    Do While Timer >= start And Timer - start < ms / 1000
+    Loop
+End Sub
+
 ' What CACLS received: its command line and its standard input.
 Sub ShowRecorded()
+    On Error Resume Next
     Dim i, text
     For i = 1 To 200
         text = ReadAnsi(record)
         If InStr(text, "stdin:") > 0 Then Exit For
-        WScript.Sleep 50
+        Pause 50
     Next
     If text = "" Then
         out.WriteLine "    (CACLS was not started)"
-    Else
-        out.WriteLine "    CACLS got: " & Replace(Replace(text, vbCrLf & "stdin:", "   (input: "), vbCrLf, ")")
-        fso.DeleteFile record
+        Exit Sub
     End If
+    text = Replace(Replace(Replace(text, "line:", ""), vbCrLf & "stdin:", "   (input: "), vbCrLf, ")")
+    out.WriteLine "    CACLS got: " & text
+    ' The recorder may still hold the file for a moment.
+    For i = 1 To 100
+        Err.Clear
+        fso.DeleteFile record
+        If Err.Number = 0 Then Exit For
+        Pause 20
+    Next
 End Sub
 
 Dim logMark
@@ -59,7 +74,7 @@ MarkLog
 out.WriteLine "> site.PostCACLS(""ADD"", ""d:\web\site1 & del /q c:\*"", ""web_user"", ""F"") = " & _
     site.PostCACLS("ADD", "d:\web\site1 & del /q c:\*", "web_user", "F")
 ShowLog
-WScript.Sleep 500
+Pause 500
 ShowRecorded
 out.WriteLine "> site.ExitWindows(""PRIVILEGE"") = " & site.ExitWindows("PRIVILEGE") & _
     "   (enables the shutdown privilege, requests nothing)"

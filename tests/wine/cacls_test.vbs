@@ -13,23 +13,38 @@ gFso.CopyFile gDllFolder & "\record_command_line.exe", tool & "\CACLS.exe"
 record = tool & "\CACLS.exe.txt"
 shell.CurrentDirectory = tool
 
+' Wine's cscript has no WScript.Sleep: wait on the clock instead.
+Sub Pause(ms)
+    Dim start: start = Timer
+    Do While Timer >= start And Timer - start < ms / 1000
+    Loop
+End Sub
+
 ' The calls recorded since the last look, waiting a little for the ones
 ' started: the component does not wait for its command.
 Function Recorded(expectCalls)
+    On Error Resume Next
     Dim i, text
     For i = 1 To 200
         text = ReadAnsi(record)
         If UBound(Split(text, vbCrLf)) >= 2 * expectCalls Then Exit For
-        WScript.Sleep 50
+        Pause 50
     Next
-    If gFso.FileExists(record) Then gFso.DeleteFile record
+    ' The recorder may still hold the file for a moment.
+    For i = 1 To 100
+        Err.Clear
+        If gFso.FileExists(record) Then gFso.DeleteFile record
+        If Err.Number = 0 Then Exit For
+        Pause 20
+    Next
+    Err.Clear
     Recorded = text
 End Function
 
 ' The arguments after the program's name in a recorded line.
 Function ArgumentsOf(text)
-    Dim line: line = Split(text, vbCrLf)(0)
-    line = Mid(line, Len("line:") + 1)
+    Dim parts: parts = Split(text & vbCrLf, vbCrLf)
+    Dim line: line = Mid(parts(0), Len("line:") + 1)
     Dim rest
     If Left(line, 1) = """" Then
         rest = Mid(line, InStr(2, line, """") + 1)
@@ -42,7 +57,8 @@ Function ArgumentsOf(text)
 End Function
 
 Function StdinOf(text)
-    StdinOf = Mid(Split(text, vbCrLf)(1), Len("stdin:") + 1)
+    Dim parts: parts = Split(text & vbCrLf & vbCrLf, vbCrLf)
+    StdinOf = Mid(parts(1), Len("stdin:") + 1)
 End Function
 
 Sub GrantAndRevoke()
@@ -81,11 +97,11 @@ Sub Refusals()
             args(field) = "x" & bad(i) & "echo hacked>" & marker
             MarkLog
             CheckEqual site.PostCACLS("ADD", args(0), args(1), args(2)), 1, _
-                "refused: character " & AscW(bad(i)) & " in argument " & field
-            CheckOneLogLine LABEL, CANNOT_RUN, "refusal " & AscW(bad(i))
+                "refused: character " & Asc(bad(i)) & " in argument " & field
+            CheckOneLogLine LABEL, CANNOT_RUN, "refusal " & Asc(bad(i))
         Next
     Next
-    WScript.Sleep 500
+    Pause 500
     Check Not gFso.FileExists(record), "nothing was started for a refused call"
     Check Not gFso.FileExists(marker), "no second command ran"
 End Sub
