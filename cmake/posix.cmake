@@ -54,7 +54,6 @@ target_link_libraries(quorvel_cacls PRIVATE quorvel_core ${QUORVEL_ACL_LIBRARY})
 target_compile_options(quorvel_cacls PRIVATE ${QUORVEL_WARNINGS})
 # Built with the component, since its command lines need them.
 add_dependencies(quorvel_com quorvel_cmd quorvel_cacls)
-install(TARGETS quorvel_cmd quorvel_cacls RUNTIME DESTINATION bin)
 
 if(QUORVEL_TESTS)
   enable_testing()

@@ -27,9 +27,8 @@ add_custom_command(
   DEPENDS ${CMAKE_SOURCE_DIR}/component/quorvel.idl
   COMMENT "Compiling the type library from quorvel.idl")
 
-file(CONFIGURE OUTPUT ${GEN_DIR}/quorvel.rc
-     CONTENT "// The type library, where LoadTypeLib(\"quorvel.dll\") looks for it.\n1 TYPELIB \"@QUORVEL_TLB@\"\n"
-     @ONLY)
+# The type library and the version resource.
+configure_file(${CMAKE_SOURCE_DIR}/cmake/quorvel.rc.in ${GEN_DIR}/quorvel.rc @ONLY)
 set_source_files_properties(${GEN_DIR}/quorvel.rc PROPERTIES OBJECT_DEPENDS ${QUORVEL_TLB})
 
 add_library(quorvel SHARED
