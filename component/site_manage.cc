@@ -7,6 +7,7 @@
 #include "component/dispatch.h"
 #include "ftp/post_ftp_sit.h"
 #include "host/exit_windows.h"
+#include "host/supervise.h"
 #include "permissions/post_cacls.h"
 
 namespace quorvel::component {
@@ -134,7 +135,14 @@ HRESULT SiteManage::ExitWindows(BSTR Action, LONG* Result) {
     });
 }
 
-HRESULT SiteManage::Supervise(BSTR, BSTR, LONG* Result) { return NotBuilt(Result); }
+HRESULT SiteManage::Supervise(BSTR Url, BSTR Sign, LONG* Result) {
+    if (Result == nullptr) return E_POINTER;
+    *Result = 0;
+    return Guarded([&] {
+        *Result = host::Supervise(FromBstr(Url), FromBstr(Sign));
+        return S_OK;
+    });
+}
 
 HRESULT SiteManage::SendMail(LONG, BSTR, BSTR, BSTR, BSTR, BSTR, BSTR, BSTR, LONG* Result) {
     return NotBuilt(Result);

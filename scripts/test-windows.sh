@@ -22,7 +22,9 @@ check() { # check DESCRIPTION COMMAND...
 reg_has() { wine reg query "$1" >/dev/null 2>&1; }
 reg_lacks() { ! reg_has "$1"; }
 contains() { grep -qiF -- "$2" <<<"$1"; }
+servers=()
 finish() {
+    for pid in "${servers[@]}"; do kill "$pid" 2>/dev/null; done
     echo "$passed passed, $failed failed"
     [ "$failed" -eq 0 ]
     exit
@@ -80,6 +82,14 @@ if [ -x "$BUILD/tests/quorvel_tests.exe" ]; then
 else
     fail "quorvel_tests.exe was not built"
 fi
+
+echo "== local servers"
+# The pages that supervise_test.vbs fetches.
+python3 "$ROOT/tests/servers/page_server.py" "$TEST/http-address" &
+servers+=($!)
+for _ in $(seq 100); do [ -s "$TEST/http-address" ] && break; sleep 0.1; done
+export QUORVEL_TEST_HTTP=$(cat "$TEST/http-address" 2>/dev/null)
+check "the page server started" test -n "$QUORVEL_TEST_HTTP"
 
 echo "== VBScript tests"
 for test in "$ROOT"/tests/wine/*_test.vbs; do
