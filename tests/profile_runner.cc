@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/profile_file.h"
+#include "platform/profile_file.h"
 #include "platform/profile.h"
 
 namespace {
@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
             if (section.bytes && key.bytes) {
                 count = quorvel::platform::GetPrivateProfileString(*section.bytes, *key.bytes, size, ini, value);
             } else {
-                count = quorvel::posix::ProfileGetString(section.view(), key.view(), size, ini, value);
+                count = quorvel::platform::ProfileGetString(section.view(), key.view(), size, ini, value);
             }
             std::string shown = value;
             if (size > 0) shown += '\0';  // the terminating NUL the buffer holds
@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
             if (section.bytes && key.bytes) {
                 ok = quorvel::platform::WritePrivateProfileString(*section.bytes, *key.bytes, value.view(), ini);
             } else {
-                ok = quorvel::posix::ProfileWriteString(section.view(), key.view(), value.view(), ini);
+                ok = quorvel::platform::ProfileWriteString(section.view(), key.view(), value.view(), ini);
             }
             out += std::string("write\t") + (ok ? "1" : "0") + "\n";
         } else if (op == "section") {
@@ -181,7 +181,7 @@ int main(int argc, char** argv) {
             if (section.bytes) {
                 ok = quorvel::platform::WritePrivateProfileSection(*section.bytes, view, ini);
             } else {
-                ok = quorvel::posix::ProfileWriteSection(section.view(), view, ini);
+                ok = quorvel::platform::ProfileWriteSection(section.view(), view, ini);
             }
             out += std::string("section\t") + (ok ? "1" : "0") + "\n";
         } else if (op == "dump") {
