@@ -19,6 +19,7 @@
 #include "platform/profile_engine.h"
 #include "platform/profile_file.h"
 #include "platform/profile.h"
+#include "profile_script.h"
 
 namespace quorvel {
 namespace {
@@ -248,21 +249,6 @@ TEST_F(ProfileFile, ConcurrentSessionsLoseNothing) {
 // Each case under tests/profile_cases is NAME.script with NAME.expected (the
 // runner's output, `\?` matching any byte) and, if the file does not start
 // missing, NAME.ini.
-bool OutputMatches(const std::string& got, const std::string& want) {
-    size_t g = 0;
-    for (size_t w = 0; w < want.size(); ++w, ++g) {
-        if (want.compare(w, 2, "\\?") == 0) {
-            // One byte of the buffer, which the runner prints as 1, 2 or 4 characters.
-            if (g >= got.size()) return false;
-            if (got[g] == '\\') g += got.compare(g, 2, "\\x") == 0 ? 3 : 1;
-            ++w;
-            continue;
-        }
-        if (g >= got.size() || got[g] != want[w]) return false;
-    }
-    return g == got.size();
-}
-
 TEST_F(ProfileFile, RunnerCases) {
     const fs::path cases = fs::path(QUORVEL_SOURCE_DIR) / "tests" / "profile_cases";
     int ran = 0;
@@ -282,7 +268,7 @@ TEST_F(ProfileFile, RunnerCases) {
         while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
         EXPECT_EQ(pclose(pipe), 0) << entry.path();
         const std::string want = Bytes(base.string() + ".expected");
-        EXPECT_TRUE(OutputMatches(output, want)) << entry.path() << "\n--- got\n" << output << "--- want\n" << want;
+        EXPECT_TRUE(test::OutputMatches(output, want)) << entry.path() << "\n--- got\n" << output << "--- want\n" << want;
         ++ran;
     }
     EXPECT_GE(ran, 5);
