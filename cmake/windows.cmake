@@ -105,3 +105,10 @@ if(QUORVEL_TESTS)
                          "SHELL:-include ${CMAKE_SOURCE_DIR}/platform/win32/seam_names.h")
   target_link_options(early_binding_client PRIVATE -static)
 endif()
+
+# The FTP benchmark as a Windows program, built on demand (scripts/bench-windows.sh).
+add_executable(ftp_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/ftp_bench.cc)
+set_target_properties(ftp_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+target_link_libraries(ftp_bench PRIVATE quorvel_core)
+target_compile_options(ftp_bench PRIVATE ${QUORVEL_WARNINGS})
+target_link_options(ftp_bench PRIVATE -static)
