@@ -6,6 +6,7 @@
 #include "component/class_factory.h"
 #include "component/dispatch.h"
 #include "ftp/post_ftp_sit.h"
+#include "host/supervise.h"
 
 namespace quorvel::component {
 namespace {
@@ -118,7 +119,14 @@ HRESULT SiteManage::BackupSit(BSTR, LONG, BSTR, BSTR, BSTR, LONG* Result) { retu
 
 HRESULT SiteManage::ExitWindows(BSTR, LONG* Result) { return NotBuilt(Result); }
 
-HRESULT SiteManage::Supervise(BSTR, BSTR, LONG* Result) { return NotBuilt(Result); }
+HRESULT SiteManage::Supervise(BSTR Url, BSTR Sign, LONG* Result) {
+    if (Result == nullptr) return E_POINTER;
+    *Result = 0;
+    return Guarded([&] {
+        *Result = host::Supervise(FromBstr(Url), FromBstr(Sign));
+        return S_OK;
+    });
+}
 
 HRESULT SiteManage::SendMail(LONG, BSTR, BSTR, BSTR, BSTR, BSTR, BSTR, BSTR, LONG* Result) {
     return NotBuilt(Result);
