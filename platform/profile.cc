@@ -109,6 +109,8 @@ struct SessionState {
     ProfileEngine engine;
     bool registered = false;  // routed to by this thread's calls
     bool exists = false;      // the file is on disk
+    bool written = false;     // the session wrote the file
+    Stamp stamp;              // of the file as the session found it
     bool dirty = false;       // the copy differs from the file
     bool touch = false;       // a call that changed nothing still creates a missing file
     bool failed = false;      // a write failed: the copy may not be what the file holds
@@ -130,10 +132,12 @@ struct SessionState {
             dirty = false;
             touch = false;
             exists = true;
+            written = true;
         } else if (touch && !exists) {
             if (!profile_io::Replace(path(), {})) return false;
             touch = false;
             exists = true;
+            written = true;
         }
         return true;
     }
@@ -181,8 +185,9 @@ SessionState::~SessionState() {
     const bool committed = Commit();
     auto entry = CacheEntry(target.key);
     LocalLock guard(entry->mutex);
-    Stamp stamp;
-    if (committed && !failed && profile_io::Stat(path(), stamp) != Status::kError) {
+    // Under the lock the file is as the session found it unless it wrote it.
+    Stamp stamp = this->stamp;
+    if (committed && !failed && (!written || profile_io::Stat(path(), stamp) != Status::kError)) {
         entry->engine = std::move(engine);
         entry->stamp = stamp;
         entry->loaded = true;
@@ -300,6 +305,7 @@ ProfileSession::ProfileSession(std::string_view file) : impl_(std::make_unique<I
             state->engine = ProfileEngine::Parse(entry->engine.Serialize(), *entry->engine.leads());
         }
         state->exists = entry->stamp.exists;
+        state->stamp = entry->stamp;
     }
     state->registered = true;
     t_sessions[state->target.key] = state;

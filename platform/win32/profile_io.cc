@@ -173,11 +173,18 @@ bool Replace(const std::string& path, std::string_view bytes) {
                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     const DWORD temp_attributes = existed && (attributes & kKept) != 0 ? attributes & kKept : FILE_ATTRIBUTE_NORMAL;
 
-    // Left by a writer that died; writers of one file take turns under its mutex.
-    SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(temp.c_str());
     {
-        win32::Handle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, temp_attributes, nullptr));
+        auto create = [&] {
+            return win32::Handle(
+                CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, temp_attributes, nullptr));
+        };
+        win32::Handle file = create();
+        if (!file.valid() && GetLastError() == ERROR_FILE_EXISTS) {
+            // Left by a writer that died; writers of one file take turns under its mutex.
+            SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(temp.c_str());
+            file = create();
+        }
         if (!file.valid()) return false;
         if (!WriteAll(file.get(), bytes) || !FlushFileBuffers(file.get())) {
             file.reset();
