@@ -110,7 +110,7 @@ struct SessionState {
     bool registered = false;  // routed to by this thread's calls
     bool exists = false;      // the file is on disk
     bool written = false;     // the session wrote the file
-    Stamp stamp;              // of the file as the session found it
+    Stamp found;              // the file's stamp when the session began
     bool dirty = false;       // the copy differs from the file
     bool touch = false;       // a call that changed nothing still creates a missing file
     bool failed = false;      // a write failed: the copy may not be what the file holds
@@ -186,7 +186,7 @@ SessionState::~SessionState() {
     auto entry = CacheEntry(target.key);
     LocalLock guard(entry->mutex);
     // Under the lock the file is as the session found it unless it wrote it.
-    Stamp stamp = this->stamp;
+    Stamp stamp = found;
     if (committed && !failed && (!written || profile_io::Stat(path(), stamp) != Status::kError)) {
         entry->engine = std::move(engine);
         entry->stamp = stamp;
@@ -305,7 +305,7 @@ ProfileSession::ProfileSession(std::string_view file) : impl_(std::make_unique<I
             state->engine = ProfileEngine::Parse(entry->engine.Serialize(), *entry->engine.leads());
         }
         state->exists = entry->stamp.exists;
-        state->stamp = entry->stamp;
+        state->found = entry->stamp;
     }
     state->registered = true;
     t_sessions[state->target.key] = state;
