@@ -114,6 +114,7 @@ struct SessionState {
     bool dirty = false;       // the copy differs from the file
     bool touch = false;       // a call that changed nothing still creates a missing file
     bool failed = false;      // a write failed: the copy may not be what the file holds
+    bool refused = false;     // a change was refused for want of the lock
 
     SessionState(Target t, Lock l) : target(std::move(t)), lock(std::move(l)) {}
     ~SessionState();
@@ -123,7 +124,7 @@ struct SessionState {
     const std::string& path() const { return target.path; }
 
     bool Commit() {
-        if (!lock.held()) return false;
+        if (!lock.held()) return !refused;
         if (dirty) {
             if (!profile_io::Replace(path(), engine.Serialize())) {
                 failed = true;
@@ -202,7 +203,10 @@ bool Apply(std::string_view file, Op&& op) {
     Target target;
     if (auto session = SessionOf(file, target)) {
         // A session that could not take the lock reads, but changes nothing.
-        if (!session->lock.held()) return false;
+        if (!session->lock.held()) {
+            session->refused = true;
+            return false;
+        }
         const ProfileEngine::Result r = op(session->engine);
         if (!r.ok) return false;
         if (r.changed) session->dirty = true;

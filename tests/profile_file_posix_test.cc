@@ -190,6 +190,20 @@ TEST_F(ProfileFile, SessionWritesOnceAtCommit) {
     EXPECT_EQ(Listing(), (std::set<std::string>{"Other.ini", "Test.ini"}));
 }
 
+TEST_F(ProfileFile, WithoutTheLockASessionReadsButChangesNothing) {
+    Put(ini_, "[s]\r\nk=1\r\n");
+    fs::create_directory(dir_ / ".Test.ini.lock");  // the lock cannot be taken
+    {
+        ProfileSession session(ini_);
+        EXPECT_FALSE(session.locked());
+        EXPECT_EQ(Read(ini_, "s", "k"), "1");
+        EXPECT_TRUE(session.Commit()) << "nothing was refused yet";
+        EXPECT_FALSE(WritePrivateProfileString("s", "k", "2", ini_));
+        EXPECT_FALSE(session.Commit());
+    }
+    EXPECT_EQ(Bytes(ini_), "[s]\r\nk=1\r\n");
+}
+
 TEST_F(ProfileFile, ACrashBeforeCommitLeavesTheFile) {
     Put(ini_, "[s]\r\nk=1\r\n");
     const pid_t child = fork();
