@@ -1,15 +1,11 @@
 #include "platform/posix/runtime/registry_store.h"
 
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <system_error>
 #include <utility>
 
@@ -197,9 +193,7 @@ bool SetValue(std::string_view key, std::string_view name, std::string_view valu
     return tx.Commit();
 }
 
-namespace {
-
-std::optional<std::string> ReadValue(std::string_view key, std::string_view name) {
+std::optional<std::string> GetValue(std::string_view key, std::string_view name) {
     Db db = Open();
     if (!db) return std::nullopt;
     Stmt stmt = Prepare(db.get(), "SELECT value FROM vals WHERE key = ?1 AND name = ?2");
@@ -208,73 +202,6 @@ std::optional<std::string> ReadValue(std::string_view key, std::string_view name
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
     const int size = sqlite3_column_bytes(stmt.get(), 0);
     return std::string(text == nullptr ? "" : text, static_cast<std::size_t>(size));
-}
-
-std::string FoldedAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-// Values read before, kept while the database is unchanged: every bind of an
-// outside object looks its class up here, thousands of times in one call.
-// SQLite raises the file's change counter (four bytes of its header) with
-// every commit, by this process or another, so one small read tells whether
-// the copy is still good.
-class ReadCache {
-public:
-    template <typename Read>
-    std::optional<std::string> Get(const std::string& file, std::string_view key, std::string_view name,
-                                   Read&& read) {
-        std::lock_guard lock(mutex_);
-        if (file != file_) {
-            Close();
-            file_ = file;
-        }
-        if (fd_ < 0) fd_ = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-        const std::optional<std::uint32_t> counter = Counter();
-        if (!counter || counter != counter_) {
-            values_.clear();
-            counter_ = counter;
-        }
-        auto entry = std::make_pair(FoldedAscii(NormalizeKey(key)), FoldedAscii(name));
-        if (counter) {
-            if (const auto found = values_.find(entry); found != values_.end()) return found->second;
-        }
-        std::optional<std::string> value = read();
-        if (counter) values_.emplace(std::move(entry), value);
-        return value;
-    }
-
-private:
-    std::optional<std::uint32_t> Counter() const {
-        unsigned char bytes[4];
-        if (fd_ < 0 || pread(fd_, bytes, sizeof bytes, 24) != static_cast<ssize_t>(sizeof bytes)) return std::nullopt;
-        return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) |
-               std::uint32_t{bytes[3]};
-    }
-    void Close() {
-        if (fd_ >= 0) close(fd_);
-        fd_ = -1;
-        counter_.reset();
-        values_.clear();
-    }
-
-    std::mutex mutex_;
-    std::string file_;
-    int fd_ = -1;
-    std::optional<std::uint32_t> counter_;
-    std::map<std::pair<std::string, std::string>, std::optional<std::string>> values_;
-};
-
-}  // namespace
-
-std::optional<std::string> GetValue(std::string_view key, std::string_view name) {
-    static ReadCache cache;
-    const std::filesystem::path file = StorePath();
-    if (file.empty()) return std::nullopt;
-    return cache.Get(file.string(), key, name, [&] { return ReadValue(key, name); });
 }
 
 bool KeyExists(std::string_view key) {
