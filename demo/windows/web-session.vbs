@@ -48,7 +48,13 @@ End Function
 
 Function Shown(value)
     If IsArray(value) Then
-        Shown = "(" & Join(value, ", ") & ")"
+        ' Item by item: Wine's Join refuses the arrays a directory returns.
+        Dim item, text: text = ""
+        For Each item In value
+            If text <> "" Then text = text & ", "
+            text = text & item
+        Next
+        Shown = "(" & text & ")"
     Else
         Shown = CStr(value)
     End If
