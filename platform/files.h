@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,15 @@ std::optional<std::string> FindFileName(std::string_view path);
 
 // The whole content of a file; nullopt when it cannot be read.
 std::optional<std::string> ReadFileBytes(std::string_view path);
+
+// Replaces the file's content, or creates the file, atomically: the bytes are
+// written beside it, flushed and renamed over it, so that a reader, or a
+// writer killed at any moment, leaves the old content or the new, never a mix.
+// The content is given in pieces, written one after the other.
+bool ReplaceFileBytes(std::string_view path, std::span<const std::string_view> pieces);
+inline bool ReplaceFileBytes(std::string_view path, std::string_view bytes) {
+    return ReplaceFileBytes(path, std::span<const std::string_view>(&bytes, 1));
+}
 
 // The folder that holds the loaded component library, without a trailing
 // separator.
@@ -40,5 +50,30 @@ public:
 private:
     std::unique_ptr<Impl> impl_;
 };
+
+// An ordinary or hidden file (not a folder) is at `path`.
+bool FileExists(std::string_view path);
+// A folder is at `path`.
+bool FolderExists(std::string_view path);
+
+// Why a file operation failed.
+enum class FileStatus {
+    kDone,
+    kFileNotFound,  // the file to copy or delete is not there
+    kPathNotFound,  // a folder of the path is not there
+    kAccessDenied,  // read-only, in use, a folder, or not allowed
+    kDiskFull,
+    kBadName,
+    kFailed,  // any other failure
+};
+
+// Copies the file `from` to `to`, replacing `to` when it exists. The copy is
+// made beside `to`, flushed and renamed over it, so that readers of `to` see
+// the old file or the new one, whole. A read-only `to` is not replaced. A
+// replaced file keeps its permissions; the bytes are copied exactly.
+FileStatus CopyFileReplacing(std::string_view from, std::string_view to);
+
+// Deletes the file, also when it is read-only.
+FileStatus DeleteFileForced(std::string_view path);
 
 }  // namespace quorvel::platform

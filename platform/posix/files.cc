@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "platform/posix/atomic_file.h"
 #include "platform/posix/paths.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
@@ -41,6 +42,11 @@ std::optional<std::string> ReadFileBytes(std::string_view path) {
         }
         bytes.append(buffer, static_cast<size_t>(n));
     }
+}
+
+bool ReplaceFileBytes(std::string_view path, std::span<const std::string_view> pieces) {
+    if (path.empty()) return false;
+    return posix::AtomicWrite(posix::MapAnsiPath(path).string(), pieces);
 }
 
 std::string ModuleFolder() {
@@ -88,6 +94,91 @@ void AppendFile::Close() {
         close(impl_->fd);
         impl_->fd = -1;
     }
+}
+
+namespace {
+
+bool IsFolder(const std::filesystem::path& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+FileStatus StatusOf(int error) {
+    switch (error) {
+        case 0: return FileStatus::kDone;
+        case ENOENT:
+        case ENOTDIR: return FileStatus::kPathNotFound;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EBUSY:
+        case ETXTBSY:
+        case EISDIR: return FileStatus::kAccessDenied;
+        case ENOSPC:
+        case EDQUOT: return FileStatus::kDiskFull;
+        case ENAMETOOLONG:
+        case EINVAL:
+        case EILSEQ: return FileStatus::kBadName;
+        default: return FileStatus::kFailed;
+    }
+}
+
+// A file that is not there: missing itself, or below a missing folder.
+FileStatus Missing(const std::filesystem::path& path) {
+    return IsFolder(path.parent_path()) ? FileStatus::kFileNotFound : FileStatus::kPathNotFound;
+}
+
+}  // namespace
+
+bool FileExists(std::string_view path) {
+    if (path.empty()) return false;
+    struct stat st {};
+    return stat(posix::MapAnsiPath(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool FolderExists(std::string_view path) { return !path.empty() && IsFolder(posix::MapAnsiPath(path)); }
+
+FileStatus CopyFileReplacing(std::string_view from, std::string_view to) {
+    if (from.empty() || to.empty()) return FileStatus::kBadName;
+    const std::filesystem::path source = posix::MapAnsiPath(from);
+    const std::filesystem::path target = posix::MapAnsiPath(to);
+
+    const posix::UniqueFd fd(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (!fd) return errno == ENOENT || errno == ENOTDIR ? Missing(source) : StatusOf(errno);
+    if (fstat(fd.get(), &st) != 0) return StatusOf(errno);
+    if (S_ISDIR(st.st_mode)) return FileStatus::kFileNotFound;  // a folder is not a file to copy
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return StatusOf(errno);
+        if (n == 0) break;
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+
+    // A folder, or a file without write permission (the read-only attribute),
+    // is not replaced.
+    if (stat(target.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode) || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return FileStatus::kAccessDenied;
+    } else if (!IsFolder(target.parent_path())) {
+        return FileStatus::kPathNotFound;
+    }
+    // The write reports no cause of its own; the failing call's errno names it.
+    errno = 0;
+    if (posix::AtomicWrite(target.string(), bytes)) return FileStatus::kDone;
+    return errno == 0 ? FileStatus::kFailed : StatusOf(errno);
+}
+
+FileStatus DeleteFileForced(std::string_view path) {
+    if (path.empty()) return FileStatus::kBadName;
+    const std::filesystem::path mapped = posix::MapAnsiPath(path);
+    struct stat st {};
+    if (lstat(mapped.c_str(), &st) != 0) return Missing(mapped);
+    if (S_ISDIR(st.st_mode)) return FileStatus::kFileNotFound;
+    // Read-only files go too: on POSIX only the folder's permission counts.
+    return unlink(mapped.c_str()) == 0 ? FileStatus::kDone : StatusOf(errno);
 }
 
 }  // namespace quorvel::platform
