@@ -5,6 +5,7 @@
 
 #include "component/class_factory.h"
 #include "component/dispatch.h"
+#include "backup/backup_sit.h"
 #include "ftp/post_ftp_sit.h"
 
 namespace quorvel::component {
@@ -114,7 +115,14 @@ HRESULT SiteManage::PostNTUser(BSTR, BSTR, BSTR, BSTR, BSTR, LONG* Result) { ret
 
 HRESULT SiteManage::PostCACLS(BSTR, BSTR, BSTR, BSTR, LONG* Result) { return NotBuilt(Result); }
 
-HRESULT SiteManage::BackupSit(BSTR, LONG, BSTR, BSTR, BSTR, LONG* Result) { return NotBuilt(Result); }
+HRESULT SiteManage::BackupSit(BSTR Action, LONG Edition, BSTR Bakname, BSTR SetPath, BSTR BakPath, LONG* Result) {
+    if (Result == nullptr) return E_POINTER;
+    *Result = 0;
+    return Guarded([&] {
+        *Result = backup::BackupSit(FromBstr(Action), Edition, FromBstr(Bakname), FromBstr(SetPath), FromBstr(BakPath));
+        return S_OK;
+    });
+}
 
 HRESULT SiteManage::ExitWindows(BSTR, LONG* Result) { return NotBuilt(Result); }
 
