@@ -3,6 +3,7 @@
 find_package(PkgConfig REQUIRED)
 find_package(SQLite3 REQUIRED)
 find_package(Threads REQUIRED)
+find_package(CURL REQUIRED)
 
 # What both the component and the host need of the POSIX machine: the COM and
 # Automation runtime (BSTR, VARIANT), the registry store and the machine folder.
@@ -12,7 +13,7 @@ target_include_directories(quorvel_runtime PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(quorvel_runtime PRIVATE ${QUORVEL_WARNINGS})
 target_link_libraries(quorvel_runtime PUBLIC SQLite::SQLite3 Threads::Threads ${CMAKE_DL_LIBS})
 
-target_link_libraries(quorvel_core PUBLIC quorvel_runtime)
+target_link_libraries(quorvel_core PUBLIC quorvel_runtime CURL::libcurl)
 
 # The library is libquorvel.so; its target has another name than the host's
 # executable, `quorvel`, so that the two never clash in the build tree.

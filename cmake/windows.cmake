@@ -7,7 +7,7 @@ enable_language(RC)
 target_compile_definitions(quorvel_core PUBLIC NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
 # Seam functions share names with Win32's A/W macros; see the header.
 target_compile_options(quorvel_core PUBLIC "SHELL:-include ${CMAKE_SOURCE_DIR}/platform/win32/seam_names.h")
-target_link_libraries(quorvel_core PUBLIC ole32 oleaut32 uuid advapi32)
+target_link_libraries(quorvel_core PUBLIC ole32 oleaut32 uuid advapi32 wininet)
 
 # Type library: widl compiles the IDL; the system IDL files and stdole2.tlb
 # come from Wine, since MinGW ships neither.
@@ -27,9 +27,8 @@ add_custom_command(
   DEPENDS ${CMAKE_SOURCE_DIR}/component/quorvel.idl
   COMMENT "Compiling the type library from quorvel.idl")
 
-file(CONFIGURE OUTPUT ${GEN_DIR}/quorvel.rc
-     CONTENT "// The type library, where LoadTypeLib(\"quorvel.dll\") looks for it.\n1 TYPELIB \"@QUORVEL_TLB@\"\n"
-     @ONLY)
+# The type library and the version resource.
+configure_file(${CMAKE_SOURCE_DIR}/cmake/quorvel.rc.in ${GEN_DIR}/quorvel.rc @ONLY)
 set_source_files_properties(${GEN_DIR}/quorvel.rc PROPERTIES OBJECT_DEPENDS ${QUORVEL_TLB})
 
 add_library(quorvel SHARED

@@ -7,6 +7,7 @@
 #include "component/dispatch.h"
 #include "backup/backup_sit.h"
 #include "ftp/post_ftp_sit.h"
+#include "host/supervise.h"
 
 namespace quorvel::component {
 namespace {
@@ -126,7 +127,14 @@ HRESULT SiteManage::BackupSit(BSTR Action, LONG Edition, BSTR Bakname, BSTR SetP
 
 HRESULT SiteManage::ExitWindows(BSTR, LONG* Result) { return NotBuilt(Result); }
 
-HRESULT SiteManage::Supervise(BSTR, BSTR, LONG* Result) { return NotBuilt(Result); }
+HRESULT SiteManage::Supervise(BSTR Url, BSTR Sign, LONG* Result) {
+    if (Result == nullptr) return E_POINTER;
+    *Result = 0;
+    return Guarded([&] {
+        *Result = host::Supervise(FromBstr(Url), FromBstr(Sign));
+        return S_OK;
+    });
+}
 
 HRESULT SiteManage::SendMail(LONG, BSTR, BSTR, BSTR, BSTR, BSTR, BSTR, BSTR, LONG* Result) {
     return NotBuilt(Result);

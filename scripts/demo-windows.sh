@@ -40,5 +40,17 @@ wine cscript //nologo "$(winpath "$demo/backup-session.vbs")" "$(winpath "$demo/
     "$(winpath "$demo/MDaemon")" "$(winpath "$demo/backup")" "$(winpath "$demo/backup-session.txt")"
 iconv -c -f GBK -t UTF-8 "$demo/backup-session.txt" | tr -d '\r'
 echo
+echo "# Page supervision of a page served on 127.0.0.1"
+rm -f "$demo/pages"
+python3 "$ROOT/tests/servers/page_server.py" "$demo/pages" &
+page_server=$!
+for _ in $(seq 100); do [ -s "$demo/pages" ] && break; sleep 0.1; done
+iconv -f UTF-8 -t GBK "$ROOT/demo/windows/supervise-session.vbs" >"$demo/supervise-session.vbs"
+echo "\$ cscript supervise-session.vbs"
+wine cscript //nologo "$(winpath "$demo/supervise-session.vbs")" "$(winpath "$demo/bin")" "$(cat "$demo/pages")" \
+    "$(winpath "$demo/supervise.txt")"
+kill $page_server 2>/dev/null
+iconv -c -f GBK -t UTF-8 "$demo/supervise.txt" | tr -d '\r'
+echo
 echo "\$ regsvr32 /u $dll"
 wine regsvr32 /u /s "$dll" && echo "unregistered"

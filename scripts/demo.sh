@@ -91,6 +91,26 @@ q call BackupSit DEL 2 before 'D:\MDaemon' 'D:\backup'
 held
 
 echo
+echo "==== Page supervision: a page served on 127.0.0.1"
+pages=$root/build/demo-pages
+rm -f "$pages"
+python3 tests/servers/page_server.py "$pages" &
+page_server=$!
+trap 'kill $page_server 2>/dev/null' EXIT
+for _ in $(seq 100); do [ -s "$pages" ] && break; sleep 0.1; done
+server=$(cat "$pages")
+echo "  (the page http://$server/found holds \"Service is RUNNING\")"
+q call Supervise "http://$server/found" running
+log_mark
+q call Supervise "$server/found" stopped
+log_show
+log_mark
+q call Supervise "http://127.0.0.1:1/" running
+log_show
+kill $page_server 2>/dev/null
+trap - EXIT
+
+echo
 echo "==== Methods not built yet say so"
 q call PostWebSit ISSEARCH site1 || true
 

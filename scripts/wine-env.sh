@@ -14,7 +14,7 @@ export WINEPREFIX=$PREFIX
 
 ensure_packages() {
     local missing=() pkg
-    for pkg in cmake ninja-build python3 g++-mingw-w64-x86-64 mingw-w64-tools wine64 libwine-dev googletest; do
+    for pkg in cmake ninja-build python3 g++-mingw-w64-x86-64 mingw-w64-tools wine64 libwine-dev googletest zip unzip; do
         dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
     done
     [ ${#missing[@]} -eq 0 ] && return 0

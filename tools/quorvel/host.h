@@ -19,6 +19,10 @@ using Args = std::vector<std::string>;
 int RunRegsvr(const Args& args);
 int RunCall(const Args& args);
 int RunMethods(const Args& args);
+int RunVersion();
+
+// The version a quorvel library file carries, empty when it carries none.
+std::string LibraryVersion(const std::string& path);
 
 // "0x80020005", as HRESULTs are written in messages.
 std::string HexCode(HRESULT hr);
