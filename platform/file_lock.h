@@ -1,8 +1,8 @@
-// The lock every writer of one file takes for its whole read-modify-write, so
-// that calls on other threads and in other processes (the component, the
-// host's tools, the webmail stand-in) never interleave their changes. Methods
-// that copy or restore a file take it too, so that they never see half of a
-// change. Profile files use the same lock.
+// The lock of one file: every call that rewrites the file, or copies or
+// replaces it whole, holds it for the whole of that work, so that calls on
+// other threads and in other processes never interleave with it. It is the
+// lock the profile functions take, so profile files are covered too; every
+// spelling of a path names the same lock.
 #pragma once
 
 #include <memory>
@@ -13,14 +13,15 @@ namespace quorvel::platform {
 class FileLock {
 public:
     // `path` names the file (Windows form, system code page); the file need
-    // not exist, its folder must. Waits until the lock is free. A lock whose
-    // holder died never blocks. The thread that holds it may take it again.
+    // not exist, its folder must. Waits for the lock (on Windows at most 30
+    // seconds). A lock whose holder died never blocks. Not re-entrant: a
+    // thread must not take the lock of a file it holds already.
     explicit FileLock(std::string_view path);
     ~FileLock();
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
-    // False when the lock could not be taken (the folder is missing).
+    // False when the lock could not be taken.
     bool held() const;
 
     struct Impl;

@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "platform/posix/atomic_file.h"
 #include "platform/posix/paths.h"
+#include "platform/profile_io.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
 
@@ -42,11 +42,6 @@ std::optional<std::string> ReadFileBytes(std::string_view path) {
         }
         bytes.append(buffer, static_cast<size_t>(n));
     }
-}
-
-bool ReplaceFileBytes(std::string_view path, std::span<const std::string_view> pieces) {
-    if (path.empty()) return false;
-    return posix::AtomicWrite(posix::MapAnsiPath(path).string(), pieces);
 }
 
 std::string ModuleFolder() {
@@ -138,25 +133,33 @@ bool FileExists(std::string_view path) {
 
 bool FolderExists(std::string_view path) { return !path.empty() && IsFolder(posix::MapAnsiPath(path)); }
 
+// The whole content of an open file; false with errno set when a read fails.
+bool ReadAll(int fd, std::string& bytes) {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+}
+
 FileStatus CopyFileReplacing(std::string_view from, std::string_view to) {
     if (from.empty() || to.empty()) return FileStatus::kBadName;
     const std::filesystem::path source = posix::MapAnsiPath(from);
     const std::filesystem::path target = posix::MapAnsiPath(to);
 
-    const posix::UniqueFd fd(open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat st {};
-    if (!fd) return errno == ENOENT || errno == ENOTDIR ? Missing(source) : StatusOf(errno);
-    if (fstat(fd.get(), &st) != 0) return StatusOf(errno);
-    if (S_ISDIR(st.st_mode)) return FileStatus::kFileNotFound;  // a folder is not a file to copy
     std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = read(fd.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return StatusOf(errno);
-        if (n == 0) break;
-        bytes.append(buffer, static_cast<size_t>(n));
-    }
+    const int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? Missing(source) : StatusOf(errno);
+    struct stat st {};
+    const bool folder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    const bool read_all = !folder && ReadAll(fd, bytes);
+    const int read_error = errno;
+    close(fd);
+    if (folder) return FileStatus::kFileNotFound;  // a folder is not a file to copy
+    if (!read_all) return StatusOf(read_error);
 
     // A folder, or a file without write permission (the read-only attribute),
     // is not replaced.
@@ -165,9 +168,10 @@ FileStatus CopyFileReplacing(std::string_view from, std::string_view to) {
     } else if (!IsFolder(target.parent_path())) {
         return FileStatus::kPathNotFound;
     }
-    // The write reports no cause of its own; the failing call's errno names it.
+    // The profile files' atomic replacement; it reports no cause of its own,
+    // the failing call's errno names it.
     errno = 0;
-    if (posix::AtomicWrite(target.string(), bytes)) return FileStatus::kDone;
+    if (profile_io::Replace(target.string(), bytes)) return FileStatus::kDone;
     return errno == 0 ? FileStatus::kFailed : StatusOf(errno);
 }
 

@@ -2,18 +2,17 @@
 
 #include <optional>
 
-#include "platform/posix/atomic_file.h"
-#include "platform/posix/paths.h"
+#include "platform/profile_io.h"
 
 namespace quorvel::platform {
 
 struct FileLock::Impl {
-    std::optional<posix::FileLock> lock;
+    std::optional<profile_io::Lock> lock;
 };
 
 FileLock::FileLock(std::string_view path) : impl_(std::make_unique<Impl>()) {
-    if (path.empty()) return;
-    impl_->lock.emplace(posix::MapAnsiPath(path).string());
+    const profile_io::Target target = profile_io::Resolve(path);
+    if (!target.key.empty()) impl_->lock.emplace(target.key, target.path);
 }
 
 FileLock::~FileLock() = default;
