@@ -5,6 +5,7 @@
 
 #include "component/class_factory.h"
 #include "component/dispatch.h"
+#include "backup/backup_sit.h"
 #include "ftp/post_ftp_sit.h"
 #include "host/exit_windows.h"
 #include "host/supervise.h"
@@ -135,7 +136,14 @@ HRESULT SiteManage::PostCACLS(BSTR Action, BSTR FolderName, BSTR NtUser, BSTR Ow
     });
 }
 
-HRESULT SiteManage::BackupSit(BSTR, LONG, BSTR, BSTR, BSTR, LONG* Result) { return NotBuilt(Result); }
+HRESULT SiteManage::BackupSit(BSTR Action, LONG Edition, BSTR Bakname, BSTR SetPath, BSTR BakPath, LONG* Result) {
+    if (Result == nullptr) return E_POINTER;
+    *Result = 0;
+    return Guarded([&] {
+        *Result = backup::BackupSit(FromBstr(Action), Edition, FromBstr(Bakname), FromBstr(SetPath), FromBstr(BakPath));
+        return S_OK;
+    });
+}
 
 HRESULT SiteManage::ExitWindows(BSTR Action, LONG* Result) {
     if (Result == nullptr) return E_POINTER;

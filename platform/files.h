@@ -41,4 +41,29 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// An ordinary or hidden file (not a folder) is at `path`.
+bool FileExists(std::string_view path);
+// A folder is at `path`.
+bool FolderExists(std::string_view path);
+
+// Why a file operation failed.
+enum class FileStatus {
+    kDone,
+    kFileNotFound,  // the file to copy or delete is not there
+    kPathNotFound,  // a folder of the path is not there
+    kAccessDenied,  // read-only, in use, a folder, or not allowed
+    kDiskFull,
+    kBadName,
+    kFailed,  // any other failure
+};
+
+// Copies the file `from` to `to`, replacing `to` when it exists. The copy is
+// made beside `to`, flushed and renamed over it, so that readers of `to` see
+// the old file or the new one, whole. A read-only `to` is not replaced. A
+// replaced file keeps its permissions; the bytes are copied exactly.
+FileStatus CopyFileReplacing(std::string_view from, std::string_view to);
+
+// Deletes the file, also when it is read-only.
+FileStatus DeleteFileForced(std::string_view path);
+
 }  // namespace quorvel::platform

@@ -13,7 +13,11 @@ const char16_t* Description(std::int32_t number) {
         case kTypeMismatch: return u"类型不匹配";
         case kInternalError: return u"内部错误";
         case kBadFileNumber: return u"错误的文件名或号码";
+        case kFileNotFound: return u"文件未找到";
+        case kDeviceIo: return u"设备 I/O 错误";
+        case kDiskFull: return u"磁盘已满";
         case kTooManyFiles: return u"文件过多";
+        case kPermissionDenied: return u"没有权限";
         case kPathFileAccess: return u"路径/文件访问错误";
         case kPathNotFound: return u"路径未找到";
         case kObjectNotSet: return u"对象变量或 With 块变量未设置";

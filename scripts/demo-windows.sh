@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The FTP session of the demo on Windows: builds quorvel.dll, registers it in
-# a private Wine prefix (ANSI code page 936) and runs
-# demo/windows/ftp-session.vbs with cscript against a copy of the example
-# ServUDaemon.ini, then unregisters the DLL.
+# The sessions of the demo on Windows: builds quorvel.dll, registers it in a
+# private Wine prefix (ANSI code page 936) and runs demo/windows/*.vbs with
+# cscript against copies of the example configuration files (the FTP
+# session, then the backups), then unregisters the DLL.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 
@@ -21,13 +21,24 @@ dll=$(winpath "$demo/bin/quorvel.dll")
 echo
 echo "\$ regsvr32 $dll"
 wine regsvr32 /s "$dll" && echo "registered Quorvel.SiteManage"
-# cscript reads a script in the system code page.
-iconv -f UTF-8 -t GBK "$ROOT/demo/windows/ftp-session.vbs" >"$demo/ftp-session.vbs"
+# cscript reads a script in the system code page; every session gets the
+# shared helpers in front.
+session() { cat "$ROOT/demo/windows/lib/session.vbs" "$ROOT/demo/windows/$1" | iconv -f UTF-8 -t GBK >"$demo/$1"; }
+session ftp-session.vbs
 echo "\$ cscript ftp-session.vbs"
 wine cscript //nologo "$(winpath "$demo/ftp-session.vbs")" "$(winpath "$demo/bin")" "$(winpath "$demo/Serv-U")" \
     "$(winpath "$demo/session.txt")"
 iconv -c -f GBK -t UTF-8 "$demo/session.txt" | tr -d '\r'
 
+# Backups of the FTP and mail configurations, on copies of the example files.
+mkdir -p "$demo/MDaemon" "$demo/backup"
+cp -r "$ROOT/demo/machine/drives/D/MDaemon/App" "$demo/MDaemon/"
+session backup-session.vbs
+echo
+echo "\$ cscript backup-session.vbs"
+wine cscript //nologo "$(winpath "$demo/backup-session.vbs")" "$(winpath "$demo/bin")" "$(winpath "$demo/Serv-U")" \
+    "$(winpath "$demo/MDaemon")" "$(winpath "$demo/backup")" "$(winpath "$demo/backup-session.txt")"
+iconv -c -f GBK -t UTF-8 "$demo/backup-session.txt" | tr -d '\r'
 echo
 echo "# Page supervision of a page served on 127.0.0.1"
 rm -f "$demo/pages"

@@ -60,6 +60,37 @@ sections Domain1
 q call PostFtpSit ISUSER alice 'D:\Serv-U'
 
 echo
+echo "==== Backups of the FTP and mail configurations in D:\\backup"
+backups=$machine/drives/D/backup
+app=$machine/drives/D/MDaemon/App
+held() { local files; files=$(ls "$backups" | tr '\n' ' '); echo "  D:\\backup holds: ${files:-nothing}"; }
+log_mark
+q call BackupSit BACKUP 1 before 'D:\Serv-U' 'D:\backup'
+log_show
+mkdir -p "$backups"
+q call BackupSit BACKUP 1 before 'D:\Serv-U' 'D:\backup'
+q call BackupSit backup 2 before 'D:\MDaemon' 'D:\backup'
+held
+echo "  -- the live configuration changes: an FTP account, a mail domain's address --"
+q call PostFtpSit ADD bob 'D:\Serv-U' pw 'D:\ftp\bob' 'D:\ftp\bob|RL'
+sections Domain1
+sed -i 's/^IP=.*/IP=10.0.0.99\r/' "$app/Domains.dat"
+echo "    Domains.dat: $(grep -a '^IP=' "$app/Domains.dat" | tr -d '\r')"
+q call BackupSit RESTORE 1 before 'D:\Serv-U' 'D:\backup'
+sections Domain1
+q call BackupSit Restore 2 before 'D:\MDaemon' 'D:\backup'
+echo "    Domains.dat: $(grep -a '^IP=' "$app/Domains.dat" | tr -d '\r')"
+cmp -s "$app/Domains.dat" "$root/demo/machine/drives/D/MDaemon/App/Domains.dat" && echo "    (byte for byte the file before the change)"
+echo "  -- a name that would leave D:\\backup is refused; a missing backup fails --"
+log_mark
+q call BackupSit BACKUP 1 '..\Serv-U\ServUDaemon' 'D:\Serv-U' 'D:\backup'
+q call BackupSit RESTORE 1 never 'D:\Serv-U' 'D:\backup'
+log_show
+q call BackupSit DEL 1 before 'D:\Serv-U' 'D:\backup'
+q call BackupSit DEL 2 before 'D:\MDaemon' 'D:\backup'
+held
+
+echo
 echo "==== Folder permissions: PostCACLS starts the ACL tool through the command interpreter"
 site=$machine/drives/D/web/site1
 mkdir -p "$site/images"

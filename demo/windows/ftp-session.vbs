@@ -1,25 +1,10 @@
 ' A short FTP account session through Quorvel.SiteManage, as a control-panel
-' script runs it on Windows. Arguments: the folder of the registered
-' quorvel.dll (its DllErr.log is there), the Serv-U folder and the file that
-' receives the transcript (in the system code page: Wine's cscript overruns
-' its buffer when it echoes double-byte text).
-Option Explicit
-
-Dim fso, site, dllFolder, servu, ini, logMark, out
-Set fso = CreateObject("Scripting.FileSystemObject")
-dllFolder = WScript.Arguments(0)
+' script runs it on Windows (lib/session.vbs comes in front). Arguments: the
+' folder of the registered quorvel.dll, the Serv-U folder and the transcript
+' file.
+Dim servu, ini
 servu = WScript.Arguments(1)
-Set out = fso.CreateTextFile(WScript.Arguments(2), True, False)
 ini = servu & "\ServUDaemon.ini"
-Set site = CreateObject("Quorvel.SiteManage")
-
-Function ReadAnsi(path)
-    ReadAnsi = ""
-    If Not fso.FileExists(path) Then Exit Function
-    Dim f: Set f = fso.OpenTextFile(path, 1, False, 0)
-    If Not f.AtEndOfStream Then ReadAnsi = f.ReadAll
-    f.Close
-End Function
 
 ' Prints the named sections of ServUDaemon.ini, or says that one is gone.
 Sub Sections(names)
@@ -39,22 +24,6 @@ Sub Sections(names)
             out.WriteLine "    (no section [" & names(j) & "])"
         End If
     Next
-End Sub
-
-Sub Show(what, result)
-    out.WriteLine ""
-    out.WriteLine "> " & what & "  ->  " & result
-End Sub
-
-Sub MarkLog()
-    logMark = Len(ReadAnsi(dllFolder & "\DllErr.log"))
-End Sub
-
-Sub ShowLog()
-    out.WriteLine "  DllErr.log gained:"
-    Dim gained: gained = Mid(ReadAnsi(dllFolder & "\DllErr.log"), logMark + 1)
-    If Right(gained, 2) = vbCrLf Then gained = Left(gained, Len(gained) - 2)
-    out.WriteLine "    " & Replace(gained, vbCrLf, vbCrLf & "    ")
 End Sub
 
 Show "PostFtpSit(""ADD"", ""alice"", ..., ""secret"", ""D:\ftp\alice"", ""D:\ftp\alice|RWAMLCDP"", 10, 500, 10, 64, 128)", _

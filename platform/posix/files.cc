@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "platform/posix/paths.h"
+#include "platform/profile_io.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
 
@@ -88,6 +89,100 @@ void AppendFile::Close() {
         close(impl_->fd);
         impl_->fd = -1;
     }
+}
+
+namespace {
+
+bool IsFolder(const std::filesystem::path& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+FileStatus StatusOf(int error) {
+    switch (error) {
+        case 0: return FileStatus::kDone;
+        case ENOENT:
+        case ENOTDIR: return FileStatus::kPathNotFound;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EBUSY:
+        case ETXTBSY:
+        case EISDIR: return FileStatus::kAccessDenied;
+        case ENOSPC:
+        case EDQUOT: return FileStatus::kDiskFull;
+        case ENAMETOOLONG:
+        case EINVAL:
+        case EILSEQ: return FileStatus::kBadName;
+        default: return FileStatus::kFailed;
+    }
+}
+
+// A file that is not there: missing itself, or below a missing folder.
+FileStatus Missing(const std::filesystem::path& path) {
+    return IsFolder(path.parent_path()) ? FileStatus::kFileNotFound : FileStatus::kPathNotFound;
+}
+
+}  // namespace
+
+bool FileExists(std::string_view path) {
+    if (path.empty()) return false;
+    struct stat st {};
+    return stat(posix::MapAnsiPath(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool FolderExists(std::string_view path) { return !path.empty() && IsFolder(posix::MapAnsiPath(path)); }
+
+// The whole content of an open file; false with errno set when a read fails.
+bool ReadAll(int fd, std::string& bytes) {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+FileStatus CopyFileReplacing(std::string_view from, std::string_view to) {
+    if (from.empty() || to.empty()) return FileStatus::kBadName;
+    const std::filesystem::path source = posix::MapAnsiPath(from);
+    const std::filesystem::path target = posix::MapAnsiPath(to);
+
+    std::string bytes;
+    const int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? Missing(source) : StatusOf(errno);
+    struct stat st {};
+    const bool folder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    const bool read_all = !folder && ReadAll(fd, bytes);
+    const int read_error = errno;
+    close(fd);
+    if (folder) return FileStatus::kFileNotFound;  // a folder is not a file to copy
+    if (!read_all) return StatusOf(read_error);
+
+    // A folder, or a file without write permission (the read-only attribute),
+    // is not replaced.
+    if (stat(target.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode) || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return FileStatus::kAccessDenied;
+    } else if (!IsFolder(target.parent_path())) {
+        return FileStatus::kPathNotFound;
+    }
+    // The profile files' atomic replacement; it reports no cause of its own,
+    // the failing call's errno names it.
+    errno = 0;
+    if (profile_io::Replace(target.string(), bytes)) return FileStatus::kDone;
+    return errno == 0 ? FileStatus::kFailed : StatusOf(errno);
+}
+
+FileStatus DeleteFileForced(std::string_view path) {
+    if (path.empty()) return FileStatus::kBadName;
+    const std::filesystem::path mapped = posix::MapAnsiPath(path);
+    struct stat st {};
+    if (lstat(mapped.c_str(), &st) != 0) return Missing(mapped);
+    if (S_ISDIR(st.st_mode)) return FileStatus::kFileNotFound;
+    // Read-only files go too: on POSIX only the folder's permission counts.
+    return unlink(mapped.c_str()) == 0 ? FileStatus::kDone : StatusOf(errno);
 }
 
 }  // namespace quorvel::platform

@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <climits>
+#include <string>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/wide.h"
 
 namespace quorvel::platform {
 
@@ -84,5 +87,123 @@ bool AppendFile::Write(std::string_view bytes) {
 bool AppendFile::is_open() const { return impl_->file.valid(); }
 
 void AppendFile::Close() { impl_->file.reset(); }
+
+namespace {
+
+constexpr DWORD kNoAttributes = INVALID_FILE_ATTRIBUTES;
+
+FileStatus StatusOf(DWORD error) {
+    switch (error) {
+        case ERROR_SUCCESS: return FileStatus::kDone;
+        case ERROR_FILE_NOT_FOUND: return FileStatus::kFileNotFound;
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_BAD_NETPATH:
+        case ERROR_INVALID_DRIVE: return FileStatus::kPathNotFound;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_WRITE_PROTECT: return FileStatus::kAccessDenied;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return FileStatus::kDiskFull;
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_FILENAME_EXCED_RANGE:
+        case ERROR_DIRECTORY: return FileStatus::kBadName;
+        default: return FileStatus::kFailed;
+    }
+}
+
+FileStatus LastStatus() { return StatusOf(GetLastError()); }
+
+DWORD Attributes(const std::wstring& path) { return path.empty() ? kNoAttributes : GetFileAttributesW(path.c_str()); }
+
+bool FlushToDisk(const std::wstring& path) {
+    win32::Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid() && FlushFileBuffers(file.get()) != 0;
+}
+
+// The copy that is renamed over the target: beside it, a name of its own per
+// call, so that two copies to one file never share it.
+std::wstring TemporaryBeside(const std::wstring& target) {
+    static std::atomic<unsigned> counter{0};
+    return target + L".quorvel-copy-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
+}
+
+}  // namespace
+
+bool FileExists(std::string_view path) {
+    const DWORD attributes = Attributes(win32::WideFromAnsi(path));
+    return attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool FolderExists(std::string_view path) {
+    const DWORD attributes = Attributes(win32::WideFromAnsi(path));
+    return attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+FileStatus CopyFileReplacing(std::string_view from, std::string_view to) {
+    const std::wstring source = win32::WideFromAnsi(from);
+    const std::wstring target = win32::WideFromAnsi(to);
+    if (source.empty() || target.empty()) return FileStatus::kBadName;
+    const DWORD source_attributes = Attributes(source);
+    if (source_attributes == kNoAttributes) return LastStatus();
+    if ((source_attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return FileStatus::kFileNotFound;
+    const DWORD target_attributes = Attributes(target);
+    if (target_attributes != kNoAttributes &&
+        (target_attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+        return FileStatus::kAccessDenied;
+    }
+
+    const std::wstring temp = TemporaryBeside(target);
+    if (!CopyFileW(source.c_str(), temp.c_str(), FALSE)) {
+        const FileStatus status = LastStatus();
+        DeleteFileW(temp.c_str());
+        return status;
+    }
+    // A replaced file keeps its attributes; a new one does not take the
+    // source's read-only attribute.
+    DWORD attributes = target_attributes != kNoAttributes ? target_attributes
+                                                         : (source_attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+    if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
+    FileStatus status = FileStatus::kDone;
+    if (!SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL) || !FlushToDisk(temp)) status = LastStatus();
+    if (status == FileStatus::kDone) {
+        constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+        // A reader that has the file open without delete sharing holds the
+        // rename off for a moment; the target is never written in place.
+        for (int attempt = 0;; ++attempt) {
+            if (MoveFileExW(temp.c_str(), target.c_str(), kFlags)) break;
+            const DWORD error = GetLastError();
+            if (attempt == 4 || (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION &&
+                                 error != ERROR_ACCESS_DENIED)) {
+                status = StatusOf(error);
+                break;
+            }
+            Sleep(50);
+        }
+    }
+    if (status != FileStatus::kDone) {
+        DeleteFileW(temp.c_str());
+        return status;
+    }
+    SetFileAttributesW(target.c_str(), attributes);
+    return FileStatus::kDone;
+}
+
+FileStatus DeleteFileForced(std::string_view path) {
+    const std::wstring file = win32::WideFromAnsi(path);
+    const DWORD attributes = Attributes(file);
+    if (attributes == kNoAttributes) return file.empty() ? FileStatus::kBadName : LastStatus();
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return FileStatus::kFileNotFound;
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        !SetFileAttributesW(file.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
+        return LastStatus();
+    }
+    if (DeleteFileW(file.c_str())) return FileStatus::kDone;
+    const FileStatus status = LastStatus();
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) SetFileAttributesW(file.c_str(), attributes);
+    return status;
+}
 
 }  // namespace quorvel::platform

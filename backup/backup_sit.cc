@@ -1,0 +1,131 @@
+// BackupSit: backups of the three servers' configurations.
+//
+// The FTP and mail files are copied whole into BakPath as "1_NAME.bak",
+// "2_U_NAME.bak" and "2_D_NAME.bak"; the IIS metabase is kept by IIS itself.
+//
+// Choices where the behaviour is ours to make:
+// - A backup name that could reach outside BakPath (or outside the IIS
+//   store) is refused with result 1 before anything is touched: one holding
+//   "\", "/", ":", a wildcard, a character a file name cannot hold, a
+//   character the code page cannot hold, or one that is "." or "..".
+// - A copy replaces its target atomically (written beside it, flushed,
+//   renamed), so a restore never leaves a half-written live file, and it is
+//   made under the live file's lock, the one the account methods hold while
+//   they change that file: a restore never interleaves with an account
+//   change, and a backup copies a state some call left, not half of one.
+//   The two mail files are taken one after the other, never both at once.
+#include "backup/backup_sit.h"
+
+#include <vector>
+
+#include "component/frame.h"
+#include "platform/text.h"
+#include "support/computer_name.h"
+#include "support/file_system.h"
+#include "support/strings.h"
+
+namespace quorvel::backup {
+namespace {
+
+constexpr char16_t kNoComputerName[] = u"，错误源：计算机 ，错误描述：不能取得计算机名";
+constexpr char16_t kNoFtpSoftware[] = u"，错误源：Serv-u软件 ，错误描述：Serv-U软件未安装或版本错误";
+constexpr char16_t kNoMailSoftware[] = u"，错误源：MDaemon软件 ，错误描述：MDaemon软件未安装或版本错误";
+constexpr char16_t kNoBackupFolder[] = u"，错误源：备份 ，错误描述：备份路径不存在！";
+constexpr char16_t kUnsafeName[] = u"，错误源：备份 ，错误描述：备份名含有不允许的字符";
+
+enum class Verb { kBackup, kRestore, kDelete, kNone };
+
+Verb ActionOf(const std::u16string& word) {
+    const std::u16string action = UpperAscii(word);
+    if (action == u"BACKUP") return Verb::kBackup;
+    if (action == u"RESTORE") return Verb::kRestore;
+    if (action == u"DEL") return Verb::kDelete;
+    return Verb::kNone;
+}
+
+// A live file and its backup file.
+struct Copy {
+    std::u16string live;
+    std::u16string backup;
+};
+
+// The name stays one file name inside the backup folder.
+bool IsSafeName(const std::u16string& name) {
+    if (name == u"." || name == u"..") return false;
+    for (const char16_t c : name) {
+        if (c < 0x20) return false;
+        if (std::u16string_view(u"\\/:*?\"<>|").find(c) != std::u16string_view::npos) return false;
+    }
+    // A character without a code-page form would reach the file system as "?".
+    return platform::FromAnsi(platform::ToAnsi(name)) == name;
+}
+
+void Act(CallFrame& frame, Verb action, const Copy& copy) {
+    switch (action) {
+        case Verb::kBackup:
+            frame.Step([&] {
+                FileHold hold(copy.live);
+                CopyFileOver(copy.live, copy.backup);
+            });
+            break;
+        case Verb::kRestore:
+            frame.Step([&] {
+                FileHold hold(copy.live);
+                CopyFileOver(copy.backup, copy.live);
+            });
+            break;
+        case Verb::kDelete:
+            frame.Step([&] { DeleteFileForced(copy.backup); });
+            break;
+        case Verb::kNone:
+            break;
+    }
+}
+
+// The FTP and mail branches: every live file must exist, then the backup
+// folder; then each copy in order, a failure of one not stopping the next.
+std::int32_t CopyFiles(CallFrame& frame, Verb action, const std::vector<Copy>& copies,
+                       const char16_t* no_software, const std::u16string& folder, const std::u16string& name) {
+    for (const Copy& copy : copies)
+        if (!FileExists(copy.live)) return frame.Detected(kAlreadyExists, no_software);
+    if (!FolderExists(folder)) return frame.Detected(kDoesNotExist, kNoBackupFolder);
+    if (action != Verb::kNone && !IsSafeName(name)) return frame.Detected(kPreconditionFailed, kUnsafeName);
+    for (const Copy& copy : copies) Act(frame, action, copy);
+    return frame.Finish();
+}
+
+std::int32_t IisBackup(CallFrame& frame, Verb action, const std::u16string& name) {
+    const std::u16string computer = GetLocalComputerName();
+    if (computer == kUnknownComputerName) return frame.Detected(kPreconditionFailed, kNoComputerName);
+    if (action != Verb::kNone && !IsSafeName(name)) return frame.Detected(kPreconditionFailed, kUnsafeName);
+    // Without the directory provider the moniker does not parse, as on a
+    // machine without IIS.
+    frame.Step([&] { throw StepError(-2147221020, u"Quorvel", u"无效的语法"); });
+    return frame.Finish();
+}
+
+}  // namespace
+
+std::int32_t BackupSit(std::u16string Action, std::int32_t Edition, std::u16string Bakname, std::u16string SetPath,
+                       std::u16string BakPath) {
+    CallFrame frame(u"BackupSit", ErrorMode::ContinueOnError);
+    return frame.Run([&]() -> std::int32_t {
+        const auto action = ActionOf(Action);
+        switch (Edition) {
+            case 0:
+                return IisBackup(frame, action, Bakname);
+            case 1:
+                return CopyFiles(frame, action, {{SetPath + u"\\ServUDaemon.ini", BakPath + u"\\1_" + Bakname + u".bak"}},
+                                 kNoFtpSoftware, BakPath, Bakname);
+            case 2:
+                return CopyFiles(frame, action,
+                                 {{SetPath + u"\\app\\UserList.dat", BakPath + u"\\2_U_" + Bakname + u".bak"},
+                                  {SetPath + u"\\app\\Domains.dat", BakPath + u"\\2_D_" + Bakname + u".bak"}},
+                                 kNoMailSoftware, BakPath, Bakname);
+            default:
+                return frame.Finish();
+        }
+    });
+}
+
+}  // namespace quorvel::backup

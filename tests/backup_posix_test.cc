@@ -1,0 +1,198 @@
+// Backups and restores against account changes of other processes, the lock
+// they share, and the machine's computer name.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+
+#include "backup/backup_sit.h"
+#include "ftp/post_ftp_sit.h"
+#include "platform/file_lock.h"
+#include "platform/posix/runtime/machine_folder.h"
+#include "platform/text.h"
+#include "support/profile.h"
+#include "test_support.h"
+
+namespace quorvel::backup {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadBytes;
+using test::WriteBytes;
+
+constexpr char kServU[] =
+    "[GLOBAL]\r\nVersion=6.4.0.6\r\n[DOMAINS]\r\nDomain1=0.0.0.0||21|Example|1|0\r\n[Domain1]\r\nUser1=first|1|0\r\n";
+
+// A child process that takes a file's lock, changes the file under it, tells
+// the parent, and lets the lock go a moment later.
+class Holder {
+public:
+    template <typename Work>
+    explicit Holder(Work&& work) {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(fds[0]);
+            work([&] {
+                const char ready = 'r';
+                if (write(fds[1], &ready, 1) != 1) _exit(2);
+                usleep(150 * 1000);  // the parent's call has to wait this long
+            });
+            _exit(0);
+        }
+        close(fds[1]);
+        char ready = 0;
+        ready_ = read(fds[0], &ready, 1) == 1;
+        close(fds[0]);
+    }
+    bool ready() const { return ready_; }
+    bool Succeeded() {
+        int status = 0;
+        return waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
+private:
+    pid_t pid_ = -1;
+    bool ready_ = false;
+};
+
+class BackupRaceTest : public testing::Test {
+protected:
+    BackupRaceTest() {
+        fs::create_directories(dir_ / "Serv-U");
+        fs::create_directories(dir_ / "MDaemon" / "App");
+        fs::create_directories(dir_ / "bak");
+        WriteBytes(ini(), kServU);
+    }
+    fs::path ini() const { return dir_ / "Serv-U" / "ServUDaemon.ini"; }
+    std::u16string servu() const { return dir_.u16() + u"\\Serv-U"; }
+    std::u16string bak() const { return dir_.u16() + u"\\bak"; }
+    test::TempDir dir_;
+};
+
+TEST_F(BackupRaceTest, BackupAndRestoreWaitForAnAccountChangeInProgress) {
+    {
+        // Spelt otherwise than the method spells it: the same file, the same lock.
+        const std::u16string file = servu() + u"\\SERVUDAEMON.INI";
+        Holder change([&](auto&& wait) {
+            ProfileTransaction transaction(file);
+            WriteIniValue(u"Domain1", u"User2", u"second|1|0", file);
+            WriteIniValue(u"USER=second|1", u"Password", u"x", file);
+            wait();
+            transaction.Commit();
+        });
+        ASSERT_TRUE(change.ready());
+        EXPECT_EQ(BackupSit(u"BACKUP", 1, u"b", servu(), bak()), 0);
+        EXPECT_TRUE(change.Succeeded());
+    }
+    const std::string saved = ReadBytes(dir_ / "bak" / "1_b.bak");
+    EXPECT_NE(saved.find("User2=second|1|0\r\n"), std::string::npos) << "the backup holds the whole change";
+    EXPECT_NE(saved.find("[USER=second|1]\r\nPassword=x\r\n"), std::string::npos);
+
+    WriteBytes(dir_ / "bak" / "1_b.bak", kServU);
+    {
+        Holder change([&](auto&& wait) {
+            const std::u16string file = servu() + u"\\ServUDaemon.ini";
+            ProfileTransaction transaction(file);
+            WriteIniValue(u"Domain1", u"User3", u"third|1|0", file);
+            wait();
+            transaction.Commit();
+        });
+        ASSERT_TRUE(change.ready());
+        EXPECT_EQ(BackupSit(u"RESTORE", 1, u"b", servu(), bak()), 0);
+        EXPECT_TRUE(change.Succeeded());
+    }
+    // The restore came after the change, whole: the change is gone, not the restore.
+    EXPECT_EQ(ReadBytes(ini()), kServU);
+}
+
+TEST_F(BackupRaceTest, MailRestoreWaitsForTheUserListLock) {
+    const fs::path users = dir_ / "MDaemon" / "App" / "USERLIST.DAT";
+    WriteBytes(users, "old\r\n");
+    WriteBytes(dir_ / "MDaemon" / "App" / "Domains.dat", "[d]\r\n");
+    WriteBytes(dir_ / "bak" / "2_U_m.bak", "saved\r\n");
+    WriteBytes(dir_ / "bak" / "2_D_m.bak", "[saved]\r\n");
+    {
+        Holder rewrite([&](auto&& wait) {
+            platform::FileLock lock(platform::ToAnsi(dir_.u16() + u"\\MDaemon\\App\\USERLIST.DAT"));
+            if (!lock.held()) _exit(1);
+            wait();
+            WriteBytes(users, "rewritten\r\n");
+        });
+        ASSERT_TRUE(rewrite.ready());
+        EXPECT_EQ(BackupSit(u"RESTORE", 2, u"m", dir_.u16() + u"\\MDaemon", bak()), 0);
+        EXPECT_TRUE(rewrite.Succeeded());
+    }
+    EXPECT_EQ(ReadBytes(users), "saved\r\n");
+    EXPECT_EQ(ReadBytes(dir_ / "MDaemon" / "App" / "Domains.dat"), "[saved]\r\n");
+}
+
+// Accounts added while restores run: every call succeeds, and the file is
+// always a restored one plus whole accounts added after it.
+TEST_F(BackupRaceTest, RestoresRacingAccountChangesLoseNeither) {
+    WriteBytes(dir_ / "bak" / "1_r.bak", kServU);
+    constexpr int kAdds = 30;
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        int failures = 0;
+        for (int i = 0; i < kAdds; ++i) {
+            const std::u16string user = u"u" + platform::FromAnsi(std::to_string(i));
+            if (ftp::PostFtpSit(u"ADD", user, servu(), u"pw", u"D:\\ftp", u"D:\\ftp|RL", 0, 0, 0, 0, 0) != 0)
+                ++failures;
+        }
+        _exit(failures == 0 ? 0 : 1);
+    }
+    int restores_failed = 0;
+    for (int i = 0; i < 15; ++i)
+        if (BackupSit(u"RESTORE", 1, u"r", servu(), bak()) != 0) ++restores_failed;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "every account change succeeded";
+    EXPECT_EQ(restores_failed, 0);
+
+    const std::string file = ReadBytes(ini());
+    ASSERT_EQ(file.rfind("[GLOBAL]\r\nVersion=6.4.0.6\r\n", 0), 0u);
+    std::set<int> added;
+    for (int i = 0; i < kAdds; ++i) {
+        const std::string name = "u" + std::to_string(i);
+        const bool listed = file.find("=" + name + "|1|0\r\n") != std::string::npos;
+        const bool section = file.find("[USER=" + name + "|1]\r\n") != std::string::npos;
+        EXPECT_EQ(listed, section) << name << " is whole or absent";
+        if (listed) added.insert(i);
+    }
+    // Only the accounts after the last restore are there.
+    if (!added.empty()) {
+        EXPECT_EQ(*added.rbegin(), kAdds - 1);
+        EXPECT_EQ(static_cast<int>(added.size()), kAdds - *added.begin());
+    }
+}
+
+// (Wine in the test prefix cannot make file names outside ASCII.)
+TEST_F(BackupRaceTest, ChineseNamesNameTheirFilesInTheCodePage) {
+    WriteBytes(dir_ / "MDaemon" / "App" / "USERLIST.DAT", "u");
+    WriteBytes(dir_ / "MDaemon" / "App" / "Domains.dat", "d");
+    EXPECT_EQ(BackupSit(u"BACKUP", 2, u"备份", dir_.u16() + u"\\MDaemon", bak()), 0);
+    EXPECT_EQ(ReadBytes(dir_ / "bak" / "2_U_备份.bak"), "u");
+    EXPECT_EQ(ReadBytes(dir_ / "bak" / "2_D_备份.bak"), "d");
+}
+
+TEST(BackupIis, WithoutAComputerNameNothingIsTried) {
+    const fs::path settings = posix::MachineFolder() / "machine.ini";
+    const std::string saved = ReadBytes(settings);
+    WriteBytes(settings, "[Machine]\r\nComputerName=\r\n");
+    test::LogWatch log;
+    // The computer name comes before the backup name is looked at.
+    EXPECT_EQ(BackupSit(u"BACKUP", 0, u"..\\x", u"", u""), 1);
+    EXPECT_EQ(BackupSit(u"OTHER", 0, u"x", u"", u""), 1);
+    const auto lines = log.NewLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(test::MessageOf(lines[0]), "错误号：1，错误源：计算机 ，错误描述：不能取得计算机名");
+    WriteBytes(settings, saved);
+}
+
+}  // namespace
+}  // namespace quorvel::backup
