@@ -7,6 +7,7 @@
 #include "component/dispatch.h"
 #include "ftp/post_ftp_sit.h"
 #include "host/supervise.h"
+#include "sendmail/send_mail.h"
 
 namespace quorvel::component {
 namespace {
@@ -128,8 +129,16 @@ HRESULT SiteManage::Supervise(BSTR Url, BSTR Sign, LONG* Result) {
     });
 }
 
-HRESULT SiteManage::SendMail(LONG, BSTR, BSTR, BSTR, BSTR, BSTR, BSTR, BSTR, LONG* Result) {
-    return NotBuilt(Result);
+HRESULT SiteManage::SendMail(LONG Sign, BSTR MailFrom, BSTR MailTo, BSTR MailSubject, BSTR MailBody,
+                             BSTR MailServerUserName, BSTR MailServerPassword, BSTR MailServerIp, LONG* Result) {
+    if (Result == nullptr) return E_POINTER;
+    *Result = 0;
+    return Guarded([&] {
+        *Result = sendmail::SendMail(Sign, FromBstr(MailFrom), FromBstr(MailTo), FromBstr(MailSubject),
+                                     FromBstr(MailBody), FromBstr(MailServerUserName), FromBstr(MailServerPassword),
+                                     FromBstr(MailServerIp));
+        return S_OK;
+    });
 }
 
 }  // namespace quorvel::component
