@@ -1,0 +1,24 @@
+// One line per class; each class lives in its own file.
+#include "standins/catalog.h"
+
+#include "standins/mail_components.h"
+#include "standins/probe.h"
+
+namespace quorvel::standins {
+
+std::span<const StandinClass> Classes() {
+    static const StandinClass kClasses[] = {
+        {"{6B1C0F7E-3D55-4C8A-9E21-5A7B0C2D9F10}", "QuorvelStandins.Probe", "Object layer probe",
+         &platform::CreateInstanceOf<Probe>, nullptr},
+        {"{6B1C0F7E-3D55-4C8A-9E21-5A7B0C2D9F11}", "PROBE", "Object layer probe namespace", nullptr, &BindProbe},
+        {"{3F0C8A52-71E4-4B9D-A6C3-2E5D8B1F4A01}", "JMAIL.SmtpMail", "JMail SMTP mail",
+         &platform::CreateInstanceOf<JmailSmtpMail>, nullptr},
+        {"{3F0C8A52-71E4-4B9D-A6C3-2E5D8B1F4A02}", "JMAIL.Message", "JMail message",
+         &platform::CreateInstanceOf<JmailMessage>, nullptr},
+        {"{3F0C8A52-71E4-4B9D-A6C3-2E5D8B1F4A03}", "CDONTS.NewMail", "CDONTS new mail",
+         &platform::CreateInstanceOf<CdontsNewMail>, nullptr},
+    };
+    return kClasses;
+}
+
+}  // namespace quorvel::standins
