@@ -13,6 +13,7 @@
 
 #include "local_server.h"
 #include "platform/base64.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
 #include "sendmail/send_mail.h"
@@ -112,8 +113,8 @@ TEST(SendMail, JmailMessageLogsOnOnlyWithAUserName) {
     EXPECT_TRUE(Has(sink.envelope(2), "\"auth\": null")) << sink.envelope(2);
     const std::string message = sink.message(1);
     EXPECT_TRUE(Has(message, "From: Panel <panel@host.example>\r\n")) << message;
-    EXPECT_TRUE(Has(message, "X-Priority: 1\r\n")) << message;
-    EXPECT_TRUE(Has(message, "Content-Transfer-Encoding: 7bit\r\n\r\nLine one\r\nLine two\r\n")) << message;
+    EXPECT_TRUE(Has(message, "Content-Transfer-Encoding: 7bit\r\n")) << message;
+    EXPECT_TRUE(Has(message, "X-Priority: 1\r\n\r\nLine one\r\nLine two\r\n")) << message;
     EXPECT_EQ(Send(1, u"panel@host.example", u"bob@example.com", u"x", u"x", u"panel", u"wrong", sink.address()),
               kLogonRefused);
     EXPECT_EQ(sink.count(), 2);
@@ -161,6 +162,20 @@ TEST(SendMail, LineBreaksInAnAddressOrTheSubjectAreRefused) {
     EXPECT_EQ(Send(0, u"a@x", u"b@y", u"s", u"one\r\n.\r\ntwo", u"", u"", sink.address()), 0);
     ASSERT_EQ(sink.count(), 1);
     EXPECT_TRUE(Has(sink.message(1), "\r\n\r\none\r\n.\r\ntwo\r\n")) << sink.message(1);
+}
+
+TEST(SendMail, AComponentNotInstalledFailsEveryStep) {
+    Sink sink;
+    // Creates the machine's registry with its stand-ins before one is taken away.
+    ASSERT_EQ(Send(0, u"a@x", u"b@y", u"s", u"b", u"", u"", sink.address()), 0);
+    const auto clsid = platform::GetClassesRootValue("JMAIL.SmtpMail\\CLSID", "");
+    ASSERT_TRUE(clsid.has_value());
+    ASSERT_TRUE(platform::DeleteClassesRootTree("JMAIL.SmtpMail"));
+    // The creation fails with 429, every later step on the missing object with 91.
+    const std::int32_t result = Send(0, u"a@x", u"b@y", u"s", u"b", u"", u"", sink.address());
+    platform::SetClassesRootValue("JMAIL.SmtpMail\\CLSID", "", *clsid);
+    EXPECT_EQ(result, 91);
+    EXPECT_EQ(sink.count(), 1);
 }
 
 }  // namespace

@@ -88,11 +88,9 @@ End Sub
 Sub NotInstalled()
     ' Without the component's ProgID the creation fails (429) and every later
     ' step fails on the missing object: the last failure is 91.
-    Dim clsid: clsid = shell.RegRead("HKCR\JMAIL.SmtpMail\CLSID\")
-    shell.RegDelete "HKCR\JMAIL.SmtpMail\CLSID\"
-    shell.RegDelete "HKCR\JMAIL.SmtpMail\"
+    shell.Run "reg delete HKCR\JMAIL.SmtpMail /f", 0, True
     ExpectNotSent site.SendMail(0, "a@x", "b@y", "s", "b", "", "", smtp), OBJECT_NOT_SET, "JMAIL.SmtpMail not installed"
-    shell.RegWrite "HKCR\JMAIL.SmtpMail\CLSID\", clsid, "REG_SZ"
+    shell.Run "reg add HKCR\JMAIL.SmtpMail\CLSID /ve /d {3F0C8A52-71E4-4B9D-A6C3-2E5D8B1F4A01} /f", 0, True
     ExpectSent site.SendMail(0, "a@x", "b@y", "s", "b", "", "", smtp), "installed again"
 End Sub
 
