@@ -6,7 +6,9 @@
 #include "component/class_factory.h"
 #include "component/dispatch.h"
 #include "ftp/post_ftp_sit.h"
+#include "host/exit_windows.h"
 #include "host/supervise.h"
+#include "permissions/post_cacls.h"
 #include "sendmail/send_mail.h"
 
 namespace quorvel::component {
@@ -114,11 +116,25 @@ HRESULT SiteManage::GetMailPass(BSTR, BSTR, BSTR, BSTR* Result) { return NotBuil
 
 HRESULT SiteManage::PostNTUser(BSTR, BSTR, BSTR, BSTR, BSTR, LONG* Result) { return NotBuilt(Result); }
 
-HRESULT SiteManage::PostCACLS(BSTR, BSTR, BSTR, BSTR, LONG* Result) { return NotBuilt(Result); }
+HRESULT SiteManage::PostCACLS(BSTR Action, BSTR FolderName, BSTR NtUser, BSTR Owner, LONG* Result) {
+    if (Result == nullptr) return E_POINTER;
+    *Result = 0;
+    return Guarded([&] {
+        *Result = permissions::PostCACLS(FromBstr(Action), FromBstr(FolderName), FromBstr(NtUser), FromBstr(Owner));
+        return S_OK;
+    });
+}
 
 HRESULT SiteManage::BackupSit(BSTR, LONG, BSTR, BSTR, BSTR, LONG* Result) { return NotBuilt(Result); }
 
-HRESULT SiteManage::ExitWindows(BSTR, LONG* Result) { return NotBuilt(Result); }
+HRESULT SiteManage::ExitWindows(BSTR Action, LONG* Result) {
+    if (Result == nullptr) return E_POINTER;
+    *Result = 0;
+    return Guarded([&] {
+        *Result = host::ExitWindows(FromBstr(Action));
+        return S_OK;
+    });
+}
 
 HRESULT SiteManage::Supervise(BSTR Url, BSTR Sign, LONG* Result) {
     if (Result == nullptr) return E_POINTER;

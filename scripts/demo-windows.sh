@@ -57,3 +57,15 @@ python3 "$ROOT/tests/servers/show_mail.py" "$demo/mail"/*.eml
 echo
 echo "\$ regsvr32 /u $dll"
 wine regsvr32 /u /s "$dll" && echo "unregistered"
+
+echo
+echo "== Folder permissions and the shutdown privilege"
+mkdir -p "$demo/tool"
+cp "$BUILD/tests/record_command_line.exe" "$demo/tool/CACLS.exe"
+wine regsvr32 /s "$dll"
+iconv -f UTF-8 -t GBK "$ROOT/demo/windows/permissions-session.vbs" >"$demo/permissions-session.vbs"
+echo "\$ cscript permissions-session.vbs"
+wine cscript //nologo "$(winpath "$demo/permissions-session.vbs")" "$(winpath "$demo/bin")" "$(winpath "$demo/tool")" \
+    "$(winpath "$demo/permissions.txt")"
+iconv -c -f GBK -t UTF-8 "$demo/permissions.txt" | tr -d '\r'
+wine regsvr32 /u /s "$dll"

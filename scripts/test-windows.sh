@@ -39,6 +39,8 @@ TEST=$BUILD/wine-test
 rm -rf "$TEST"
 mkdir -p "$TEST/bin" "$TEST/scripts" "$TEST/work"
 cp "$BUILD/quorvel.dll" "$BUILD/quorvel_standins.dll" "$TEST/bin/"
+# Recorder of command lines, for the tests of methods that start programs.
+cp "$BUILD/tests/record_command_line.exe" "$TEST/bin/"
 DLL=$(winpath "$TEST/bin/quorvel.dll")
 STANDINS=$(winpath "$TEST/bin/quorvel_standins.dll")
 CLSID=$(idl_guid coclass)
