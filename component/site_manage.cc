@@ -11,6 +11,7 @@
 #include "host/supervise.h"
 #include "permissions/post_cacls.h"
 #include "web/post_web_sit.h"
+#include "sendmail/send_mail.h"
 
 namespace quorvel::component {
 namespace {
@@ -163,8 +164,16 @@ HRESULT SiteManage::Supervise(BSTR Url, BSTR Sign, LONG* Result) {
     });
 }
 
-HRESULT SiteManage::SendMail(LONG, BSTR, BSTR, BSTR, BSTR, BSTR, BSTR, BSTR, LONG* Result) {
-    return NotBuilt(Result);
+HRESULT SiteManage::SendMail(LONG Sign, BSTR MailFrom, BSTR MailTo, BSTR MailSubject, BSTR MailBody,
+                             BSTR MailServerUserName, BSTR MailServerPassword, BSTR MailServerIp, LONG* Result) {
+    if (Result == nullptr) return E_POINTER;
+    *Result = 0;
+    return Guarded([&] {
+        *Result = sendmail::SendMail(Sign, FromBstr(MailFrom), FromBstr(MailTo), FromBstr(MailSubject),
+                                     FromBstr(MailBody), FromBstr(MailServerUserName), FromBstr(MailServerPassword),
+                                     FromBstr(MailServerIp));
+        return S_OK;
+    });
 }
 
 }  // namespace quorvel::component

@@ -64,6 +64,20 @@ wine cscript //nologo "$(winpath "$demo/web-session.vbs")" "$(winpath "$demo/bin
 iconv -c -f GBK -t UTF-8 "$demo/web-session.txt" | tr -d '\r'
 wine regsvr32 /u /s "$standins"
 
+
+echo
+echo "# Outgoing mail through the stand-in mail components into an SMTP sink on 127.0.0.1"
+rm -rf "$demo/mail" "$demo/smtp"
+python3 "$ROOT/tests/servers/smtp_sink.py" "$demo/mail" "$demo/smtp" &
+smtp_sink=$!
+for _ in $(seq 100); do [ -s "$demo/smtp" ] && break; sleep 0.1; done
+iconv -f UTF-8 -t GBK "$ROOT/demo/windows/send-mail-session.vbs" >"$demo/send-mail-session.vbs"
+echo "\$ cscript send-mail-session.vbs"
+wine cscript //nologo "$(winpath "$demo/send-mail-session.vbs")" "$(cat "$demo/smtp")" "$(winpath "$demo/send-mail.txt")"
+kill $smtp_sink 2>/dev/null
+iconv -c -f GBK -t UTF-8 "$demo/send-mail.txt" | tr -d '\r'
+echo "  the sink received:"
+python3 "$ROOT/tests/servers/show_mail.py" "$demo/mail"/*.eml
 echo
 echo "\$ regsvr32 /u $dll"
 wine regsvr32 /u /s "$dll" && echo "unregistered"

@@ -173,6 +173,27 @@ q adsi enum IIS://localhost/W3SVC
 log_mark
 q call PostWebSit ISSEARCH shop.example
 log_show
+echo "==== Outgoing mail: JMAIL.SmtpMail and CDONTS.NewMail into an SMTP sink on 127.0.0.1"
+sink=$root/build/demo-mail
+rm -rf "$sink" "$sink.address"
+python3 tests/servers/smtp_sink.py "$sink" "$sink.address" &
+smtp_sink=$!
+trap 'kill $smtp_sink 2>/dev/null' EXIT
+for _ in $(seq 100); do [ -s "$sink.address" ] && break; sleep 0.1; done
+smtp=$(cat "$sink.address")
+q call SendMail 0 panel@webhost01.example alice@example.com '站点已开通' '<p>您好，您的站点 <b>alice</b> 已开通。</p>' '' '' "$smtp"
+printf '[Mail]\r\nSmtpServer=%s\r\n' "$smtp" >>"$machine/machine.ini"
+q call SendMail 2 panel@webhost01.example bob@example.com 'Quota' 'Your mailbox is almost full.' '' '' ''
+echo "  the sink received:"
+python3 tests/servers/show_mail.py "$sink"/*.eml
+q call SendMail 0 panel@webhost01.example reject-me@example.com 'Hello' 'refused by the server' '' '' "$smtp"
+q call SendMail 0 panel@webhost01.example $'alice@example.com\r\nBcc: victim@example.com' 'Hello' 'injected' '' '' "$smtp"
+kill $smtp_sink 2>/dev/null
+trap - EXIT
+
+echo
+echo "==== Methods not built yet say so"
+q call PostNTUser ADD alice || true
 
 if [ -x scripts/demo-windows.sh ]; then
   echo

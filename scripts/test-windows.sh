@@ -97,6 +97,13 @@ servers+=($!)
 for _ in $(seq 100); do [ -s "$TEST/http-address" ] && break; sleep 0.1; done
 export QUORVEL_TEST_HTTP=$(cat "$TEST/http-address" 2>/dev/null)
 check "the page server started" test -n "$QUORVEL_TEST_HTTP"
+# The SMTP server that send_mail_test.vbs sends to; it keeps each message in $TEST/mail.
+python3 "$ROOT/tests/servers/smtp_sink.py" "$TEST/mail" "$TEST/smtp-address" &
+servers+=($!)
+for _ in $(seq 100); do [ -s "$TEST/smtp-address" ] && break; sleep 0.1; done
+export QUORVEL_TEST_SMTP=$(cat "$TEST/smtp-address" 2>/dev/null)
+export QUORVEL_TEST_MAIL=$(winpath "$TEST/mail")
+check "the SMTP sink started" test -n "$QUORVEL_TEST_SMTP"
 
 echo "== VBScript tests"
 for test in "$ROOT"/tests/wine/*_test.vbs; do

@@ -2,6 +2,7 @@
 #include "standins/catalog.h"
 
 #include "standins/iis_provider.h"
+#include "standins/mail_components.h"
 #include "standins/probe.h"
 
 namespace quorvel::standins {
@@ -12,6 +13,12 @@ std::span<const StandinClass> Classes() {
          &platform::CreateInstanceOf<Probe>, nullptr},
         {"{6B1C0F7E-3D55-4C8A-9E21-5A7B0C2D9F11}", "PROBE", "Object layer probe namespace", nullptr, &BindProbe},
         {"{3F0B6C2E-8D41-4E7A-A5C9-1E2D7B40C3A1}", "IIS", "IIS directory provider", nullptr, &BindIis},
+        {"{3F0C8A52-71E4-4B9D-A6C3-2E5D8B1F4A01}", "JMAIL.SmtpMail", "JMail SMTP mail",
+         &platform::CreateInstanceOf<JmailSmtpMail>, nullptr},
+        {"{3F0C8A52-71E4-4B9D-A6C3-2E5D8B1F4A02}", "JMAIL.Message", "JMail message",
+         &platform::CreateInstanceOf<JmailMessage>, nullptr},
+        {"{3F0C8A52-71E4-4B9D-A6C3-2E5D8B1F4A03}", "CDONTS.NewMail", "CDONTS new mail",
+         &platform::CreateInstanceOf<CdontsNewMail>, nullptr},
     };
     return kClasses;
 }

@@ -8,6 +8,8 @@
 #pragma once
 
 #if defined(_WIN32) && defined(__cplusplus)
+// Winsock 2 before <windows.h>, which would bring in the old Winsock otherwise.
+#include <winsock2.h>
 #include <windows.h>
 
 #undef GetComputerName
