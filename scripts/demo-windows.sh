@@ -57,13 +57,11 @@ cp "$BUILD/quorvel_standins.dll" "$demo/bin/"
 standins=$(winpath "$demo/bin/quorvel_standins.dll")
 echo
 echo "\$ regsvr32 $standins"
-wine regsvr32 /s "$standins" && echo "registered the IIS directory provider"
+wine regsvr32 /s "$standins" && echo "registered the stand-ins (IIS directory provider, mail components)"
 iconv -f UTF-8 -t GBK "$ROOT/demo/windows/web-session.vbs" >"$demo/web-session.vbs"
 echo "\$ cscript web-session.vbs"
 wine cscript //nologo "$(winpath "$demo/web-session.vbs")" "$(winpath "$demo/bin")" "$(winpath "$demo/web-session.txt")"
 iconv -c -f GBK -t UTF-8 "$demo/web-session.txt" | tr -d '\r'
-wine regsvr32 /u /s "$standins"
-
 
 echo
 echo "# Outgoing mail through the stand-in mail components into an SMTP sink on 127.0.0.1"
@@ -78,6 +76,7 @@ kill $smtp_sink 2>/dev/null
 iconv -c -f GBK -t UTF-8 "$demo/send-mail.txt" | tr -d '\r'
 echo "  the sink received:"
 python3 "$ROOT/tests/servers/show_mail.py" "$demo/mail"/*.eml
+wine regsvr32 /u /s "$standins"
 echo
 echo "\$ regsvr32 /u $dll"
 wine regsvr32 /u /s "$dll" && echo "unregistered"
