@@ -3,6 +3,7 @@
 find_package(PkgConfig REQUIRED)
 find_package(SQLite3 REQUIRED)
 find_package(Threads REQUIRED)
+find_package(CURL REQUIRED)
 
 # What both the component and the host need of the POSIX machine: the COM and
 # Automation runtime (BSTR, VARIANT), the registry store and the machine folder.
@@ -12,7 +13,7 @@ target_include_directories(quorvel_runtime PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(quorvel_runtime PRIVATE ${QUORVEL_WARNINGS})
 target_link_libraries(quorvel_runtime PUBLIC SQLite::SQLite3 Threads::Threads ${CMAKE_DL_LIBS})
 
-target_link_libraries(quorvel_core PUBLIC quorvel_runtime)
+target_link_libraries(quorvel_core PUBLIC quorvel_runtime CURL::libcurl)
 
 # The library is libquorvel.so; its target has another name than the host's
 # executable, `quorvel`, so that the two never clash in the build tree.
@@ -25,6 +26,14 @@ set_target_properties(quorvel_com PROPERTIES OUTPUT_NAME quorvel C_VISIBILITY_PR
 # The static libraries linked in (core, runtime) stay hidden too.
 target_link_options(quorvel_com PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL)
 
+# The webmail stand-in, an outside program the host runs: it shares the
+# user-list layout, the profile files and the locks with the component.
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+file(GLOB WEBMAIL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/webmail/*.cc)
+add_library(quorvel_webmail STATIC ${WEBMAIL_SOURCES})
+target_link_libraries(quorvel_webmail PUBLIC quorvel_core PkgConfig::HTTPLIB)
+target_compile_options(quorvel_webmail PRIVATE ${QUORVEL_WARNINGS})
+
 file(GLOB HOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/quorvel/*.cc)
 add_executable(quorvel_host ${HOST_SOURCES})
 set_target_properties(quorvel_host PROPERTIES OUTPUT_NAME quorvel)
@@ -32,7 +41,7 @@ set_target_properties(quorvel_host PROPERTIES OUTPUT_NAME quorvel)
 # exports and IDispatch: it links the runtime and the generated interface, not the component.
 target_sources(quorvel_host PRIVATE ${GEN_DIR}/quorvel_interface.cc)
 target_include_directories(quorvel_host PRIVATE ${GEN_DIR})
-target_link_libraries(quorvel_host PRIVATE quorvel_runtime)
+target_link_libraries(quorvel_host PRIVATE quorvel_runtime quorvel_webmail)
 target_compile_options(quorvel_host PRIVATE ${QUORVEL_WARNINGS})
 # The host finds the library it was built with beside itself.
 target_compile_definitions(quorvel_host PRIVATE QUORVEL_DEFAULT_LIBRARY="$<TARGET_FILE:quorvel_com>")

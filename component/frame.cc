@@ -11,8 +11,9 @@ std::u16string RuntimeErrorText(const StepError& error) {
     return u"错误号：" + Decimal(error.number) + u"，错误源：" + error.source + u"，错误描述：" + error.description;
 }
 
-CallFrame::CallFrame(std::u16string_view method, ErrorMode mode)
+CallFrame::CallFrame(std::u16string_view method, ErrorMode mode, LogUse log)
     : label_(std::u16string(method) + u"函数"), mode_(mode), saved_log_number_(LogFileNumber) {
+    if (log == LogUse::kCallers) return;
     try {
         log_number_ = files::FreeFile();
         LogFileNumber = log_number_;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "platform/posix/atomic_file.h"
 #include "platform/posix/paths.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
@@ -41,6 +42,11 @@ std::optional<std::string> ReadFileBytes(std::string_view path) {
         }
         bytes.append(buffer, static_cast<size_t>(n));
     }
+}
+
+bool ReplaceFileBytes(std::string_view path, std::span<const std::string_view> pieces) {
+    if (path.empty()) return false;
+    return posix::AtomicWrite(posix::MapAnsiPath(path).string(), pieces);
 }
 
 std::string ModuleFolder() {

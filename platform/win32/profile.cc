@@ -21,6 +21,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/win32/file_mutex.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/wide.h"
 
@@ -46,45 +47,6 @@ namespace {
 thread_local ProfileSession::Impl* t_sessions = nullptr;
 
 constexpr wchar_t kCopySuffix[] = L".quorvel-tmp";
-constexpr DWORD kLockTimeoutMs = 30000;
-
-std::wstring NormalizedKey(const std::wstring& path) {
-    if (path.empty()) return {};
-    DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) return {};
-    std::wstring full(needed, L'\0');
-    const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-    if (length == 0 || length >= needed) return {};
-    full.resize(length);
-    for (auto& ch : full) {
-        if (ch == L'/') ch = L'\\';
-    }
-    CharUpperBuffW(full.data(), static_cast<DWORD>(full.size()));
-    return full;
-}
-
-// Mutex names cannot hold '\' and are limited in length; a hash of the key
-// names the file. Two files that share a hash only wait for each other.
-std::wstring MutexName(const std::wstring& key) {
-    unsigned long long hash = 14695981039346656037ull;
-    for (wchar_t ch : key) {
-        hash ^= static_cast<unsigned long long>(ch);
-        hash *= 1099511628211ull;
-    }
-    wchar_t name[64];
-    wsprintfW(name, L"Global\\quorvel-profile-%08lx%08lx", static_cast<unsigned long>(hash >> 32),
-              static_cast<unsigned long>(hash & 0xffffffffu));
-    return name;
-}
-
-HANDLE OpenNamedMutex(const std::wstring& name) {
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
-    // Made by another account whose default ACL does not grant creation rights to us.
-    if (mutex == nullptr && GetLastError() == ERROR_ACCESS_DENIED) {
-        mutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str());
-    }
-    return mutex;
-}
 
 bool FileExists(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -143,7 +105,7 @@ bool Publish(ProfileSession::Impl& session) {
 // first write has made the copy.
 std::string Route(std::string_view file, bool writing) {
     if (t_sessions == nullptr) return std::string(file);
-    const std::wstring key = NormalizedKey(win32::WideFromAnsi(file));
+    const std::wstring key = win32::NormalizedPathKey(win32::WideFromAnsi(file));
     for (ProfileSession::Impl* session = t_sessions; session != nullptr; session = session->outer) {
         if (session->joined || !session->owns_mutex || session->key != key) continue;
         if (!session->copy_ready) {
@@ -202,7 +164,7 @@ bool WritePrivateProfileSection(std::string_view section, std::optional<std::str
 ProfileSession::ProfileSession(std::string_view file) : impl_(std::make_unique<Impl>()) {
     Impl& self = *impl_;
     self.file = win32::WideFromAnsi(file);
-    self.key = NormalizedKey(self.file);
+    self.key = win32::NormalizedPathKey(self.file);
     self.outer = t_sessions;
     t_sessions = &self;
     if (self.key.empty()) return;
@@ -216,12 +178,9 @@ ProfileSession::ProfileSession(std::string_view file) : impl_(std::make_unique<I
     }
     self.copy = self.file + kCopySuffix;
     self.copy_ansi = std::string(file) + ".quorvel-tmp";
-    self.mutex.reset(OpenNamedMutex(MutexName(self.key)));
+    self.mutex.reset(win32::OpenFileMutex(self.key));
     if (!self.mutex.valid()) return;
-    const DWORD wait = WaitForSingleObject(self.mutex.get(), kLockTimeoutMs);
-    // An abandoned mutex means its owner died; the file is whole, since it
-    // changes only by rename.
-    self.owns_mutex = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    self.owns_mutex = win32::WaitForFileMutex(self.mutex.get());
 }
 
 ProfileSession::~ProfileSession() {

@@ -19,6 +19,7 @@ using Args = std::vector<std::string>;
 int RunRegsvr(const Args& args);
 int RunCall(const Args& args);
 int RunMethods(const Args& args);
+int RunWebmail(const Args& args);
 
 // "0x80020005", as HRESULTs are written in messages.
 std::string HexCode(HRESULT hr);

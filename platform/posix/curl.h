@@ -1,0 +1,26 @@
+// libcurl, set up the way every HTTP request of the component wants it.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <memory>
+
+namespace quorvel::posix {
+
+struct CurlDeleter {
+    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
+
+struct CurlListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using CurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
+
+// A handle for one request to `url`: plain HTTP only, no proxy (whatever the
+// environment says), no redirects, no signals, agent "http generic",
+// connecting within 15 seconds and done within 60. Null when libcurl cannot
+// make one.
+CurlHandle NewHttpRequest(const char* url);
+
+}  // namespace quorvel::posix
