@@ -128,7 +128,7 @@ std::u16string GetMailPass(std::u16string HttpAddress, std::u16string MailDir, s
             rewritten = true;
         });
         frame.Step([&] {
-            if (!platform::ReplaceFileBytes(platform::ToAnsi(SemaphorePath(MailDir)), std::string_view())) Raise(kPathFileAccess);
+            if (!platform::CreateEmptyFile(platform::ToAnsi(SemaphorePath(MailDir)))) Raise(kPathFileAccess);
         });
         const std::int32_t code = frame.Finish();
         if (code == kDone && rewritten) password = stored;

@@ -92,7 +92,7 @@ std::int32_t PostEmail(std::u16string Action, std::u16string MailDir, std::u16st
             if (!platform::ReplaceFileBytes(list_file, pieces)) Raise(kPathFileAccess);
         });
         frame.Step([&] {
-            if (!platform::ReplaceFileBytes(platform::ToAnsi(SemaphorePath(MailDir)), std::string_view()))
+            if (!platform::CreateEmptyFile(platform::ToAnsi(SemaphorePath(MailDir))))
                 Raise(kPathFileAccess);
         });
         return frame.Finish();

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 
 #include "platform/text.h"
 #include "support/strings.h"
@@ -94,22 +93,21 @@ std::optional<size_t> UserList::FindLast(std::u16string_view key) const {
     // inside a double-byte character).
     const std::string needle = platform::ToAnsi(key);
     if (needle.empty()) return std::nullopt;
-    const std::boyer_moore_horspool_searcher searcher(needle.begin(), needle.end());
     std::optional<size_t> found;
-    auto from = bytes_.begin();
-    for (;;) {
-        const auto hit = std::search(from, bytes_.end(), searcher);
-        if (hit == bytes_.end()) return found;
-        const char* at = bytes_.data() + (hit - bytes_.begin());
+    size_t from = 0;
+    while (from < bytes_.size()) {
+        const size_t at = std::string_view(bytes_).find(needle, from);
+        if (at == std::string_view::npos) break;
         // The line that holds the hit: the last one that starts at or before it.
-        const auto line = std::upper_bound(lines_.begin(), lines_.end(), at,
+        const char* hit = bytes_.data() + at;
+        const auto line = std::upper_bound(lines_.begin(), lines_.end(), hit,
                                            [](const char* p, std::string_view l) { return p < l.data(); });
         const size_t n = static_cast<size_t>(line - lines_.begin()) - 1;
         if (Text(n).find(key) != std::u16string::npos) found = n;
         // On to the next line: a line counts once.
-        const char* next = lines_[n].data() + lines_[n].size();
-        from = bytes_.begin() + std::max<std::ptrdiff_t>(next - bytes_.data(), hit - bytes_.begin() + 1);
+        from = std::max(static_cast<size_t>(lines_[n].data() + lines_[n].size() - bytes_.data()), at + 1);
     }
+    return found;
 }
 
 std::vector<std::string_view> UserList::Rewrite(Change change, size_t n, std::string_view record) const {

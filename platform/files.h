@@ -26,6 +26,9 @@ inline bool ReplaceFileBytes(std::string_view path, std::string_view bytes) {
     return ReplaceFileBytes(path, std::span<const std::string_view>(&bytes, 1));
 }
 
+// Creates the file empty, or empties the one that is there.
+bool CreateEmptyFile(std::string_view path);
+
 // The folder that holds the loaded component library, without a trailing
 // separator.
 std::string ModuleFolder();

@@ -73,6 +73,13 @@ bool ReplaceFileBytes(std::string_view path, std::span<const std::string_view> p
     return false;
 }
 
+bool CreateEmptyFile(std::string_view path) {
+    const std::string zpath(path);
+    win32::Handle file(CreateFileA(zpath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid();
+}
+
 std::string ModuleFolder() {
     HMODULE module = nullptr;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
