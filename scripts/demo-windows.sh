@@ -27,6 +27,23 @@ echo "\$ cscript ftp-session.vbs"
 wine cscript //nologo "$(winpath "$demo/ftp-session.vbs")" "$(winpath "$demo/bin")" "$(winpath "$demo/Serv-U")" \
     "$(winpath "$demo/session.txt")"
 iconv -c -f GBK -t UTF-8 "$demo/session.txt" | tr -d '\r'
+
+echo
+echo "==== Mail, with the webmail stand-in of the POSIX build on 127.0.0.1"
+cp -r "$ROOT/demo/machine/drives/D/MDaemon" "$demo/MDaemon"
+start_webmail "$demo/MDaemon"
+trap stop_webmail EXIT
+echo "\$ quorvel webmail --mail-dir $demo/MDaemon --port 0 &"
+echo "listening on 127.0.0.1:$WEBMAIL_PORT"
+sed -i "s/^Port=.*/Port=$WEBMAIL_PORT\r/" "$demo/MDaemon/WorldClient/Domains.ini"
+iconv -f UTF-8 -t GBK "$ROOT/demo/windows/mail-session.vbs" >"$demo/mail-session.vbs"
+echo "\$ cscript mail-session.vbs"
+wine cscript //nologo "$(winpath "$demo/mail-session.vbs")" "$(winpath "$demo/bin")" "$(winpath "$demo/MDaemon")" \
+    "$(winpath "$demo/mail-session.txt")"
+iconv -c -f GBK -t UTF-8 "$demo/mail-session.txt" | tr -d '\r'
+stop_webmail
+trap - EXIT
+
 echo
 echo "\$ regsvr32 /u $dll"
 wine regsvr32 /u /s "$dll" && echo "unregistered"
