@@ -47,6 +47,23 @@ target_compile_options(quorvel_host PRIVATE ${QUORVEL_WARNINGS})
 target_compile_definitions(quorvel_host PRIVATE QUORVEL_DEFAULT_LIBRARY="$<TARGET_FILE:quorvel_com>")
 add_dependencies(quorvel_host quorvel_com)
 
+# The command interpreter and the ACL tool of the POSIX machine: the
+# component's command lines run through them. WinExec looks for programs
+# beside the library (or in the bin/ beside an installed lib/), then in PATH.
+find_library(QUORVEL_ACL_LIBRARY acl REQUIRED)
+find_path(QUORVEL_ACL_INCLUDE sys/acl.h REQUIRED)
+add_executable(quorvel_cmd ${CMAKE_SOURCE_DIR}/tools/cmd/main.cc)
+set_target_properties(quorvel_cmd PROPERTIES OUTPUT_NAME cmd)
+target_link_libraries(quorvel_cmd PRIVATE quorvel_runtime)
+target_compile_options(quorvel_cmd PRIVATE ${QUORVEL_WARNINGS})
+add_executable(quorvel_cacls ${CMAKE_SOURCE_DIR}/tools/cacls/main.cc)
+set_target_properties(quorvel_cacls PROPERTIES OUTPUT_NAME cacls)
+target_include_directories(quorvel_cacls PRIVATE ${QUORVEL_ACL_INCLUDE})
+target_link_libraries(quorvel_cacls PRIVATE quorvel_core ${QUORVEL_ACL_LIBRARY})
+target_compile_options(quorvel_cacls PRIVATE ${QUORVEL_WARNINGS})
+# Built with the component, since its command lines need them.
+add_dependencies(quorvel_com quorvel_cmd quorvel_cacls)
+
 if(QUORVEL_TESTS)
   enable_testing()
   add_subdirectory(tests)

@@ -7,7 +7,7 @@ enable_language(RC)
 target_compile_definitions(quorvel_core PUBLIC NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
 # Seam functions share names with Win32's A/W macros; see the header.
 target_compile_options(quorvel_core PUBLIC "SHELL:-include ${CMAKE_SOURCE_DIR}/platform/win32/seam_names.h")
-target_link_libraries(quorvel_core PUBLIC ole32 oleaut32 uuid advapi32 wininet)
+target_link_libraries(quorvel_core PUBLIC ole32 oleaut32 uuid advapi32 user32 wininet)
 
 # Type library: widl compiles the IDL; the system IDL files and stdole2.tlb
 # come from Wine, since MinGW ships neither.
@@ -27,9 +27,8 @@ add_custom_command(
   DEPENDS ${CMAKE_SOURCE_DIR}/component/quorvel.idl
   COMMENT "Compiling the type library from quorvel.idl")
 
-file(CONFIGURE OUTPUT ${GEN_DIR}/quorvel.rc
-     CONTENT "// The type library, where LoadTypeLib(\"quorvel.dll\") looks for it.\n1 TYPELIB \"@QUORVEL_TLB@\"\n"
-     @ONLY)
+# The type library and the version resource.
+configure_file(${CMAKE_SOURCE_DIR}/cmake/quorvel.rc.in ${GEN_DIR}/quorvel.rc @ONLY)
 set_source_files_properties(${GEN_DIR}/quorvel.rc PROPERTIES OBJECT_DEPENDS ${QUORVEL_TLB})
 
 add_library(quorvel SHARED
@@ -91,4 +90,11 @@ if(QUORVEL_TESTS)
   target_compile_options(early_binding_client PRIVATE ${QUORVEL_WARNINGS}
                          "SHELL:-include ${CMAKE_SOURCE_DIR}/platform/win32/seam_names.h")
   target_link_options(early_binding_client PRIVATE -static)
+
+  # Put where the command interpreter finds a program, it records the
+  # command line it was started with.
+  add_executable(record_command_line ${CMAKE_SOURCE_DIR}/tests/wine/record_command_line.cc)
+  set_target_properties(record_command_line PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_compile_options(record_command_line PRIVATE ${QUORVEL_WARNINGS})
+  target_link_options(record_command_line PRIVATE -static)
 endif()

@@ -3,6 +3,10 @@
 #include "component/class_factory.h"
 #include "component/registration.h"
 #include "platform/com.h"
+#include "quorvel_version.h"
+
+// The version, found in the library file without loading it.
+[[gnu::used]] static constexpr char kVersionMark[] = QUORVEL_VERSION_MARK QUORVEL_VERSION;
 
 extern "C" QUORVEL_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {
     return quorvel::component::RegisterServer();

@@ -6,9 +6,12 @@
 #include "component/class_factory.h"
 #include "component/dispatch.h"
 #include "ftp/post_ftp_sit.h"
+#include "host/exit_windows.h"
+#include "host/supervise.h"
 #include "mail/get_mail_pass.h"
 #include "mail/post_email.h"
 #include "mail/post_email_domain.h"
+#include "permissions/post_cacls.h"
 
 namespace quorvel::component {
 namespace {
@@ -170,13 +173,34 @@ HRESULT SiteManage::GetMailPass(BSTR HttpAddress, BSTR MailDir, BSTR MailPass, B
 
 HRESULT SiteManage::PostNTUser(BSTR, BSTR, BSTR, BSTR, BSTR, LONG* Result) { return NotBuilt(Result); }
 
-HRESULT SiteManage::PostCACLS(BSTR, BSTR, BSTR, BSTR, LONG* Result) { return NotBuilt(Result); }
+HRESULT SiteManage::PostCACLS(BSTR Action, BSTR FolderName, BSTR NtUser, BSTR Owner, LONG* Result) {
+    if (Result == nullptr) return E_POINTER;
+    *Result = 0;
+    return Guarded([&] {
+        *Result = permissions::PostCACLS(FromBstr(Action), FromBstr(FolderName), FromBstr(NtUser), FromBstr(Owner));
+        return S_OK;
+    });
+}
 
 HRESULT SiteManage::BackupSit(BSTR, LONG, BSTR, BSTR, BSTR, LONG* Result) { return NotBuilt(Result); }
 
-HRESULT SiteManage::ExitWindows(BSTR, LONG* Result) { return NotBuilt(Result); }
+HRESULT SiteManage::ExitWindows(BSTR Action, LONG* Result) {
+    if (Result == nullptr) return E_POINTER;
+    *Result = 0;
+    return Guarded([&] {
+        *Result = host::ExitWindows(FromBstr(Action));
+        return S_OK;
+    });
+}
 
-HRESULT SiteManage::Supervise(BSTR, BSTR, LONG* Result) { return NotBuilt(Result); }
+HRESULT SiteManage::Supervise(BSTR Url, BSTR Sign, LONG* Result) {
+    if (Result == nullptr) return E_POINTER;
+    *Result = 0;
+    return Guarded([&] {
+        *Result = host::Supervise(FromBstr(Url), FromBstr(Sign));
+        return S_OK;
+    });
+}
 
 HRESULT SiteManage::SendMail(LONG, BSTR, BSTR, BSTR, BSTR, BSTR, BSTR, BSTR, LONG* Result) {
     return NotBuilt(Result);

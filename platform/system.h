@@ -1,6 +1,7 @@
 // Facts about the machine.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace quorvel::platform {
@@ -15,5 +16,9 @@ struct DateTimeText {
     std::string time;
 };
 DateTimeText NowText();
+
+// FormatMessage's text for a system error number, in the system code page,
+// without the line break it ends with.
+std::string SystemErrorText(std::uint32_t error);
 
 }  // namespace quorvel::platform

@@ -2,6 +2,7 @@
 // page, the encoding of every string that crosses the platform seam.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -11,5 +12,11 @@ namespace quorvel::platform {
 std::string ToAnsi(std::u16string_view text);
 // Bytes that are not valid in the code page become U+FFFD.
 std::u16string FromAnsi(std::string_view bytes);
+
+// Text that arrives in pieces: the length of the longest start of `bytes`
+// that ends between two characters of the code page. What follows it begins
+// a character that the next piece completes; converting the pieces joined at
+// such points gives the text of the whole.
+std::size_t CompleteAnsiLength(std::string_view bytes);
 
 }  // namespace quorvel::platform

@@ -44,6 +44,29 @@ iconv -c -f GBK -t UTF-8 "$demo/mail-session.txt" | tr -d '\r'
 stop_webmail
 trap - EXIT
 
+echo "# Page supervision of a page served on 127.0.0.1"
+rm -f "$demo/pages"
+python3 "$ROOT/tests/servers/page_server.py" "$demo/pages" &
+page_server=$!
+for _ in $(seq 100); do [ -s "$demo/pages" ] && break; sleep 0.1; done
+iconv -f UTF-8 -t GBK "$ROOT/demo/windows/supervise-session.vbs" >"$demo/supervise-session.vbs"
+echo "\$ cscript supervise-session.vbs"
+wine cscript //nologo "$(winpath "$demo/supervise-session.vbs")" "$(winpath "$demo/bin")" "$(cat "$demo/pages")" \
+    "$(winpath "$demo/supervise.txt")"
+kill $page_server 2>/dev/null
+iconv -c -f GBK -t UTF-8 "$demo/supervise.txt" | tr -d '\r'
 echo
 echo "\$ regsvr32 /u $dll"
 wine regsvr32 /u /s "$dll" && echo "unregistered"
+
+echo
+echo "== Folder permissions and the shutdown privilege"
+mkdir -p "$demo/tool"
+cp "$BUILD/tests/record_command_line.exe" "$demo/tool/CACLS.exe"
+wine regsvr32 /s "$dll"
+iconv -f UTF-8 -t GBK "$ROOT/demo/windows/permissions-session.vbs" >"$demo/permissions-session.vbs"
+echo "\$ cscript permissions-session.vbs"
+wine cscript //nologo "$(winpath "$demo/permissions-session.vbs")" "$(winpath "$demo/bin")" "$(winpath "$demo/tool")" \
+    "$(winpath "$demo/permissions.txt")"
+iconv -c -f GBK -t UTF-8 "$demo/permissions.txt" | tr -d '\r'
+wine regsvr32 /u /s "$dll"

@@ -98,6 +98,63 @@ q call PostEmail ADD 'D:\MDaemon' example.com sales 127.0.0.1
 log_show
 
 echo
+echo "==== Folder permissions: PostCACLS starts the ACL tool through the command interpreter"
+site=$machine/drives/D/web/site1
+mkdir -p "$site/images"
+echo hello >"$site/index.html"
+# The call returns once the command started; the ACL tool finishes soon after.
+acl_of() { getfacl -p "$1" 2>/dev/null | sed '/^$/d; s/^/    /'; }
+wait_acl() { for _ in $(seq 50); do getfacl -p "$1" 2>/dev/null | grep -q "$2" && return; sleep 0.1; done; }
+wait_no_acl() { for _ in $(seq 50); do getfacl -p "$1" 2>/dev/null | grep -q "$2" || return 0; sleep 0.1; done; }
+q call PostCACLS ADD 'D:\web\site1' nobody R
+wait_acl "$site/images" 'user:nobody'
+echo "  getfacl of D:\web\site1\images:"
+acl_of "$site/images"
+q call PostCACLS DEL 'D:\web\site1' nobody ''
+wait_no_acl "$site/images" 'user:nobody'
+echo "  getfacl of D:\web\site1\images after DEL:"
+acl_of "$site/images"
+echo "  A folder that would start a second command is refused, and nothing runs:"
+log_mark
+q call PostCACLS ADD 'D:\web\site1 & touch /tmp/quorvel-demo-hacked' nobody F
+log_show
+echo "  the ACL tool by hand:"
+echo "\$ cacls --help"
+"$root/build/cacls" --help | sed 's/^/    /'
+
+echo
+echo "==== Shutdown and reboot: the machine's [Shutdown] commands (here harmless ones)"
+printf '[Shutdown]\r\nReboot=touch "%s"\r\n' "$machine/reboot-requested" >>"$machine/machine.ini"
+sed -n '/^\[Shutdown\]/,$p' "$machine/machine.ini" | tr -d '\r' | sed 's/^/    /'
+q call ExitWindows reboot
+for _ in $(seq 50); do [ -e "$machine/reboot-requested" ] && break; sleep 0.1; done
+ls "$machine/reboot-requested" >/dev/null && echo "  the Reboot command ran: $machine/reboot-requested exists"
+echo "  No PowerOff command is configured: the request is refused, and said so:"
+log_mark
+q call ExitWindows SHUTDOWN
+log_show
+
+echo
+echo "==== Page supervision: a page served on 127.0.0.1"
+pages=$root/build/demo-pages
+rm -f "$pages"
+python3 tests/servers/page_server.py "$pages" &
+page_server=$!
+trap 'kill $page_server 2>/dev/null' EXIT
+for _ in $(seq 100); do [ -s "$pages" ] && break; sleep 0.1; done
+server=$(cat "$pages")
+echo "  (the page http://$server/found holds \"Service is RUNNING\")"
+q call Supervise "http://$server/found" running
+log_mark
+q call Supervise "$server/found" stopped
+log_show
+log_mark
+q call Supervise "http://127.0.0.1:1/" running
+log_show
+kill $page_server 2>/dev/null
+trap - EXIT
+
+echo
 echo "==== Methods not built yet say so"
 q call PostWebSit ISSEARCH site1 || true
 

@@ -22,7 +22,9 @@ check() { # check DESCRIPTION COMMAND...
 reg_has() { wine reg query "$1" >/dev/null 2>&1; }
 reg_lacks() { ! reg_has "$1"; }
 contains() { grep -qiF -- "$2" <<<"$1"; }
+servers=()
 finish() {
+    for pid in "${servers[@]}"; do kill "$pid" 2>/dev/null; done
     echo "$passed passed, $failed failed"
     [ "$failed" -eq 0 ]
     exit
@@ -37,6 +39,8 @@ TEST=$BUILD/wine-test
 rm -rf "$TEST"
 mkdir -p "$TEST/bin" "$TEST/scripts" "$TEST/work"
 cp "$BUILD/quorvel.dll" "$TEST/bin/"
+# Recorder of command lines, for the tests of methods that start programs.
+cp "$BUILD/tests/record_command_line.exe" "$TEST/bin/"
 DLL=$(winpath "$TEST/bin/quorvel.dll")
 CLSID=$(idl_guid coclass)
 IID=$(idl_guid interface)
@@ -84,10 +88,18 @@ echo "== webmail stand-in"
 mkdir -p "$TEST/work/mail_test/mail"
 if start_webmail "$TEST/work/mail_test/mail"; then
     echo "$WEBMAIL_PORT" >"$TEST/work/mail_test/webmail-port.txt"
+    servers+=("$WEBMAIL_PID")
     pass
 else
     fail "the webmail stand-in did not start"
 fi
+echo "== local servers"
+# The pages that supervise_test.vbs fetches.
+python3 "$ROOT/tests/servers/page_server.py" "$TEST/http-address" &
+servers+=($!)
+for _ in $(seq 100); do [ -s "$TEST/http-address" ] && break; sleep 0.1; done
+export QUORVEL_TEST_HTTP=$(cat "$TEST/http-address" 2>/dev/null)
+check "the page server started" test -n "$QUORVEL_TEST_HTTP"
 
 echo "== VBScript tests"
 for test in "$ROOT"/tests/wine/*_test.vbs; do
@@ -133,5 +145,87 @@ check "regsvr32 /u quorvel.dll" wine regsvr32 /u /s "$DLL"
 for key in "${REG_KEYS[@]}"; do
     check "no entry left: $key" reg_lacks "$key"
 done
+
+
+# ---- The Windows package: built by the command the README gives, unpacked into
+# a fresh Wine prefix and installed by following its INSTALL.txt word for word.
+echo "== the Windows package"
+package=$("$ROOT/scripts/package-windows.sh" | tail -1)
+if [ ! -f "$package" ]; then
+    fail "scripts/package-windows.sh made no package"
+else
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")
+    top=quorvel-$version-win64
+    check "package named $top.zip (got: $(basename "$package"))" test "$(basename "$package")" = "$top.zip"
+    listing=$(unzip -Z1 "$package" | grep -v '/$' | sort | tr '\n' ' ')
+    check "package holds quorvel.dll, quorvel.tlb and INSTALL.txt (got: $listing)" \
+        test "$listing" = "$top/INSTALL.txt $top/quorvel.dll $top/quorvel.tlb "
+    PKG=$BUILD/package-test
+    rm -rf "$PKG"
+    mkdir -p "$PKG"
+    unzip -q "$package" -d "$PKG/unpacked"
+    guide=$PKG/unpacked/$top/INSTALL.txt
+    check "INSTALL.txt is plain text with CR LF line ends" python3 -c '
+import sys
+b = open(sys.argv[1], "rb").read()
+sys.exit(not (b.isascii() and b.endswith(b"\r\n") and b.count(b"\n") == b.count(b"\r\n") and b.count(b"\r") == b.count(b"\r\n")))' "$guide"
+    check "quorvel.tlb is a type library" test "$(head -c 4 "$PKG/unpacked/$top/quorvel.tlb")" = MSFT
+    check "quorvel.tlb is the library quorvel.dll carries" cmp -s "$PKG/unpacked/$top/quorvel.tlb" "$BUILD/generated/quorvel.tlb"
+    steps() { python3 "$ROOT/tests/wine/install_steps.py" "$guide" "$@"; }
+
+    # A new machine: its own prefix and wineserver, left as the steps leave it.
+    (
+        export WINEPREFIX=$PKG/prefix
+        trap '"$WINESERVER" -k >/dev/null 2>&1 </dev/null' EXIT
+        mkdir -p "$WINEPREFIX"
+        wine wineboot -i >/dev/null 2>&1 || { fail "making a fresh Wine prefix"; exit 1; }
+        drive_c=$WINEPREFIX/drive_c
+        # 2 a): the component's folder.
+        mkdir -p "$drive_c/Quorvel"
+        cp "$PKG/unpacked/$top/quorvel.dll" "$PKG/unpacked/$top/quorvel.tlb" "$drive_c/Quorvel/"
+        # Each typed block runs as the administrator's prompt would run it.
+        typed() { # typed FILE: a block of INSTALL.txt, run by cmd
+            wine cmd /c "C:\\${1//\//\\}" 2>&1 | tr -d '\r'
+            return "${PIPESTATUS[0]}"
+        }
+        steps block Install 1 >"$drive_c/install.cmd" || exit 1
+        out=$(typed install.cmd)
+        check "INSTALL.txt's install step: regsvr32 succeeds (said: $out)" test $? -eq 0
+        check "registered from C:\\Quorvel" contains \
+            "$(wine reg query "HKCR\\CLSID\\$CLSID\\InprocServer32" /ve 2>/dev/null)" 'C:\Quorvel\quorvel.dll'
+
+        vbs=$(steps save-as "A first call from VBScript") && expected=$(steps prints "A first call from VBScript") || exit 1
+        vbs_file=$drive_c/${vbs#C:\\}
+        steps block "A first call from VBScript" 1 >"${vbs_file//\\//}"
+        steps block "A first call from VBScript" 2 >"$drive_c/first-call.cmd"
+        out=$(typed first-call.cmd)
+        check "INSTALL.txt's VBScript example prints \"$expected\" (printed: $out)" contains "$out" "$expected"
+        check "the example's failure is logged in C:\\Quorvel\\DllErr.log" \
+            grep -q PostFtpSit "$drive_c/Quorvel/DllErr.log"
+
+        # The version resource, as Explorer and scripts read it.
+        cat >"$drive_c/version.vbs" <<'VBS'
+Set fso = CreateObject("Scripting.FileSystemObject")
+Set out = fso.CreateTextFile("C:\version.txt", True)
+out.WriteLine fso.GetFileVersion("C:\Quorvel\quorvel.dll")
+out.Close
+VBS
+        wine cscript //nologo 'C:\version.vbs' >/dev/null 2>&1
+        got=$(tr -d '\r\n' <"$drive_c/version.txt" 2>/dev/null)
+        want=$version
+        while [ "$(tr -cd . <<<"$want" | wc -c)" -lt 3 ]; do want=$want.0; done
+        check "GetFileVersion of quorvel.dll is $want (got: $got)" test "$got" = "$want"
+
+        steps block Uninstall 1 >"$drive_c/uninstall.cmd" || exit 1
+        out=$(typed uninstall.cmd)
+        check "INSTALL.txt's uninstall step: regsvr32 /u succeeds (said: $out)" test $? -eq 0
+        for key in "${REG_KEYS[@]}"; do
+            check "uninstalled: $key" reg_lacks "$key"
+        done
+        echo "$passed $failed" >"$PKG/counts"
+    )
+    if [ -f "$PKG/counts" ]; then read -r passed failed <"$PKG/counts"; else fail "the package steps stopped early"; fi
+fi
+# ---- end of the Windows package
 
 finish

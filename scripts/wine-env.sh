@@ -17,7 +17,7 @@ ensure_packages() {
     # The POSIX host (for the webmail stand-in the mail tests talk to) needs the
     # packages of the POSIX build as well.
     for pkg in cmake ninja-build python3 g++-mingw-w64-x86-64 mingw-w64-tools wine64 libwine-dev googletest \
-        pkg-config libsqlite3-dev libcurl4-openssl-dev libcpp-httplib-dev; do
+        zip unzip pkg-config libsqlite3-dev libcurl4-openssl-dev libcpp-httplib-dev; do
         dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
     done
     [ ${#missing[@]} -eq 0 ] && return 0

@@ -1,21 +1,18 @@
 #include "platform/posix/curl.h"
 
-namespace quorvel::posix {
-namespace {
+#include "platform/posix/http_timeouts.h"
 
-constexpr long kConnectSeconds = 15;
-constexpr long kTotalSeconds = 60;
+namespace quorvel::posix {
 
 // curl_global_init is not thread-safe on older libcurl: once per process.
-bool GlobalInit() {
+bool CurlGlobalInit() {
     static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     return ok;
 }
 
-}  // namespace
-
 CurlHandle NewHttpRequest(const char* url) {
-    if (!GlobalInit()) return nullptr;
+    if (!CurlGlobalInit()) return nullptr;
+    const HttpTimeouts limits = CurrentHttpTimeouts();
     CurlHandle curl(curl_easy_init());
     if (!curl) return nullptr;
     CURL* c = curl.get();
@@ -27,8 +24,8 @@ CurlHandle NewHttpRequest(const char* url) {
     ok = ok && curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
     ok = ok && curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L) == CURLE_OK;
     ok = ok && curl_easy_setopt(c, CURLOPT_USERAGENT, "http generic") == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, kConnectSeconds) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_TIMEOUT, kTotalSeconds) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count())) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.total.count())) == CURLE_OK;
     if (!ok) return nullptr;
     return curl;
 }

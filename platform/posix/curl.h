@@ -17,9 +17,12 @@ struct CurlListDeleter {
 };
 using CurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
 
+// curl_global_init, once per process; false when it failed.
+bool CurlGlobalInit();
+
 // A handle for one request to `url`: plain HTTP only, no proxy (whatever the
 // environment says), no redirects, no signals, agent "http generic",
-// connecting within 15 seconds and done within 60. Null when libcurl cannot
+// connecting and done within the HTTP time-outs (15 and 60 seconds). Null when libcurl cannot
 // make one.
 CurlHandle NewHttpRequest(const char* url);
 

@@ -6,6 +6,8 @@
 
 #include "platform/posix/machine.h"
 #include "platform/posix/runtime/machine_folder.h"
+#include "platform/text.h"
+#include "platform/utf8.h"
 
 namespace quorvel::platform {
 
@@ -32,6 +34,26 @@ DateTimeText NowText() {
     std::snprintf(date, sizeof date, "%d/%d/%d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
     std::snprintf(time, sizeof time, "%d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
     return {date, time};
+}
+
+}  // namespace quorvel::platform
+
+namespace quorvel::platform {
+
+// The texts a Simplified Chinese Windows gives for the errors the stand-ins report.
+std::string SystemErrorText(std::uint32_t error) {
+    const char16_t* text = nullptr;
+    switch (error) {
+        case 2: text = u"系统找不到指定的文件。"; break;
+        case 3: text = u"系统找不到指定的路径。"; break;
+        case 5: text = u"拒绝访问。"; break;
+        case 8: text = u"存储空间不足，无法处理此命令。"; break;
+        case 11: text = u"试图加载格式不正确的程序。"; break;
+        case 50: text = u"不支持该请求。"; break;
+        case 1314: text = u"客户端没有所需的特权。"; break;
+        default: return ToAnsi(u"未知错误 (" + FromUtf8(std::to_string(error)) + u")");
+    }
+    return ToAnsi(text);
 }
 
 }  // namespace quorvel::platform

@@ -117,4 +117,27 @@ std::u16string FromAnsi(std::string_view bytes) {
     return out;
 }
 
+std::size_t CompleteAnsiLength(std::string_view bytes) {
+    if (IsAscii(bytes)) return bytes.size();
+    const Converters& c = ConvertersFor(posix::MachineCodePage());
+    if (!c.from_ansi->ok()) return bytes.size();
+    // iconv stops with EINVAL where the input ends inside a character; an
+    // invalid byte (EILSEQ) is a character of its own, as FromAnsi has it.
+    char scratch[1024];
+    char* in = const_cast<char*>(bytes.data());
+    size_t in_left = bytes.size();
+    iconv(c.from_ansi->get(), nullptr, nullptr, nullptr, nullptr);
+    while (in_left > 0) {
+        char* out = scratch;
+        size_t out_left = sizeof(scratch);
+        if (iconv(c.from_ansi->get(), &in, &in_left, &out, &out_left) != static_cast<size_t>(-1)) break;
+        if (errno == EINVAL) break;
+        if (errno == EILSEQ) {
+            ++in;
+            --in_left;
+        }
+    }
+    return bytes.size() - in_left;
+}
+
 }  // namespace quorvel::platform

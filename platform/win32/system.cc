@@ -27,3 +27,21 @@ DateTimeText NowText() {
 }
 
 }  // namespace quorvel::platform
+
+namespace quorvel::platform {
+
+std::string SystemErrorText(std::uint32_t error) {
+    char* buffer = nullptr;
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+    std::string text;
+    if (buffer != nullptr) {
+        text.assign(buffer, length);
+        LocalFree(buffer);
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+}  // namespace quorvel::platform

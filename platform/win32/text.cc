@@ -16,4 +16,19 @@ std::u16string FromAnsi(std::string_view bytes) {
     return win32::FromCodePage(CP_ACP, bytes);
 }
 
+// Windows converts the double-byte code pages by lead bytes.
+std::size_t CompleteAnsiLength(std::string_view bytes) {
+    std::size_t complete = 0;
+    while (complete < bytes.size()) {
+        if (!IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(bytes[complete]))) {
+            ++complete;
+        } else if (complete + 1 < bytes.size()) {
+            complete += 2;
+        } else {
+            break;
+        }
+    }
+    return complete;
+}
+
 }  // namespace quorvel::platform

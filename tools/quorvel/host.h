@@ -20,6 +20,10 @@ int RunRegsvr(const Args& args);
 int RunCall(const Args& args);
 int RunMethods(const Args& args);
 int RunWebmail(const Args& args);
+int RunVersion();
+
+// The version a quorvel library file carries, empty when it carries none.
+std::string LibraryVersion(const std::string& path);
 
 // "0x80020005", as HRESULTs are written in messages.
 std::string HexCode(HRESULT hr);

@@ -13,6 +13,7 @@ namespace {
 
 constexpr const char kUsage[] =
     "usage: quorvel [--machine DIR] regsvr [-u] [LIBRARY]\n"
+    "       quorvel --version\n"
     "       quorvel [--machine DIR] call METHOD [ARG ...] [--PARAM=VALUE ...]\n"
     "       quorvel methods\n"
     "       quorvel [--machine DIR] adsi VERB ARGS...\n"
@@ -39,14 +40,16 @@ std::string HexCode(HRESULT hr) {
     return buffer;
 }
 
+// In the build tree the library lies beside the host; installed, it lies in
+// the prefix's library folder, found from the host's own place so that a
+// prefix can be moved or chosen at install time.
 std::string DefaultLibrary() {
     std::error_code ec;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
-        const std::filesystem::path beside = self.parent_path() / "libquorvel.so";
-        if (std::filesystem::exists(beside, ec)) return beside.string();
-    }
-    return QUORVEL_DEFAULT_LIBRARY;
+    if (ec) return QUORVEL_DEFAULT_LIBRARY;
+    const std::filesystem::path beside = self.parent_path() / "libquorvel.so";
+    if (std::filesystem::exists(beside, ec)) return beside.string();
+    return (self.parent_path() / QUORVEL_INSTALLED_LIBRARY).lexically_normal().string();
 }
 
 int Main(int argc, char** argv) {
@@ -58,6 +61,7 @@ int Main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return kExitOk;
         }
+        if (option == "--version") return RunVersion();
         if (option == "--machine" || option.rfind("--machine=", 0) == 0) {
             std::string dir;
             if (option == "--machine") {

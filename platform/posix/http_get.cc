@@ -1,0 +1,107 @@
+// HttpGet over libcurl.
+#include <curl/curl.h>
+
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/http.h"
+#include "platform/posix/curl.h"
+#include "platform/posix/http_timeouts.h"
+
+namespace quorvel::posix {
+namespace {
+
+std::mutex timeouts_mutex;
+HttpTimeouts timeouts;
+
+}  // namespace
+
+HttpTimeouts CurrentHttpTimeouts() {
+    std::lock_guard lock(timeouts_mutex);
+    return timeouts;
+}
+
+HttpTimeouts SetHttpTimeouts(HttpTimeouts fresh) {
+    std::lock_guard lock(timeouts_mutex);
+    const HttpTimeouts previous = timeouts;
+    timeouts = fresh;
+    return previous;
+}
+
+}  // namespace quorvel::posix
+
+namespace quorvel::platform {
+namespace {
+
+struct Transfer {
+    const HttpBodySink* sink;
+    bool received = false;
+    std::exception_ptr failure;
+};
+
+// An exception cannot cross libcurl: it is kept and thrown again after.
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    const size_t length = size * count;
+    transfer->received = true;
+    try {
+        if (!(*transfer->sink)(std::string_view(data, length))) return 0;
+    } catch (...) {
+        transfer->failure = std::current_exception();
+        return 0;
+    }
+    return length;
+}
+
+}  // namespace
+
+bool HttpGet(std::string_view address, const HttpBodySink& sink) {
+    if (!posix::CurlGlobalInit()) return false;
+    posix::CurlHandle curl(curl_easy_init());
+    if (!curl) return false;
+    // A reload: caches between us and the server must ask the server.
+    posix::CurlList headers(curl_slist_append(nullptr, "Pragma: no-cache"));
+    if (!headers) return false;
+    if (curl_slist* more = curl_slist_append(headers.get(), "Cache-Control: no-cache")) {
+        headers.release();
+        headers.reset(more);
+    } else {
+        return false;
+    }
+
+    const posix::HttpTimeouts limits = posix::CurrentHttpTimeouts();
+    const std::string url(address);
+    Transfer transfer{&sink, false, nullptr};
+    CURL* c = curl.get();
+    bool ok = curl_easy_setopt(c, CURLOPT_URL, url.c_str()) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK;
+    // Redirects are followed, as the URL-open call does.
+    ok = ok && curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_PROXY, "") == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_NOPROXY, "*") == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_USERAGENT, "http generic") == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_BUFFERSIZE, static_cast<long>(kHttpReadSize)) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count())) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.total.count())) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnBody) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer) == CURLE_OK;
+    if (!ok) return false;
+
+    const CURLcode code = curl_easy_perform(c);
+    if (transfer.failure) std::rethrow_exception(transfer.failure);
+    // A failure after the response began (a cut connection, the time-out, the
+    // sink's stop) ends the body where it got to, as a failed read does.
+    if (code == CURLE_OK || transfer.received) return true;
+    long status = 0;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    return status != 0;
+}
+
+}  // namespace quorvel::platform
