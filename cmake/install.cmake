@@ -28,6 +28,11 @@ if(WIN32)
 else()
   install(TARGETS quorvel_host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(TARGETS quorvel_com LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  # The stand-ins beside the component; a fresh machine's registry points at them.
+  install(TARGETS quorvel_standins LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  file(RELATIVE_PATH QUORVEL_INSTALLED_STANDINS /prefix/${CMAKE_INSTALL_BINDIR}
+       /prefix/${CMAKE_INSTALL_LIBDIR}/libquorvel_standins.so)
+  target_compile_definitions(quorvel_runtime PRIVATE QUORVEL_INSTALLED_STANDINS="${QUORVEL_INSTALLED_STANDINS}")
   # The command interpreter and the ACL tool that the component's command
   # lines run; found beside the library, in the bin/ beside its folder, or in PATH.
   install(TARGETS quorvel_cmd quorvel_cacls RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
