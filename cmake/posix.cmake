@@ -37,6 +37,14 @@ target_link_options(quorvel_standins PRIVATE -Wl,--no-undefined -Wl,--exclude-li
 target_compile_definitions(quorvel_runtime PRIVATE
   QUORVEL_DEFAULT_STANDINS="$<TARGET_FILE:quorvel_standins>")
 
+# The webmail stand-in, an outside program the host runs: it shares the
+# user-list layout, the profile files and the locks with the component.
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+file(GLOB WEBMAIL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/webmail/*.cc)
+add_library(quorvel_webmail STATIC ${WEBMAIL_SOURCES})
+target_link_libraries(quorvel_webmail PUBLIC quorvel_core PkgConfig::HTTPLIB)
+target_compile_options(quorvel_webmail PRIVATE ${QUORVEL_WARNINGS})
+
 file(GLOB HOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/quorvel/*.cc)
 add_executable(quorvel_host ${HOST_SOURCES})
 set_target_properties(quorvel_host PROPERTIES OUTPUT_NAME quorvel)
@@ -45,7 +53,7 @@ set_target_properties(quorvel_host PROPERTIES OUTPUT_NAME quorvel)
 # interface, not the component.
 target_sources(quorvel_host PRIVATE ${GEN_DIR}/quorvel_interface.cc)
 target_include_directories(quorvel_host PRIVATE ${GEN_DIR})
-target_link_libraries(quorvel_host PRIVATE quorvel_platform)
+target_link_libraries(quorvel_host PRIVATE quorvel_platform quorvel_webmail)
 target_compile_options(quorvel_host PRIVATE ${QUORVEL_WARNINGS})
 # The host finds the library it was built with beside itself.
 target_compile_definitions(quorvel_host PRIVATE QUORVEL_DEFAULT_LIBRARY="$<TARGET_FILE:quorvel_com>")

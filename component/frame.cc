@@ -16,8 +16,9 @@ std::u16string RuntimeErrorText(const StepError& error) {
     return ErrorText(error.number, error.source, error.description);
 }
 
-CallFrame::CallFrame(std::u16string_view method, ErrorMode mode)
+CallFrame::CallFrame(std::u16string_view method, ErrorMode mode, LogUse log)
     : label_(std::u16string(method) + u"函数"), mode_(mode), saved_log_number_(LogFileNumber) {
+    if (log == LogUse::kCallers) return;
     try {
         log_number_ = files::FreeFile();
         LogFileNumber = log_number_;

@@ -36,11 +36,15 @@ enum ResultCode : std::int32_t {
     kStepFailed = 4,
 };
 
+// A method called by another one writes into its caller's open log instead
+// of opening one; called directly, it has no log and its lines are lost.
+enum class LogUse { kOwn, kCallers };
+
 class CallFrame {
 public:
     // Takes the lowest free file number into LogFileNumber and opens the log
     // for appending; a log that cannot be opened is a failed step.
-    CallFrame(std::u16string_view method, ErrorMode mode);
+    CallFrame(std::u16string_view method, ErrorMode mode, LogUse log = LogUse::kOwn);
     ~CallFrame();
     CallFrame(const CallFrame&) = delete;
     CallFrame& operator=(const CallFrame&) = delete;

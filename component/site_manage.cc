@@ -9,6 +9,9 @@
 #include "ftp/post_ftp_sit.h"
 #include "host/exit_windows.h"
 #include "host/supervise.h"
+#include "mail/get_mail_pass.h"
+#include "mail/post_email.h"
+#include "mail/post_email_domain.h"
 #include "permissions/post_cacls.h"
 #include "web/post_web_sit.h"
 #include "sendmail/send_mail.h"
@@ -17,6 +20,25 @@ namespace quorvel::component {
 namespace {
 
 using platform::FromBstr;
+using platform::ToBstr;
+
+// A BSTR this code allocated, freed on every path.
+class OwnedBstr {
+public:
+    explicit OwnedBstr(BSTR text = nullptr) : text_(text) {}
+    ~OwnedBstr() { SysFreeString(text_); }
+    OwnedBstr(const OwnedBstr&) = delete;
+    OwnedBstr& operator=(const OwnedBstr&) = delete;
+    BSTR get() const { return text_; }
+    BSTR* out() {
+        SysFreeString(text_);
+        text_ = nullptr;
+        return &text_;
+    }
+
+private:
+    BSTR text_;
+};
 
 // No exception may cross the vtable: a failure inside a service reaches the
 // caller as an HRESULT.
@@ -115,16 +137,52 @@ HRESULT SiteManage::PostWebSit(BSTR WebAction, BSTR WebSiteName, BSTR WebFilesPa
     });
 }
 
-HRESULT SiteManage::PostEmailDomain(BSTR, BSTR, BSTR, BSTR, VARIANT_BOOL, LONG, LONG, LONG, VARIANT_BOOL,
-                                    LONG* Result) {
-    return NotBuilt(Result);
+HRESULT SiteManage::PostEmailDomain(BSTR Action, BSTR MailDir, BSTR Domain, BSTR IPAddress, VARIANT_BOOL Bind,
+                                    LONG MaxInactive, LONG MaxMessageAge, LONG MaxDeletedIMAPMessageAge,
+                                    VARIANT_BOOL RecurseIMAP, LONG* Result) {
+    if (Result == nullptr) return E_POINTER;
+    *Result = 0;
+    return Guarded([&] {
+        *Result = mail::PostEmailDomain(FromBstr(Action), FromBstr(MailDir), FromBstr(Domain), FromBstr(IPAddress),
+                                        Bind != VARIANT_FALSE, MaxInactive, MaxMessageAge, MaxDeletedIMAPMessageAge,
+                                        RecurseIMAP != VARIANT_FALSE);
+        return S_OK;
+    });
 }
 
-HRESULT SiteManage::PostEmail(BSTR, BSTR, BSTR, BSTR, BSTR, BSTR, BSTR, LONG, LONG, LONG* Result) {
-    return NotBuilt(Result);
+HRESULT SiteManage::PostEmail(BSTR Action, BSTR MailDir, BSTR Domain, BSTR MailBox, BSTR IPAddress, BSTR RealName,
+                              BSTR PassWord, LONG MessageMax, LONG MessageDisk, LONG* Result) {
+    if (Result == nullptr) return E_POINTER;
+    *Result = 0;
+    // The password lookup goes through this object's own interface, as any
+    // client's call would.
+    auto get_mail_pass = [this](const std::u16string& address, const std::u16string& dir,
+                                const std::u16string& password) -> std::u16string {
+        _SiteManage* self = nullptr;
+        if (FAILED(QueryInterface(kIid, reinterpret_cast<void**>(&self))) || self == nullptr) return {};
+        const OwnedBstr a(ToBstr(address)), d(ToBstr(dir)), p(ToBstr(password));
+        OwnedBstr result;
+        const HRESULT hr = self->GetMailPass(a.get(), d.get(), p.get(), result.out());
+        self->Release();
+        return SUCCEEDED(hr) ? FromBstr(result.get()) : std::u16string();
+    };
+    return Guarded([&] {
+        *Result = mail::PostEmail(FromBstr(Action), FromBstr(MailDir), FromBstr(Domain), FromBstr(MailBox),
+                                  FromBstr(IPAddress), FromBstr(RealName), FromBstr(PassWord), MessageMax,
+                                  MessageDisk, get_mail_pass);
+        return S_OK;
+    });
 }
 
-HRESULT SiteManage::GetMailPass(BSTR, BSTR, BSTR, BSTR* Result) { return NotBuilt(Result); }
+HRESULT SiteManage::GetMailPass(BSTR HttpAddress, BSTR MailDir, BSTR MailPass, BSTR* Result) {
+    if (Result == nullptr) return E_POINTER;
+    *Result = nullptr;
+    return Guarded([&] {
+        const std::u16string password = mail::GetMailPass(FromBstr(HttpAddress), FromBstr(MailDir), FromBstr(MailPass));
+        *Result = ToBstr(password);
+        return *Result == nullptr ? E_OUTOFMEMORY : S_OK;
+    });
+}
 
 HRESULT SiteManage::PostNTUser(BSTR, BSTR, BSTR, BSTR, BSTR, LONG* Result) { return NotBuilt(Result); }
 

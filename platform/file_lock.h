@@ -14,8 +14,8 @@ class FileLock {
 public:
     // `path` names the file (Windows form, system code page); the file need
     // not exist, its folder must. Waits for the lock (on Windows at most 30
-    // seconds). A lock whose holder died never blocks. Not re-entrant: a
-    // thread must not take the lock of a file it holds already.
+    // seconds). A lock whose holder died never blocks. The thread that holds
+    // it may take it again, e.g. through the profile functions.
     explicit FileLock(std::string_view path);
     ~FileLock();
     FileLock(const FileLock&) = delete;

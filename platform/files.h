@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,18 @@ std::optional<std::string> FindFileName(std::string_view path);
 
 // The whole content of a file; nullopt when it cannot be read.
 std::optional<std::string> ReadFileBytes(std::string_view path);
+
+// Replaces the file's content, or creates the file, atomically: the bytes are
+// written beside it, flushed and renamed over it, so that a reader, or a
+// writer killed at any moment, leaves the old content or the new, never a mix.
+// The content is given in pieces, written one after the other.
+bool ReplaceFileBytes(std::string_view path, std::span<const std::string_view> pieces);
+inline bool ReplaceFileBytes(std::string_view path, std::string_view bytes) {
+    return ReplaceFileBytes(path, std::span<const std::string_view>(&bytes, 1));
+}
+
+// Creates the file empty, or empties the one that is there.
+bool CreateEmptyFile(std::string_view path);
 
 // The folder that holds the loaded component library, without a trailing
 // separator.

@@ -40,6 +40,21 @@ wine cscript //nologo "$(winpath "$demo/backup-session.vbs")" "$(winpath "$demo/
     "$(winpath "$demo/MDaemon")" "$(winpath "$demo/backup")" "$(winpath "$demo/backup-session.txt")"
 iconv -c -f GBK -t UTF-8 "$demo/backup-session.txt" | tr -d '\r'
 echo
+echo "==== Mail, with the webmail stand-in of the POSIX build on 127.0.0.1"
+cp -r "$ROOT/demo/machine/drives/D/MDaemon" "$demo/MDaemon"
+start_webmail "$demo/MDaemon"
+trap stop_webmail EXIT
+echo "\$ quorvel webmail --mail-dir $demo/MDaemon --port 0 &"
+echo "listening on 127.0.0.1:$WEBMAIL_PORT"
+sed -i "s/^Port=.*/Port=$WEBMAIL_PORT\r/" "$demo/MDaemon/WorldClient/Domains.ini"
+iconv -f UTF-8 -t GBK "$ROOT/demo/windows/mail-session.vbs" >"$demo/mail-session.vbs"
+echo "\$ cscript mail-session.vbs"
+wine cscript //nologo "$(winpath "$demo/mail-session.vbs")" "$(winpath "$demo/bin")" "$(winpath "$demo/MDaemon")" \
+    "$(winpath "$demo/mail-session.txt")"
+iconv -c -f GBK -t UTF-8 "$demo/mail-session.txt" | tr -d '\r'
+stop_webmail
+trap - EXIT
+
 echo "# Page supervision of a page served on 127.0.0.1"
 rm -f "$demo/pages"
 python3 "$ROOT/tests/servers/page_server.py" "$demo/pages" &

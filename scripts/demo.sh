@@ -91,6 +91,44 @@ q call BackupSit DEL 2 before 'D:\MDaemon' 'D:\backup'
 held
 
 echo
+echo "==== Mail: a domain and a mailbox in D:\\MDaemon, the password's stored form from the webmail server"
+mail=$machine/drives/D/MDaemon
+# The webmail stand-in on a free port; the webmail settings name it.
+"$root/build/quorvel" webmail --mail-dir 'D:\MDaemon' --port 0 >"$root/build/demo-webmail.out" &
+webmail=$!
+trap 'kill $webmail 2>/dev/null || true' EXIT
+for _ in $(seq 100); do
+  port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$root/build/demo-webmail.out")
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+echo "\$ quorvel webmail --mail-dir 'D:\\MDaemon' --port 0 &"
+cat "$root/build/demo-webmail.out"
+sed -i "s/^Port=.*/Port=$port\r/" "$mail/WorldClient/Domains.ini"
+records() { echo "  USERLIST.DAT:"; iconv -f GBK -t UTF-8 "$mail/App/USERLIST.DAT" | tr -d '\r' | sed 's/^/    |/; s/$/|/'; }
+q call PostEmailDomain ADD 'D:\MDaemon' example.com 192.168.1.10 True 30 60 7 True
+echo "  Domains.dat:"; tr -d '\r' <"$mail/App/Domains.dat" | sed 's/^/    /'
+q call PostEmailDomain ISSEARCH 'D:\MDaemon' example.com
+q call GetMailPass 127.0.0.1 'D:\MDaemon' secret
+q call PostEmail ADD 'D:\MDaemon' example.com info 127.0.0.1 张三 secret 50 10240
+records
+q call PostEmail EDIT 'D:\MDaemon' example.com info 127.0.0.1 'Li Si' 'n3w&pass' 100 20480
+records
+log_mark
+q call PostEmail ADD 'D:\MDaemon' example.com info 127.0.0.1
+log_show
+q call PostEmail DEL 'D:\MDaemon' example.com info 127.0.0.1
+records
+q call PostEmailDomain DEL 'D:\MDaemon' example.com
+kill $webmail 2>/dev/null || true
+wait $webmail 2>/dev/null || true
+trap - EXIT
+log_mark
+echo "(the webmail server is stopped now)"
+q call PostEmail ADD 'D:\MDaemon' example.com sales 127.0.0.1
+log_show
+
+echo
 echo "==== Folder permissions: PostCACLS starts the ACL tool through the command interpreter"
 site=$machine/drives/D/web/site1
 mkdir -p "$site/images"

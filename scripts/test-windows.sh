@@ -90,6 +90,16 @@ else
     fail "quorvel_tests.exe was not built"
 fi
 
+echo "== webmail stand-in"
+# The mail test's mail server folder; the test reads the port from a file.
+mkdir -p "$TEST/work/mail_test/mail"
+if start_webmail "$TEST/work/mail_test/mail"; then
+    echo "$WEBMAIL_PORT" >"$TEST/work/mail_test/webmail-port.txt"
+    servers+=("$WEBMAIL_PID")
+    pass
+else
+    fail "the webmail stand-in did not start"
+fi
 echo "== local servers"
 # The pages that supervise_test.vbs fetches.
 python3 "$ROOT/tests/servers/page_server.py" "$TEST/http-address" &
@@ -132,6 +142,8 @@ for test in "$ROOT"/tests/wine/*_test.vbs; do
         echo "$name: $ok passed, $bad failed"
     fi
 done
+
+stop_webmail
 
 echo "== early binding"
 out=$(cd "$BUILD/tests" && timeout 120 env LC_ALL=zh_CN.UTF-8 "$WINE64" early_binding_client.exe </dev/null 2>&1)

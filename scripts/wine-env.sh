@@ -14,7 +14,10 @@ export WINEPREFIX=$PREFIX
 
 ensure_packages() {
     local missing=() pkg
-    for pkg in cmake ninja-build python3 g++-mingw-w64-x86-64 mingw-w64-tools wine64 libwine-dev googletest zip unzip; do
+    # The POSIX host (for the webmail stand-in the mail tests talk to) needs the
+    # packages of the POSIX build as well.
+    for pkg in cmake ninja-build python3 g++-mingw-w64-x86-64 mingw-w64-tools wine64 libwine-dev googletest \
+        zip unzip pkg-config libsqlite3-dev libcurl4-openssl-dev libcpp-httplib-dev; do
         dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
@@ -74,4 +77,41 @@ idl = re.sub(r"//[^\n]*", "", open(sys.argv[1], encoding="utf-8").read())
 m = re.search(r"uuid\(([0-9a-fA-F-]{36})\)[^\]]*\]\s*" + sys.argv[2] + r"\b", idl)
 print("{" + m.group(1).upper() + "}")
 PY
+}
+
+# The webmail stand-in of the POSIX build, for the mail methods of the
+# Windows build: a Wine process reaches it on 127.0.0.1 like any local server.
+# Uses the host of build/ when there is one, else builds one (no tests).
+posix_host() {
+    if [ -x "$ROOT/build/quorvel" ]; then
+        echo "$ROOT/build/quorvel"
+        return 0
+    fi
+    cmake -S "$ROOT" -B "$BUILD/posix-host" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVEL_TESTS=OFF \
+        -DQUORVEL_BENCHMARKS=OFF >/dev/null &&
+        cmake --build "$BUILD/posix-host" -j2 --target quorvel_host >/dev/null &&
+        echo "$BUILD/posix-host/quorvel"
+}
+
+# start_webmail MAILDIR: runs `quorvel webmail` on a free port in the
+# background; sets WEBMAIL_PID and WEBMAIL_PORT.
+start_webmail() {
+    local host out
+    host=$(posix_host) || return 1
+    out=$(mktemp)
+    "$host" webmail --mail-dir "$1" --port 0 >"$out" 2>&1 &
+    WEBMAIL_PID=$!
+    for _ in $(seq 100); do
+        WEBMAIL_PORT=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$out")
+        [ -n "$WEBMAIL_PORT" ] && break
+        kill -0 "$WEBMAIL_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    rm -f "$out"
+    [ -n "$WEBMAIL_PORT" ]
+}
+
+stop_webmail() {
+    [ -n "${WEBMAIL_PID:-}" ] && kill "$WEBMAIL_PID" 2>/dev/null && wait "$WEBMAIL_PID" 2>/dev/null
+    WEBMAIL_PID=
 }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "platform/posix/atomic_file.h"
 #include "platform/posix/paths.h"
 #include "platform/profile_io.h"
 #include "platform/text.h"
@@ -28,20 +29,36 @@ std::optional<std::string> FindFileName(std::string_view path) {
 
 std::optional<std::string> ReadFileBytes(std::string_view path) {
     const std::filesystem::path mapped = posix::MapAnsiPath(path);
-    const int fd = open(mapped.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string bytes;
-    char buffer[65536];
+    const posix::UniqueFd fd(open(mapped.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return std::nullopt;
+    // Sized once from the file, so that a large file costs its size in memory.
+    struct stat st {};
+    if (fstat(fd.get(), &st) != 0) return std::nullopt;
+    std::string bytes(static_cast<size_t>(st.st_size), '\0');
+    size_t done = 0;
     for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
+        char more[4096];
+        const bool full = done == bytes.size();  // at the size read: the end, or the file grew
+        const ssize_t n = full ? read(fd.get(), more, sizeof more) : read(fd.get(), bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            close(fd);
-            if (n < 0) return std::nullopt;
-            return bytes;
-        }
-        bytes.append(buffer, static_cast<size_t>(n));
+        if (n < 0) return std::nullopt;
+        if (n == 0) break;
+        if (full) bytes.append(more, static_cast<size_t>(n));
+        done += static_cast<size_t>(n);
     }
+    bytes.resize(done);
+    return bytes;
+}
+
+bool CreateEmptyFile(std::string_view path) {
+    if (path.empty()) return false;
+    const posix::UniqueFd fd(open(posix::MapAnsiPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    return static_cast<bool>(fd);
+}
+
+bool ReplaceFileBytes(std::string_view path, std::span<const std::string_view> pieces) {
+    if (path.empty()) return false;
+    return posix::AtomicWrite(posix::MapAnsiPath(path).string(), pieces);
 }
 
 std::string ModuleFolder() {

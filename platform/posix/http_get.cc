@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/http.h"
+#include "platform/posix/curl.h"
 #include "platform/posix/http_timeouts.h"
 
 namespace quorvel::posix {
@@ -34,19 +35,6 @@ HttpTimeouts SetHttpTimeouts(HttpTimeouts fresh) {
 namespace quorvel::platform {
 namespace {
 
-struct CurlDeleter {
-    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
-struct ListDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-
-// curl_global_init is not thread-safe on older libcurl: once per process.
-bool GlobalInit() {
-    static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    return ok;
-}
-
 struct Transfer {
     const HttpBodySink* sink;
     bool received = false;
@@ -70,11 +58,11 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
 }  // namespace
 
 bool HttpGet(std::string_view address, const HttpBodySink& sink) {
-    if (!GlobalInit()) return false;
-    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    if (!posix::CurlGlobalInit()) return false;
+    posix::CurlHandle curl(curl_easy_init());
     if (!curl) return false;
     // A reload: caches between us and the server must ask the server.
-    std::unique_ptr<curl_slist, ListDeleter> headers(curl_slist_append(nullptr, "Pragma: no-cache"));
+    posix::CurlList headers(curl_slist_append(nullptr, "Pragma: no-cache"));
     if (!headers) return false;
     if (curl_slist* more = curl_slist_append(headers.get(), "Cache-Control: no-cache")) {
         headers.release();

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <utility>
 
@@ -181,14 +182,33 @@ bool Replace(const std::string& path, std::string_view bytes) {
 // An exclusive lock on the hidden `.NAME.lock` beside the file. flock locks
 // belong to the open file, so two threads that each open it also exclude
 // each other.
+// The keys this thread holds, with their depth: a thread that holds a file's
+// lock may take it again (as a Windows mutex allows), since a flock on a
+// second descriptor of the same file would wait for itself.
+namespace {
+thread_local std::map<std::string, int> held_here;
+}
+
 struct Lock::Impl {
+    std::string key;
     UniqueFd fd;
+    bool nested = false;
     ~Impl() {
         if (fd) ::flock(fd.get(), LOCK_UN);
+        if (fd || nested) {
+            const auto it = held_here.find(key);
+            if (it != held_here.end() && --it->second == 0) held_here.erase(it);
+        }
     }
 };
 
-Lock::Lock(const std::string& /*key*/, const std::string& path) : impl_(std::make_unique<Impl>()) {
+Lock::Lock(const std::string& key, const std::string& path) : impl_(std::make_unique<Impl>()) {
+    impl_->key = key;
+    if (const auto it = held_here.find(key); it != held_here.end()) {
+        ++it->second;
+        impl_->nested = true;
+        return;
+    }
     const std::string name = "." + std::filesystem::path(path).filename().string() + ".lock";
     UniqueFd fd(::open(Beside(path, name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
     if (!fd) return;
@@ -196,12 +216,13 @@ Lock::Lock(const std::string& /*key*/, const std::string& path) : impl_(std::mak
         if (errno != EINTR) return;
     }
     impl_->fd = std::move(fd);
+    held_here[key] = 1;
 }
 
 Lock::~Lock() = default;
 Lock::Lock(Lock&&) noexcept = default;
 
-bool Lock::held() const { return impl_ && impl_->fd; }
+bool Lock::held() const { return impl_ && (impl_->fd || impl_->nested); }
 
 struct LocalMutex::Impl {
     std::mutex mutex;

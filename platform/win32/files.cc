@@ -38,6 +38,50 @@ std::optional<std::string> ReadFileBytes(std::string_view path) {
     }
 }
 
+bool ReplaceFileBytes(std::string_view path, std::span<const std::string_view> pieces) {
+    if (path.empty()) return false;
+    const std::string target(path);
+    const std::string temp = target + ".quorvel-tmp" + std::to_string(GetCurrentProcessId()) + "-" +
+                             std::to_string(GetCurrentThreadId());
+    {
+        win32::Handle file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                       nullptr));
+        if (!file.valid()) return false;
+        bool ok = true;
+        for (std::string_view bytes : pieces) {
+            while (ok && !bytes.empty()) {
+                const DWORD chunk = bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
+                DWORD written = 0;
+                ok = WriteFile(file.get(), bytes.data(), chunk, &written, nullptr) != 0 && written > 0;
+                if (ok) bytes.remove_prefix(written);
+            }
+        }
+        ok = ok && FlushFileBuffers(file.get()) != 0;
+        if (!ok) {
+            file.reset();
+            DeleteFileA(temp.c_str());
+            return false;
+        }
+    }
+    // A reader that holds the file open without delete sharing delays the
+    // rename for a moment.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        const DWORD error = GetLastError();
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_LOCK_VIOLATION) break;
+        Sleep(50);
+    }
+    DeleteFileA(temp.c_str());
+    return false;
+}
+
+bool CreateEmptyFile(std::string_view path) {
+    const std::string zpath(path);
+    win32::Handle file(CreateFileA(zpath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid();
+}
+
 std::string ModuleFolder() {
     HMODULE module = nullptr;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,

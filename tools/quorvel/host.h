@@ -19,6 +19,7 @@ using Args = std::vector<std::string>;
 int RunRegsvr(const Args& args);
 int RunCall(const Args& args);
 int RunMethods(const Args& args);
+int RunWebmail(const Args& args);
 int RunAdsi(const Args& args);
 int RunVersion();
 

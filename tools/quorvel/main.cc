@@ -83,10 +83,7 @@ int Main(int argc, char** argv) {
     if (command == "call") return RunCall(rest);
     if (command == "methods") return RunMethods(rest);
     if (command == "adsi") return RunAdsi(rest);
-    if (command == "webmail") {
-        std::fprintf(stderr, "quorvel: '%s' is not available in this build of quorvel\n", command.c_str());
-        return kExitUsage;
-    }
+    if (command == "webmail") return RunWebmail(rest);
     return UsageError("unknown command " + command);
 }
 

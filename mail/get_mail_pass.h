@@ -1,0 +1,27 @@
+// The stored form of a mailbox password, obtained from the webmail server.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quorvel::mail {
+
+// The temporary account the webmail server is asked to create.
+inline constexpr char16_t kTemporaryAccount[] = u"Quorvel";
+
+// Returns the 20-character stored password, or the empty text on failure.
+// Writes its failure lines into the caller's open log.
+std::u16string GetMailPass(std::u16string HttpAddress, std::u16string MailDir, std::u16string MailPass);
+
+// The form the webmail server receives: the password percent-encoded in the
+// system code page, so that "&", "=", "+" and "%" reach it intact.
+std::string NewAccountForm(std::u16string_view password);
+
+// MailDir\WorldClient\Domains.ini: the webmail settings. Its lock also keeps
+// the calls that ask the webmail server for a password from overlapping.
+std::u16string WebmailSettingsPath(std::u16string_view mail_dir);
+// MailDir\App\USERLIST.DAT and the semaphore beside it.
+std::u16string UserListPath(std::u16string_view mail_dir);
+std::u16string SemaphorePath(std::u16string_view mail_dir);
+
+}  // namespace quorvel::mail

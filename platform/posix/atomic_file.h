@@ -1,0 +1,74 @@
+// The two file disciplines every writer on POSIX shares: a whole file
+// replaced atomically, and an exclusive lock over one file's
+// read-modify-write.
+#pragma once
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace quorvel::posix {
+
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+std::filesystem::path Beside(const std::string& path, const std::string& name);
+
+// Replaces the file's contents atomically: a hidden temporary file in the same
+// folder, flushed to disk, renamed over the file. `path` is a POSIX path.
+// The content may come in pieces, written one after the other.
+bool AtomicWrite(const std::string& path, std::span<const std::string_view> pieces);
+inline bool AtomicWrite(const std::string& path, std::string_view bytes) {
+    return AtomicWrite(path, std::span<const std::string_view>(&bytes, 1));
+}
+
+// An exclusive lock on the hidden `.NAME.lock` beside the file (a POSIX path).
+// flock locks belong to the open file, so two threads that each open it
+// exclude each other, and the kernel drops the lock of a process that dies:
+// a stale lock never blocks. A thread that holds the lock already takes it
+// again without waiting; it is released when the last holder goes.
+class FileLock {
+public:
+    explicit FileLock(const std::string& path);
+    ~FileLock();
+    FileLock(FileLock&&) noexcept = default;
+    FileLock& operator=(FileLock&&) = delete;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool held() const { return static_cast<bool>(hold_); }
+
+    struct Hold;
+
+private:
+    std::shared_ptr<Hold> hold_;
+};
+
+}  // namespace quorvel::posix
