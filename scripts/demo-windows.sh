@@ -41,7 +41,7 @@ wine cscript //nologo "$(winpath "$demo/backup-session.vbs")" "$(winpath "$demo/
 iconv -c -f GBK -t UTF-8 "$demo/backup-session.txt" | tr -d '\r'
 echo
 echo "==== Mail, with the webmail stand-in of the POSIX build on 127.0.0.1"
-cp -r "$ROOT/demo/machine/drives/D/MDaemon" "$demo/MDaemon"
+rm -rf "$demo/MDaemon" && cp -r "$ROOT/demo/machine/drives/D/MDaemon" "$demo/MDaemon"
 start_webmail "$demo/MDaemon"
 trap stop_webmail EXIT
 echo "\$ quorvel webmail --mail-dir $demo/MDaemon --port 0 &"
