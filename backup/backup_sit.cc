@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "component/frame.h"
+#include "platform/objects.h"
 #include "platform/text.h"
 #include "support/computer_name.h"
 #include "support/file_system.h"
@@ -27,11 +28,20 @@
 namespace quorvel::backup {
 namespace {
 
+using platform::GetObject;
+using platform::Object;
+
 constexpr char16_t kNoComputerName[] = u"，错误源：计算机 ，错误描述：不能取得计算机名";
 constexpr char16_t kNoFtpSoftware[] = u"，错误源：Serv-u软件 ，错误描述：Serv-U软件未安装或版本错误";
 constexpr char16_t kNoMailSoftware[] = u"，错误源：MDaemon软件 ，错误描述：MDaemon软件未安装或版本错误";
 constexpr char16_t kNoBackupFolder[] = u"，错误源：备份 ，错误描述：备份路径不存在！";
 constexpr char16_t kUnsafeName[] = u"，错误源：备份 ，错误描述：备份名含有不允许的字符";
+
+// The version and flag values IIS publishes for its backups, in the types
+// its methods are called with.
+constexpr std::int32_t kNextVersion = -1;
+constexpr std::int32_t kHighestVersion = -2;
+constexpr std::int16_t kOverwrite = 1;
 
 enum class Verb { kBackup, kRestore, kDelete, kNone };
 
@@ -94,13 +104,29 @@ std::int32_t CopyFiles(CallFrame& frame, Verb action, const std::vector<Copy>& c
     return frame.Finish();
 }
 
+// IIS keeps the backups in its own store, each name in numbered versions:
+// a BACKUP adds the next version, a RESTORE takes the newest, a DEL removes
+// version 0 only.
 std::int32_t IisBackup(CallFrame& frame, Verb action, const std::u16string& name) {
     const std::u16string computer = GetLocalComputerName();
     if (computer == kUnknownComputerName) return frame.Detected(kPreconditionFailed, kNoComputerName);
     if (action != Verb::kNone && !IsSafeName(name)) return frame.Detected(kPreconditionFailed, kUnsafeName);
-    // Without the directory provider the moniker does not parse, as on a
-    // machine without IIS.
-    frame.Step([&] { throw StepError(-2147221020, u"Quorvel", u"无效的语法"); });
+    Object iis;
+    frame.Step([&] { iis = GetObject(u"IIS://" + computer); });
+    switch (action) {
+        case Verb::kBackup:
+            frame.Step([&] { iis.Call(u"Backup", {name, kNextVersion, kOverwrite}); });
+            break;
+        case Verb::kRestore:
+            frame.Step([&] { iis.Call(u"Restore", {name, kHighestVersion, std::int16_t{0}}); });
+            break;
+        case Verb::kDelete:
+            frame.Step([&] { iis.Call(u"DeleteBackup", {name, std::int16_t{0}}); });
+            break;
+        case Verb::kNone:
+            break;
+    }
+    iis.Release();
     return frame.Finish();
 }
 

@@ -30,7 +30,16 @@ wine cscript //nologo "$(winpath "$demo/ftp-session.vbs")" "$(winpath "$demo/bin
     "$(winpath "$demo/session.txt")"
 iconv -c -f GBK -t UTF-8 "$demo/session.txt" | tr -d '\r'
 
-# Backups of the FTP and mail configurations, on copies of the example files.
+# The stand-in library: the IIS directory provider and the mail components,
+# registered as on a server with those products.
+cp "$BUILD/quorvel_standins.dll" "$demo/bin/"
+standins=$(winpath "$demo/bin/quorvel_standins.dll")
+echo
+echo "\$ regsvr32 $standins"
+wine regsvr32 /s "$standins" && echo "registered the stand-ins (IIS directory provider, mail components)"
+
+# Backups of the FTP and mail configurations, on copies of the example files,
+# and of the IIS metabase.
 mkdir -p "$demo/MDaemon" "$demo/backup"
 cp -r "$ROOT/demo/machine/drives/D/MDaemon/App" "$demo/MDaemon/"
 session backup-session.vbs
@@ -66,13 +75,7 @@ wine cscript //nologo "$(winpath "$demo/supervise-session.vbs")" "$(winpath "$de
     "$(winpath "$demo/supervise.txt")"
 kill $page_server 2>/dev/null
 iconv -c -f GBK -t UTF-8 "$demo/supervise.txt" | tr -d '\r'
-# The web-site session: the IIS directory provider of the stand-in library,
-# registered as on a server with IIS, then PostWebSit driven by VBScript.
-cp "$BUILD/quorvel_standins.dll" "$demo/bin/"
-standins=$(winpath "$demo/bin/quorvel_standins.dll")
-echo
-echo "\$ regsvr32 $standins"
-wine regsvr32 /s "$standins" && echo "registered the stand-ins (IIS directory provider, mail components)"
+# The web-site session: PostWebSit driven by VBScript.
 iconv -f UTF-8 -t GBK "$ROOT/demo/windows/web-session.vbs" >"$demo/web-session.vbs"
 echo "\$ cscript web-session.vbs"
 wine cscript //nologo "$(winpath "$demo/web-session.vbs")" "$(winpath "$demo/bin")" "$(winpath "$demo/web-session.txt")"

@@ -206,6 +206,18 @@ q adsi get IIS://localhost/W3SVC/1/ROOT Path
 log_mark
 q call PostWebSit ADD SHOP.EXAMPLE
 log_show
+echo "  -- the whole metabase backed up by IIS, a setting changed, the backup restored --"
+q call BackupSit BACKUP 0 before-tuning '' ''
+q adsi call IIS://localhost EnumBackups
+q adsi set IIS://localhost/W3SVC/1 MaxConnections --long 999
+q adsi get IIS://localhost/W3SVC/1 MaxConnections
+q call BackupSit RESTORE 0 before-tuning '' ''
+q adsi get IIS://localhost/W3SVC/1 MaxConnections
+q call BackupSit DEL 0 before-tuning '' ''
+q adsi call IIS://localhost EnumBackups
+log_mark
+q call BackupSit RESTORE 0 before-tuning '' ''
+log_show
 q call PostWebSit DEL shop.example
 q adsi enum IIS://localhost/W3SVC
 log_mark

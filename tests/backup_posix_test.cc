@@ -6,14 +6,17 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "backup/backup_sit.h"
 #include "ftp/post_ftp_sit.h"
 #include "platform/file_lock.h"
+#include "platform/objects.h"
 #include "platform/posix/runtime/machine_folder.h"
 #include "platform/text.h"
 #include "support/profile.h"
 #include "test_support.h"
+#include "tests/iis_test_machine.h"
 
 namespace quorvel::backup {
 namespace {
@@ -178,6 +181,82 @@ TEST_F(BackupRaceTest, ChineseNamesNameTheirFilesInTheCodePage) {
     EXPECT_EQ(BackupSit(u"BACKUP", 2, u"备份", dir_.u16() + u"\\MDaemon", bak()), 0);
     EXPECT_EQ(ReadBytes(dir_ / "bak" / "2_U_备份.bak"), "u");
     EXPECT_EQ(ReadBytes(dir_ / "bak" / "2_D_备份.bak"), "d");
+}
+
+// The IIS branch against the directory stand-in of a machine of its own.
+class BackupIisTest : public testing::Test {
+protected:
+    static platform::Object Site() { return platform::GetObject(u"IIS://localhost/W3SVC/1"); }
+    static std::int32_t Iis(const std::u16string& action, const std::u16string& name) {
+        return BackupSit(action, 0, name, u"", u"");
+    }
+    static void SetConnections(std::int32_t n) {
+        const platform::Object site = Site();
+        site.Put(u"MaxConnections", n);
+        site.Call(u"SetInfo");
+    }
+    static std::vector<std::u16string> Backups() {
+        std::vector<std::u16string> versions;
+        for (const auto& line : platform::GetObject(u"IIS://WEBHOST").Call(u"EnumBackups").TextList())
+            versions.push_back(line.substr(0, line.find(u'\t', line.find(u'\t') + 1)));
+        return versions;
+    }
+    test::FreshMachine machine_;
+};
+
+TEST_F(BackupIisTest, RestoreTakesTheNewestBackupOfTheWholeMetabase) {
+    const platform::Object service = platform::GetObject(u"IIS://localhost/W3SVC");
+    const platform::Object site = service.Call(u"Create", {u"IIsWebServer", u"1"}).AsObject();
+    site.Put(u"ServerComment", u"alpha");
+    site.Call(u"SetInfo");
+    const platform::Object root = site.Call(u"Create", {u"IIsWebVirtualDir", u"ROOT"}).AsObject();
+    root.Put(u"Path", u"D:\\web\\alpha");
+    root.Call(u"SetInfo");
+
+    test::LogWatch log;
+    SetConnections(10);
+    EXPECT_EQ(Iis(u"BACKUP", u"nightly"), 0);
+    SetConnections(20);
+    EXPECT_EQ(Iis(u"backup", u"nightly"), 0);
+    EXPECT_EQ(Backups(), (std::vector<std::u16string>{u"nightly\t0", u"nightly\t1"}));
+
+    SetConnections(30);
+    root.Put(u"Path", u"D:\\moved");
+    root.Call(u"SetInfo");
+    service.Call(u"Create", {u"IIsWebServer", u"2"}).AsObject().Call(u"SetInfo");
+    EXPECT_EQ(Iis(u"Restore", u"NIGHTLY"), 0);
+    EXPECT_EQ(Site().Get(u"MaxConnections").Long(), 20);
+    EXPECT_EQ(Site().Get(u"ServerComment").Text(), u"alpha");
+    EXPECT_EQ(platform::GetObject(u"IIS://localhost/W3SVC/1/ROOT").Get(u"Path").Text(), u"D:\\web\\alpha");
+    EXPECT_EQ(service.CountChildren(), 1u);
+    EXPECT_TRUE(log.NewLines().empty());
+}
+
+TEST_F(BackupIisTest, DelRemovesVersionZeroOnlyAndMissingBackupsFail) {
+    const std::string kNoBackup = "错误号：-2147024894，错误源：Quorvel，错误描述：系统找不到指定的文件。";
+    EXPECT_EQ(Iis(u"BACKUP", u"b"), 0);
+    EXPECT_EQ(Iis(u"BACKUP", u"b"), 0);
+    EXPECT_EQ(Iis(u"BACKUP", u"other"), 0);
+    test::LogWatch log;
+    EXPECT_EQ(Iis(u"DEL", u"b"), 0);
+    EXPECT_EQ(Backups(), (std::vector<std::u16string>{u"b\t1", u"other\t0"}));
+    EXPECT_TRUE(log.NewLines().empty());
+
+    // Version 0 is gone; the newest is still there to restore.
+    EXPECT_EQ(Iis(u"DEL", u"b"), 4);
+    EXPECT_EQ(Iis(u"RESTORE", u"b"), 0);
+    EXPECT_EQ(Iis(u"RESTORE", u"never"), 4);
+    EXPECT_EQ(Iis(u"DEL", u"never"), 4);
+    const auto lines = log.NewLines();
+    ASSERT_EQ(lines.size(), 3u);
+    for (const auto& line : lines) EXPECT_EQ(test::MessageOf(line), kNoBackup);
+
+    // Unknown words do nothing.
+    test::LogWatch quiet;
+    EXPECT_EQ(Iis(u"LIST", u"x"), 0);
+    EXPECT_EQ(Iis(u"BACKUP ", u"x"), 0);
+    EXPECT_EQ(Backups(), (std::vector<std::u16string>{u"b\t1", u"other\t0"}));
+    EXPECT_TRUE(quiet.NewLines().empty());
 }
 
 TEST(BackupIis, WithoutAComputerNameNothingIsTried) {

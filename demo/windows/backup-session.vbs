@@ -1,7 +1,8 @@
-' Backups of the FTP and mail configurations through Quorvel.SiteManage, as
-' a control-panel script makes them on Windows (lib/session.vbs comes in
-' front). Arguments: the folder of the registered quorvel.dll, the Serv-U
-' folder, the MDaemon folder, the backup folder and the transcript file.
+' Backups of the FTP and mail configurations and of the IIS metabase through
+' Quorvel.SiteManage, as a control-panel script makes them on Windows
+' (lib/session.vbs comes in front). Arguments: the folder of the registered
+' quorvel.dll, the Serv-U folder, the MDaemon folder, the backup folder and
+' the transcript file.
 Dim servu, mdaemon, bak
 servu = WScript.Arguments(1)
 mdaemon = WScript.Arguments(2)
@@ -65,4 +66,46 @@ ShowLog
 Show "BackupSit(""DEL"", 1, ""before"", servu, bak)", site.BackupSit("DEL", 1, "before", servu, bak)
 Show "BackupSit(""DEL"", 2, ""before"", mdaemon, bak)", site.BackupSit("DEL", 2, "before", mdaemon, bak)
 ShowBackups
+
+' The IIS metabase: IIS keeps the backups itself, in numbered versions.
+Sub ShowIisBackups()
+    Dim line, n: n = 0
+    For Each line In GetObject("IIS://localhost").EnumBackups("before-tuning")
+        out.WriteLine "  IIS keeps: " & Replace(line, vbTab, "  ")
+        n = n + 1
+    Next
+    If n = 0 Then out.WriteLine "  IIS keeps no backup named before-tuning"
+End Sub
+
+Sub ShowConnections(number)
+    out.WriteLine "  IIS://localhost/W3SVC/" & number & " MaxConnections = " & _
+        GetObject("IIS://localhost/W3SVC/" & number).MaxConnections
+End Sub
+
+out.WriteLine ""
+out.WriteLine "  -- the whole IIS metabase: backed up, a web site's setting changed, restored --"
+Dim web, child, n
+Show "PostWebSit(""ADD"", ""backup.example"", ""D:\web\backup"", ... 100, ...)", _
+    site.PostWebSit("ADD", "backup.example", "D:\web\backup", "index.htm", "", ":80:backup.example", "R", _
+        "D:\logs", 100, 900, 1024, 50)
+For Each child In GetObject("IIS://localhost/W3SVC")
+    If LCase(child.Class) = "iiswebserver" Then
+        If child.ServerComment = "backup.example" Then n = child.Name
+    End If
+Next
+Show "BackupSit(""BACKUP"", 0, ""before-tuning"", """", """")", site.BackupSit("BACKUP", 0, "before-tuning", "", "")
+ShowIisBackups
+Set web = GetObject("IIS://localhost/W3SVC/" & n)
+web.MaxConnections = 999
+web.SetInfo
+out.WriteLine "  (the script sets MaxConnections to 999)"
+ShowConnections n
+Show "BackupSit(""RESTORE"", 0, ""before-tuning"", """", """")", site.BackupSit("RESTORE", 0, "before-tuning", "", "")
+ShowConnections n
+Show "BackupSit(""DEL"", 0, ""before-tuning"", """", """")", site.BackupSit("DEL", 0, "before-tuning", "", "")
+ShowIisBackups
+MarkLog
+Show "BackupSit(""RESTORE"", 0, ""before-tuning"", """", """")", site.BackupSit("RESTORE", 0, "before-tuning", "", "")
+ShowLog
+Show "PostWebSit(""DEL"", ""backup.example"")", site.PostWebSit("DEL", "backup.example")
 out.Close

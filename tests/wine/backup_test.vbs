@@ -1,5 +1,6 @@
-' BackupSit for the FTP and mail configuration files, through CreateObject
-' and IDispatch.
+' BackupSit through CreateObject and IDispatch: the FTP and mail
+' configuration files, and the IIS metabase in the store of the directory
+' provider registered in the prefix.
 
 Const LABEL = "BackupSit函数"
 Const NO_FTP = "错误号：2，错误源：Serv-u软件 ，错误描述：Serv-U软件未安装或版本错误"
@@ -8,6 +9,7 @@ Const NO_FOLDER = "错误号：3，错误源：备份 ，错误描述：备份�
 Const UNSAFE_NAME = "错误号：1，错误源：备份 ，错误描述：备份名含有不允许的字符"
 Const FILE_NOT_FOUND = "错误号：53，错误源：Quorvel，错误描述：文件未找到"
 Const PERMISSION_DENIED = "错误号：70，错误源：Quorvel，错误描述：没有权限"
+Const NO_IIS_BACKUP = "错误号：-2147024894，错误源：Quorvel，错误描述：系统找不到指定的文件。"
 
 Dim site, root, servu, mdaemon, bak
 Set site = CreateObject("Quorvel.SiteManage")
@@ -153,10 +155,83 @@ Sub Traversal()
     CheckEqual gFso.GetFolder(bak).Files.Count, 0, "nothing is written"
 End Sub
 
+' The prefix keeps the metabase and its backups between runs: every name is
+' new to this one.
+Dim gRun: gRun = Replace(Replace(Replace(CStr(Now), "/", ""), ":", ""), " ", "") & "-" & Int(Rnd * 100000)
+
+Function Iis(action, name)
+    Iis = site.BackupSit(action, 0, name, "", "")
+End Function
+
+' The versions kept under a name, as "0 1 ...".
+Function Versions(name)
+    Dim line, parts, text: text = ""
+    For Each line In GetObject("IIS://localhost").EnumBackups(name)
+        parts = Split(line, vbTab)
+        text = Trim(text & " " & parts(1))
+    Next
+    Versions = text
+End Function
+
+Function SiteNumber(name)
+    SiteNumber = 0
+    Dim child
+    For Each child In GetObject("IIS://localhost/W3SVC")
+        If LCase(child.Class) = "iiswebserver" Then
+            If child.ServerComment = name Then SiteNumber = CLng(child.Name)
+        End If
+    Next
+End Function
+
+Sub SetConnections(path, n)
+    Dim s: Set s = GetObject(path)
+    s.MaxConnections = n
+    s.SetInfo
+End Sub
+
+Sub IisCycle()
+    Dim web, name, path, n
+    web = "backup-" & gRun
+    name = "b" & gRun
+    MarkLog
+    CheckEqual site.PostWebSit("ADD", web, "D:\web\b", "index.htm", "", ":80:" & web, "R", "D:\logs", 10, 900, 100, 50), _
+        0, "a site to back up"
+    n = SiteNumber(web)
+    path = "IIS://localhost/W3SVC/" & n
+    CheckEqual Iis("BACKUP", name), 0, "BACKUP"
+    SetConnections path, 20
+    CheckEqual Iis("backup", name), 0, "a second BACKUP"
+    CheckEqual Versions(name), "0 1", "each BACKUP adds a version"
+    SetConnections path, 30
+    Dim root: Set root = GetObject(path & "/ROOT")
+    root.Path = "D:\moved"
+    root.SetInfo
+    CheckEqual Iis("Restore", name), 0, "RESTORE"
+    CheckEqual GetObject(path).MaxConnections, 20, "the newest backup is restored"
+    CheckEqual GetObject(path & "/ROOT").Path, "D:\web\b", "with the root directory"
+    CheckNoLogLine "BACKUP, RESTORE"
+
+    CheckEqual Iis("DEL", name), 0, "DEL"
+    CheckEqual Versions(name), "1", "DEL removes version 0 only"
+    CheckEqual Iis("DEL", name), 4, "DEL of a deleted version"
+    CheckOneLogLine LABEL, NO_IIS_BACKUP, "DEL of a deleted version"
+    MarkLog
+    CheckEqual Iis("RESTORE", "never" & gRun), 4, "RESTORE of a missing backup"
+    CheckOneLogLine LABEL, NO_IIS_BACKUP, "RESTORE of a missing backup"
+    MarkLog
+    CheckEqual Iis("LIST", name), 0, "an unknown action word"
+    CheckEqual Versions(name), "1", "writes nothing"
+    CheckNoLogLine "an unknown action word"
+
+    GetObject("IIS://localhost").DeleteBackup name, 1
+    CheckEqual site.PostWebSit("DEL", web), 0, "the site removed again"
+End Sub
+
 BeginCase "FTP backup, restore, delete": FtpCycle: EndCase
 BeginCase "mail backup, restore, delete": MailCycle: EndCase
 BeginCase "checks in order": ChecksInOrder: EndCase
 BeginCase "read-only backups": ReadOnlyBackup: EndCase
 BeginCase "names that leave the backup folder": Traversal: EndCase
+BeginCase "IIS metabase backup, restore, delete": IisCycle: EndCase
 Set site = Nothing
 Finish
