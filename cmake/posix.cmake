@@ -13,7 +13,7 @@ target_include_directories(quorvel_runtime PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(quorvel_runtime PRIVATE ${QUORVEL_WARNINGS})
 target_link_libraries(quorvel_runtime PUBLIC SQLite::SQLite3 Threads::Threads ${CMAKE_DL_LIBS})
 
-target_link_libraries(quorvel_core PUBLIC quorvel_runtime CURL::libcurl)
+target_link_libraries(quorvel_platform PUBLIC quorvel_runtime CURL::libcurl crypt)
 
 # The library is libquorvel.so; its target has another name than the host's
 # executable, `quorvel`, so that the two never clash in the build tree.
@@ -26,18 +26,30 @@ set_target_properties(quorvel_com PROPERTIES OUTPUT_NAME quorvel C_VISIBILITY_PR
 # The static libraries linked in (core, runtime) stay hidden too.
 target_link_options(quorvel_com PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL)
 
+# libquorvel_standins.so beside the host. A fresh machine's registry is
+# seeded from it (see registry_store.cc), so the runtime knows where it was built.
+add_library(quorvel_standins SHARED ${STANDIN_SOURCES})
+target_link_libraries(quorvel_standins PRIVATE quorvel_platform)
+target_compile_options(quorvel_standins PRIVATE ${QUORVEL_WARNINGS})
+set_target_properties(quorvel_standins PROPERTIES C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden
+                                                  VISIBILITY_INLINES_HIDDEN ON)
+target_link_options(quorvel_standins PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL)
+target_compile_definitions(quorvel_runtime PRIVATE
+  QUORVEL_DEFAULT_STANDINS="$<TARGET_FILE:quorvel_standins>")
+
 file(GLOB HOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/quorvel/*.cc)
 add_executable(quorvel_host ${HOST_SOURCES})
 set_target_properties(quorvel_host PROPERTIES OUTPUT_NAME quorvel)
 # The host reaches the component only through the registry, the library's
-# exports and IDispatch: it links the runtime and the generated interface, not the component.
+# exports and IDispatch: it links the platform seam and the generated
+# interface, not the component.
 target_sources(quorvel_host PRIVATE ${GEN_DIR}/quorvel_interface.cc)
 target_include_directories(quorvel_host PRIVATE ${GEN_DIR})
-target_link_libraries(quorvel_host PRIVATE quorvel_runtime)
+target_link_libraries(quorvel_host PRIVATE quorvel_platform)
 target_compile_options(quorvel_host PRIVATE ${QUORVEL_WARNINGS})
 # The host finds the library it was built with beside itself.
 target_compile_definitions(quorvel_host PRIVATE QUORVEL_DEFAULT_LIBRARY="$<TARGET_FILE:quorvel_com>")
-add_dependencies(quorvel_host quorvel_com)
+add_dependencies(quorvel_host quorvel_com quorvel_standins)
 
 # The command interpreter and the ACL tool of the POSIX machine: the
 # component's command lines run through them. WinExec looks for programs

@@ -4,10 +4,10 @@ enable_language(RC)
 
 # Keep <windows.h> from defining min/max over the shared code, and ask for the
 # Vista-era API (RegDeleteTreeW, GetModuleHandleExW).
-target_compile_definitions(quorvel_core PUBLIC NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+target_compile_definitions(quorvel_platform PUBLIC NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
 # Seam functions share names with Win32's A/W macros; see the header.
-target_compile_options(quorvel_core PUBLIC "SHELL:-include ${CMAKE_SOURCE_DIR}/platform/win32/seam_names.h")
-target_link_libraries(quorvel_core PUBLIC ole32 oleaut32 uuid advapi32 user32 wininet)
+target_compile_options(quorvel_platform PUBLIC "SHELL:-include ${CMAKE_SOURCE_DIR}/platform/win32/seam_names.h")
+target_link_libraries(quorvel_platform PUBLIC ole32 oleaut32 uuid advapi32 user32 wininet bcrypt)
 
 # Type library: widl compiles the IDL; the system IDL files and stdole2.tlb
 # come from Wine, since MinGW ships neither.
@@ -42,6 +42,14 @@ target_link_libraries(quorvel PRIVATE quorvel_core)
 target_compile_options(quorvel PRIVATE ${QUORVEL_WARNINGS})
 # Nothing but system DLLs beside it: the C++ runtime, libgcc and winpthread go inside.
 target_link_options(quorvel PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--no-undefined)
+
+# quorvel_standins.dll: the same stand-ins as on POSIX, registered with regsvr32.
+add_library(quorvel_standins SHARED ${STANDIN_SOURCES} ${CMAKE_SOURCE_DIR}/standins/standins.def)
+set_target_properties(quorvel_standins PROPERTIES PREFIX "" OUTPUT_NAME quorvel_standins
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+target_link_libraries(quorvel_standins PRIVATE quorvel_platform)
+target_compile_options(quorvel_standins PRIVATE ${QUORVEL_WARNINGS})
+target_link_options(quorvel_standins PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--no-undefined)
 
 if(QUORVEL_TESTS)
   # GoogleTest from source, built with the same toolchain.

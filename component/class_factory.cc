@@ -1,42 +1,16 @@
 #include "component/class_factory.h"
 
-#include <atomic>
 #include <new>
 
 #include "component/site_manage.h"
+#include "platform/com_object.h"
 #include "quorvel_interface.h"
 
 namespace quorvel::component {
 namespace {
 
-std::atomic<long> g_module_refs{0};
-
-class SiteManageFactory final : public IClassFactory {
+class SiteManageFactory final : public platform::ComObject<IClassFactory> {
 public:
-    SiteManageFactory() { ModuleAddRef(); }
-    ~SiteManageFactory() { ModuleRelease(); }
-    SiteManageFactory(const SiteManageFactory&) = delete;
-    SiteManageFactory& operator=(const SiteManageFactory&) = delete;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (ppv == nullptr) return E_POINTER;
         *ppv = nullptr;
@@ -57,28 +31,23 @@ public:
         }
         return S_OK;
     }
-
-private:
-    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace
 
-void ModuleAddRef() { ++g_module_refs; }
+void ModuleAddRef() { ++platform::g_module_objects; }
 
-void ModuleRelease() { --g_module_refs; }
+void ModuleRelease() { --platform::g_module_objects; }
 
 HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
     if (!IsEqualCLSID(rclsid, kClsid)) return CLASS_E_CLASSNOTAVAILABLE;
-    auto* factory = new (std::nothrow) SiteManageFactory();
-    if (factory == nullptr) return E_OUTOFMEMORY;
-    const HRESULT hr = factory->QueryInterface(riid, ppv);
-    factory->Release();
-    return hr;
+    const platform::ComPtr<IClassFactory> factory = platform::MakeObject<SiteManageFactory>();
+    if (!factory) return E_OUTOFMEMORY;
+    return factory->QueryInterface(riid, ppv);
 }
 
-HRESULT CanUnloadNow() { return g_module_refs.load() <= 0 ? S_OK : S_FALSE; }
+HRESULT CanUnloadNow() { return platform::ModuleCanUnload() ? S_OK : S_FALSE; }
 
 }  // namespace quorvel::component

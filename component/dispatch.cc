@@ -2,27 +2,10 @@
 
 #include <vector>
 
+#include "platform/com_holders.h"
+
 namespace quorvel::component {
 namespace {
-
-// The argument VARIANTs handed to a method, cleared whatever path leaves.
-class ArgumentArray {
-public:
-    explicit ArgumentArray(int count) : values_(static_cast<std::size_t>(count)) {
-        for (VARIANT& v : values_) VariantInit(&v);
-    }
-    ~ArgumentArray() {
-        for (VARIANT& v : values_) VariantClear(&v);
-    }
-    ArgumentArray(const ArgumentArray&) = delete;
-    ArgumentArray& operator=(const ArgumentArray&) = delete;
-
-    VARIANT& operator[](int i) { return values_[static_cast<std::size_t>(i)]; }
-    VARIANT* data() { return values_.data(); }
-
-private:
-    std::vector<VARIANT> values_;
-};
 
 char16_t FoldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c; }
 
@@ -167,18 +150,18 @@ HRESULT DispatchInvoke(_SiteManage* object, DISPID dispIdMember, REFIID riid, WO
         }
     }
 
-    ArgumentArray args(count);
+    std::vector<platform::Variant> args(static_cast<std::size_t>(count));
     for (int p = 0; p < count; ++p) {
         const ParamInfo& param = method->params[p];
         const int from = source[static_cast<std::size_t>(p)];
         HRESULT hr = S_OK;
         if (from < 0 || IsMissing(params.rgvarg[from])) {
-            hr = SetDefault(param.type, args[p]);
+            hr = SetDefault(param.type, *args[static_cast<std::size_t>(p)].out());
         } else {
             // VariantChangeType follows VT_BYREF, so VBScript's variables
             // (VT_BYREF|VT_VARIANT) arrive by value. A script's True becomes
             // "True" in a string parameter, as VBScript's own CStr gives.
-            hr = VariantChangeType(&args[p], &params.rgvarg[from], VARIANT_ALPHABOOL, TypeOf(param.type));
+            hr = VariantChangeType(args[static_cast<std::size_t>(p)].out(), &params.rgvarg[from], VARIANT_ALPHABOOL, TypeOf(param.type));
             if (FAILED(hr)) {
                 if (hr == E_OUTOFMEMORY) return hr;
                 if (puArgErr != nullptr) *puArgErr = static_cast<UINT>(from);
@@ -189,7 +172,7 @@ HRESULT DispatchInvoke(_SiteManage* object, DISPID dispIdMember, REFIID riid, WO
     }
 
     if (pVarResult != nullptr) VariantInit(pVarResult);
-    const HRESULT hr = method->call(object, args.data(), pVarResult);
+    const HRESULT hr = method->call(object, platform::RawArray(args), pVarResult);
     if (FAILED(hr)) {
         FillException(pExcepInfo, hr);
         return DISP_E_EXCEPTION;

@@ -2,13 +2,18 @@
 
 #include <string>
 
-#include "component/error_log.h"
+#include "support/error_log.h"
 #include "support/log_writer.h"
 #include "support/strings.h"
 
 namespace quorvel {
+std::u16string ErrorText(std::int32_t number, std::u16string_view source, std::u16string_view description) {
+    return u"错误号：" + Decimal(number) + u"，错误源：" + std::u16string(source) + u"，错误描述：" +
+           std::u16string(description);
+}
+
 std::u16string RuntimeErrorText(const StepError& error) {
-    return u"错误号：" + Decimal(error.number) + u"，错误源：" + error.source + u"，错误描述：" + error.description;
+    return ErrorText(error.number, error.source, error.description);
 }
 
 CallFrame::CallFrame(std::u16string_view method, ErrorMode mode)
@@ -58,6 +63,12 @@ void CallFrame::CloseLog() noexcept {
 
 std::int32_t CallFrame::Detected(std::int32_t code, std::u16string_view text) {
     WriteLine(u"错误号：" + Decimal(code) + std::u16string(text));
+    CloseLog();
+    return code;
+}
+
+std::int32_t CallFrame::Detected(std::int32_t code, std::u16string_view source, std::u16string_view description) {
+    WriteLine(ErrorText(code, source, description));
     CloseLog();
     return code;
 }

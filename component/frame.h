@@ -83,6 +83,10 @@ public:
     // A failure the method detected itself: one log line, "错误号：" code and
     // `text`, then the log is closed and the code is returned.
     std::int32_t Detected(std::int32_t code, std::u16string_view text);
+    // The same from the failure's parts: "错误号：" code "，错误源：" source
+    // "，错误描述：" description (the source as the method gives it, its
+    // trailing blank included: u"Web站点 ").
+    std::int32_t Detected(std::int32_t code, std::u16string_view source, std::u16string_view description);
 
     // The end of the work: a pending error makes the result 4 with one line.
     std::int32_t Finish();
@@ -108,6 +112,7 @@ private:
 };
 
 // "错误号：" number "，错误源：" source "，错误描述：" description.
+std::u16string ErrorText(std::int32_t number, std::u16string_view source, std::u16string_view description);
 std::u16string RuntimeErrorText(const StepError& error);
 
 }  // namespace quorvel

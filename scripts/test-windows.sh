@@ -38,10 +38,11 @@ start_wine || { fail "making the Wine prefix"; finish; }
 TEST=$BUILD/wine-test
 rm -rf "$TEST"
 mkdir -p "$TEST/bin" "$TEST/scripts" "$TEST/work"
-cp "$BUILD/quorvel.dll" "$TEST/bin/"
+cp "$BUILD/quorvel.dll" "$BUILD/quorvel_standins.dll" "$TEST/bin/"
 # Recorder of command lines, for the tests of methods that start programs.
 cp "$BUILD/tests/record_command_line.exe" "$TEST/bin/"
 DLL=$(winpath "$TEST/bin/quorvel.dll")
+STANDINS=$(winpath "$TEST/bin/quorvel_standins.dll")
 CLSID=$(idl_guid coclass)
 IID=$(idl_guid interface)
 LIBID=$(idl_guid library)
@@ -65,6 +66,12 @@ server=$(wine reg query "HKCR\\CLSID\\$CLSID\\InprocServer32" /ve 2>/dev/null | 
 check "InprocServer32 names the DLL (got: $server)" contains "$server" "$DLL"
 check "ThreadingModel Apartment" \
     contains "$(wine reg query "HKCR\\CLSID\\$CLSID\\InprocServer32" /v ThreadingModel 2>/dev/null)" Apartment
+
+echo "== the stand-ins"
+# The outside components the component reaches (directory providers, mail
+# components), registered as a server with those products has them.
+check "regsvr32 quorvel_standins.dll" wine regsvr32 /s "$STANDINS"
+check "the probe's ProgID is registered" reg_has 'HKCR\QuorvelStandins.Probe\CLSID'
 
 echo "== unit tests"
 if [ -x "$BUILD/tests/quorvel_tests.exe" ]; then

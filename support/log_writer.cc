@@ -1,6 +1,6 @@
 #include "support/log_writer.h"
 
-#include "component/error_log.h"
+#include "support/error_log.h"
 #include "platform/system.h"
 #include "platform/text.h"
 

@@ -3,7 +3,7 @@
 #include <optional>
 #include <vector>
 
-#include "component/step_error.h"
+#include "platform/step_error.h"
 #include "platform/profile.h"
 #include "platform/text.h"
 

@@ -93,7 +93,12 @@ TEST_F(Host, UsageErrorsNameTheirCause) {
         {{"call", "PostFtpSit", "ADD", "--FtpUser"}, "--PARAM=VALUE"},
         {{"call"}, "no method"},
         {{"frobnicate"}, "frobnicate"},
-        {{"adsi", "enum", "IIS://localhost/W3SVC"}, "not available"},
+        {{"adsi"}, "no verb"},
+        {{"adsi", "get", "PROBE://a"}, "get takes"},
+        {{"adsi", "set", "PROBE://a", "Name", "--long", "ten"}, "'ten'"},
+        {{"adsi", "set", "PROBE://a", "Name", "--long", "1", "2"}, "--list"},
+        {{"adsi", "set", "PROBE://a", "Name", "--float", "1"}, "--float"},
+        {{"adsi", "rename", "PROBE://a"}, "rename"},
         {{"regsvr", "-x"}, "-x"},
     };
     for (const Case& c : cases) {
@@ -102,6 +107,42 @@ TEST_F(Host, UsageErrorsNameTheirCause) {
         EXPECT_NE(r.err.find(c.mention), std::string::npos) << r.err;
         EXPECT_TRUE(r.out.empty()) << r.out;
     }
+}
+
+// A fresh machine already holds the stand-in classes: the probe answers by
+// moniker without any registration step.
+TEST_F(Host, AdsiPrintsValuesAndFailures) {
+    ProcessResult r = Run({"adsi", "get", "PROBE://站点", "Name"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, "站点\n");
+    r = Run({"adsi", "call", "PROBE://a", "Add", "40", "2"});
+    EXPECT_EQ(r.out, "42\n");
+    r = Run({"adsi", "call", "PROBE://a", "Echo", "True"});
+    EXPECT_EQ(r.out, "True\n");
+    r = Run({"adsi", "call", "PROBE://a", "SetInfo"});  // no result: no line
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    r = Run({"adsi", "set", "PROBE://a", "ServerBindings", "--list", ":80:a", ":80:b"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    r = Run({"adsi", "enum", "PROBE://a"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+
+    // A failure: number in decimal and hexadecimal, source, description; exit 1.
+    r = Run({"adsi", "get", "PROBE://a", "AppRoot"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_NE(r.err.find("-2147463155 (0x8000500D)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("在缓存中找不到目录属性"), std::string::npos) << r.err;
+    r = Run({"adsi", "get", "PROBE://", "Name"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("0x80070003"), std::string::npos) << r.err;
+    r = Run({"adsi", "get", "NOSUCH://a", "Name"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("NOSUCH is not registered"), std::string::npos) << r.err;
+    r = Run({"adsi", "call", "PROBE://a", "Echo"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("error 450"), std::string::npos) << r.err;
 }
 
 TEST_F(Host, UnregisteredOrMissingLibraryIsUnavailable) {

@@ -53,6 +53,12 @@ TEST(Install, PrefixWorksWithoutTheBuildFolder) {
     EXPECT_EQ(r.out, "1\n");
     EXPECT_NE(ReadBytes(prefix.path() / QUORVEL_INSTALL_LIBDIR / "DllErr.log").find("PostFtpSit"), std::string::npos);
 
+    // The fresh machine's registry holds the stand-ins installed beside the library.
+    ASSERT_TRUE(std::filesystem::is_regular_file(prefix.path() / QUORVEL_INSTALL_LIBDIR / "libquorvel_standins.so"));
+    r = RunProcess({host, "--machine", machine.path().string(), "adsi", "get", "PROBE://installed", "Name"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, "installed\n");
+
     // A prefix without its library names where it looked.
     std::filesystem::remove(library);
     r = RunProcess({host, "--machine", machine.path().string(), "regsvr"});

@@ -84,6 +84,10 @@ inline constexpr HRESULT REGDB_E_CLASSNOTREG = quorvel::posix::detail::Hr(0x8004
 inline constexpr HRESULT SELFREG_E_TYPELIB = quorvel::posix::detail::Hr(0x80040200u);
 inline constexpr HRESULT SELFREG_E_CLASS = quorvel::posix::detail::Hr(0x80040201u);
 inline constexpr HRESULT CO_E_CLASSSTRING = quorvel::posix::detail::Hr(0x800401F3u);
+inline constexpr HRESULT MK_E_SYNTAX = quorvel::posix::detail::Hr(0x800401E4u);
+inline constexpr HRESULT MK_E_NOOBJECT = quorvel::posix::detail::Hr(0x800401E5u);
+inline constexpr HRESULT CO_E_DLLNOTFOUND = quorvel::posix::detail::Hr(0x800401F8u);
+inline constexpr HRESULT CO_E_ERRORINDLL = quorvel::posix::detail::Hr(0x800401F9u);
 
 inline constexpr HRESULT DISP_E_UNKNOWNINTERFACE = quorvel::posix::detail::Hr(0x80020001u);
 inline constexpr HRESULT DISP_E_MEMBERNOTFOUND = quorvel::posix::detail::Hr(0x80020003u);
@@ -136,6 +140,14 @@ inline constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0,
 inline constexpr IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_ITypeInfo = {0x00020401, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_IEnumVARIANT = {0x00020404, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_IParseDisplayName = {0x0000011A, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_IMoniker = {0x0000000F, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_IPersist = {0x0000010C, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_IPersistStream = {0x00000109, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_IErrorInfo = {0x1CF2B120, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+inline constexpr IID IID_ISupportErrorInfo = {0xDF0B3D60, 0x548F, 0x101B,
+                                              {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
 
 // ---- Automation data --------------------------------------------------------
 enum VARENUM : VARTYPE {
@@ -213,6 +225,9 @@ struct DECIMAL {
 
 struct IUnknown;
 struct IDispatch;
+struct IBindCtx;
+struct IStream;
+struct IEnumMoniker;
 struct IRecordInfo;
 struct SAFEARRAY;
 struct VARIANT;
@@ -353,6 +368,119 @@ protected:
     ~IClassFactory() = default;
 };
 
+struct IEnumVARIANT : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Next(ULONG celt, VARIANT* rgVar, ULONG* pCeltFetched) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Skip(ULONG celt) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT** ppEnum) = 0;
+
+protected:
+    ~IEnumVARIANT() = default;
+};
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+union ULARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        DWORD HighPart;
+    } u;
+    ULONGLONG QuadPart;
+};
+
+struct IPersist : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetClassID(CLSID* pClassID) = 0;
+
+protected:
+    ~IPersist() = default;
+};
+
+struct IPersistStream : public IPersist {
+    virtual HRESULT STDMETHODCALLTYPE IsDirty() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Load(IStream* pStm) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Save(IStream* pStm, BOOL fClearDirty) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER* pcbSize) = 0;
+
+protected:
+    ~IPersistStream() = default;
+};
+
+// The moniker a provider's IParseDisplayName hands back; the slots keep the
+// Windows order, so that one provider source serves both builds.
+struct IMoniker : public IPersistStream {
+    virtual HRESULT STDMETHODCALLTYPE BindToObject(IBindCtx* pbc, IMoniker* pmkToLeft, REFIID riidResult,
+                                                   void** ppvResult) = 0;
+    virtual HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx* pbc, IMoniker* pmkToLeft, REFIID riid,
+                                                    void** ppvObj) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Reduce(IBindCtx* pbc, DWORD dwReduceHowFar, IMoniker** ppmkToLeft,
+                                             IMoniker** ppmkReduced) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ComposeWith(IMoniker* pmkRight, BOOL fOnlyIfNotGeneric,
+                                                  IMoniker** ppmkComposite) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Enum(BOOL fForward, IEnumMoniker** ppenumMoniker) = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsEqual(IMoniker* pmkOtherMoniker) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Hash(DWORD* pdwHash) = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsRunning(IBindCtx* pbc, IMoniker* pmkToLeft, IMoniker* pmkNewlyRunning) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetTimeOfLastChange(IBindCtx* pbc, IMoniker* pmkToLeft, FILETIME* pFileTime) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Inverse(IMoniker** ppmk) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CommonPrefixWith(IMoniker* pmkOther, IMoniker** ppmkPrefix) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RelativePathTo(IMoniker* pmkOther, IMoniker** ppmkRelPath) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDisplayName(IBindCtx* pbc, IMoniker* pmkToLeft, LPOLESTR* ppszDisplayName) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ParseDisplayName(IBindCtx* pbc, IMoniker* pmkToLeft, LPOLESTR pszDisplayName,
+                                                       ULONG* pchEaten, IMoniker** ppmkOut) = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsSystemMoniker(DWORD* pdwMksys) = 0;
+
+protected:
+    ~IMoniker() = default;
+};
+
+struct IParseDisplayName : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE ParseDisplayName(IBindCtx* pbc, LPOLESTR pszDisplayName, ULONG* pchEaten,
+                                                       IMoniker** ppmkOut) = 0;
+
+protected:
+    ~IParseDisplayName() = default;
+};
+
+struct IErrorInfo : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetGUID(GUID* pGUID) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSource(BSTR* pBstrSource) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDescription(BSTR* pBstrDescription) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR* pBstrHelpFile) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD* pdwHelpContext) = 0;
+
+protected:
+    ~IErrorInfo() = default;
+};
+
+struct ISupportErrorInfo : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) = 0;
+
+protected:
+    ~ISupportErrorInfo() = default;
+};
+
+// ---- SAFEARRAY (one-dimensional use) ------------------------------------------
+struct SAFEARRAYBOUND {
+    ULONG cElements;
+    LONG lLbound;
+};
+
+struct SAFEARRAY {
+    USHORT cDims;
+    USHORT fFeatures;
+    ULONG cbElements;
+    ULONG cLocks;
+    PVOID pvData;
+    SAFEARRAYBOUND rgsabound[1];
+};
+
+inline constexpr USHORT FADF_BSTR = 0x0100;
+inline constexpr USHORT FADF_UNKNOWN = 0x0200;
+inline constexpr USHORT FADF_DISPATCH = 0x0400;
+inline constexpr USHORT FADF_VARIANT = 0x0800;
+
 // ---- Automation and COM library functions (platform/posix/runtime/oleaut.cc) --
 BSTR SysAllocString(const OLECHAR* psz);
 BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui);
@@ -368,6 +496,24 @@ HRESULT VariantClear(VARIANTARG* pvarg);
 HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
 HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
 HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags, VARTYPE vt);
+
+// Arrays of one dimension holding VT_VARIANT, VT_BSTR, VT_I4, VT_I2, VT_BOOL,
+// VT_DISPATCH or VT_UNKNOWN elements; the blocks are plain malloc blocks, as BSTRs are.
+SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
+HRESULT SafeArrayDestroy(SAFEARRAY* psa);
+HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);
+UINT SafeArrayGetDim(SAFEARRAY* psa);
+HRESULT SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound);
+HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
+HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt);
+HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
+HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
+HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
+HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
+
+// No error object crosses modules on POSIX: GetErrorInfo answers S_FALSE, and
+// servers report through EXCEPINFO.
+HRESULT GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
 
 HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
 int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);

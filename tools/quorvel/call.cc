@@ -10,12 +10,9 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/posix/runtime/machine_folder.h"
-#include "platform/posix/runtime/oleaut.h"
-#include "platform/posix/runtime/registry_store.h"
-#include "platform/posix/runtime/shared_library.h"
-#include "tools/quorvel/host.h"
+#include "platform/objects.h"
 #include "platform/utf8.h"
+#include "tools/quorvel/host.h"
 
 namespace quorvel::host {
 namespace {
@@ -81,29 +78,6 @@ std::optional<CallLine> Parse(const Args& args, std::string& error) {
     return line;
 }
 
-// The clearing of every argument VARIANT, however the call ends.
-class ArgumentArray {
-public:
-    explicit ArgumentArray(std::size_t count) : values_(count) {
-        for (VARIANT& v : values_) VariantInit(&v);
-    }
-    ~ArgumentArray() {
-        for (VARIANT& v : values_) VariantClear(&v);
-    }
-    ArgumentArray(const ArgumentArray&) = delete;
-    ArgumentArray& operator=(const ArgumentArray&) = delete;
-    bool SetText(std::size_t i, const std::string& utf8) {
-        const std::u16string text = platform::FromUtf8(utf8);
-        values_[i].bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-        values_[i].vt = VT_BSTR;
-        return values_[i].bstrVal != nullptr;
-    }
-    VARIANT* data() { return values_.data(); }
-
-private:
-    std::vector<VARIANT> values_;
-};
-
 class ExceptionInfo {
 public:
     ExceptionInfo() : info_{} {}
@@ -129,57 +103,15 @@ const MethodInfo* MethodOf(DISPID id) {
     return nullptr;
 }
 
-// The component, activated from the registry. The library is declared first
-// so that it is unloaded after the last reference into it is released.
-struct Activation {
-    posix::SharedLibrary library;
-    ComPtr<IClassFactory> factory;
-    ComPtr<IDispatch> object;
-};
-
-int Activate(Activation& out) {
-    const std::string prog_id = platform::ToUtf8(kProgId);
-    const std::string machine = posix::MachineFolder().string();
-    const std::string fix = "run `quorvel --machine " + machine + " regsvr` to register the built library";
-    const std::optional<std::string> clsid_text = posix::registry::GetValue(prog_id + "\\CLSID", "");
-    if (!clsid_text) {
-        return Unavailable(prog_id + " is not registered on machine " + machine + "; " + fix);
+// The component, created as a script creates it (the seam's CreateObject:
+// ProgID -> CLSID -> library -> DllGetClassObject -> IClassFactory).
+int Activate(platform::Object& out) {
+    try {
+        out = platform::CreateObject(kProgId);
+        return kExitOk;
+    } catch (const StepError& error) {
+        return Unavailable(error.detail.empty() ? platform::ToUtf8(error.description) : error.detail);
     }
-    CLSID clsid{};
-    const std::u16string clsid_wide = platform::FromUtf8(*clsid_text);
-    if (FAILED(CLSIDFromString(clsid_wide.c_str(), &clsid))) {
-        return Unavailable("the registration of " + prog_id + " names no valid class (" + *clsid_text +
-                           "); " + fix);
-    }
-    const std::optional<std::string> path =
-        posix::registry::GetValue("CLSID\\" + *clsid_text + "\\InprocServer32", "");
-    if (!path || path->empty()) {
-        return Unavailable("class " + *clsid_text + " has no in-process server registered; " + fix);
-    }
-    std::error_code ec;
-    if (!std::filesystem::exists(*path, ec)) {
-        return Unavailable("the registered library " + *path + " does not exist; rebuild it, or " + fix);
-    }
-    std::string error;
-    if (!out.library.Open(*path, error)) {
-        return Unavailable("cannot load the registered library " + *path + ": " + error);
-    }
-    using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
-    auto* get_class_object = reinterpret_cast<GetClassObjectFn>(out.library.Symbol("DllGetClassObject"));
-    if (get_class_object == nullptr) {
-        return Unavailable(*path + " exports no DllGetClassObject; it is not a COM server library; " + fix);
-    }
-    HRESULT hr = get_class_object(clsid, IID_IClassFactory, out.factory.out());
-    if (FAILED(hr) || out.factory.get() == nullptr) {
-        return Unavailable(*path + " refused the class object for " + *clsid_text + " (" + HexCode(hr) +
-                           "); the registration may be stale: " + fix);
-    }
-    hr = out.factory->CreateInstance(nullptr, IID_IDispatch, out.object.out());
-    if (FAILED(hr) || out.object.get() == nullptr) {
-        return Unavailable("the class object of " + *path + " could not create " + prog_id + " (" + HexCode(hr) +
-                           ")");
-    }
-    return kExitOk;
 }
 
 // "argument 2 (FtpUser)" or "argument --FtpUser", for the rgvarg index the
@@ -244,7 +176,7 @@ int RunCall(const Args& args) {
     const std::optional<CallLine> line = Parse(args, error);
     if (!line) return Usage(error);
 
-    Activation component;
+    platform::Object component;
     if (const int status = Activate(component); status != kExitOk) return status;
 
     // The method's and the named arguments' DISPIDs in one request.
@@ -254,7 +186,7 @@ int RunCall(const Args& args) {
     std::vector<LPOLESTR> name_ptrs;
     for (std::u16string& n : names) name_ptrs.push_back(n.data());
     std::vector<DISPID> ids(names.size(), DISPID_UNKNOWN);
-    HRESULT hr = component.object->GetIDsOfNames(IID_NULL, name_ptrs.data(), static_cast<UINT>(name_ptrs.size()),
+    HRESULT hr = component.get()->GetIDsOfNames(IID_NULL, name_ptrs.data(), static_cast<UINT>(name_ptrs.size()),
                                                  LOCALE_USER_DEFAULT, ids.data());
     const MethodInfo* method = MethodOf(ids[0]);
     const std::string method_name = method != nullptr ? platform::ToUtf8(method->name) : line->method;
@@ -274,24 +206,22 @@ int RunCall(const Args& args) {
 
     // rgvarg: the named arguments first, then the positional ones last to first.
     const std::size_t total = line->named.size() + line->positional.size();
-    ArgumentArray values(total);
+    std::vector<platform::Variant> values(total);
     std::vector<DISPID> named_ids(ids.begin() + 1, ids.end());
-    for (std::size_t k = 0; k < line->named.size(); ++k) {
-        if (!values.SetText(k, line->named[k].value)) return Unavailable("out of memory");
-    }
+    for (std::size_t k = 0; k < line->named.size(); ++k) values[k] = platform::Variant(platform::FromUtf8(line->named[k].value));
     for (std::size_t p = 0; p < line->positional.size(); ++p) {
-        if (!values.SetText(total - 1 - p, line->positional[p])) return Unavailable("out of memory");
+        values[total - 1 - p] = platform::Variant(platform::FromUtf8(line->positional[p]));
     }
     DISPPARAMS params{};
-    params.rgvarg = values.data();
+    params.rgvarg = platform::RawArray(values);
     params.cArgs = static_cast<UINT>(total);
     params.rgdispidNamedArgs = named_ids.empty() ? nullptr : named_ids.data();
     params.cNamedArgs = static_cast<UINT>(named_ids.size());
 
-    posix::VariantHolder result;
+    platform::Variant result;
     ExceptionInfo exception;
     UINT arg_err = std::numeric_limits<UINT>::max();
-    hr = component.object->Invoke(ids[0], IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.get(),
+    hr = component.get()->Invoke(ids[0], IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.out(),
                                   exception.get(), &arg_err);
     if (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW) {
         std::string value;
@@ -337,14 +267,10 @@ int RunCall(const Args& args) {
     if (FAILED(hr)) return Unavailable("the call of " + method_name + " failed with " + HexCode(hr));
 
     std::string output;
-    if (result->vt == VT_BSTR) {
-        output = Text(result->bstrVal);
-    } else {
-        posix::VariantHolder text;
-        if (FAILED(VariantChangeType(text.get(), result.get(), VARIANT_ALPHABOOL, VT_BSTR))) {
-            return Unavailable(method_name + " returned a value that cannot be printed");
-        }
-        output = Text(text->bstrVal);
+    try {
+        output = platform::ToUtf8(result.Text());
+    } catch (const StepError&) {
+        return Unavailable(method_name + " returned a value that cannot be printed");
     }
     std::fwrite(output.data(), 1, output.size(), stdout);
     std::fputc('\n', stdout);

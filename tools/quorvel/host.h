@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/com_types.h"
+#include "platform/com.h"
 #include "quorvel_interface.h"
 
 namespace quorvel::host {
@@ -19,6 +19,7 @@ using Args = std::vector<std::string>;
 int RunRegsvr(const Args& args);
 int RunCall(const Args& args);
 int RunMethods(const Args& args);
+int RunAdsi(const Args& args);
 int RunVersion();
 
 // The version a quorvel library file carries, empty when it carries none.
@@ -32,29 +33,5 @@ const char* TypeName(ParamType type);
 
 // The library built or installed with this host.
 std::string DefaultLibrary();
-
-// Holds one COM reference and releases it.
-template <typename T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    ~ComPtr() { reset(); }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-
-    T* get() const { return ptr_; }
-    T* operator->() const { return ptr_; }
-    void** out() {
-        reset();
-        return reinterpret_cast<void**>(&ptr_);
-    }
-    void reset() {
-        if (ptr_ != nullptr) ptr_->Release();
-        ptr_ = nullptr;
-    }
-
-private:
-    T* ptr_ = nullptr;
-};
 
 }  // namespace quorvel::host

@@ -82,7 +82,8 @@ int Main(int argc, char** argv) {
     if (command == "regsvr") return RunRegsvr(rest);
     if (command == "call") return RunCall(rest);
     if (command == "methods") return RunMethods(rest);
-    if (command == "adsi" || command == "webmail") {
+    if (command == "adsi") return RunAdsi(rest);
+    if (command == "webmail") {
         std::fprintf(stderr, "quorvel: '%s' is not available in this build of quorvel\n", command.c_str());
         return kExitUsage;
     }

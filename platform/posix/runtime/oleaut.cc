@@ -340,7 +340,12 @@ HRESULT VariantClear(VARIANTARG* pvarg) {
                 if (pvarg->punkVal != nullptr) pvarg->punkVal->Release();
                 break;
             default:
-                if ((pvarg->vt & (VT_ARRAY | VT_VECTOR)) != 0 || pvarg->vt == VT_RECORD) return DISP_E_BADVARTYPE;
+                if ((pvarg->vt & VT_ARRAY) != 0) {
+                    const HRESULT hr = SafeArrayDestroy(pvarg->parray);
+                    if (FAILED(hr)) return hr;
+                } else if ((pvarg->vt & VT_VECTOR) != 0 || pvarg->vt == VT_RECORD) {
+                    return DISP_E_BADVARTYPE;
+                }
                 break;
         }
     }
@@ -351,9 +356,15 @@ HRESULT VariantClear(VARIANTARG* pvarg) {
 HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
     if (pvargDest == nullptr || pvargSrc == nullptr) return E_INVALIDARG;
     if (pvargDest == pvargSrc) return S_OK;
-    if ((pvargSrc->vt & (VT_ARRAY | VT_VECTOR)) != 0 || pvargSrc->vt == VT_RECORD) return DISP_E_BADVARTYPE;
+    if ((pvargSrc->vt & VT_VECTOR) != 0 || pvargSrc->vt == VT_RECORD) return DISP_E_BADVARTYPE;
     VARIANT copy = *pvargSrc;
-    if (pvargSrc->vt == VT_BSTR && pvargSrc->bstrVal != nullptr) {
+    if ((pvargSrc->vt & VT_ARRAY) != 0 && (pvargSrc->vt & VT_BYREF) == 0) {
+        copy.parray = nullptr;
+        if (pvargSrc->parray != nullptr) {
+            const HRESULT hr = SafeArrayCopy(pvargSrc->parray, &copy.parray);
+            if (FAILED(hr)) return hr;
+        }
+    } else if (pvargSrc->vt == VT_BSTR && pvargSrc->bstrVal != nullptr) {
         copy.bstrVal = AllocBytes(pvargSrc->bstrVal, SysStringByteLen(pvargSrc->bstrVal));
         if (copy.bstrVal == nullptr) return E_OUTOFMEMORY;
     } else if ((pvargSrc->vt == VT_DISPATCH || pvargSrc->vt == VT_UNKNOWN) && pvargSrc->punkVal != nullptr) {
@@ -439,6 +450,226 @@ HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHO
     }
     *pvargDest = result;
     return S_OK;
+}
+
+// ---- SAFEARRAY ---------------------------------------------------------------
+
+namespace {
+
+// The element type lives in front of the descriptor, as on Windows.
+constexpr std::size_t kArrayHeader = 16;
+constexpr USHORT kHaveVartype = 0x0080;
+
+VARTYPE& VartypeOf(SAFEARRAY* psa) {
+    return *reinterpret_cast<VARTYPE*>(reinterpret_cast<unsigned char*>(psa) - kArrayHeader);
+}
+
+ULONG ElementSize(VARTYPE vt) {
+    switch (vt) {
+        case VT_VARIANT: return sizeof(VARIANT);
+        case VT_BSTR: return sizeof(BSTR);
+        case VT_DISPATCH:
+        case VT_UNKNOWN: return sizeof(void*);
+        case VT_I4: return sizeof(LONG);
+        case VT_I2: return sizeof(SHORT);
+        case VT_BOOL: return sizeof(VARIANT_BOOL);
+        default: return 0;
+    }
+}
+
+USHORT FeaturesOf(VARTYPE vt) {
+    switch (vt) {
+        case VT_VARIANT: return FADF_VARIANT;
+        case VT_BSTR: return FADF_BSTR;
+        case VT_DISPATCH: return FADF_DISPATCH;
+        case VT_UNKNOWN: return FADF_UNKNOWN;
+        default: return 0;
+    }
+}
+
+bool IsValidArray(SAFEARRAY* psa) { return psa != nullptr && psa->cDims == 1 && (psa->fFeatures & kHaveVartype) != 0; }
+
+void* ElementAt(SAFEARRAY* psa, LONG index) {
+    return static_cast<unsigned char*>(psa->pvData) +
+           static_cast<std::size_t>(index - psa->rgsabound[0].lLbound) * psa->cbElements;
+}
+
+// Releases what one element owns and zeroes it.
+void ClearElement(VARTYPE vt, void* element) {
+    switch (vt) {
+        case VT_VARIANT: VariantClear(static_cast<VARIANT*>(element)); break;
+        case VT_BSTR:
+            SysFreeString(*static_cast<BSTR*>(element));
+            *static_cast<BSTR*>(element) = nullptr;
+            break;
+        case VT_DISPATCH:
+        case VT_UNKNOWN: {
+            auto*& unknown = *static_cast<IUnknown**>(element);
+            if (unknown != nullptr) unknown->Release();
+            unknown = nullptr;
+            break;
+        }
+        default: break;
+    }
+}
+
+// Copies one element into zeroed storage.
+HRESULT CopyElement(VARTYPE vt, const void* from, void* to, ULONG size) {
+    switch (vt) {
+        case VT_VARIANT: return VariantCopy(static_cast<VARIANT*>(to), static_cast<const VARIANT*>(from));
+        case VT_BSTR: {
+            const BSTR text = *static_cast<const BSTR*>(from);
+            if (text == nullptr) return S_OK;
+            BSTR copy = AllocBytes(text, SysStringByteLen(text));
+            if (copy == nullptr) return E_OUTOFMEMORY;
+            *static_cast<BSTR*>(to) = copy;
+            return S_OK;
+        }
+        case VT_DISPATCH:
+        case VT_UNKNOWN: {
+            IUnknown* unknown = *static_cast<IUnknown* const*>(from);
+            if (unknown != nullptr) unknown->AddRef();
+            *static_cast<IUnknown**>(to) = unknown;
+            return S_OK;
+        }
+        default: std::memcpy(to, from, size); return S_OK;
+    }
+}
+
+}  // namespace
+
+SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
+    const ULONG size = ElementSize(vt);
+    if (size == 0 || cElements > std::numeric_limits<ULONG>::max() / size) return nullptr;
+    auto* block = static_cast<unsigned char*>(std::calloc(1, kArrayHeader + sizeof(SAFEARRAY)));
+    if (block == nullptr) return nullptr;
+    auto* psa = reinterpret_cast<SAFEARRAY*>(block + kArrayHeader);
+    VartypeOf(psa) = vt;
+    psa->cDims = 1;
+    psa->fFeatures = static_cast<USHORT>(FeaturesOf(vt) | kHaveVartype);
+    psa->cbElements = size;
+    psa->rgsabound[0] = {cElements, lLbound};
+    if (cElements > 0) {
+        psa->pvData = std::calloc(cElements, size);
+        if (psa->pvData == nullptr) {
+            std::free(block);
+            return nullptr;
+        }
+        if (vt == VT_VARIANT) {
+            for (ULONG i = 0; i < cElements; ++i) VariantInit(static_cast<VARIANT*>(psa->pvData) + i);
+        }
+    }
+    return psa;
+}
+
+HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
+    if (psa == nullptr) return S_OK;
+    if (!IsValidArray(psa)) return E_INVALIDARG;
+    if (psa->cLocks > 0) return DISP_E_ARRAYISLOCKED;
+    const VARTYPE vt = VartypeOf(psa);
+    for (ULONG i = 0; i < psa->rgsabound[0].cElements; ++i) {
+        ClearElement(vt, static_cast<unsigned char*>(psa->pvData) + static_cast<std::size_t>(i) * psa->cbElements);
+    }
+    std::free(psa->pvData);
+    std::free(reinterpret_cast<unsigned char*>(psa) - kArrayHeader);
+    return S_OK;
+}
+
+HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
+    if (ppsaOut == nullptr) return E_INVALIDARG;
+    *ppsaOut = nullptr;
+    if (psa == nullptr) return S_OK;
+    if (!IsValidArray(psa)) return E_INVALIDARG;
+    const VARTYPE vt = VartypeOf(psa);
+    SAFEARRAY* copy = SafeArrayCreateVector(vt, psa->rgsabound[0].lLbound, psa->rgsabound[0].cElements);
+    if (copy == nullptr) return E_OUTOFMEMORY;
+    for (ULONG i = 0; i < psa->rgsabound[0].cElements; ++i) {
+        const std::size_t offset = static_cast<std::size_t>(i) * psa->cbElements;
+        const HRESULT hr = CopyElement(vt, static_cast<unsigned char*>(psa->pvData) + offset,
+                                       static_cast<unsigned char*>(copy->pvData) + offset, psa->cbElements);
+        if (FAILED(hr)) {
+            SafeArrayDestroy(copy);
+            return hr;
+        }
+    }
+    *ppsaOut = copy;
+    return S_OK;
+}
+
+UINT SafeArrayGetDim(SAFEARRAY* psa) { return psa == nullptr ? 0 : psa->cDims; }
+
+HRESULT SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound) {
+    if (!IsValidArray(psa) || plLbound == nullptr) return E_INVALIDARG;
+    if (nDim != 1) return DISP_E_BADINDEX;
+    *plLbound = psa->rgsabound[0].lLbound;
+    return S_OK;
+}
+
+HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound) {
+    if (!IsValidArray(psa) || plUbound == nullptr) return E_INVALIDARG;
+    if (nDim != 1) return DISP_E_BADINDEX;
+    *plUbound = static_cast<LONG>(psa->rgsabound[0].lLbound + static_cast<std::int64_t>(psa->rgsabound[0].cElements) - 1);
+    return S_OK;
+}
+
+HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt) {
+    if (!IsValidArray(psa) || pvt == nullptr) return E_INVALIDARG;
+    *pvt = VartypeOf(psa);
+    return S_OK;
+}
+
+HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) {
+    if (!IsValidArray(psa) || ppvData == nullptr) return E_INVALIDARG;
+    ++psa->cLocks;
+    *ppvData = psa->pvData;
+    return S_OK;
+}
+
+HRESULT SafeArrayUnaccessData(SAFEARRAY* psa) {
+    if (!IsValidArray(psa)) return E_INVALIDARG;
+    if (psa->cLocks == 0) return E_UNEXPECTED;
+    --psa->cLocks;
+    return S_OK;
+}
+
+HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
+    if (!IsValidArray(psa) || rgIndices == nullptr || pv == nullptr) return E_INVALIDARG;
+    const LONG index = rgIndices[0];
+    const std::int64_t offset = static_cast<std::int64_t>(index) - psa->rgsabound[0].lLbound;
+    if (offset < 0 || offset >= psa->rgsabound[0].cElements) return DISP_E_BADINDEX;
+    const VARTYPE vt = VartypeOf(psa);
+    if (vt == VT_VARIANT) VariantInit(static_cast<VARIANT*>(pv));
+    if (vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN) *static_cast<void**>(pv) = nullptr;
+    return CopyElement(vt, ElementAt(psa, index), pv, psa->cbElements);
+}
+
+HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
+    if (!IsValidArray(psa) || rgIndices == nullptr) return E_INVALIDARG;
+    const LONG index = rgIndices[0];
+    const std::int64_t offset = static_cast<std::int64_t>(index) - psa->rgsabound[0].lLbound;
+    if (offset < 0 || offset >= psa->rgsabound[0].cElements) return DISP_E_BADINDEX;
+    const VARTYPE vt = VartypeOf(psa);
+    // For BSTR and interface arrays pv is the value itself, as on Windows.
+    unsigned char staged[sizeof(VARIANT)] = {};
+    const void* from = pv;
+    if (vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN) {
+        std::memcpy(staged, &pv, sizeof pv);
+        from = staged;
+    }
+    if (from == nullptr) return E_INVALIDARG;
+    unsigned char fresh[sizeof(VARIANT)] = {};
+    if (vt == VT_VARIANT) VariantInit(reinterpret_cast<VARIANT*>(fresh));
+    const HRESULT hr = CopyElement(vt, from, fresh, psa->cbElements);
+    if (FAILED(hr)) return hr;
+    void* slot = ElementAt(psa, index);
+    ClearElement(vt, slot);
+    std::memcpy(slot, fresh, psa->cbElements);
+    return S_OK;
+}
+
+HRESULT GetErrorInfo(ULONG, IErrorInfo** pperrinfo) {
+    if (pperrinfo != nullptr) *pperrinfo = nullptr;
+    return S_FALSE;
 }
 
 // ---- GUID text ---------------------------------------------------------------

@@ -1,11 +1,16 @@
 #include "platform/posix/runtime/registry_store.h"
 
+#include <dlfcn.h>
 #include <sqlite3.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <system_error>
 #include <utility>
 
 #include "platform/posix/runtime/machine_folder.h"
+#include "platform/posix/runtime/shared_library.h"
 
 namespace quorvel::posix::registry {
 namespace {
@@ -79,6 +84,8 @@ int SchemaVersion(sqlite3* db) {
 
 constexpr int kSchemaVersion = 1;
 
+void SeedStandins();
+
 Db Open() {
     const std::filesystem::path path = StorePath();
     if (path.empty()) return nullptr;
@@ -94,7 +101,8 @@ Db Open() {
     // A new store: made once, by whichever process gets there first.
     Transaction tx(db.get());
     if (!tx.ok()) return nullptr;
-    if (SchemaVersion(db.get()) == 0 &&
+    const bool fresh = SchemaVersion(db.get()) == 0;
+    if (fresh &&
         !Exec(db.get(),
               "CREATE TABLE keys (path TEXT PRIMARY KEY COLLATE NOCASE);"
               "CREATE TABLE vals (key TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,"
@@ -106,7 +114,43 @@ Db Open() {
         return nullptr;
     }
     if (!tx.Commit()) return nullptr;
+    if (fresh) SeedStandins();
     return db;
+}
+
+// The stand-in library this runtime belongs with: $QUORVEL_STANDINS, else
+// the one beside the running module (the component, the host in a build
+// folder), else where an installation puts it relative to the host, else
+// the one built with it.
+std::string StandinsLibrary() {
+    if (const char* named = std::getenv("QUORVEL_STANDINS"); named != nullptr && *named != '\0') return named;
+    std::error_code ec;
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<const void*>(&StandinsLibrary), &info) != 0 && info.dli_fname != nullptr) {
+        const std::filesystem::path folder = std::filesystem::absolute(info.dli_fname, ec).parent_path();
+        const std::filesystem::path beside = folder / "libquorvel_standins.so";
+        if (!ec && std::filesystem::exists(beside, ec)) return beside.string();
+#ifdef QUORVEL_INSTALLED_STANDINS
+        const std::filesystem::path installed = (folder / QUORVEL_INSTALLED_STANDINS).lexically_normal();
+        if (!ec && std::filesystem::exists(installed, ec)) return installed.string();
+#endif
+    }
+#ifdef QUORVEL_DEFAULT_STANDINS
+    if (std::filesystem::exists(QUORVEL_DEFAULT_STANDINS, ec)) return QUORVEL_DEFAULT_STANDINS;
+#endif
+    return {};
+}
+
+// A fresh machine's registry holds the stand-in classes, as a server with
+// those products installed does: their library registers itself once, when
+// the store is made. Without the library the machine simply has none.
+void SeedStandins() {
+    const std::string path = StandinsLibrary();
+    if (path.empty()) return;
+    SharedLibrary library;
+    std::string error;
+    if (!library.Open(path, error)) return;
+    if (auto* entry = reinterpret_cast<std::int32_t (*)()>(library.Symbol("DllRegisterServer"))) entry();
 }
 
 bool RunWith(sqlite3* db, const char* sql, std::string_view a, std::string_view b = {}, std::string_view c = {},

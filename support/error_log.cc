@@ -1,9 +1,9 @@
-#include "component/error_log.h"
+#include "support/error_log.h"
 
 #include <array>
 #include <memory>
 
-#include "component/step_error.h"
+#include "platform/step_error.h"
 #include "platform/files.h"
 #include "platform/text.h"
 

@@ -1,0 +1,229 @@
+// IDispatch for the stand-in classes: a table of fixed members (methods and
+// properties) served by name, plus properties by any name for classes whose
+// objects carry schema properties (an ADSI object's `site.ServerComment = x`).
+//
+//   class Probe final : public AutomationObject<Probe> {
+//   public:
+//       static std::span<const Member<Probe>> Members();   // in the .cc:
+//       //   static const Member<Probe> kMembers[] = {
+//       //       {u"Echo", &Probe::Echo, 1, 1},                       // method, one argument
+//       //       {u"Name", &Probe::GetName, 0, 0, &Probe::PutName},   // property
+//       //       {u"_NewEnum", &Probe::NewEnum},                      // For Each
+//       //   };
+//       Value Echo(const Arguments& args) { return Value(args.Text(0)); }
+//   };
+//
+// A member raises a failure by throwing StepError: with a source or a
+// description it reaches the client through EXCEPINFO (DISP_E_EXCEPTION);
+// without either (RaiseHresult) the bare HRESULT is returned, as the system
+// providers do, and the client's layer supplies the text.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/com_object.h"
+#include "platform/objects.h"
+
+namespace quorvel::platform {
+
+// Raises a bare HRESULT from a member.
+[[noreturn]] void RaiseHresult(HRESULT hr);
+
+// The positional arguments of one call, in written order, by value.
+class Arguments {
+public:
+    explicit Arguments(std::vector<Value> values) : values_(std::move(values)) {}
+    std::size_t size() const { return values_.size(); }
+    // Given and not the "missing" marker of a skipped optional argument.
+    bool Given(std::size_t i) const;
+    // The argument; raises 450 (wrong number of arguments) when not given.
+    const Value& operator[](std::size_t i) const;
+    std::u16string Text(std::size_t i) const { return (*this)[i].Text(); }
+    std::int32_t Long(std::size_t i) const { return (*this)[i].Long(); }
+    std::int16_t Short(std::size_t i) const { return (*this)[i].Short(); }
+    bool Bool(std::size_t i) const { return (*this)[i].Bool(); }
+
+private:
+    std::vector<Value> values_;
+};
+
+template <typename T>
+struct Member {
+    const char16_t* name;
+    // A method, or a property's read; nullptr for a write-only property.
+    Value (T::*call)(const Arguments&) = nullptr;
+    int min_args = 0;
+    int max_args = 0;
+    // A property's write; nullptr for methods and read-only properties.
+    void (T::*put)(const Variant&) = nullptr;
+};
+
+// An IEnumVARIANT over a fixed list, for a container's _NewEnum.
+Value NewEnum(std::vector<Variant> items);
+
+namespace detail {
+
+// Names compare without regard to ASCII case, as GetIDsOfNames does.
+bool SameName(std::u16string_view a, std::u16string_view b);
+
+// Fills EXCEPINFO from a member's StepError and returns what Invoke returns.
+HRESULT ReportError(const StepError& error, EXCEPINFO* info);
+
+// The arguments of DISPPARAMS in written order (references followed);
+// `put_value` receives the DISPID_PROPERTYPUT argument of a property write.
+HRESULT CollectArguments(const DISPPARAMS* params, WORD flags, std::vector<Value>& args, Value* put_value);
+
+}  // namespace detail
+
+inline constexpr DISPID kFirstDynamicId = 0x10000;
+
+template <typename T, typename... More>
+class AutomationObject : public ComObject<IDispatch, More...> {
+public:
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (count == nullptr) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (info == nullptr) return E_POINTER;
+        *info = nullptr;
+        return DISP_E_BADINDEX;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
+                                            DISPID* ids) override {
+        if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+        if (count == 0) return S_OK;
+        if (names == nullptr || ids == nullptr || names[0] == nullptr) return E_POINTER;
+        try {
+            for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+            const std::u16string_view name(reinterpret_cast<const char16_t*>(names[0]));
+            const auto members = T::Members();
+            for (std::size_t m = 0; m < members.size(); ++m) {
+                if (detail::SameName(members[m].name, name)) {
+                    ids[0] = IdOfMember(members, m);
+                    return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;  // no named arguments
+                }
+            }
+            for (std::size_t d = 0; d < dynamic_.size(); ++d) {
+                if (detail::SameName(dynamic_[d], name)) {
+                    ids[0] = kFirstDynamicId + static_cast<DISPID>(d);
+                    return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
+                }
+            }
+            if (!static_cast<T*>(this)->HasProperty(name)) return DISP_E_UNKNOWNNAME;
+            dynamic_.emplace_back(name);
+            ids[0] = kFirstDynamicId + static_cast<DISPID>(dynamic_.size() - 1);
+            return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+    }
+
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                     EXCEPINFO* info, UINT* arg_err) override {
+        if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+        if (arg_err != nullptr) *arg_err = 0;
+        if (result != nullptr) VariantInit(result);
+        try {
+            std::vector<Value> values;
+            Value put_value;
+            const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
+            if (const HRESULT hr = detail::CollectArguments(params, flags, values, &put_value); FAILED(hr)) return hr;
+            T& self = *static_cast<T*>(this);
+            Value out;
+            if (id >= kFirstDynamicId) {
+                const std::size_t d = static_cast<std::size_t>(id - kFirstDynamicId);
+                if (d >= dynamic_.size()) return DISP_E_MEMBERNOTFOUND;
+                if (!values.empty()) return DISP_E_BADPARAMCOUNT;
+                if (put) {
+                    self.PutProperty(dynamic_[d], put_value);
+                } else {
+                    out = self.GetProperty(dynamic_[d]);
+                }
+            } else {
+                const auto members = T::Members();
+                const std::size_t m = MemberOfId(members, id);
+                if (m >= members.size()) return DISP_E_MEMBERNOTFOUND;
+                const Member<T>& member = members[m];
+                if (static_cast<int>(values.size()) < member.min_args ||
+                    static_cast<int>(values.size()) > member.max_args) {
+                    return DISP_E_BADPARAMCOUNT;
+                }
+                if (put) {
+                    if (member.put == nullptr) return DISP_E_MEMBERNOTFOUND;
+                    (self.*member.put)(put_value);
+                } else {
+                    if (member.call == nullptr) return DISP_E_MEMBERNOTFOUND;
+                    out = (self.*member.call)(Arguments(std::move(values)));
+                }
+            }
+            if (result != nullptr) *result = out.detach();
+            return S_OK;
+        } catch (const StepError& error) {
+            return detail::ReportError(error, info);
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+    }
+
+    // Properties by any name: none unless the class says otherwise.
+    bool HasProperty(std::u16string_view) { return false; }
+    Value GetProperty(const std::u16string&) { RaiseHresult(DISP_E_MEMBERNOTFOUND); }
+    void PutProperty(const std::u16string&, const Variant&) { RaiseHresult(DISP_E_MEMBERNOTFOUND); }
+
+private:
+    // _NewEnum has its fixed DISPID; the others are their place in the table, from 1.
+    static DISPID IdOfMember(std::span<const Member<T>> members, std::size_t m) {
+        if (detail::SameName(members[m].name, u"_NewEnum")) return DISPID_NEWENUM;
+        return static_cast<DISPID>(m + 1);
+    }
+    static std::size_t MemberOfId(std::span<const Member<T>> members, DISPID id) {
+        for (std::size_t m = 0; m < members.size(); ++m) {
+            if (IdOfMember(members, m) == id) return m;
+        }
+        return members.size();
+    }
+
+    // Names of the properties by name this object was asked about; a
+    // name's DISPID is kFirstDynamicId + its place.
+    std::vector<std::u16string> dynamic_;
+};
+
+// A class object: IClassFactory for classes created by ProgID, and
+// IParseDisplayName for directory providers bound by moniker ("IIS://...").
+class ClassObject final : public ComObject<IClassFactory, IParseDisplayName> {
+public:
+    // Creates an instance and answers `riid` of it.
+    using CreateFn = HRESULT (*)(REFIID riid, void** ppv);
+    // Binds the object a display name (the whole "PREFIX://...") names; raises StepError.
+    using BindFn = ComPtr<IDispatch> (*)(std::u16string_view display_name);
+
+    ClassObject(CreateFn create, BindFn bind) : create_(create), bind_(bind) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
+    HRESULT STDMETHODCALLTYPE ParseDisplayName(IBindCtx* pbc, LPOLESTR name, ULONG* eaten,
+                                               IMoniker** moniker) override;
+
+private:
+    CreateFn create_;
+    BindFn bind_;
+};
+
+// `CreateFn` for a class with a default constructor.
+template <typename T>
+HRESULT CreateInstanceOf(REFIID riid, void** ppv) {
+    auto object = MakeObject<T>();
+    if (!object) return E_OUTOFMEMORY;
+    return object->QueryInterface(riid, ppv);
+}
+
+}  // namespace quorvel::platform

@@ -1,0 +1,88 @@
+#include "standins/probe.h"
+
+#include <cstdint>
+
+namespace quorvel::standins {
+namespace {
+
+std::u16string Folded(std::u16string_view name) {
+    std::u16string out(name);
+    for (char16_t& c : out) {
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - (u'a' - u'A'));
+    }
+    return out;
+}
+
+}  // namespace
+
+using platform::Arguments;
+using platform::Member;
+using platform::Value;
+using platform::Variant;
+
+std::span<const Member<Probe>> Probe::Members() {
+    static const Member<Probe> kMembers[] = {
+        {u"Name", &Probe::GetName, 0, 0, &Probe::PutName},
+        {u"Echo", &Probe::Echo, 1, 1},
+        {u"Add", &Probe::Add, 1, 2},
+        {u"Raise", &Probe::RaiseError, 3, 3},
+        {u"RaiseHresult", &Probe::RaiseBare, 1, 1},
+        {u"Create", &Probe::Create, 1, 1},
+        {u"_NewEnum", &Probe::NewEnum},
+        {u"Class", &Probe::GetClass},
+        {u"SetInfo", &Probe::SetInfo},
+    };
+    return kMembers;
+}
+
+Value Probe::GetName(const Arguments&) { return Value(name_); }
+
+void Probe::PutName(const Variant& value) { name_ = value.Text(); }
+
+Value Probe::GetClass(const Arguments&) { return Value(u"Probe"); }
+
+Value Probe::SetInfo(const Arguments&) { return Value(); }
+
+Value Probe::Echo(const Arguments& args) { return Value(Variant(args[0])); }
+
+Value Probe::Add(const Arguments& args) {
+    const std::int64_t sum = static_cast<std::int64_t>(args.Long(0)) + (args.Given(1) ? args.Long(1) : 1);
+    if (sum > INT32_MAX || sum < INT32_MIN) Raise(kOverflow);
+    return Value(static_cast<std::int32_t>(sum));
+}
+
+Value Probe::RaiseError(const Arguments& args) {
+    throw StepError(args.Long(0), args.Text(1), args.Text(2));
+}
+
+Value Probe::RaiseBare(const Arguments& args) { platform::RaiseHresult(args.Long(0)); }
+
+Value Probe::Create(const Arguments& args) {
+    auto child = platform::MakeObject<Probe>(args.Text(0));
+    if (!child) Raise(kOutOfMemory);
+    Variant item(child);
+    children_.push_back(item);
+    return Value(std::move(item));
+}
+
+Value Probe::NewEnum(const Arguments&) { return platform::NewEnum(children_); }
+
+bool Probe::HasProperty(std::u16string_view name) { return Folded(name.substr(0, 2)) != u"NO"; }
+
+Value Probe::GetProperty(const std::u16string& name) {
+    const auto found = properties_.find(Folded(name));
+    if (found == properties_.end()) platform::RaiseHresult(static_cast<HRESULT>(0x8000500Du));
+    return Value(Variant(found->second));
+}
+
+void Probe::PutProperty(const std::u16string& name, const Variant& value) { properties_[Folded(name)] = value; }
+
+platform::ComPtr<IDispatch> BindProbe(std::u16string_view display_name) {
+    constexpr std::u16string_view kPrefix = u"PROBE://";
+    if (display_name.size() <= kPrefix.size()) platform::RaiseHresult(static_cast<HRESULT>(0x80070003u));
+    auto probe = platform::MakeObject<Probe>(std::u16string(display_name.substr(kPrefix.size())));
+    if (!probe) Raise(kOutOfMemory);
+    return probe;
+}
+
+}  // namespace quorvel::standins

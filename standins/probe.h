@@ -1,0 +1,57 @@
+// The object layer's own probe: a class with a member of every shape the
+// other stand-ins use (typed properties, methods with arguments, properties
+// by any name, children, failures), created as "QuorvelStandins.Probe" or
+// bound as "PROBE://NAME". It keeps no state outside the object; tests of
+// both builds drive the layer through it.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "platform/automation.h"
+
+namespace quorvel::standins {
+
+class Probe final : public platform::AutomationObject<Probe> {
+public:
+    explicit Probe(std::u16string name = u"probe") : name_(std::move(name)) {}
+
+    static std::span<const platform::Member<Probe>> Members();
+
+    // Name: read-write string.
+    platform::Value GetName(const platform::Arguments&);
+    void PutName(const platform::Variant& value);
+    // Class: "Probe"; SetInfo(): commits nothing (a probe keeps no state).
+    platform::Value GetClass(const platform::Arguments&);
+    platform::Value SetInfo(const platform::Arguments&);
+    // Echo(value): the value as given, type kept.
+    platform::Value Echo(const platform::Arguments& args);
+    // Add(a, [b]): a + b as a 32-bit integer; b defaults to 1.
+    platform::Value Add(const platform::Arguments& args);
+    // Raise(number, source, description): fails with that error;
+    // RaiseHresult(hr): fails with the bare HRESULT.
+    platform::Value RaiseError(const platform::Arguments& args);
+    platform::Value RaiseBare(const platform::Arguments& args);
+    // Create(name): a child probe; Children are enumerated by _NewEnum in creation order.
+    platform::Value Create(const platform::Arguments& args);
+    platform::Value NewEnum(const platform::Arguments&);
+
+    // Properties by any name, as a directory object's schema properties:
+    // any name is accepted but those beginning with "No" (so that an unknown
+    // member can be seen); reading one never written fails with 0x8000500D.
+    bool HasProperty(std::u16string_view name);
+    platform::Value GetProperty(const std::u16string& name);
+    void PutProperty(const std::u16string& name, const platform::Variant& value);
+
+private:
+    std::u16string name_;
+    std::map<std::u16string, platform::Variant> properties_;
+    std::vector<platform::Variant> children_;
+};
+
+// "PROBE://NAME" binds a new probe named NAME; "PROBE://" with nothing after
+// it names no object (0x80070003).
+platform::ComPtr<IDispatch> BindProbe(std::u16string_view display_name);
+
+}  // namespace quorvel::standins
