@@ -23,7 +23,10 @@ constexpr char kNoSuchUserOrGroup[] = "错误号：3，错误源：Windows用户
 
 class PostNTUserTest : public testing::Test {
 protected:
-    void SetUp() override { Machine("ComputerName=WEBHOST01\r\n", "MinPasswordLength=6\r\n"); }
+    void SetUp() override {
+        std::filesystem::remove(posix::MachineFolder() / "accounts.db");
+        Machine("ComputerName=WEBHOST01\r\n", "MinPasswordLength=6\r\n");
+    }
     static void Machine(const std::string& machine, const std::string& accounts) {
         test::WriteBytes(posix::MachineFolder() / "machine.ini",
                          "[Machine]\r\n" + machine + "[Accounts]\r\n" + accounts);

@@ -34,6 +34,8 @@ std::int32_t ErrorOf(Work&& work) {
 class WinNT : public testing::Test {
 protected:
     void SetUp() override {
+        // Each case starts from a fresh machine's accounts.
+        std::filesystem::remove(posix::MachineFolder() / "accounts.db");
         test::WriteBytes(posix::MachineFolder() / "machine.ini",
                          "[Machine]\r\nComputerName=WEBHOST01\r\n[Accounts]\r\nMinPasswordLength=6\r\n");
     }
