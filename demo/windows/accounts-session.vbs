@@ -9,8 +9,8 @@ computer = CreateObject("WScript.Shell").ExpandEnvironmentStrings("%COMPUTERNAME
 Set out = CreateObject("Scripting.FileSystemObject").CreateTextFile(WScript.Arguments(1), True, False)
 
 Sub Show()
-    Dim user: Set user = GetObject("WinNT://" & computer & "/web_zhang,user")
-    Dim guests: Set guests = GetObject("WinNT://" & computer & "/Guests,group")
+    Dim user: Set user = GetObject("WinNT://" & computer).GetObject("user", "web_zhang")
+    Dim guests: Set guests = GetObject("WinNT://" & computer).GetObject("group", "Guests")
     out.WriteLine "    FullName=" & user.FullName & "  UserFlags=&H" & Hex(user.Get("UserFlags")) & _
         "  AccountDisabled=" & CStr(user.AccountDisabled) & _
         "  in Guests=" & CStr(guests.IsMember("WinNT://" & computer & "/web_zhang"))
@@ -27,6 +27,6 @@ Run "STOPUSER", "": Show
 Run "STARTUSER", "": Show
 Run "DELUSER", ""
 On Error Resume Next
-Dim gone: Set gone = GetObject("WinNT://" & computer & "/web_zhang,user")
+Dim gone: Set gone = GetObject("WinNT://" & computer).GetObject("user", "web_zhang")
 out.WriteLine "    GetObject of the deleted account: error &H" & Hex(Err.Number)
 out.Close

@@ -10,12 +10,14 @@ Dim site, computer
 Set site = CreateObject("Quorvel.SiteManage")
 computer = CreateObject("WScript.Shell").ExpandEnvironmentStrings("%COMPUTERNAME%")
 
+' Children are reached through the computer container: under Wine a path
+' that names a child binds the container itself.
 Function Account(name)
-    Set Account = GetObject("WinNT://" & computer & "/" & name & ",user")
+    Set Account = GetObject("WinNT://" & computer).GetObject("user", name)
 End Function
 
 Function IsMember(group, name)
-    IsMember = GetObject("WinNT://" & computer & "/" & group & ",group").IsMember("WinNT://" & computer & "/" & name)
+    IsMember = GetObject("WinNT://" & computer).GetObject("group", group).IsMember("WinNT://" & computer & "/" & name)
 End Function
 
 Sub AccountLife()

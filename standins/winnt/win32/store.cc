@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -83,6 +85,22 @@ public:
         mutex_.reset(CreateMutexW(nullptr, FALSE, L"Local\\QuorvelStandinsWinNTAccounts"));
     }
 
+    template <typename Work>
+    auto Read(Work&& work) {
+        const Lock lock(mutex_.get());
+        Directory d = Load();
+        return work(d);
+    }
+
+    template <typename Work>
+    void Change(Work&& work) {
+        const Lock lock(mutex_.get());
+        Directory d = Load();
+        work(d);
+        Save(d);
+    }
+
+
     std::optional<Account> Find(std::u16string_view name) override {
         return Read([&](Directory& d) -> std::optional<Account> {
             const auto it = d.Find(name);
@@ -159,7 +177,7 @@ private:
     };
 
     Directory Load() const {
-        std::ifstream in(path_, std::ios::binary);
+        std::ifstream in(std::filesystem::path(path_), std::ios::binary);
         Directory d;
         if (!in) {
             d.accounts = FreshAccounts();
@@ -196,28 +214,13 @@ private:
             out << "member\t" << Escape(platform::ToUtf8(group)) << '\t' << Escape(platform::ToUtf8(user)) << "\r\n";
         const std::wstring temporary = path_ + L".new";
         {
-            std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+            std::ofstream file(std::filesystem::path(temporary), std::ios::binary | std::ios::trunc);
             file << out.str();
             file.flush();
             if (!file) throw DirectoryError(kStoreFailure);
         }
         if (!MoveFileExW(temporary.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             throw DirectoryError(kStoreFailure);
-    }
-
-    template <typename Work>
-    auto Read(Work&& work) {
-        const Lock lock(mutex_.get());
-        Directory d = Load();
-        return work(d);
-    }
-
-    template <typename Work>
-    void Change(Work&& work) {
-        const Lock lock(mutex_.get());
-        Directory d = Load();
-        work(d);
-        Save(d);
     }
 
     std::wstring path_;
