@@ -8,7 +8,7 @@ Const NO_SUCH_USER_OR_GROUP = "错误号：3，错误源：Windows用户 ，错�
 
 Dim site, computer
 Set site = CreateObject("Quorvel.SiteManage")
-computer = CreateObject("WScript.Shell").ExpandEnvironmentStrings("%COMPUTERNAME%")
+computer = Trim(CreateObject("WScript.Shell").ExpandEnvironmentStrings("%COMPUTERNAME%"))
 
 ' Children are reached through the computer container: under Wine a path
 ' that names a child binds the container itself.
