@@ -5,7 +5,7 @@ Option Explicit
 
 Dim site, computer, out
 Set site = CreateObject("Quorvel.SiteManage")
-computer = Trim(CreateObject("WScript.Shell").ExpandEnvironmentStrings("%COMPUTERNAME%"))
+computer = Replace(CreateObject("WScript.Shell").ExpandEnvironmentStrings("%COMPUTERNAME%"), Chr(0), "")
 Set out = CreateObject("Scripting.FileSystemObject").CreateTextFile(WScript.Arguments(1), True, False)
 
 Sub Show()

@@ -8,10 +8,9 @@ Const NO_SUCH_USER_OR_GROUP = "错误号：3，错误源：Windows用户 ，错�
 
 Dim site, computer
 Set site = CreateObject("Quorvel.SiteManage")
-computer = Trim(CreateObject("WScript.Shell").ExpandEnvironmentStrings("%COMPUTERNAME%"))
+computer = Replace(CreateObject("WScript.Shell").ExpandEnvironmentStrings("%COMPUTERNAME%"), Chr(0), "")
 
-' Children are reached through the computer container: under Wine a path
-' that names a child binds the container itself.
+' Wine's ExpandEnvironmentStrings keeps the string's terminating NUL.
 Function Account(name)
     Set Account = GetObject("WinNT://" & computer).GetObject("user", name)
 End Function
