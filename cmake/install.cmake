@@ -28,14 +28,14 @@ if(WIN32)
 else()
   install(TARGETS quorvel_host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(TARGETS quorvel_com LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-  # The command interpreter and the ACL tool that the component's command
-  # lines run; found beside the library, in the bin/ beside its folder, or in PATH.
-  install(TARGETS quorvel_cmd quorvel_cacls RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   # The stand-ins beside the component; a fresh machine's registry points at them.
   install(TARGETS quorvel_standins LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
   file(RELATIVE_PATH QUORVEL_INSTALLED_STANDINS /prefix/${CMAKE_INSTALL_BINDIR}
        /prefix/${CMAKE_INSTALL_LIBDIR}/libquorvel_standins.so)
   target_compile_definitions(quorvel_runtime PRIVATE QUORVEL_INSTALLED_STANDINS="${QUORVEL_INSTALLED_STANDINS}")
+  # The command interpreter and the ACL tool that the component's command
+  # lines run; found beside the library, in the bin/ beside its folder, or in PATH.
+  install(TARGETS quorvel_cmd quorvel_cacls RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   # The installed host looks for the library this far from itself.
   file(RELATIVE_PATH QUORVEL_INSTALLED_LIBRARY /prefix/${CMAKE_INSTALL_BINDIR}
        /prefix/${CMAKE_INSTALL_LIBDIR}/libquorvel.so)

@@ -81,12 +81,25 @@ if(QUORVEL_TESTS)
     list(TRANSFORM POSIX_ONLY_TESTS REPLACE ".*/" "")
     message(STATUS "Unit tests left out of the Windows build (POSIX only): ${POSIX_ONLY_TESTS}")
   endif()
-  add_executable(quorvel_tests ${WIN_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/win32/test_main.cc)
+  add_executable(quorvel_tests ${WIN_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/win32/test_main.cc
+                               ${CMAKE_SOURCE_DIR}/tests/profile_script.cc)
   set_target_properties(quorvel_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_libraries(quorvel_tests PRIVATE quorvel_core GTest::gtest GTest::gmock)
   target_compile_options(quorvel_tests PRIVATE ${QUORVEL_WARNINGS})
   target_compile_definitions(quorvel_tests PRIVATE QUORVEL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   target_link_options(quorvel_tests PRIVATE -static)
+
+  # The profile script runner, over the component's functions and over the
+  # system's, so that the two can be compared on any script.
+  add_executable(profile_runner ${CMAKE_SOURCE_DIR}/tests/profile_runner.cc ${CMAKE_SOURCE_DIR}/tests/profile_script.cc)
+  add_executable(profile_runner_system ${CMAKE_SOURCE_DIR}/tests/win32/profile_system_runner.cc
+                                       ${CMAKE_SOURCE_DIR}/tests/profile_script.cc)
+  foreach(runner profile_runner profile_runner_system)
+    set_target_properties(${runner} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    target_link_libraries(${runner} PRIVATE quorvel_core)
+    target_compile_options(${runner} PRIVATE ${QUORVEL_WARNINGS})
+    target_link_options(${runner} PRIVATE -static)
+  endforeach()
 
   # A compiled client that binds early, through the vtable of _SiteManage.
   add_executable(early_binding_client ${CMAKE_SOURCE_DIR}/tests/wine/early_binding_client.cc
@@ -106,3 +119,10 @@ if(QUORVEL_TESTS)
   target_compile_options(record_command_line PRIVATE ${QUORVEL_WARNINGS})
   target_link_options(record_command_line PRIVATE -static)
 endif()
+
+# The FTP benchmark as a Windows program, built on demand (scripts/bench-windows.sh).
+add_executable(ftp_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/ftp_bench.cc)
+set_target_properties(ftp_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+target_link_libraries(ftp_bench PRIVATE quorvel_core)
+target_compile_options(ftp_bench PRIVATE ${QUORVEL_WARNINGS})
+target_link_options(ftp_bench PRIVATE -static)

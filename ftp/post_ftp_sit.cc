@@ -17,6 +17,12 @@
 // - An account name holding CR, LF, NUL or "]", or a home folder or access
 //   item holding CR, LF or NUL, would add keys or sections to the file: the
 //   call is refused with result 1 before anything is written.
+// - The user list is read with a buffer of 144 bytes: an account name whose
+//   entry (with its four-character suffix) takes more than 143 bytes in the
+//   code page could be added but never found again. Such a name is refused
+//   the same way.
+// - Closing the gap moves each entry whole, also one longer than the buffer
+//   that another program wrote.
 #include "ftp/post_ftp_sit.h"
 
 #include <vector>
@@ -39,6 +45,7 @@ constexpr char16_t kNoFtpSoftware[] = u"，错误源：Ftp软件 ，错误描述
 constexpr char16_t kUserExists[] = u"，错误源：Ftp用户 ，错误描述：用户已经存在";
 constexpr char16_t kNoSuchUser[] = u"，错误源：Ftp用户 ，错误描述：用户不存在";
 constexpr char16_t kUnsafeInput[] = u"，错误源：Ftp用户 ，错误描述：用户名、主目录或访问权限含有不允许的字符";
+constexpr char16_t kNameTooLong[] = u"，错误源：Ftp用户 ，错误描述：用户名过长，连同四个字符的后缀不能超过143字节";
 constexpr char16_t kListFull[] = u"，错误源：Ftp用户 ，错误描述：用户数已达上限998";
 
 constexpr char16_t kEnabled[] = u"|1|0";
@@ -126,7 +133,7 @@ void WriteSettings(CallFrame& frame, const std::u16string& section, const Settin
 // Entries after the deleted one move up by one, so that the list has no gap.
 void CloseGap(CallFrame& frame, const std::u16string& list, int deleted, const std::u16string& file) {
     for (int j = deleted + 1; j <= kLastEntry; ++j) {
-        const std::u16string entry = ReadIniValue(list, UserKey(j), kValueSize, file);
+        const std::u16string entry = ReadWholeIniValue(list, UserKey(j), file);
         if (IsBlank(entry)) break;
         frame.Step([&] { WriteIniValue(list, UserKey(j - 1), entry, file); });
         frame.Step([&] { WriteIniValue(list, UserKey(j), kNullMarker, file); });
@@ -166,6 +173,8 @@ std::int32_t PostFtpSit(std::u16string FtpAction, std::u16string FtpUser, std::u
         const std::u16string action = UpperAscii(FtpAction);
         if (ChangesAccounts(action) && !IsSafeInput(FtpUser, HomeDir, settings.access))
             return frame.Detected(kPreconditionFailed, kUnsafeInput);
+        if (ChangesAccounts(action) && !FitsIniBuffer(FtpUser + kEnabled, kValueSize))
+            return frame.Detected(kPreconditionFailed, kNameTooLong);
 
         ProfileTransaction transaction(file);
         frame.Step([&] { settings.password = u"vk" + UpperAscii(Md5Hex(u"vk" + FtpPass)); });

@@ -241,7 +241,8 @@ Value Object::Call(std::u16string_view method, const std::vector<Variant>& args)
     return Invoke(IdOf(method), DISPATCH_METHOD | DISPATCH_PROPERTYGET, copy, false);
 }
 
-std::vector<Object> Object::Children() const {
+template <typename Visit>
+void Object::ForEach(Visit&& visit) const {
     if (IsNothing()) Raise(kObjectNotSet);
     std::vector<Variant> none;
     const Value enumerator = Invoke(DISPID_NEWENUM, DISPATCH_METHOD | DISPATCH_PROPERTYGET, none, false);
@@ -251,20 +252,33 @@ std::vector<Object> Object::Children() const {
         items = ComPtr<IUnknown>::Share(raw.punkVal).Query<IEnumVARIANT>(IID_IEnumVARIANT);
     }
     if (!items) Raise(kNoSuchMember);  // not a collection
-    std::vector<Object> children;
+    constexpr ULONG kBatch = 64;
+    std::vector<Variant> batch(kBatch);
     for (;;) {
-        Variant item;
         ULONG fetched = 0;
-        const HRESULT hr = items->Next(1, item.out(), &fetched);
+        for (Variant& v : batch) v.out();
+        const HRESULT hr = items->Next(kBatch, RawArray(batch), &fetched);
         Check(hr);
-        if (fetched == 0) break;
+        for (ULONG i = 0; i < fetched && i < kBatch; ++i) visit(batch[i]);
+        if (hr == S_FALSE || fetched < kBatch) break;
+    }
+}
+
+std::vector<Object> Object::Children() const {
+    std::vector<Object> children;
+    ForEach([&](const Variant& item) {
         if (item.vt() == VT_DISPATCH || item.vt() == VT_UNKNOWN) {
             ComPtr<IDispatch> child = item.Dispatch();
             if (child) children.emplace_back(std::move(child));
         }
-        if (hr == S_FALSE) break;
-    }
+    });
     return children;
+}
+
+std::size_t Object::CountChildren() const {
+    std::size_t count = 0;
+    ForEach([&](const Variant&) { ++count; });
+    return count;
 }
 
 }  // namespace quorvel::platform

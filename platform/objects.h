@@ -69,11 +69,16 @@ public:
     // For Each child In obj: _NewEnum (DISPID_NEWENUM) and IEnumVARIANT.
     // Elements that are not objects are skipped.
     std::vector<Object> Children() const;
+    // The number of elements For Each would visit, none of them kept.
+    std::size_t CountChildren() const;
 
 private:
     // The member's DISPID; raises 438 when the object has no such member.
     DISPID IdOf(std::u16string_view name) const;
     Value Invoke(DISPID id, WORD flags, std::vector<Variant>& args, bool put) const;
+    // Visits every element of _NewEnum, fetched in batches.
+    template <typename Visit>
+    void ForEach(Visit&& visit) const;
 
     ComPtr<IDispatch> dispatch_;
 };

@@ -37,10 +37,12 @@ public:
     ProfileSession(const ProfileSession&) = delete;
     ProfileSession& operator=(const ProfileSession&) = delete;
 
-    // False when the lock could not be taken; the calls then go to the file
-    // one by one, as without a session.
+    // False when the lock could not be taken (on Windows, after 30 seconds):
+    // the calls then read the file as it is, but every change is refused and
+    // Commit fails.
     bool locked() const;
-    // Writes the changes made so far; false when they could not be written.
+    // Writes the changes made so far; false when they could not be written
+    // (or were refused).
     bool Commit();
 
     struct Impl;

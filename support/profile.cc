@@ -49,6 +49,22 @@ std::u16string ReadIniValue(std::u16string_view section, std::u16string_view key
     return platform::FromAnsi(value);
 }
 
+std::u16string ReadWholeIniValue(std::u16string_view section, std::u16string_view key, std::u16string_view file) {
+    const std::string ansi_section = platform::ToAnsi(section), ansi_key = platform::ToAnsi(key);
+    std::string value;
+    // A count of Size - 1 may be a value that was cut.
+    for (std::uint32_t size = 256;; size *= 4) {
+        const std::uint32_t count =
+            platform::GetPrivateProfileString(ansi_section, ansi_key, size, AnsiFileName(file), value);
+        if (count + 1 < size || size >= (1u << 28)) break;
+    }
+    return platform::FromAnsi(value);
+}
+
+bool FitsIniBuffer(std::u16string_view text, std::int32_t size) {
+    return size > 0 && platform::ToAnsi(text).size() < static_cast<size_t>(size);
+}
+
 bool WriteIniValue(std::u16string_view section, std::u16string_view key, std::u16string_view value,
                    std::u16string_view file) {
     const bool remove = value == kNullMarker;

@@ -17,6 +17,14 @@ inline constexpr char16_t kNullMarker[] = u"0&";
 std::u16string ReadIniValue(std::u16string_view section, std::u16string_view key, std::int32_t size,
                             std::u16string_view file);
 
+// The whole value of a key, however long (ReadIniValue with a buffer that
+// grows until the value fits).
+std::u16string ReadWholeIniValue(std::u16string_view section, std::u16string_view key, std::u16string_view file);
+
+// Whether ReadIniValue with this Size reads the text back whole: it takes at
+// most Size - 1 bytes in the system code page.
+bool FitsIniBuffer(std::u16string_view text, std::int32_t size);
+
 // Creates or replaces the key; the null marker removes it. False when the
 // platform call fails, or when a name or the value would break the file's
 // structure (then nothing is written).

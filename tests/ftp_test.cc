@@ -180,6 +180,38 @@ TEST_F(PostFtpSitTest, InputThatWouldInjectKeysIsRefusedAndNothingWritten) {
     EXPECT_EQ(File(), before);
 }
 
+// The user list is read 143 bytes at a time: a longer entry could be written
+// but never found again.
+TEST_F(PostFtpSitTest, NamesTooLongToBeFoundAgainAreRefused) {
+    const std::string before = std::string(kHeader) + "[Domain1]\r\nUser1=a|1|0\r\n";
+    Given(before);
+    LogWatch log;
+    EXPECT_EQ(Call(u"ADD", std::u16string(140, u'x')), 1);
+    EXPECT_EQ(Call(u"ADD", std::u16string(70, u'口')), 1) << "two bytes each in the code page";
+    EXPECT_EQ(Call(u"DEL", std::u16string(200, u'x')), 1);
+    EXPECT_EQ(File(), before);
+    const auto lines = log.NewLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(MessageOf(lines[0]),
+              "错误号：1，错误源：Ftp用户 ，错误描述：用户名过长，连同四个字符的后缀不能超过143字节");
+    EXPECT_EQ(Call(u"ISUSER", std::u16string(200, u'x')), 3) << "asking writes nothing and is not refused";
+    // The longest names that fit are found again.
+    for (const std::u16string& name : {std::u16string(139, u'x'), std::u16string(69, u'口') + u"y"}) {
+        EXPECT_EQ(Call(u"ADD", name), 0);
+        EXPECT_EQ(Call(u"ISUSER", name), 0);
+        EXPECT_EQ(Call(u"ADD", name), 2);
+        EXPECT_EQ(Call(u"DEL", name), 0);
+        EXPECT_EQ(Call(u"ISUSER", name), 3);
+    }
+}
+
+TEST_F(PostFtpSitTest, ClosingTheGapMovesLongEntriesWhole) {
+    const std::string other(300, 'o');  // written by another program
+    Given(std::string(kHeader) + "[Domain1]\r\nUser1=a|1|0\r\nUser2=" + other + "|1|0\r\nUser3=c|1|0\r\n");
+    EXPECT_EQ(Call(u"DEL", u"a"), 0);
+    EXPECT_NE(File().find("[Domain1]\r\nUser1=" + other + "|1|0\r\nUser2=c|1|0\r\n"), std::string::npos) << File();
+}
+
 TEST_F(PostFtpSitTest, WithoutADomainNumberNothingIsWritten) {
     for (const std::string domains : {"[DOMAINS]\r\n", "[DOMAINS]\r\nDomain1=ab\r\n", "[DOMAINS]\r\nDomain1=x|y|0\r\n"}) {
         const std::string before = "[GLOBAL]\r\n" + domains;

@@ -85,6 +85,10 @@ TEST(Objects, ChildrenInTheirOrder) {
     std::vector<std::u16string> names;
     for (const Object& child : probe.Children()) names.push_back(child.Get(u"Name").Text());
     EXPECT_EQ(names, (std::vector<std::u16string>{u"1", u"2"}));
+    // More than one batch of the enumerator.
+    for (int i = 3; i <= 150; ++i) probe.Call(u"Create", {std::u16string(u"c")});
+    EXPECT_EQ(probe.CountChildren(), 150u);
+    EXPECT_EQ(probe.Children().size(), 150u);
 }
 
 TEST(Objects, BindByMoniker) {

@@ -16,9 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/profile_engine.h"
-#include "platform/posix/profile_file.h"
+#include "platform/profile_engine.h"
+#include "platform/profile_file.h"
 #include "platform/profile.h"
+#include "profile_script.h"
 
 namespace quorvel {
 namespace {
@@ -69,7 +70,7 @@ TEST_F(ProfileFile, MissingFiles) {
     EXPECT_EQ(Read(ini_, "s", "k"), "");
     EXPECT_FALSE(fs::exists(ini_));
     // A write without a section fails and creates nothing.
-    EXPECT_FALSE(posix::ProfileWriteString(std::nullopt, "k", "v", ini_));
+    EXPECT_FALSE(platform::ProfileWriteString(std::nullopt, "k", "v", ini_));
     EXPECT_FALSE(fs::exists(ini_));
     // Deleting from a missing file leaves an empty one, as Windows does.
     EXPECT_TRUE(WritePrivateProfileString("s", "k", std::nullopt, ini_));
@@ -122,18 +123,18 @@ TEST_F(ProfileFile, WindowsPathsAreMapped) {
 TEST_F(ProfileFile, UnchangedFilesAreNotParsedAgain) {
     Put(ini_, "[s]\r\nk=1\r\n");
     EXPECT_EQ(Read(ini_, "s", "k"), "1");
-    const uint64_t parses = posix::ProfileEngine::parse_count();
+    const uint64_t parses = platform::ProfileEngine::parse_count();
     for (int i = 0; i < 50; ++i) EXPECT_EQ(Read(ini_, "s", "k"), "1");
     // Our own write keeps the cache current.
     EXPECT_TRUE(WritePrivateProfileString("s", "k", "2", ini_));
     EXPECT_EQ(Read(ini_, "s", "k"), "2");
-    EXPECT_EQ(posix::ProfileEngine::parse_count(), parses);
+    EXPECT_EQ(platform::ProfileEngine::parse_count(), parses);
     // A change by someone else is seen (another inode, as an editor's save gives).
     const std::string other = ini_ + ".new";
     Put(other, "[s]\r\nk=3\r\n");
     fs::rename(other, ini_);
     EXPECT_EQ(Read(ini_, "s", "k"), "3");
-    EXPECT_EQ(posix::ProfileEngine::parse_count(), parses + 1);
+    EXPECT_EQ(platform::ProfileEngine::parse_count(), parses + 1);
 }
 
 TEST_F(ProfileFile, ReadersNeverSeeAHalfWrittenFile) {
@@ -189,6 +190,20 @@ TEST_F(ProfileFile, SessionWritesOnceAtCommit) {
     EXPECT_EQ(Listing(), (std::set<std::string>{"Other.ini", "Test.ini"}));
 }
 
+TEST_F(ProfileFile, WithoutTheLockASessionReadsButChangesNothing) {
+    Put(ini_, "[s]\r\nk=1\r\n");
+    fs::create_directory(dir_ / ".Test.ini.lock");  // the lock cannot be taken
+    {
+        ProfileSession session(ini_);
+        EXPECT_FALSE(session.locked());
+        EXPECT_EQ(Read(ini_, "s", "k"), "1");
+        EXPECT_TRUE(session.Commit()) << "nothing was refused yet";
+        EXPECT_FALSE(WritePrivateProfileString("s", "k", "2", ini_));
+        EXPECT_FALSE(session.Commit());
+    }
+    EXPECT_EQ(Bytes(ini_), "[s]\r\nk=1\r\n");
+}
+
 TEST_F(ProfileFile, ACrashBeforeCommitLeavesTheFile) {
     Put(ini_, "[s]\r\nk=1\r\n");
     const pid_t child = fork();
@@ -237,7 +252,7 @@ TEST_F(ProfileFile, ConcurrentSessionsLoseNothing) {
         EXPECT_EQ(status, 0);
     }
     std::string list;
-    const uint32_t n = posix::ProfileGetString("Keys", std::nullopt, 1 << 20, ini_, list);
+    const uint32_t n = platform::ProfileGetString("Keys", std::nullopt, 1 << 20, ini_, list);
     EXPECT_EQ(static_cast<size_t>(n), list.size());
     size_t count = 0;
     for (const char c : list) count += c == '\0';
@@ -248,21 +263,6 @@ TEST_F(ProfileFile, ConcurrentSessionsLoseNothing) {
 // Each case under tests/profile_cases is NAME.script with NAME.expected (the
 // runner's output, `\?` matching any byte) and, if the file does not start
 // missing, NAME.ini.
-bool OutputMatches(const std::string& got, const std::string& want) {
-    size_t g = 0;
-    for (size_t w = 0; w < want.size(); ++w, ++g) {
-        if (want.compare(w, 2, "\\?") == 0) {
-            // One byte of the buffer, which the runner prints as 1, 2 or 4 characters.
-            if (g >= got.size()) return false;
-            if (got[g] == '\\') g += got.compare(g, 2, "\\x") == 0 ? 3 : 1;
-            ++w;
-            continue;
-        }
-        if (g >= got.size() || got[g] != want[w]) return false;
-    }
-    return g == got.size();
-}
-
 TEST_F(ProfileFile, RunnerCases) {
     const fs::path cases = fs::path(QUORVEL_SOURCE_DIR) / "tests" / "profile_cases";
     int ran = 0;
@@ -282,7 +282,7 @@ TEST_F(ProfileFile, RunnerCases) {
         while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
         EXPECT_EQ(pclose(pipe), 0) << entry.path();
         const std::string want = Bytes(base.string() + ".expected");
-        EXPECT_TRUE(OutputMatches(output, want)) << entry.path() << "\n--- got\n" << output << "--- want\n" << want;
+        EXPECT_TRUE(test::OutputMatches(output, want)) << entry.path() << "\n--- got\n" << output << "--- want\n" << want;
         ++ran;
     }
     EXPECT_GE(ran, 5);

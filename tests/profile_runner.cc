@@ -1,128 +1,12 @@
 // profile_runner SCRIPT INI_PATH: runs a script of profile calls (read, write,
 // section, dump; TAB-separated, escaped fields, <NULL> for a null pointer)
-// against one file and prints one line per call.
-#include <cstdint>
+// against one file through the component's profile functions and prints one
+// line per call.
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <iostream>
-#include <iterator>
-#include <optional>
-#include <sstream>
 #include <string>
-#include <string_view>
-#include <vector>
 
-#include "platform/posix/profile_file.h"
-#include "platform/profile.h"
-
-namespace {
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::string Decode(std::string_view field) {
-    std::string out;
-    out.reserve(field.size());
-    for (size_t i = 0; i < field.size(); ++i) {
-        const char c = field[i];
-        if (c != '\\' || i + 1 >= field.size()) {
-            out += c;
-            continue;
-        }
-        const char e = field[++i];
-        switch (e) {
-            case 't': out += '\t'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case '0': out += '\0'; break;
-            case '\\': out += '\\'; break;
-            case 'x': {
-                const int hi = i + 1 < field.size() ? HexDigit(field[i + 1]) : -1;
-                const int lo = i + 2 < field.size() ? HexDigit(field[i + 2]) : -1;
-                if (hi >= 0 && lo >= 0) {
-                    out += static_cast<char>(hi * 16 + lo);
-                    i += 2;
-                } else {
-                    out += "\\x";
-                }
-                break;
-            }
-            default:
-                out += '\\';
-                out += e;
-        }
-    }
-    return out;
-}
-
-std::string Escape(std::string_view bytes) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (const char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\0': out += "\\0"; break;
-            default:
-                if (u < 0x20 || u >= 0x7F) {
-                    out += "\\x";
-                    out += kHex[u >> 4];
-                    out += kHex[u & 15];
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out;
-}
-
-struct Field {
-    std::optional<std::string> bytes;  // nullopt: <NULL>
-    std::optional<std::string_view> view() const {
-        return bytes ? std::optional<std::string_view>(*bytes) : std::nullopt;
-    }
-};
-
-Field ParseField(std::string_view raw) {
-    if (raw == "<NULL>") return {};
-    return {Decode(raw)};
-}
-
-std::vector<std::string_view> Split(std::string_view line) {
-    std::vector<std::string_view> fields;
-    size_t start = 0;
-    for (;;) {
-        const size_t tab = line.find('\t', start);
-        if (tab == std::string_view::npos) {
-            fields.push_back(line.substr(start));
-            return fields;
-        }
-        fields.push_back(line.substr(start, tab - start));
-        start = tab + 1;
-    }
-}
-
-bool ReadWhole(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
-}
-
-// A field past the end of the line counts as empty.
-Field FieldAt(const std::vector<std::string_view>& f, size_t i) {
-    return i < f.size() ? ParseField(f[i]) : Field{std::string()};
-}
-
-}  // namespace
+#include "profile_script.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -130,67 +14,12 @@ int main(int argc, char** argv) {
         return 64;
     }
     std::string script;
-    if (!ReadWhole(argv[1], script)) {
+    if (!quorvel::test::ReadWhole(argv[1], script)) {
         std::cerr << "profile_runner: cannot read " << argv[1] << "\n";
         return 66;
     }
-    const std::string ini = argv[2];
-    std::string out;
-
-    size_t pos = 0;
-    while (pos < script.size()) {
-        size_t end = script.find('\n', pos);
-        if (end == std::string::npos) end = script.size();
-        std::string_view line(script.data() + pos, end - pos);
-        pos = end + 1;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line.empty() || line.front() == '#') continue;
-
-        const auto f = Split(line);
-        const std::string_view op = f[0];
-        if (op == "read") {
-            const Field section = FieldAt(f, 1), key = FieldAt(f, 2);
-            const uint32_t size =
-                f.size() > 3 ? static_cast<uint32_t>(std::strtoul(std::string(f[3]).c_str(), nullptr, 10)) : 0;
-            std::string value;
-            uint32_t count = 0;
-            if (section.bytes && key.bytes) {
-                count = quorvel::platform::GetPrivateProfileString(*section.bytes, *key.bytes, size, ini, value);
-            } else {
-                count = quorvel::posix::ProfileGetString(section.view(), key.view(), size, ini, value);
-            }
-            std::string shown = value;
-            if (size > 0) shown += '\0';  // the terminating NUL the buffer holds
-            out += "read\t" + std::to_string(count) + "\t" + Escape(shown) + "\n";
-        } else if (op == "write") {
-            const Field section = FieldAt(f, 1), key = FieldAt(f, 2), value = FieldAt(f, 3);
-            bool ok = false;
-            if (section.bytes && key.bytes) {
-                ok = quorvel::platform::WritePrivateProfileString(*section.bytes, *key.bytes, value.view(), ini);
-            } else {
-                ok = quorvel::posix::ProfileWriteString(section.view(), key.view(), value.view(), ini);
-            }
-            out += std::string("write\t") + (ok ? "1" : "0") + "\n";
-        } else if (op == "section") {
-            const Field section = FieldAt(f, 1), content = FieldAt(f, 2);
-            std::optional<std::string> buffer;
-            if (content.bytes) buffer = *content.bytes + std::string(2, '\0');
-            const std::optional<std::string_view> view =
-                buffer ? std::optional<std::string_view>(*buffer) : std::nullopt;
-            bool ok = false;
-            if (section.bytes) {
-                ok = quorvel::platform::WritePrivateProfileSection(*section.bytes, view, ini);
-            } else {
-                ok = quorvel::posix::ProfileWriteSection(section.view(), view, ini);
-            }
-            out += std::string("section\t") + (ok ? "1" : "0") + "\n";
-        } else if (op == "dump") {
-            std::string bytes;
-            out += ReadWhole(ini, bytes) ? "dump\t" + Escape(bytes) + "\n" : "dump\t<MISSING>\n";
-        } else {
-            std::cerr << "profile_runner: unknown operation " << op << "\n";
-        }
-    }
+    quorvel::test::EngineCalls calls(argv[2]);
+    const std::string out = quorvel::test::RunProfileScript(script, argv[2], calls);
     std::fwrite(out.data(), 1, out.size(), stdout);
     return 0;
 }

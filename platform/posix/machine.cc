@@ -7,11 +7,14 @@
 #include <mutex>
 #include <sstream>
 
-#include "platform/posix/profile_engine.h"
+#include "platform/profile_engine.h"
 #include "platform/posix/runtime/machine_folder.h"
 
 namespace quorvel::posix {
 namespace {
+
+using platform::FoldProfileName;
+using platform::ProfileEngine;
 
 constexpr int kDefaultCodePage = 936;
 

@@ -6,13 +6,27 @@
 
 namespace quorvel::platform {
 
+namespace {
+
+// Every ANSI code page holds ASCII as itself; most text that crosses is ASCII.
+template <typename Char>
+bool IsAscii(std::basic_string_view<Char> text) {
+    for (Char c : text)
+        if (static_cast<unsigned>(c) >= 0x80) return false;
+    return true;
+}
+
+}  // namespace
+
 std::string ToAnsi(std::u16string_view text) {
+    if (IsAscii(text)) return std::string(text.begin(), text.end());
     return win32::ToCodePage(CP_ACP, text);
 }
 
 // What a byte that is invalid in the code page becomes is Windows' choice
 // (its default character), not U+FFFD in every case as on POSIX.
 std::u16string FromAnsi(std::string_view bytes) {
+    if (IsAscii(bytes)) return std::u16string(bytes.begin(), bytes.end());
     return win32::FromCodePage(CP_ACP, bytes);
 }
 

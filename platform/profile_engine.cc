@@ -35,13 +35,13 @@
 //   Size-1 bytes even inside a double-byte character.
 // - A list (of sections or keys) that does not fit with room to spare is cut
 //   to Size-2 bytes; the caller's buffer then ends in two NULs.
-#include "platform/posix/profile_engine.h"
+#include "platform/profile_engine.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 
-namespace quorvel::posix {
+namespace quorvel::platform {
 namespace {
 
 std::atomic<uint64_t> g_parses{0};
@@ -62,10 +62,6 @@ bool IsSpace(char c) {
     }
 }
 
-bool IsLead(char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return u >= 0x81 && u <= 0xFE;
-}
 
 std::string_view LTrim(std::string_view s) {
     size_t b = 0;
@@ -84,11 +80,11 @@ char FoldByte(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool EqualNames(std::string_view a, std::string_view b) {
+bool EqualNames(std::string_view a, std::string_view b, const LeadBytes& leads) {
     if (a.size() != b.size()) return false;
     if (a == b) return true;  // the usual case, and cheaper than folding
     for (size_t i = 0; i < a.size(); ++i) {
-        if (IsLead(a[i]) && i + 1 < a.size()) {
+        if (leads.lead(a[i]) && i + 1 < a.size()) {
             if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
             ++i;
         } else if (FoldByte(a[i]) != FoldByte(b[i])) {
@@ -109,18 +105,18 @@ std::string_view EolText(Eol eol) {
 }
 
 // The byte count of the first `chars` characters of `s`.
-size_t BytesOfChars(std::string_view s, size_t chars) {
+size_t BytesOfChars(std::string_view s, size_t chars, const LeadBytes& leads) {
     size_t i = 0;
     while (chars > 0 && i < s.size()) {
-        i += (IsLead(s[i]) && i + 1 < s.size()) ? 2 : 1;
+        i += (leads.lead(s[i]) && i + 1 < s.size()) ? 2 : 1;
         --chars;
     }
     return i;
 }
 
-size_t CountChars(std::string_view s) {
+size_t CountChars(std::string_view s, const LeadBytes& leads) {
     size_t n = 0;
-    for (size_t i = 0; i < s.size(); ++n) i += (IsLead(s[i]) && i + 1 < s.size()) ? 2 : 1;
+    for (size_t i = 0; i < s.size(); ++n) i += (leads.lead(s[i]) && i + 1 < s.size()) ? 2 : 1;
     return n;
 }
 
@@ -135,18 +131,18 @@ uint32_t CopyList(const std::string& list, uint32_t size, std::string& out) {
     return static_cast<uint32_t>(out.size());
 }
 
-uint32_t CopyValue(std::string_view v, uint32_t size, std::string& out) {
+uint32_t CopyValue(std::string_view v, uint32_t size, std::string& out, const LeadBytes& leads) {
     const size_t room = size - 1;  // characters the buffer holds before its NUL
     size_t chars = 0;
     if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) {
         v.remove_prefix(1);
-        const size_t m = CountChars(v);  // the inner text and the closing quote
+        const size_t m = CountChars(v, leads);  // the inner text and the closing quote
         chars = std::min(m, room);
         if (size >= m && chars > 0) --chars;
     } else {
-        chars = std::min(CountChars(v), room);
+        chars = std::min(CountChars(v, leads), room);
     }
-    size_t bytes = BytesOfChars(v, chars);
+    size_t bytes = BytesOfChars(v, chars, leads);
     if (bytes > room) bytes = room;
     out.assign(v.substr(0, bytes));
     return static_cast<uint32_t>(bytes);
@@ -154,12 +150,33 @@ uint32_t CopyValue(std::string_view v, uint32_t size, std::string& out) {
 
 }  // namespace
 
+LeadBytes::LeadBytes(std::initializer_list<std::pair<unsigned char, unsigned char>> ranges) {
+    for (const auto& [first, last] : ranges) Add(first, last);
+}
+
+void LeadBytes::Add(unsigned char first, unsigned char last) {
+    for (unsigned b = first; b <= last; ++b) table_[b] = true;
+}
+
+const LeadBytes& LeadBytes::ForCodePage(int code_page) {
+    static const LeadBytes none{};
+    static const LeadBytes chinese_korean{{0x81, 0xFE}};  // GBK, Big5, Unified Hangul
+    static const LeadBytes japanese{{0x81, 0x9F}, {0xE0, 0xFC}};
+    static const LeadBytes johab{{0x84, 0xD3}, {0xD8, 0xDE}, {0xE0, 0xF9}};
+    switch (code_page) {
+        case 936: case 949: case 950: return chinese_korean;
+        case 932: return japanese;
+        case 1361: return johab;
+        default: return none;
+    }
+}
+
 size_t ProfileNameHash::operator()(std::string_view name) const {
     // FNV-1a over the folded bytes.
     uint64_t h = 1469598103934665603ULL;
     for (size_t i = 0; i < name.size(); ++i) {
         char c = name[i];
-        if (IsLead(c) && i + 1 < name.size()) {
+        if (leads->lead(c) && i + 1 < name.size()) {
             h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
             c = name[++i];
         } else {
@@ -170,12 +187,14 @@ size_t ProfileNameHash::operator()(std::string_view name) const {
     return static_cast<size_t>(h);
 }
 
-bool ProfileNameEqual::operator()(std::string_view a, std::string_view b) const { return EqualNames(a, b); }
+bool ProfileNameEqual::operator()(std::string_view a, std::string_view b) const {
+    return EqualNames(a, b, *leads);
+}
 
-std::string FoldProfileName(std::string_view name) {
+std::string FoldProfileName(std::string_view name, const LeadBytes& leads) {
     std::string out(name);
     for (size_t i = 0; i < out.size(); ++i) {
-        if (IsLead(out[i]) && i + 1 < out.size()) {
+        if (leads.lead(out[i]) && i + 1 < out.size()) {
             ++i;
         } else {
             out[i] = FoldByte(out[i]);
@@ -220,7 +239,7 @@ struct ProfileEngine::Line {
     bool comment() const { return kind == Kind::Entry && name_e > name_b && text[name_b] == ';'; }
     bool slot() const { return kind == Kind::Entry && !comment(); }
 
-    void Classify() {
+    void Classify(const LeadBytes& leads) {
         kind = Kind::Blank;
         has_value = false;
         name_b = name_e = value_b = value_e = 0;
@@ -234,7 +253,7 @@ struct ProfileEngine::Line {
             // The name runs to the last ']' that is not half of a double-byte character.
             size_t close = std::string_view::npos;
             for (size_t i = b + 1; i < e; ++i) {
-                if (IsLead(t[i]) && i + 1 < e) {
+                if (leads.lead(t[i]) && i + 1 < e) {
                     ++i;
                 } else if (t[i] == ']') {
                     close = i;
@@ -297,7 +316,7 @@ LineEnd EndOfLine(std::string_view bytes, size_t i) {
 }
 
 // Appends the classified lines of `bytes`, which start at a line's beginning.
-void SplitLines(std::string_view bytes, std::vector<ProfileEngine::Line>& out) {
+void SplitLines(std::string_view bytes, std::vector<ProfileEngine::Line>& out, const LeadBytes& leads) {
     size_t count = 0;
     for (size_t i = 0; i < bytes.size(); ++count) i = EndOfLine(bytes, i).next;
     out.reserve(out.size() + count);
@@ -306,7 +325,7 @@ void SplitLines(std::string_view bytes, std::vector<ProfileEngine::Line>& out) {
         ProfileEngine::Line& line = out.emplace_back();
         line.text = bytes.substr(i, le.end - i);
         line.eol = le.eol;
-        line.Classify();
+        line.Classify(leads);
         i = le.next;
     }
 }
@@ -314,6 +333,10 @@ void SplitLines(std::string_view bytes, std::vector<ProfileEngine::Line>& out) {
 }  // namespace
 
 struct ProfileEngine::Section {
+    explicit Section(const LeadBytes& code_page)
+        : leads(&code_page), keys(0, ProfileNameHash{&code_page}, ProfileNameEqual{&code_page}) {}
+
+    const LeadBytes* leads;
     Line header;
     // A parsed section keeps its lines as the bytes they were read from until
     // a call needs them: a call reads or changes a few sections of a thousand,
@@ -330,7 +353,7 @@ struct ProfileEngine::Section {
     void Expand() const {
         if (!lazy) return;
         lazy = false;
-        SplitLines(raw, lines);
+        SplitLines(raw, lines, *leads);
         raw = {};
     }
     const std::vector<Line>& Body() const {
@@ -378,7 +401,7 @@ struct ProfileEngine::Section {
                 if (at >= pos) ++at;
         const Line& added = lines[pos];
         if (added.kind != Kind::Entry) return;
-        const auto [it, fresh] = keys.try_emplace(FoldProfileName(added.name()), static_cast<uint32_t>(pos));
+        const auto [it, fresh] = keys.try_emplace(FoldProfileName(added.name(), *leads), static_cast<uint32_t>(pos));
         if (!fresh) {
             duplicates = true;
             if (it->second > pos) it->second = static_cast<uint32_t>(pos);
@@ -392,7 +415,7 @@ struct ProfileEngine::Section {
         if (!duplicates) return kNoLine;
         Expand();
         for (size_t i = from; i < lines.size(); ++i)
-            if (lines[i].kind == Kind::Entry && EqualNames(lines[i].name(), name)) return static_cast<uint32_t>(i);
+            if (lines[i].kind == Kind::Entry && EqualNames(lines[i].name(), name, *leads)) return static_cast<uint32_t>(i);
         return kNoLine;
     }
 
@@ -409,7 +432,7 @@ struct ProfileEngine::Section {
         Expand();
         if (lines.size() < kIndexThreshold) {
             for (size_t i = 0; i < lines.size(); ++i)
-                if (lines[i].kind == Kind::Entry && EqualNames(lines[i].name(), name))
+                if (lines[i].kind == Kind::Entry && EqualNames(lines[i].name(), name, *leads))
                     return static_cast<long>(i);
             return -1;
         }
@@ -417,7 +440,7 @@ struct ProfileEngine::Section {
             keys.clear();
             for (size_t i = 0; i < lines.size(); ++i)
                 if (lines[i].kind == Kind::Entry &&
-                    !keys.try_emplace(FoldProfileName(lines[i].name()), static_cast<uint32_t>(i)).second)
+                    !keys.try_emplace(FoldProfileName(lines[i].name(), *leads), static_cast<uint32_t>(i)).second)
                     duplicates = true;
             indexed = true;
         }
@@ -470,7 +493,7 @@ struct ProfileEngine::Section {
 
 namespace {
 
-ProfileEngine::Line MakeLine(std::string text, bool& reparse) {
+ProfileEngine::Line MakeLine(std::string text, bool& reparse, const LeadBytes& leads) {
     ProfileEngine::Line line;
     // (find_first_of would search the two-byte set once per byte of text)
     if (std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; })) reparse = true;
@@ -478,13 +501,13 @@ ProfileEngine::Line MakeLine(std::string text, bool& reparse) {
     line.owns = true;
     line.text = line.owned;
     line.eol = Eol::CrLf;
-    line.Classify();
+    line.Classify(leads);
     return line;
 }
 
 // A key line; one that reads as a header makes the file be read again.
-ProfileEngine::Line MakeEntry(std::string text, bool& reparse) {
-    ProfileEngine::Line line = MakeLine(std::move(text), reparse);
+ProfileEngine::Line MakeEntry(std::string text, bool& reparse, const LeadBytes& leads) {
+    ProfileEngine::Line line = MakeLine(std::move(text), reparse, leads);
     if (line.kind != Kind::Entry) reparse = true;
     return line;
 }
@@ -500,16 +523,18 @@ std::string Joined(std::string_view key, std::string_view value) {
 
 }  // namespace
 
-ProfileEngine::ProfileEngine() = default;
+ProfileEngine::ProfileEngine() : ProfileEngine(LeadBytes::Gbk()) {}
+ProfileEngine::ProfileEngine(const LeadBytes& leads)
+    : leads_(&leads), by_name_(0, ProfileNameHash{&leads}, ProfileNameEqual{&leads}) {}
 ProfileEngine::~ProfileEngine() = default;
 ProfileEngine::ProfileEngine(ProfileEngine&&) noexcept = default;
 ProfileEngine& ProfileEngine::operator=(ProfileEngine&&) noexcept = default;
 
 uint64_t ProfileEngine::parse_count() { return g_parses.load(); }
 
-ProfileEngine ProfileEngine::Parse(std::string_view bytes) {
+ProfileEngine ProfileEngine::Parse(std::string_view bytes, const LeadBytes& leads) {
     ++g_parses;
-    ProfileEngine engine;
+    ProfileEngine engine(leads);
     engine.source_ = std::make_shared<const std::string>(bytes);
     bytes = *engine.source_;
     const size_t n = bytes.size();
@@ -518,7 +543,7 @@ ProfileEngine ProfileEngine::Parse(std::string_view bytes) {
     auto close = [&](size_t end) {
         const std::string_view range = bytes.substr(body, end - body);
         if (current == nullptr) {
-            SplitLines(range, engine.prefix_);
+            SplitLines(range, engine.prefix_, leads);
         } else if (!range.empty()) {
             current->raw = range;
             current->lazy = true;
@@ -542,10 +567,10 @@ ProfileEngine ProfileEngine::Parse(std::string_view bytes) {
         Line line;
         line.text = bytes.substr(start, le.end - start);
         line.eol = le.eol;
-        line.Classify();
+        line.Classify(leads);
         if (line.kind != Kind::Header) continue;
         close(start);
-        auto section = std::make_unique<Section>();
+        auto section = std::make_unique<Section>(leads);
         section->header = std::move(line);
         current = section.get();
         engine.sections_.push_back(std::move(section));
@@ -607,13 +632,13 @@ void ProfileEngine::TerminateLastLine() {
 
 ProfileEngine::Section& ProfileEngine::AppendSection(std::string_view name) {
     TerminateLastLine();
-    auto section = std::make_unique<Section>();
+    auto section = std::make_unique<Section>(*leads_);
     std::string text;
     text.reserve(name.size() + 2);
     text += '[';
     text.append(name);
     text += ']';
-    section->header = MakeLine(std::move(text), reparse_);
+    section->header = MakeLine(std::move(text), reparse_, *leads_);
     if (section->header.kind != Kind::Header) reparse_ = true;
     Section* raw = section.get();
     AddName(raw);
@@ -646,7 +671,7 @@ void ProfileEngine::EraseSection(Section* section) {
 
 void ProfileEngine::Reparse() {
     reparse_ = false;
-    *this = Parse(Serialize());
+    *this = Parse(Serialize(), *leads_);
 }
 
 ProfileEngine::Result ProfileEngine::Finish(Result result) {
@@ -672,7 +697,8 @@ uint32_t ProfileEngine::GetString(Name section, Name key, uint32_t size, std::st
         std::string list;
         if (s != nullptr) {
             for (const Line& l : s->Body()) {
-                if (!l.has_value || l.comment() || l.name_e == l.name_b) continue;
+                // An empty name (a line "=x") is listed too: a lone NUL.
+                if (!l.has_value || l.comment()) continue;
                 list.append(l.name());
                 list += '\0';
             }
@@ -686,7 +712,7 @@ uint32_t ProfileEngine::GetString(Name section, Name key, uint32_t size, std::st
     if (!line.has_value) return 0;
     std::string_view value = line.value();
     value = value.substr(0, value.find('\0'));
-    return CopyValue(value, size, out);
+    return CopyValue(value, size, out, *leads_);
 }
 
 ProfileEngine::Result ProfileEngine::SetKey(std::string_view section, std::string_view key,
@@ -695,7 +721,7 @@ ProfileEngine::Result ProfileEngine::SetKey(std::string_view section, std::strin
     Section* s = FindSection(Trim(section));
     if (s == nullptr) {
         Section& added = AppendSection(LTrim(section));
-        added.lines.push_back(MakeEntry(Joined(LTrim(key), v), reparse_));
+        added.lines.push_back(MakeEntry(Joined(LTrim(key), v), reparse_, *leads_));
         return {true, true};
     }
     const long idx = s->FindKey(Trim(key));
@@ -704,12 +730,12 @@ ProfileEngine::Result ProfileEngine::SetKey(std::string_view section, std::strin
         if (line.has_value && line.value() == v) return {true, false};
         std::string text = Joined(line.name(), v);
         if (text == line.text && line.eol == Eol::CrLf) return {true, false};
-        line = MakeEntry(std::move(text), reparse_);
+        line = MakeEntry(std::move(text), reparse_, *leads_);
         return {true, true};  // same key at the same place: the index holds
     }
     const size_t pos = s->InsertionPoint();
     s->TerminateBefore(pos);
-    Line line = MakeEntry(Joined(LTrim(key), v), reparse_);
+    Line line = MakeEntry(Joined(LTrim(key), v), reparse_, *leads_);
     s->InsertLine(pos, std::move(line));
     return {true, true};
 }
@@ -760,7 +786,7 @@ ProfileEngine::Result ProfileEngine::WriteSection(Name section, Name content) {
     if (found == nullptr) {
         if (entries.empty()) return {true, false};
         Section& added = AppendSection(LTrim(*section));
-        for (std::string& e : entries) added.lines.push_back(MakeEntry(std::move(e), reparse_));
+        for (std::string& e : entries) added.lines.push_back(MakeEntry(std::move(e), reparse_, *leads_));
         return Finish({true, true});
     }
 
@@ -781,7 +807,7 @@ ProfileEngine::Result ProfileEngine::WriteSection(Name section, Name content) {
                 s.TerminateBefore(pos);
                 for (size_t k = 0; k < count; ++k, ++pos)
                     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(pos),
-                                  MakeEntry(entries[k], reparse_));
+                                  MakeEntry(entries[k], reparse_, *leads_));
             }
         } else {
             std::vector<Line> body;
@@ -792,11 +818,11 @@ ProfileEngine::Result ProfileEngine::WriteSection(Name section, Name content) {
                     body.push_back(std::move(lines[i]));
                     continue;
                 }
-                if (k < count) body.push_back(MakeEntry(entries[k], reparse_));
+                if (k < count) body.push_back(MakeEntry(entries[k], reparse_, *leads_));
                 ++k;
                 if (i == slots.back())
                     for (size_t extra = slots.size(); extra < count; ++extra)
-                        body.push_back(MakeEntry(entries[extra], reparse_));
+                        body.push_back(MakeEntry(entries[extra], reparse_, *leads_));
             }
             lines = std::move(body);
         }
@@ -808,4 +834,4 @@ ProfileEngine::Result ProfileEngine::WriteSection(Name section, Name content) {
     return Finish({true, changed});
 }
 
-}  // namespace quorvel::posix
+}  // namespace quorvel::platform

@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "platform/posix/profile_engine.h"
+#include "platform/profile_engine.h"
 
-namespace quorvel::posix {
+namespace quorvel::platform {
 namespace {
 
 using namespace std::string_literals;
@@ -75,4 +75,4 @@ TEST(ProfileSections, AMovedEngineStillReadsItsSource) {
 }
 
 }  // namespace
-}  // namespace quorvel::posix
+}  // namespace quorvel::platform

@@ -1,26 +1,50 @@
 // The Win32 ANSI profile-file (INI) functions over a buffer of bytes, without
-// any I/O: the file layer (profile.cc) loads, locks and stores files around it.
-// The behaviour choices are described at the top of profile_engine.cc.
+// any I/O: the file layer (profile.cc) loads, locks and stores files around it,
+// the same in both builds. The behaviour choices are described at the top of
+// profile_engine.cc.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
-namespace quorvel::posix {
+namespace quorvel::platform {
+
+// The bytes that start a double-byte character in the ANSI code page. The
+// byte after one is its second half, never an ASCII character, even when it
+// has the value of '[', '\\', ']' or '|'.
+class LeadBytes {
+public:
+    LeadBytes() = default;  // a single-byte code page
+    LeadBytes(std::initializer_list<std::pair<unsigned char, unsigned char>> ranges);
+    void Add(unsigned char first, unsigned char last);
+    bool lead(char c) const { return table_[static_cast<unsigned char>(c)]; }
+
+    // The double-byte code pages by number (any other has none).
+    static const LeadBytes& ForCodePage(int code_page);
+    static const LeadBytes& Gbk() { return ForCodePage(936); }
+
+private:
+    std::array<bool, 256> table_{};
+};
 
 // Hash and equality of profile names without regard to case, so that maps
 // keyed by a folded name can be searched with any spelling of it.
 struct ProfileNameHash {
     using is_transparent = void;
+    const LeadBytes* leads;
     size_t operator()(std::string_view name) const;
 };
 struct ProfileNameEqual {
     using is_transparent = void;
+    const LeadBytes* leads;
     bool operator()(std::string_view a, std::string_view b) const;
 };
 
@@ -33,16 +57,19 @@ public:
         bool changed = false;  // the file's bytes differ from before the call
     };
 
-    ProfileEngine();
+    ProfileEngine();  // empty, GBK
+    explicit ProfileEngine(const LeadBytes& leads);
     ~ProfileEngine();
     ProfileEngine(ProfileEngine&&) noexcept;
     ProfileEngine& operator=(ProfileEngine&&) noexcept;
     ProfileEngine(const ProfileEngine&) = delete;
     ProfileEngine& operator=(const ProfileEngine&) = delete;
 
-    static ProfileEngine Parse(std::string_view bytes);
+    // `leads` must outlive the engine (the tables of ForCodePage do).
+    static ProfileEngine Parse(std::string_view bytes, const LeadBytes& leads = LeadBytes::Gbk());
     std::string Serialize() const;
     bool empty() const;
+    const LeadBytes* leads() const { return leads_; }
 
     // GetPrivateProfileStringA with a null default. `out` receives the bytes
     // the function copies before its terminating NUL; for the lists of a null
@@ -75,6 +102,7 @@ private:
     void Reparse();
     Result Finish(Result result);
 
+    const LeadBytes* leads_;
     std::shared_ptr<const std::string> source_;  // the parsed bytes, which lines view
     std::vector<Line> prefix_;                   // bytes before the first header
     std::vector<std::unique_ptr<Section>> sections_;
@@ -89,7 +117,7 @@ private:
 };
 
 // Profile names compare without regard to case, ASCII letters only and never
-// the second byte of a double-byte (GBK) character.
-std::string FoldProfileName(std::string_view name);
+// the second byte of a double-byte character.
+std::string FoldProfileName(std::string_view name, const LeadBytes& leads = LeadBytes::Gbk());
 
-}  // namespace quorvel::posix
+}  // namespace quorvel::platform

@@ -1,13 +1,13 @@
 // The profile engine against the Win32 rules: reads, in-place edits and the
 // exact bytes of the files it writes.
-#include "platform/posix/profile_engine.h"
+#include "platform/profile_engine.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
-namespace quorvel::posix {
+namespace quorvel::platform {
 namespace {
 
 using namespace std::string_literals;
@@ -226,7 +226,7 @@ TEST(ProfileEngine, EmptyNames) {
     ProfileEngine e = ProfileEngine::Parse("k=top\r\n[]\r\nk=empty\r\n[s]\r\n=nokey\r\n");
     EXPECT_EQ(Get(e, "", "k").text, "empty");
     EXPECT_EQ(Get(e, "s", "").text, "nokey");
-    EXPECT_EQ(Get(e, "s", kNull), (Read{0, ""}));
+    EXPECT_EQ(Get(e, "s", kNull), (Read{1, "\0"s})) << "an empty name is listed as a lone NUL";
     e.WriteString("s", "", "v");
     e.WriteString("", "j", "1");
     EXPECT_EQ(e.Serialize(), "k=top\r\n[]\r\nk=empty\r\nj=1\r\n[s]\r\n=v\r\n");
@@ -284,4 +284,4 @@ TEST(ProfileEngine, ManyAccountsAreReadThroughTheIndexes) {
 }
 
 }  // namespace
-}  // namespace quorvel::posix
+}  // namespace quorvel::platform

@@ -1,0 +1,253 @@
+// The profile functions' system part on Windows. A file's changes are written
+// beside it and moved over it; a named mutex per file excludes the other
+// callers of this component, in every process, for the whole of a call.
+//
+// Where Windows gives less than POSIX:
+// - The mutex excludes only callers that take it (this component). Programs
+//   that write the file directly (the FTP server itself) are not excluded; a
+//   change they make after a call read the file is overwritten by its write.
+// - A file being read cannot be replaced, so this component's readers take
+//   the mutex too.
+// - When another program holds the file open without delete sharing, the
+//   move cannot happen; after a few retries the bytes are written over the
+//   file instead, which is not atomic, rather than losing the changes.
+// - The replaced file keeps its attributes but takes the folder's inherited
+//   security, as a new file does.
+// - A crash between the move's start and end is covered by NTFS's own
+//   metadata journal, not by a guarantee of the API.
+#include "platform/profile_io.h"
+
+#include <windows.h>
+
+#include <iterator>
+
+#include "platform/win32/handles.h"
+#include "platform/win32/wide.h"
+
+namespace quorvel::platform::profile_io {
+namespace {
+
+constexpr wchar_t kTempSuffix[] = L".quorvel-tmp";
+constexpr DWORD kLockTimeoutMs = 30000;
+
+// Paths cross this file's interface as UTF-8, so that any name survives.
+std::wstring WidePath(const std::string& path) { return win32::Wide(win32::FromCodePage(CP_UTF8, path)); }
+
+std::string Utf8(const std::wstring& wide) {
+    return win32::ToCodePage(CP_UTF8, std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
+}
+
+std::uint64_t Join(DWORD high, DWORD low) { return (static_cast<std::uint64_t>(high) << 32) | low; }
+
+std::uint64_t Ticks(const FILETIME& t) { return Join(t.dwHighDateTime, t.dwLowDateTime); }
+
+bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// Identity, size and times of an open file; false for a folder.
+bool StampOf(HANDLE file, Stamp& stamp) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info)) return false;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+    FILE_BASIC_INFO basic{};
+    const bool changed_known = GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) != 0;
+    stamp = Stamp{};
+    stamp.exists = true;
+    stamp.known = changed_known;
+    stamp.parts[0] = info.dwVolumeSerialNumber;
+    stamp.parts[1] = Join(info.nFileIndexHigh, info.nFileIndexLow);
+    stamp.parts[2] = Join(info.nFileSizeHigh, info.nFileSizeLow);
+    stamp.parts[3] = Ticks(info.ftLastWriteTime);
+    stamp.parts[4] = static_cast<std::uint64_t>(basic.ChangeTime.QuadPart);
+    return true;
+}
+
+win32::Handle OpenExisting(const std::wstring& path, DWORD access) {
+    return win32::Handle(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool WriteAll(HANDLE file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const DWORD chunk = bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
+        bytes.remove_prefix(written);
+    }
+    return true;
+}
+
+// The fallback when the file cannot be replaced: its bytes are overwritten.
+bool Overwrite(const std::wstring& path, std::string_view bytes) {
+    win32::Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid() && WriteAll(file.get(), bytes) && SetEndOfFile(file.get()) && FlushFileBuffers(file.get());
+}
+
+// The file's name as stored, in place of the last part of `path`, so that a
+// replacement keeps the spelling the folder shows.
+std::wstring StoredSpelling(const std::wstring& path) {
+    WIN32_FIND_DATAW data{};
+    win32::FindHandle find(FindFirstFileW(path.c_str(), &data));
+    if (!find.valid()) return path;
+    const size_t slash = path.find_last_of(L"\\/");
+    return path.substr(0, slash == std::wstring::npos ? 0 : slash + 1) + data.cFileName;
+}
+
+// Mutex names cannot hold '\' and are limited in length; a hash of the key
+// names the file. Two files that share a hash only wait for each other.
+std::wstring MutexName(const std::wstring& key) {
+    unsigned long long hash = 14695981039346656037ull;
+    for (wchar_t ch : key) {
+        hash ^= static_cast<unsigned long long>(ch);
+        hash *= 1099511628211ull;
+    }
+    wchar_t name[64];
+    wsprintfW(name, L"Global\\quorvel-profile-%08lx%08lx", static_cast<unsigned long>(hash >> 32),
+              static_cast<unsigned long>(hash & 0xffffffffu));
+    return name;
+}
+
+HANDLE OpenNamedMutex(const std::wstring& name) {
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+    // Made by another account whose default ACL does not grant creation rights to us.
+    if (mutex == nullptr && GetLastError() == ERROR_ACCESS_DENIED)
+        mutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str());
+    return mutex;
+}
+
+}  // namespace
+
+Target Resolve(std::string_view file) {
+    if (file.empty()) return {};
+    const std::wstring wide = win32::WideFromAnsi(file);
+    const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return {};
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return {};
+    full.resize(length);
+    for (auto& ch : full)
+        if (ch == L'/') ch = L'\\';
+    std::wstring key = full;
+    CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
+    return {Utf8(key), Utf8(full)};
+}
+
+Status Stat(const std::string& path, Stamp& stamp) {
+    stamp = Stamp{};
+    const win32::Handle file = OpenExisting(WidePath(path), FILE_READ_ATTRIBUTES);
+    if (!file.valid()) return IsMissing(GetLastError()) ? Status::kMissing : Status::kError;
+    return StampOf(file.get(), stamp) ? Status::kExists : Status::kError;
+}
+
+Status Read(const std::string& path, std::string& bytes, Stamp& stamp) {
+    bytes.clear();
+    stamp = Stamp{};
+    const win32::Handle file = OpenExisting(WidePath(path), GENERIC_READ);
+    if (!file.valid()) return IsMissing(GetLastError()) ? Status::kMissing : Status::kError;
+    if (!StampOf(file.get(), stamp)) return Status::kError;
+    const std::uint64_t size = stamp.parts[2];
+    if (size > (1ull << 31)) return Status::kError;
+    bytes.resize(static_cast<size_t>(size));
+    size_t done = 0;
+    for (;;) {
+        if (done == bytes.size()) bytes.resize(bytes.size() + 4096);  // the file grew
+        DWORD n = 0;
+        if (!ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &n, nullptr))
+            return Status::kError;
+        if (n == 0) break;
+        done += n;
+    }
+    bytes.resize(done);
+    return Status::kExists;
+}
+
+bool Replace(const std::string& path, std::string_view bytes) {
+    std::wstring target = WidePath(path);
+    const std::wstring temp = target + kTempSuffix;
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    const bool existed = attributes != INVALID_FILE_ATTRIBUTES;
+    if (existed && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) return false;
+    if (existed) target = StoredSpelling(target);
+    constexpr DWORD kKept = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD temp_attributes = existed && (attributes & kKept) != 0 ? attributes & kKept : FILE_ATTRIBUTE_NORMAL;
+
+    {
+        auto create = [&] {
+            return win32::Handle(
+                CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, temp_attributes, nullptr));
+        };
+        win32::Handle file = create();
+        if (!file.valid() && GetLastError() == ERROR_FILE_EXISTS) {
+            // Left by a writer that died; writers of one file take turns under its mutex.
+            SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(temp.c_str());
+            file = create();
+        }
+        if (!file.valid()) return false;
+        if (!WriteAll(file.get(), bytes) || !FlushFileBuffers(file.get())) {
+            file.reset();
+            DeleteFileW(temp.c_str());
+            return false;
+        }
+    }
+    constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (MoveFileExW(temp.c_str(), target.c_str(), kFlags)) return true;
+        const DWORD error = GetLastError();
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_LOCK_VIOLATION) break;
+        Sleep(50);
+    }
+    // Kept open by someone: overwrite in place rather than drop the changes.
+    const bool written = existed && Overwrite(target, bytes);
+    DeleteFileW(temp.c_str());
+    return written;
+}
+
+struct Lock::Impl {
+    win32::Handle mutex;
+    bool owned = false;
+    ~Impl() {
+        if (owned) ReleaseMutex(mutex.get());
+    }
+};
+
+Lock::Lock(const std::string& key, const std::string& /*path*/) : impl_(std::make_unique<Impl>()) {
+    impl_->mutex.reset(OpenNamedMutex(MutexName(WidePath(key))));
+    if (!impl_->mutex.valid()) return;
+    const DWORD wait = WaitForSingleObject(impl_->mutex.get(), kLockTimeoutMs);
+    // An abandoned mutex means its owner died; the file is whole, since it
+    // changes only by a move.
+    impl_->owned = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+}
+
+Lock::~Lock() = default;
+Lock::Lock(Lock&&) noexcept = default;
+
+bool Lock::held() const { return impl_ && impl_->owned; }
+
+struct LocalMutex::Impl {
+    SRWLOCK lock = SRWLOCK_INIT;
+};
+LocalMutex::LocalMutex() : impl_(std::make_unique<Impl>()) {}
+LocalMutex::~LocalMutex() = default;
+void LocalMutex::lock() { AcquireSRWLockExclusive(&impl_->lock); }
+void LocalMutex::unlock() { ReleaseSRWLockExclusive(&impl_->lock); }
+
+const bool kReadersTakeTheLock = true;
+
+const LeadBytes& AnsiLeadBytes() {
+    static const LeadBytes leads = [] {
+        LeadBytes table;
+        CPINFO info{};
+        if (GetCPInfo(CP_ACP, &info) && info.MaxCharSize > 1) {
+            for (size_t i = 0; i + 1 < std::size(info.LeadByte) && info.LeadByte[i] != 0; i += 2)
+                table.Add(info.LeadByte[i], info.LeadByte[i + 1]);
+        }
+        return table;
+    }();
+    return leads;
+}
+
+}  // namespace quorvel::platform::profile_io

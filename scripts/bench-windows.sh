@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The FTP benchmark of the Windows build under Wine: bench/ftp_bench.cc built
+# as a Windows program (the figures beside the floor of one read plus one
+# atomic rewrite, measured the same way), then PostFtpSit timed from a
+# VBScript through CreateObject on a file of 997 accounts.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+
+ensure_packages
+echo "building quorvel.dll and ftp_bench.exe..."
+build_windows >/dev/null
+cmake --build "$BUILD" --target ftp_bench -j2 >/dev/null
+start_wine
+
+echo
+echo "== ftp_bench.exe (Windows build, under Wine)"
+(cd "$BUILD" && wine ./ftp_bench.exe)
+
+work=$BUILD/bench-vbs
+rm -rf "$work"
+mkdir -p "$work/bin" "$work/ftp"
+cp "$BUILD/quorvel.dll" "$work/bin/"
+dll=$(winpath "$work/bin/quorvel.dll")
+wine regsvr32 /s "$dll"
+python3 - "$work/ftp/accounts.ini" <<'PY'
+import sys
+n = 997
+out = ["[GLOBAL]", "Version=6.4.0.6", "ProcessID=2140", "[DOMAINS]", "Domain1=0.0.0.0||21|Bench|1|0", "[Domain1]"]
+out += ["User%d=user%d|1|0" % (k, k) for k in range(1, n + 1)]
+for k in range(1, n + 1):
+    u = "user%d" % k
+    out += ["[USER=%s|1]" % u, "Password=vk5D44A032652974C3E53644945A95B126", "HomeDir=D:\\ftp\\" + u, "RelPaths=1",
+            "Access1=D:\\ftp\\%s|RWAMLCDP" % u, "Access2=D:\\logs\\%s|RL" % u, "DiskQuota=1|512000|0", "MaxNrUsers=5",
+            "SpeedLimitUp=65536", "SpeedLimitDown=131072", "SessionTimeOut=600", "TimeOut=600", "Enable=1",
+            "Note1=customer " + u, "TimeOutSec=0", "QuotaCurrent=0"]
+open(sys.argv[1], "wb").write(("\r\n".join(out) + "\r\n").encode())
+PY
+echo
+echo "== VBScript, CreateObject(\"Quorvel.SiteManage\"), $(stat -c %s "$work/ftp/accounts.ini") bytes, 997 accounts"
+wine cscript //nologo "$(winpath "$ROOT/bench/wine/ftp_timing.vbs")" "$(winpath "$work/ftp")" "$(winpath "$work/report.txt")"
+tr -d '\r' <"$work/report.txt"
+wine regsvr32 /u /s "$dll"
