@@ -13,7 +13,7 @@ target_include_directories(quorvel_runtime PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(quorvel_runtime PRIVATE ${QUORVEL_WARNINGS})
 target_link_libraries(quorvel_runtime PUBLIC SQLite::SQLite3 Threads::Threads ${CMAKE_DL_LIBS})
 
-target_link_libraries(quorvel_platform PUBLIC quorvel_runtime CURL::libcurl)
+target_link_libraries(quorvel_platform PUBLIC quorvel_runtime CURL::libcurl crypt)
 
 # The library is libquorvel.so; its target has another name than the host's
 # executable, `quorvel`, so that the two never clash in the build tree.

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "component/class_factory.h"
+#include "accounts/post_nt_user.h"
 #include "component/dispatch.h"
 #include "backup/backup_sit.h"
 #include "ftp/post_ftp_sit.h"
@@ -184,7 +185,16 @@ HRESULT SiteManage::GetMailPass(BSTR HttpAddress, BSTR MailDir, BSTR MailPass, B
     });
 }
 
-HRESULT SiteManage::PostNTUser(BSTR, BSTR, BSTR, BSTR, BSTR, LONG* Result) { return NotBuilt(Result); }
+HRESULT SiteManage::PostNTUser(BSTR Action, BSTR FullName, BSTR UserName, BSTR PassWord, BSTR Groups,
+                               LONG* Result) {
+    if (Result == nullptr) return E_POINTER;
+    *Result = 0;
+    return Guarded([&] {
+        *Result = accounts::PostNTUser(FromBstr(Action), FromBstr(FullName), FromBstr(UserName), FromBstr(PassWord),
+                                       FromBstr(Groups));
+        return S_OK;
+    });
+}
 
 HRESULT SiteManage::PostCACLS(BSTR Action, BSTR FolderName, BSTR NtUser, BSTR Owner, LONG* Result) {
     if (Result == nullptr) return E_POINTER;

@@ -110,3 +110,16 @@ wine cscript //nologo "$(winpath "$demo/permissions-session.vbs")" "$(winpath "$
     "$(winpath "$demo/permissions.txt")"
 iconv -c -f GBK -t UTF-8 "$demo/permissions.txt" | tr -d '\r'
 wine regsvr32 /u /s "$dll"
+
+echo
+echo "== Windows accounts, with the WinNT directory stand-in registered"
+cp "$BUILD/quorvel_standins.dll" "$demo/bin/"
+standins=$(winpath "$demo/bin/quorvel_standins.dll")
+wine regsvr32 /s "$dll"
+wine regsvr32 /s "$standins"
+iconv -f UTF-8 -t GBK "$ROOT/demo/windows/accounts-session.vbs" >"$demo/accounts-session.vbs"
+echo "\$ cscript accounts-session.vbs"
+wine cscript //nologo "$(winpath "$demo/accounts-session.vbs")" "$(winpath "$demo/bin")" "$(winpath "$demo/accounts.txt")"
+iconv -c -f GBK -t UTF-8 "$demo/accounts.txt" | tr -d '\r'
+wine regsvr32 /u /s "$standins"
+wine regsvr32 /u /s "$dll"

@@ -166,6 +166,28 @@ q call ExitWindows SHUTDOWN
 log_show
 
 echo
+echo "==== Windows accounts: PostNTUser on the WinNT directory stand-in, read back with quorvel adsi"
+account() {
+  for p in FullName UserFlags AccountDisabled; do
+    printf '    %-16s %s\n' "$p" "$("$root/build/quorvel" adsi get 'WinNT://WEBHOST01/web_zhang,user' $p)"
+  done
+  printf '    %-16s %s\n' "in Guests" "$("$root/build/quorvel" adsi call 'WinNT://WEBHOST01/Guests,group' IsMember 'WinNT://WEBHOST01/web_zhang')"
+}
+q call PostNTUser ADDUSER '张三' web_zhang 'Secret-1' Users
+account
+q call PostNTUser ADDUSERTOGROUP '' web_zhang '' Guests
+account
+q call PostNTUser STOPUSER '' web_zhang '' ''
+account
+q call PostNTUser STARTUSER '' web_zhang '' ''
+account
+log_mark
+q call PostNTUser ADDUSER 'again' web_zhang 'Secret-2' Users
+log_show
+q call PostNTUser DELUSER '' web_zhang '' ''
+q adsi enum 'WinNT://WEBHOST01'
+
+echo
 echo "==== Page supervision: a page served on 127.0.0.1"
 pages=$root/build/demo-pages
 rm -f "$pages"

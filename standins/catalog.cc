@@ -4,6 +4,7 @@
 #include "standins/iis_provider.h"
 #include "standins/mail_components.h"
 #include "standins/probe.h"
+#include "standins/winnt/directory.h"
 
 namespace quorvel::standins {
 
@@ -19,6 +20,7 @@ std::span<const StandinClass> Classes() {
          &platform::CreateInstanceOf<JmailMessage>, nullptr},
         {"{3F0C8A52-71E4-4B9D-A6C3-2E5D8B1F4A03}", "CDONTS.NewMail", "CDONTS new mail",
          &platform::CreateInstanceOf<CdontsNewMail>, nullptr},
+        {"{99BF0C2B-77DC-474F-B83C-9BD66F007047}", "WinNT", "WinNT directory provider", nullptr, &winnt::BindWinNT},
     };
     return kClasses;
 }

@@ -79,7 +79,7 @@ TEST(SiteManageObject, InterfacesAndUnbuiltMethods) {
     // A method not in this build answers E_NOTIMPL with a cleared result.
     LONG result = 99;
     BSTR action = quorvel::platform::ToBstr(u"REBOOT");
-    EXPECT_EQ(site->PostNTUser(action, action, action, action, action, &result), E_NOTIMPL);
+    EXPECT_EQ(site->BackupSit(action, 1, action, action, action, &result), E_NOTIMPL);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(site->ExitWindows(action, nullptr), E_POINTER);
     // GetMailPass answers a failure with the empty text, never a COM error.

@@ -1,0 +1,244 @@
+// The accounts of the stand-in on Windows: one text file beside the stand-in
+// library (winnt-accounts.txt, UTF-8), rewritten whole for each change
+// (written beside, then moved over it) under a named mutex, so that every
+// process of the machine sees one consistent directory.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/utf8.h"
+#include "platform/win32/handles.h"
+#include "standins/winnt/accounts.h"
+
+namespace quorvel::winnt {
+namespace {
+
+std::wstring Folder() {
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&Folder), &self);
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(self, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L"\\/") + 1);
+}
+
+// Fields are separated by TAB; a field escapes its backslashes, TABs and line ends.
+std::string Escape(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\t') out += "\\t";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else out += c;
+    }
+    return out;
+}
+
+std::string Unescape(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        const char c = text[++i];
+        out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+    }
+    return out;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    while (true) {
+        const size_t tab = line.find('\t', start);
+        fields.push_back(Unescape(std::string_view(line).substr(start, tab - start)));
+        if (tab == std::string::npos) return fields;
+        start = tab + 1;
+    }
+}
+
+struct Directory {
+    std::vector<Account> accounts;
+    std::vector<std::pair<std::u16string, std::u16string>> members;  // (group, user)
+
+    std::vector<Account>::iterator Find(std::u16string_view name) {
+        const std::u16string key = FoldName(name);
+        return std::find_if(accounts.begin(), accounts.end(), [&](const Account& a) { return FoldName(a.name) == key; });
+    }
+    bool IsMember(std::u16string_view group, std::u16string_view user) const {
+        return std::any_of(members.begin(), members.end(), [&](const auto& m) {
+            return FoldName(m.first) == FoldName(group) && FoldName(m.second) == FoldName(user);
+        });
+    }
+};
+
+class FileStore final : public AccountStore {
+public:
+    FileStore() : path_(Folder() + L"winnt-accounts.txt") {
+        mutex_.reset(CreateMutexW(nullptr, FALSE, L"Local\\QuorvelStandinsWinNTAccounts"));
+    }
+
+    template <typename Work>
+    auto Read(Work&& work) {
+        const Lock lock(mutex_.get());
+        Directory d = Load();
+        return work(d);
+    }
+
+    template <typename Work>
+    void Change(Work&& work) {
+        const Lock lock(mutex_.get());
+        Directory d = Load();
+        work(d);
+        Save(d);
+    }
+
+
+    std::optional<Account> Find(std::u16string_view name) override {
+        return Read([&](Directory& d) -> std::optional<Account> {
+            const auto it = d.Find(name);
+            if (it == d.accounts.end()) return std::nullopt;
+            return *it;
+        });
+    }
+    std::vector<Account> List() override {
+        return Read([](Directory& d) { return d.accounts; });
+    }
+    void Create(const Account& account) override {
+        Change([&](Directory& d) {
+            if (d.Find(account.name) != d.accounts.end())
+                throw DirectoryError(account.group ? kGroupExists : kUserExists);
+            d.accounts.push_back(account);
+        });
+    }
+    void Update(const Account& account) override {
+        Change([&](Directory& d) {
+            const auto it = d.Find(account.name);
+            if (it == d.accounts.end() || it->group != account.group)
+                throw DirectoryError(account.group ? kGroupNotFound : kUserNotFound);
+            const std::u16string name = it->name;
+            *it = account;
+            it->name = name;
+        });
+    }
+    void Delete(std::u16string_view name) override {
+        Change([&](Directory& d) {
+            const auto it = d.Find(name);
+            if (it == d.accounts.end()) throw DirectoryError(kUserNotFound);
+            const std::u16string key = FoldName(name);
+            d.accounts.erase(it);
+            std::erase_if(d.members, [&](const auto& m) { return FoldName(m.first) == key || FoldName(m.second) == key; });
+        });
+    }
+    std::vector<std::u16string> Members(std::u16string_view group) override {
+        return Read([&](Directory& d) {
+            std::vector<std::u16string> names;
+            for (const auto& [g, u] : d.members)
+                if (FoldName(g) == FoldName(group)) names.push_back(u);
+            return names;
+        });
+    }
+    void AddMember(std::u16string_view group, std::u16string_view user) override {
+        Change([&](Directory& d) {
+            if (d.IsMember(group, user)) throw DirectoryError(kMemberInAlias);
+            d.members.emplace_back(d.Find(group)->name, d.Find(user)->name);
+        });
+    }
+    void RemoveMember(std::u16string_view group, std::u16string_view user) override {
+        Change([&](Directory& d) {
+            if (!d.IsMember(group, user)) throw DirectoryError(kMemberNotInAlias);
+            std::erase_if(d.members, [&](const auto& m) {
+                return FoldName(m.first) == FoldName(group) && FoldName(m.second) == FoldName(user);
+            });
+        });
+    }
+
+private:
+    class Lock {
+    public:
+        explicit Lock(HANDLE mutex) : mutex_(mutex) {
+            if (mutex_ == nullptr) throw DirectoryError(kStoreFailure);
+            const DWORD rc = WaitForSingleObject(mutex_, 30000);
+            if (rc != WAIT_OBJECT_0 && rc != WAIT_ABANDONED) throw DirectoryError(kStoreFailure);
+        }
+        ~Lock() { ReleaseMutex(mutex_); }
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+    private:
+        HANDLE mutex_;
+    };
+
+    Directory Load() const {
+        std::ifstream in(std::filesystem::path(path_), std::ios::binary);
+        Directory d;
+        if (!in) {
+            d.accounts = FreshAccounts();
+            d.members = FreshMemberships();
+            return d;
+        }
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            const auto f = Fields(line);
+            if (f.size() == 7 && (f[0] == "user" || f[0] == "group")) {
+                Account a;
+                a.group = f[0] == "group";
+                a.name = platform::FromUtf8(f[1]);
+                a.full_name = platform::FromUtf8(f[2]);
+                a.description = platform::FromUtf8(f[3]);
+                a.flags = static_cast<std::int32_t>(std::strtol(f[4].c_str(), nullptr, 10));
+                a.password_hash = f[5];
+                d.accounts.push_back(std::move(a));
+            } else if (f.size() == 3 && f[0] == "member") {
+                d.members.emplace_back(platform::FromUtf8(f[1]), platform::FromUtf8(f[2]));
+            }
+        }
+        return d;
+    }
+
+    void Save(const Directory& d) const {
+        std::ostringstream out;
+        for (const Account& a : d.accounts) {
+            out << (a.group ? "group" : "user") << '\t' << Escape(platform::ToUtf8(a.name)) << '\t'
+                << Escape(platform::ToUtf8(a.full_name)) << '\t' << Escape(platform::ToUtf8(a.description)) << '\t'
+                << a.flags << '\t' << Escape(a.password_hash) << "\t-\r\n";
+        }
+        for (const auto& [group, user] : d.members)
+            out << "member\t" << Escape(platform::ToUtf8(group)) << '\t' << Escape(platform::ToUtf8(user)) << "\r\n";
+        const std::wstring temporary = path_ + L".new";
+        {
+            std::ofstream file(std::filesystem::path(temporary), std::ios::binary | std::ios::trunc);
+            file << out.str();
+            file.flush();
+            if (!file) throw DirectoryError(kStoreFailure);
+        }
+        if (!MoveFileExW(temporary.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            throw DirectoryError(kStoreFailure);
+    }
+
+    std::wstring path_;
+    win32::Handle mutex_;
+};
+
+}  // namespace
+
+std::unique_ptr<AccountStore> OpenMachineAccounts() { return std::make_unique<FileStore>(); }
+
+// HKLM\SOFTWARE\Quorvel\Standins\WinNT, value MinPasswordLength (DWORD).
+std::int32_t MinPasswordLength() {
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quorvel\\Standins\\WinNT", L"MinPasswordLength",
+                     RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
+        return 0;
+    return value < 1000 ? static_cast<std::int32_t>(value) : 0;
+}
+
+}  // namespace quorvel::winnt

@@ -1,0 +1,64 @@
+' PostNTUser through CreateObject, with the WinNT stand-in registered in
+' the prefix; accounts are read back through GetObject("WinNT://...").
+
+Const LABEL = "PostNTUser函数"
+Const USER_EXISTS = "错误号：2，错误源：Windows用户 ，错误描述：用户已经存在"
+Const NO_SUCH_USER = "错误号：3，错误源：Windows用户 ，错误描述：用户不存在"
+Const NO_SUCH_USER_OR_GROUP = "错误号：3，错误源：Windows用户 ，错误描述：用户或组不存在"
+
+Dim site, computer
+Set site = CreateObject("Quorvel.SiteManage")
+computer = Replace(CreateObject("WScript.Shell").ExpandEnvironmentStrings("%COMPUTERNAME%"), Chr(0), "")
+
+' Wine's ExpandEnvironmentStrings keeps the string's terminating NUL.
+Function Account(name)
+    Set Account = GetObject("WinNT://" & computer).GetObject("user", name)
+End Function
+
+Function IsMember(group, name)
+    IsMember = GetObject("WinNT://" & computer).GetObject("group", group).IsMember("WinNT://" & computer & "/" & name)
+End Function
+
+Sub AccountLife()
+    MarkLog
+    CheckEqual site.PostNTUser("ADDUSER", "张三", "qzhang", "Secret-1", "Users"), 0, "ADDUSER"
+    CheckNoLogLine "ADDUSER"
+    Dim user: Set user = Account("qzhang")
+    CheckEqual user.FullName, "张三", "full name"
+    CheckEqual user.Description, "张三", "description"
+    CheckEqual user.Get("UserFlags"), &H201 Xor &H10000 Xor &H40, "flags of a new account"
+    Check Not user.AccountDisabled, "enabled"
+    Check IsMember("Users", "qzhang"), "member of Users"
+    MarkLog
+    CheckEqual site.PostNTUser("adduser", "x", "QZHANG", "Other-22", "Guests"), 2, "ADDUSER of an existing account"
+    CheckOneLogLine LABEL, USER_EXISTS, "ADDUSER of an existing account"
+    CheckEqual site.PostNTUser("STOPUSER", "", "qzhang", "", ""), 0, "STOPUSER"
+    Check Account("qzhang").AccountDisabled, "disabled"
+    CheckEqual site.PostNTUser("EditUser", "Zhang San", "qzhang", "Secret-2", ""), 0, "EDITUSER"
+    Set user = Account("qzhang")
+    CheckEqual user.Get("UserFlags"), &H201, "EDITUSER toggles the two bits back"
+    Check Not user.AccountDisabled, "EDITUSER enables"
+    CheckEqual user.Description, "Zhang San", "EDITUSER replaces the description"
+    CheckEqual site.PostNTUser("ADDUSERTOGROUP", "", "qzhang", "", "Guests"), 0, "ADDUSERTOGROUP"
+    Check IsMember("Guests", "qzhang"), "member of Guests"
+    MarkLog
+    CheckEqual site.PostNTUser("ADDUSERTOGROUP", "", "qzhang", "", "Guests"), 4, "ADDUSERTOGROUP twice"
+    CheckEqual UBound(NewLogLines()) + 1, 1, "one line for the directory's error"
+    CheckEqual site.PostNTUser("DELUSERTOGROUP", "", "qzhang", "", "Guests"), 0, "DELUSERTOGROUP"
+    Check Not IsMember("Guests", "qzhang"), "no longer in Guests"
+    MarkLog
+    CheckEqual site.PostNTUser("ADDUSERTOGROUP", "", "qzhang", "", "Users,Guests"), 3, "two groups are one name"
+    CheckOneLogLine LABEL, NO_SUCH_USER_OR_GROUP, "two groups"
+    CheckEqual site.PostNTUser("DELUSER", "", "qzhang", "", ""), 0, "DELUSER"
+    On Error Resume Next
+    Dim gone: Set gone = Account("qzhang")
+    CheckEqual Hex(Err.Number), "800708AD", "the account is gone"
+    Err.Clear
+    MarkLog
+    CheckEqual site.PostNTUser("STARTUSER", "", "qzhang", "", ""), 3, "STARTUSER of a missing account"
+    CheckOneLogLine LABEL, NO_SUCH_USER, "missing account"
+End Sub
+
+BeginCase "account life": AccountLife: EndCase
+Set site = Nothing
+Finish
