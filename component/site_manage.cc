@@ -54,14 +54,6 @@ HRESULT Guarded(Work&& work) noexcept {
     }
 }
 
-// Methods whose service is not part of this build.
-template <typename T>
-HRESULT NotBuilt(T* result) {
-    if (result == nullptr) return E_POINTER;
-    *result = T{};
-    return E_NOTIMPL;
-}
-
 }  // namespace
 
 SiteManage::SiteManage() { ModuleAddRef(); }

@@ -263,9 +263,6 @@ q call SendMail 0 panel@webhost01.example $'alice@example.com\r\nBcc: victim@exa
 kill $smtp_sink 2>/dev/null
 trap - EXIT
 
-echo
-echo "==== Methods not built yet say so"
-q call PostNTUser ADD alice || true
 
 if [ -x scripts/demo-windows.sh ]; then
   echo
