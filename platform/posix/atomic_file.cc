@@ -2,13 +2,11 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
-#include <unordered_map>
 
 namespace quorvel::posix {
 namespace {
@@ -30,9 +28,6 @@ void RemoveStaleTemps(const std::filesystem::path& folder, const std::string& pr
         ::unlink(it->path().c_str());
     }
 }
-
-// The locks this thread holds, by lock-file path.
-thread_local std::unordered_map<std::string, std::weak_ptr<FileLock::Hold>> t_held;
 
 }  // namespace
 
@@ -87,34 +82,5 @@ bool AtomicWrite(const std::string& path, std::span<const std::string_view> piec
     if (!ok) ::unlink(temp.c_str());
     return ok;
 }
-
-struct FileLock::Hold {
-    UniqueFd fd;
-    ~Hold() {
-        if (fd) ::flock(fd.get(), LOCK_UN);
-    }
-};
-
-FileLock::FileLock(const std::string& path) {
-    const std::string name = "." + std::filesystem::path(path).filename().string() + ".lock";
-    const std::string lock_path = Beside(path, name).string();
-    for (auto it = t_held.begin(); it != t_held.end();)
-        it = it->second.expired() ? t_held.erase(it) : std::next(it);
-    if (auto held = t_held[lock_path].lock()) {
-        hold_ = std::move(held);
-        return;
-    }
-    UniqueFd fd(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-    if (!fd) return;
-    while (::flock(fd.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) return;
-    }
-    auto hold = std::make_shared<Hold>();
-    hold->fd = std::move(fd);
-    t_held[lock_path] = hold;
-    hold_ = std::move(hold);
-}
-
-FileLock::~FileLock() = default;
 
 }  // namespace quorvel::posix

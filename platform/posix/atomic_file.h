@@ -1,6 +1,5 @@
-// The two file disciplines every writer on POSIX shares: a whole file
-// replaced atomically, and an exclusive lock over one file's
-// read-modify-write.
+// A whole file replaced atomically, the way every writer on POSIX replaces
+// one (the profile functions and the methods' own files alike).
 #pragma once
 
 #include <unistd.h>
@@ -49,26 +48,5 @@ bool AtomicWrite(const std::string& path, std::span<const std::string_view> piec
 inline bool AtomicWrite(const std::string& path, std::string_view bytes) {
     return AtomicWrite(path, std::span<const std::string_view>(&bytes, 1));
 }
-
-// An exclusive lock on the hidden `.NAME.lock` beside the file (a POSIX path).
-// flock locks belong to the open file, so two threads that each open it
-// exclude each other, and the kernel drops the lock of a process that dies:
-// a stale lock never blocks. A thread that holds the lock already takes it
-// again without waiting; it is released when the last holder goes.
-class FileLock {
-public:
-    explicit FileLock(const std::string& path);
-    ~FileLock();
-    FileLock(FileLock&&) noexcept = default;
-    FileLock& operator=(FileLock&&) = delete;
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-    bool held() const { return static_cast<bool>(hold_); }
-
-    struct Hold;
-
-private:
-    std::shared_ptr<Hold> hold_;
-};
 
 }  // namespace quorvel::posix

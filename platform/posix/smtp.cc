@@ -1,30 +1,16 @@
 // SendSmtp over libcurl.
 #include "platform/smtp.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <string_view>
 
+#include "platform/posix/curl.h"
 #include "platform/posix/http_timeouts.h"
 #include "platform/posix/machine.h"
 
 namespace quorvel::platform {
 namespace {
-
-struct CurlDeleter {
-    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
-struct ListDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-
-bool GlobalInit() {
-    static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    return ok;
-}
 
 struct Upload {
     std::string_view rest;
@@ -59,10 +45,10 @@ SmtpFailure FailureOf(CURLcode code, std::string_view reason) {
 
 SmtpResult SendSmtp(const SmtpDelivery& delivery) {
     if (delivery.server.empty()) return {SmtpFailure::kConnect, "no server address"};
-    if (!GlobalInit()) return {SmtpFailure::kConnect, "the SMTP client cannot start"};
-    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    if (!posix::CurlGlobalInit()) return {SmtpFailure::kConnect, "the SMTP client cannot start"};
+    posix::CurlHandle curl(curl_easy_init());
     if (!curl) return {SmtpFailure::kConnect, "the SMTP client cannot start"};
-    std::unique_ptr<curl_slist, ListDeleter> recipients;
+    posix::CurlList recipients;
     for (const std::string& to : delivery.to) {
         curl_slist* more = curl_slist_append(recipients.get(), ("<" + to + ">").c_str());
         if (more == nullptr) return {SmtpFailure::kData, "out of memory"};
