@@ -56,7 +56,7 @@ trap stop_webmail EXIT
 echo "\$ quorvel webmail --mail-dir $demo/MDaemon --port 0 &"
 echo "listening on 127.0.0.1:$WEBMAIL_PORT"
 sed -i "s/^Port=.*/Port=$WEBMAIL_PORT\r/" "$demo/MDaemon/WorldClient/Domains.ini"
-iconv -f UTF-8 -t GBK "$ROOT/demo/windows/mail-session.vbs" >"$demo/mail-session.vbs"
+session mail-session.vbs
 echo "\$ cscript mail-session.vbs"
 wine cscript //nologo "$(winpath "$demo/mail-session.vbs")" "$(winpath "$demo/bin")" "$(winpath "$demo/MDaemon")" \
     "$(winpath "$demo/mail-session.txt")"
@@ -69,14 +69,14 @@ rm -f "$demo/pages"
 python3 "$ROOT/tests/servers/page_server.py" "$demo/pages" &
 page_server=$!
 for _ in $(seq 100); do [ -s "$demo/pages" ] && break; sleep 0.1; done
-iconv -f UTF-8 -t GBK "$ROOT/demo/windows/supervise-session.vbs" >"$demo/supervise-session.vbs"
+session supervise-session.vbs
 echo "\$ cscript supervise-session.vbs"
 wine cscript //nologo "$(winpath "$demo/supervise-session.vbs")" "$(winpath "$demo/bin")" "$(cat "$demo/pages")" \
     "$(winpath "$demo/supervise.txt")"
 kill $page_server 2>/dev/null
 iconv -c -f GBK -t UTF-8 "$demo/supervise.txt" | tr -d '\r'
 # The web-site session: PostWebSit driven by VBScript.
-iconv -f UTF-8 -t GBK "$ROOT/demo/windows/web-session.vbs" >"$demo/web-session.vbs"
+session web-session.vbs
 echo "\$ cscript web-session.vbs"
 wine cscript //nologo "$(winpath "$demo/web-session.vbs")" "$(winpath "$demo/bin")" "$(winpath "$demo/web-session.txt")"
 iconv -c -f GBK -t UTF-8 "$demo/web-session.txt" | tr -d '\r'

@@ -3,27 +3,9 @@
 ' (the POSIX build's stand-in, reached on 127.0.0.1). Arguments: the folder of
 ' the registered quorvel.dll, the mail server's folder and the file that
 ' receives the transcript (in the system code page).
-Option Explicit
 
-Dim fso, site, dllFolder, mailDir, out, logMark
-Set fso = CreateObject("Scripting.FileSystemObject")
-dllFolder = WScript.Arguments(0)
+Dim mailDir
 mailDir = WScript.Arguments(1)
-Set out = fso.CreateTextFile(WScript.Arguments(2), True, False)
-Set site = CreateObject("Quorvel.SiteManage")
-
-Function ReadAnsi(path)
-    ReadAnsi = ""
-    If Not fso.FileExists(path) Then Exit Function
-    Dim f: Set f = fso.OpenTextFile(path, 1, False, 0)
-    If Not f.AtEndOfStream Then ReadAnsi = f.ReadAll
-    f.Close
-End Function
-
-Sub Show(what, result)
-    out.WriteLine ""
-    out.WriteLine "> " & what & "  ->  " & result
-End Sub
 
 Sub ShowFile(title, path, marker)
     Dim text: text = ReadAnsi(path)
@@ -34,17 +16,6 @@ End Sub
 
 Sub Records()
     ShowFile "USERLIST.DAT", mailDir & "\App\USERLIST.DAT", "|"
-End Sub
-
-Sub MarkLog()
-    logMark = Len(ReadAnsi(dllFolder & "\DllErr.log"))
-End Sub
-
-Sub ShowLog()
-    out.WriteLine "  DllErr.log gained:"
-    Dim gained: gained = Mid(ReadAnsi(dllFolder & "\DllErr.log"), logMark + 1)
-    If Right(gained, 2) = vbCrLf Then gained = Left(gained, Len(gained) - 2)
-    out.WriteLine "    " & Replace(gained, vbCrLf, vbCrLf & "    ")
 End Sub
 
 Show "PostEmailDomain(""ADD"", mailDir, ""example.com"", ""192.168.1.10"", True, 30, 60, 7, True)", _

@@ -3,37 +3,6 @@
 ' registered quorvel.dll (its DllErr.log is there) and the file that receives
 ' the transcript (in the system code page: Wine's cscript overruns its buffer
 ' when it echoes double-byte text).
-Option Explicit
-
-Dim fso, site, dllFolder, out, logMark
-Set fso = CreateObject("Scripting.FileSystemObject")
-dllFolder = WScript.Arguments(0)
-Set out = fso.CreateTextFile(WScript.Arguments(1), True, False)
-Set site = CreateObject("Quorvel.SiteManage")
-
-Function ReadAnsi(path)
-    ReadAnsi = ""
-    If Not fso.FileExists(path) Then Exit Function
-    Dim f: Set f = fso.OpenTextFile(path, 1, False, 0)
-    If Not f.AtEndOfStream Then ReadAnsi = f.ReadAll
-    f.Close
-End Function
-
-Sub Show(what, result)
-    out.WriteLine ""
-    out.WriteLine "> " & what & "  ->  " & result
-End Sub
-
-Sub MarkLog()
-    logMark = Len(ReadAnsi(dllFolder & "\DllErr.log"))
-End Sub
-
-Sub ShowLog()
-    out.WriteLine "  DllErr.log gained:"
-    Dim gained: gained = Mid(ReadAnsi(dllFolder & "\DllErr.log"), logMark + 1)
-    If Right(gained, 2) = vbCrLf Then gained = Left(gained, Len(gained) - 2)
-    out.WriteLine "    " & Replace(gained, vbCrLf, vbCrLf & "    ")
-End Sub
 
 ' The number of the site with that comment, 0 when none.
 Function NumberOf(name)
