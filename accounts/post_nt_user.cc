@@ -14,7 +14,6 @@ namespace {
 
 using platform::Object;
 
-constexpr char16_t kNoComputerName[] = u"，错误源：计算机 ，错误描述：不能取得计算机名";
 constexpr char16_t kUserExists[] = u"，错误源：Windows用户 ，错误描述：用户已经存在";
 constexpr char16_t kNoSuchUser[] = u"，错误源：Windows用户 ，错误描述：用户不存在";
 constexpr char16_t kNoSuchUserOrGroup[] = u"，错误源：Windows用户 ，错误描述：用户或组不存在";
@@ -72,7 +71,7 @@ std::int32_t PostNTUser(std::u16string Action, std::u16string FullName, std::u16
     CallFrame frame(u"PostNTUser", ErrorMode::ContinueOnError);
     return frame.Run([&]() -> std::int32_t {
         const std::u16string computer = GetLocalComputerName();
-        if (computer == kUnknownComputerName) return frame.Detected(kPreconditionFailed, kNoComputerName);
+        if (computer == kUnknownComputerName) return frame.Detected(kPreconditionFailed, kNoComputerNameText);
 
         Object container;
         frame.Step([&] { container = platform::GetObject(u"WinNT://" + computer); });

@@ -31,7 +31,6 @@ namespace {
 using platform::GetObject;
 using platform::Object;
 
-constexpr char16_t kNoComputerName[] = u"，错误源：计算机 ，错误描述：不能取得计算机名";
 constexpr char16_t kNoFtpSoftware[] = u"，错误源：Serv-u软件 ，错误描述：Serv-U软件未安装或版本错误";
 constexpr char16_t kNoMailSoftware[] = u"，错误源：MDaemon软件 ，错误描述：MDaemon软件未安装或版本错误";
 constexpr char16_t kNoBackupFolder[] = u"，错误源：备份 ，错误描述：备份路径不存在！";
@@ -109,7 +108,7 @@ std::int32_t CopyFiles(CallFrame& frame, Verb action, const std::vector<Copy>& c
 // version 0 only.
 std::int32_t IisBackup(CallFrame& frame, Verb action, const std::u16string& name) {
     const std::u16string computer = GetLocalComputerName();
-    if (computer == kUnknownComputerName) return frame.Detected(kPreconditionFailed, kNoComputerName);
+    if (computer == kUnknownComputerName) return frame.Detected(kPreconditionFailed, kNoComputerNameText);
     if (action != Verb::kNone && !IsSafeName(name)) return frame.Detected(kPreconditionFailed, kUnsafeName);
     Object iis;
     frame.Step([&] { iis = GetObject(u"IIS://" + computer); });

@@ -77,6 +77,24 @@ HRESULT ReportError(const StepError& error, EXCEPINFO* info);
 // `put_value` receives the DISPID_PROPERTYPUT argument of a property write.
 HRESULT CollectArguments(const DISPPARAMS* params, WORD flags, std::vector<Value>& args, Value* put_value);
 
+// Calls a member through its table entry. A table may name a member a class
+// inherits (`&User::Name` from a shared base); GCC's vptr check then takes
+// the adjusted `this` for a wrong object and reports a call that is valid.
+#if defined(__GNUC__) && !defined(__clang__)
+#define QUORVEL_NO_VPTR_CHECK __attribute__((no_sanitize("vptr")))
+#else
+#define QUORVEL_NO_VPTR_CHECK
+#endif
+template <typename T>
+QUORVEL_NO_VPTR_CHECK Value CallMember(T& self, Value (T::*call)(const Arguments&), Arguments args) {
+    return (self.*call)(args);
+}
+template <typename T>
+QUORVEL_NO_VPTR_CHECK void PutMember(T& self, void (T::*put)(const Variant&), const Variant& value) {
+    (self.*put)(value);
+}
+#undef QUORVEL_NO_VPTR_CHECK
+
 }  // namespace detail
 
 inline constexpr DISPID kFirstDynamicId = 0x10000;
@@ -157,10 +175,10 @@ public:
                 }
                 if (put) {
                     if (member.put == nullptr) return DISP_E_MEMBERNOTFOUND;
-                    (self.*member.put)(put_value);
+                    detail::PutMember(self, member.put, put_value);
                 } else {
                     if (member.call == nullptr) return DISP_E_MEMBERNOTFOUND;
-                    out = (self.*member.call)(Arguments(std::move(values)));
+                    out = detail::CallMember(self, member.call, Arguments(std::move(values)));
                 }
             }
             if (result != nullptr) *result = out.detach();

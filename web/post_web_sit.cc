@@ -25,7 +25,6 @@ namespace {
 using platform::GetObject;
 using platform::Object;
 
-constexpr char16_t kNoComputerName[] = u"，错误源：计算机 ，错误描述：不能取得计算机名";
 constexpr char16_t kSiteExists[] = u"，错误源：Web站点 ，错误描述：站点已经存在";
 constexpr char16_t kNoSuchSite[] = u"，错误源：Web站点 ，错误描述：站点不存在";
 
@@ -133,7 +132,7 @@ std::int32_t PostWebSit(std::u16string WebAction, std::u16string WebSiteName, st
     CallFrame frame(u"PostWebSit", ErrorMode::ContinueOnError);
     return frame.Run([&]() -> std::int32_t {
         const std::u16string computer = GetLocalComputerName();
-        if (computer == kUnknownComputerName) return frame.Detected(kPreconditionFailed, kNoComputerName);
+        if (computer == kUnknownComputerName) return frame.Detected(kPreconditionFailed, kNoComputerNameText);
 
         Settings settings{WebSiteName, WebFilesPath, WebDefaultDoc, {}, {}, WebAccess, WebLogPath,
                           WebLinks,    WebTimes,     WebWidth,      WebCPU, IUSRName, IUSRPass};
