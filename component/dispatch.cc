@@ -23,6 +23,7 @@ VARTYPE TypeOf(ParamType type) {
         case ParamType::String: return VT_BSTR;
         case ParamType::Long: return VT_I4;
         case ParamType::Boolean: return VT_BOOL;
+        case ParamType::Variant: return VT_VARIANT;
     }
     return VT_EMPTY;
 }
@@ -35,19 +36,6 @@ bool IsMissing(const VARIANT& v) {
     return false;
 }
 
-HRESULT SetDefault(ParamType type, VARIANT& out) {
-    switch (type) {
-        case ParamType::String:
-            out.bstrVal = platform::ToBstr(u"");
-            if (out.bstrVal == nullptr) return E_OUTOFMEMORY;
-            break;
-        case ParamType::Long: out.lVal = 0; break;
-        case ParamType::Boolean: out.boolVal = VARIANT_FALSE; break;
-    }
-    out.vt = TypeOf(type);
-    return S_OK;
-}
-
 const char16_t* DescriptionOf(HRESULT hr) {
     if (hr == E_NOTIMPL) return u"This method is not available in this version of the component.";
     if (hr == E_OUTOFMEMORY) return u"Out of memory.";
@@ -55,34 +43,31 @@ const char16_t* DescriptionOf(HRESULT hr) {
     return u"Unexpected failure.";
 }
 
-void FillException(EXCEPINFO* info, HRESULT hr) {
+void FillException(EXCEPINFO* info, const char16_t* source, HRESULT hr) {
     if (info == nullptr) return;
     *info = EXCEPINFO{};
     info->scode = hr;
-    info->bstrSource = platform::ToBstr(kProgId);
+    info->bstrSource = platform::ToBstr(source);
     info->bstrDescription = platform::ToBstr(DescriptionOf(hr));
 }
 
 }  // namespace
 
-const MethodInfo* FindMethod(DISPID id) {
-    for (const MethodInfo& m : kMethods) {
-        if (m.dispid == id) return &m;
+const MethodInfo* FindMethod(const InterfaceTable& table, DISPID id) {
+    for (int i = 0; i < table.method_count; ++i) {
+        if (table.methods[i].dispid == id) return &table.methods[i];
     }
     return nullptr;
 }
 
-HRESULT DispatchGetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, DISPID* rgDispId) {
+HRESULT DispatchGetIDsOfNames(const InterfaceTable& table, REFIID riid, LPOLESTR* rgszNames, UINT cNames, DISPID* rgDispId) {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     if (cNames == 0) return S_OK;
     if (rgszNames == nullptr || rgDispId == nullptr) return E_POINTER;
     const MethodInfo* method = nullptr;
     if (rgszNames[0] != nullptr) {
-        for (const MethodInfo& m : kMethods) {
-            if (SameName(rgszNames[0], m.name)) {
-                method = &m;
-                break;
-            }
+        for (int i = 0; i < table.method_count && method == nullptr; ++i) {
+            if (SameName(rgszNames[0], table.methods[i].name)) method = &table.methods[i];
         }
     }
     if (method == nullptr) {
@@ -104,10 +89,10 @@ HRESULT DispatchGetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, DIS
     return hr;
 }
 
-HRESULT DispatchInvoke(_SiteManage* object, DISPID dispIdMember, REFIID riid, WORD wFlags, DISPPARAMS* pDispParams,
+HRESULT DispatchInvoke(const InterfaceTable& table, IDispatch* object, DISPID dispIdMember, REFIID riid, WORD wFlags, DISPPARAMS* pDispParams,
                        VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    const MethodInfo* method = FindMethod(dispIdMember);
+    const MethodInfo* method = FindMethod(table, dispIdMember);
     if (method == nullptr) return DISP_E_MEMBERNOTFOUND;
     // VBScript sends METHOD|PROPERTYGET for a call whose result it uses.
     if ((wFlags & DISPATCH_METHOD) == 0 || (wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0) {
@@ -156,7 +141,7 @@ HRESULT DispatchInvoke(_SiteManage* object, DISPID dispIdMember, REFIID riid, WO
         const int from = source[static_cast<std::size_t>(p)];
         HRESULT hr = S_OK;
         if (from < 0 || IsMissing(params.rgvarg[from])) {
-            hr = SetDefault(param.type, *args[static_cast<std::size_t>(p)].out());
+            hr = platform::DefaultValue(param, args[static_cast<std::size_t>(p)].out());
         } else {
             // VariantChangeType follows VT_BYREF, so VBScript's variables
             // (VT_BYREF|VT_VARIANT) arrive by value. A script's True becomes
@@ -174,7 +159,7 @@ HRESULT DispatchInvoke(_SiteManage* object, DISPID dispIdMember, REFIID riid, WO
     if (pVarResult != nullptr) VariantInit(pVarResult);
     const HRESULT hr = method->call(object, platform::RawArray(args), pVarResult);
     if (FAILED(hr)) {
-        FillException(pExcepInfo, hr);
+        FillException(pExcepInfo, table.source, hr);
         return DISP_E_EXCEPTION;
     }
     return S_OK;

@@ -1,5 +1,6 @@
-// IDispatch of the component, served from the generated method table
-// (kMethods) the way a type-library invoker serves a dual interface.
+// IDispatch of a dual interface, served from its generated method table
+// (kDispatchTable of the interface's header) the way a type-library invoker
+// serves it. A left-out optional parameter takes the IDL's defaultvalue.
 //
 // Argument rules (those of DispInvoke, with one choice made explicit): a call
 // without named arguments that gives fewer positional arguments than the
@@ -16,13 +17,26 @@
 namespace quorvel::component {
 
 // nullptr for a DISPID the interface does not have.
-const MethodInfo* FindMethod(DISPID id);
+const MethodInfo* FindMethod(const InterfaceTable& table, DISPID id);
 
 // rgszNames[0] is the method, the others its parameters; a parameter's DISPID
 // is its zero-based position. Names match without regard to ASCII case.
-HRESULT DispatchGetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, DISPID* rgDispId);
+HRESULT DispatchGetIDsOfNames(const InterfaceTable& table, REFIID riid, LPOLESTR* rgszNames, UINT cNames,
+                              DISPID* rgDispId);
 
-HRESULT DispatchInvoke(_SiteManage* object, DISPID dispIdMember, REFIID riid, WORD wFlags, DISPPARAMS* pDispParams,
-                       VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr);
+// `object` implements the table's interface.
+HRESULT DispatchInvoke(const InterfaceTable& table, IDispatch* object, DISPID dispIdMember, REFIID riid, WORD wFlags,
+                       DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr);
+
+// The component's own interface.
+inline const MethodInfo* FindMethod(DISPID id) { return FindMethod(kDispatchTable, id); }
+inline HRESULT DispatchGetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, DISPID* rgDispId) {
+    return DispatchGetIDsOfNames(kDispatchTable, riid, rgszNames, cNames, rgDispId);
+}
+inline HRESULT DispatchInvoke(_SiteManage* object, DISPID dispIdMember, REFIID riid, WORD wFlags,
+                              DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
+    return DispatchInvoke(kDispatchTable, object, dispIdMember, riid, wFlags, pDispParams, pVarResult, pExcepInfo,
+                          puArgErr);
+}
 
 }  // namespace quorvel::component

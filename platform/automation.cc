@@ -187,6 +187,23 @@ HRESULT CollectArguments(const DISPPARAMS* params, WORD flags, std::vector<Value
     return S_OK;
 }
 
+HRESULT ApplyDefaults(std::span<const ParamInfo> params, std::vector<Value>& args) {
+    std::size_t required = 0;
+    for (const ParamInfo& param : params) {
+        if (!param.optional) ++required;
+    }
+    if (args.size() < required || args.size() > params.size()) return DISP_E_BADPARAMCOUNT;
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        if (!params[i].has_default || (i < args.size() && !IsMissing(*args[i].get()))) continue;
+        // Left-out arguments before this one stay left out.
+        while (args.size() <= i) args.emplace_back(Variant::Missing());
+        Value value;
+        if (const HRESULT hr = DefaultValue(params[i], value.out()); FAILED(hr)) return hr;
+        args[i] = std::move(value);
+    }
+    return S_OK;
+}
+
 }  // namespace detail
 
 HRESULT ClassObject::QueryInterface(REFIID riid, void** ppv) {

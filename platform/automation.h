@@ -1,17 +1,28 @@
-// IDispatch for the stand-in classes: a table of fixed members (methods and
-// properties) served by name, plus properties by any name for classes whose
-// objects carry schema properties (an ADSI object's `site.ServerComment = x`).
+// IDispatch for the stand-in classes: the fixed members (methods and
+// properties) of the class's interface in standins/standins.idl, served by
+// name, plus properties by any name for classes whose objects carry schema
+// properties (an ADSI object's `site.ServerComment = x`).
 //
-//   class Probe final : public AutomationObject<Probe> {
-//   public:
-//       static std::span<const Member<Probe>> Members();   // in the .cc:
-//       //   static const Member<Probe> kMembers[] = {
-//       //       {u"Echo", &Probe::Echo, 1, 1},                       // method, one argument
-//       //       {u"Name", &Probe::GetName, 0, 0, &Probe::PutName},   // property
-//       //       {u"_NewEnum", &Probe::NewEnum},                      // For Each
-//       //   };
-//       Value Echo(const Arguments& args) { return Value(args.Text(0)); }
+// The member tables are generated from the IDL (cmake/gen_interface.py
+// --members), so a class is its member functions and nothing else:
+//
+//   // standins.idl
+//   interface IProbe : IDispatch {
+//       [id(1), propget] HRESULT Name([out, retval] BSTR* Value);
+//       [id(1), propput] HRESULT Name([in] BSTR Value);
+//       [id(3)] HRESULT Add([in] long A, [in, optional, defaultvalue(1)] long B, [out, retval] long* Sum);
 //   };
+//   // probe.h
+//   class Probe final : public AutomationObject<Probe, idl::IProbe> {
+//   public:
+//       Value GetName(const Arguments&);          // read-write property: GetFoo, PutFoo
+//       void PutName(const Variant& value);       // (read-only: Foo; _NewEnum: NewEnum)
+//       Value Add(const Arguments& args) { return Value(args.Long(0) + args.Long(1)); }
+//   };
+//
+// Arguments reach a member as the caller gave them, and the member converts
+// them; a left-out optional argument that declares a defaultvalue arrives as
+// that value, one that declares none stays left out (Arguments::Given).
 //
 // A member raises a failure by throwing StepError: with a source or a
 // description it reaches the client through EXCEPINFO (DISP_E_EXCEPTION);
@@ -26,6 +37,7 @@
 #include <vector>
 
 #include "platform/com_object.h"
+#include "platform/dispatch_table.h"
 #include "platform/objects.h"
 
 namespace quorvel::platform {
@@ -51,15 +63,17 @@ private:
     std::vector<Value> values_;
 };
 
+// One member of an interface, as the generator writes it.
 template <typename T>
 struct Member {
     const char16_t* name;
+    DISPID id;
     // A method, or a property's read; nullptr for a write-only property.
     Value (T::*call)(const Arguments&) = nullptr;
-    int min_args = 0;
-    int max_args = 0;
     // A property's write; nullptr for methods and read-only properties.
     void (T::*put)(const Variant&) = nullptr;
+    // A method's parameters, in order.
+    std::span<const ParamInfo> params;
 };
 
 // An IEnumVARIANT over a fixed list, for a container's _NewEnum.
@@ -76,6 +90,10 @@ HRESULT ReportError(const StepError& error, EXCEPINFO* info);
 // The arguments of DISPPARAMS in written order (references followed);
 // `put_value` receives the DISPID_PROPERTYPUT argument of a property write.
 HRESULT CollectArguments(const DISPPARAMS* params, WORD flags, std::vector<Value>& args, Value* put_value);
+
+// Checks the count of `args` against `params` and puts in the declared
+// default of each left-out argument that has one.
+HRESULT ApplyDefaults(std::span<const ParamInfo> params, std::vector<Value>& args);
 
 // Calls a member through its table entry. A table may name a member a class
 // inherits (`&User::Name` from a shared base); GCC's vptr check then takes
@@ -99,7 +117,8 @@ QUORVEL_NO_VPTR_CHECK void PutMember(T& self, void (T::*put)(const Variant&), co
 
 inline constexpr DISPID kFirstDynamicId = 0x10000;
 
-template <typename T, typename... More>
+// T serves Interface, a struct of standin_members.h generated from the IDL.
+template <typename T, typename Interface, typename... More>
 class AutomationObject : public ComObject<IDispatch, More...> {
 public:
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
@@ -121,10 +140,9 @@ public:
         try {
             for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
             const std::u16string_view name(reinterpret_cast<const char16_t*>(names[0]));
-            const auto members = T::Members();
-            for (std::size_t m = 0; m < members.size(); ++m) {
-                if (detail::SameName(members[m].name, name)) {
-                    ids[0] = IdOfMember(members, m);
+            for (const Member<T>& member : Members()) {
+                if (detail::SameName(member.name, name)) {
+                    ids[0] = member.id;
                     return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;  // no named arguments
                 }
             }
@@ -165,14 +183,13 @@ public:
                     out = self.GetProperty(dynamic_[d]);
                 }
             } else {
-                const auto members = T::Members();
-                const std::size_t m = MemberOfId(members, id);
-                if (m >= members.size()) return DISP_E_MEMBERNOTFOUND;
-                const Member<T>& member = members[m];
-                if (static_cast<int>(values.size()) < member.min_args ||
-                    static_cast<int>(values.size()) > member.max_args) {
-                    return DISP_E_BADPARAMCOUNT;
+                const Member<T>* found = nullptr;
+                for (const Member<T>& member : Members()) {
+                    if (member.id == id) found = &member;
                 }
+                if (found == nullptr) return DISP_E_MEMBERNOTFOUND;
+                const Member<T>& member = *found;
+                if (const HRESULT hr = detail::ApplyDefaults(member.params, values); FAILED(hr)) return hr;
                 if (put) {
                     if (member.put == nullptr) return DISP_E_MEMBERNOTFOUND;
                     detail::PutMember(self, member.put, put_value);
@@ -196,17 +213,7 @@ public:
     void PutProperty(const std::u16string&, const Variant&) { RaiseHresult(DISP_E_MEMBERNOTFOUND); }
 
 private:
-    // _NewEnum has its fixed DISPID; the others are their place in the table, from 1.
-    static DISPID IdOfMember(std::span<const Member<T>> members, std::size_t m) {
-        if (detail::SameName(members[m].name, u"_NewEnum")) return DISPID_NEWENUM;
-        return static_cast<DISPID>(m + 1);
-    }
-    static std::size_t MemberOfId(std::span<const Member<T>> members, DISPID id) {
-        for (std::size_t m = 0; m < members.size(); ++m) {
-            if (IdOfMember(members, m) == id) return m;
-        }
-        return members.size();
-    }
+    static std::span<const Member<T>> Members() { return Interface::template Members<T>(); }
 
     // Names of the properties by name this object was asked about; a
     // name's DISPID is kFirstDynamicId + its place.

@@ -8,7 +8,6 @@ namespace quorvel::standins {
 namespace {
 
 using platform::Arguments;
-using platform::Member;
 using platform::Value;
 using platform::Variant;
 
@@ -59,31 +58,6 @@ Value NewObject(iis::Entry entry) {
 
 }  // namespace
 
-std::span<const Member<IisObject>> IisObject::Members() {
-    static const Member<IisObject> kMembers[] = {
-        {u"Name", &IisObject::Name},
-        {u"Class", &IisObject::Class},
-        {u"ADsPath", &IisObject::AdsPath},
-        {u"Parent", &IisObject::Parent},
-        {u"Get", &IisObject::Get, 1, 1},
-        {u"Put", &IisObject::Put, 2, 2},
-        {u"SetInfo", &IisObject::SetInfo},
-        {u"GetInfo", &IisObject::GetInfo},
-        {u"Create", &IisObject::CreateChild, 2, 2},
-        {u"GetObject", &IisObject::GetChild, 2, 2},
-        {u"Delete", &IisObject::DeleteChild, 2, 2},
-        {u"_NewEnum", &IisObject::NewEnum},
-        {u"Start", &IisObject::Start},
-        {u"Stop", &IisObject::Stop},
-        {u"AppCreate2", &IisObject::AppCreate2, 1, 1},
-        {u"Backup", &IisObject::Backup, 3, 3},
-        {u"Restore", &IisObject::Restore, 3, 3},
-        {u"DeleteBackup", &IisObject::DeleteBackup, 2, 2},
-        {u"EnumBackups", &IisObject::EnumBackups, 0, 1},
-    };
-    return kMembers;
-}
-
 // A method of another class than the object's: as a member it does not have.
 void IisObject::RequireClass(std::u16string_view cls) const {
     if (iis::UpperKey(entry_.cls()) != iis::UpperKey(cls)) platform::RaiseHresult(DISP_E_MEMBERNOTFOUND);
@@ -91,7 +65,7 @@ void IisObject::RequireClass(std::u16string_view cls) const {
 
 Value IisObject::Name(const Arguments&) { return Value(entry_.name()); }
 Value IisObject::Class(const Arguments&) { return Value(entry_.cls()); }
-Value IisObject::AdsPath(const Arguments&) { return Value(entry_.ads_path()); }
+Value IisObject::ADsPath(const Arguments&) { return Value(entry_.ads_path()); }
 Value IisObject::Parent(const Arguments&) {
     return Directory([&] { return ToValue(entry_.Get(u"Parent")); });
 }
@@ -122,15 +96,15 @@ Value IisObject::GetInfo(const Arguments&) {
     return Value();
 }
 
-Value IisObject::CreateChild(const Arguments& args) {
+Value IisObject::Create(const Arguments& args) {
     return NewObject(Directory([&] { return entry_.Create(args.Text(0), args.Text(1)); }));
 }
 
-Value IisObject::GetChild(const Arguments& args) {
+Value IisObject::GetObject(const Arguments& args) {
     return NewObject(Directory([&] { return entry_.GetObject(args.Text(0), args.Text(1)); }));
 }
 
-Value IisObject::DeleteChild(const Arguments& args) {
+Value IisObject::Delete(const Arguments& args) {
     Directory([&] { entry_.Delete(args.Text(0), args.Text(1)); });
     return Value();
 }
@@ -187,7 +161,7 @@ Value IisObject::DeleteBackup(const Arguments& args) {
 
 Value IisObject::EnumBackups(const Arguments& args) {
     RequireClass(u"IIsComputer");
-    const std::u16string location = args.Given(0) ? args.Text(0) : std::u16string();
+    const std::u16string location = args.Text(0);
     return Value(Variant(Directory([&] { return entry_.EnumBackups(location); })));
 }
 

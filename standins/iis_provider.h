@@ -6,32 +6,30 @@
 // Backup, Restore, DeleteBackup and EnumBackups of the computer).
 #pragma once
 
-#include <span>
 #include <string>
 #include <string_view>
 
 #include "platform/automation.h"
+#include "standin_members.h"
 #include "standins/iis/directory.h"
 
 namespace quorvel::standins {
 
-class IisObject final : public platform::AutomationObject<IisObject> {
+class IisObject final : public platform::AutomationObject<IisObject, idl::IIisObject> {
 public:
     explicit IisObject(iis::Entry entry) : entry_(std::move(entry)) {}
 
-    static std::span<const platform::Member<IisObject>> Members();
-
     platform::Value Name(const platform::Arguments&);
     platform::Value Class(const platform::Arguments&);
-    platform::Value AdsPath(const platform::Arguments&);
+    platform::Value ADsPath(const platform::Arguments&);
     platform::Value Parent(const platform::Arguments&);
     platform::Value Get(const platform::Arguments& args);
     platform::Value Put(const platform::Arguments& args);
     platform::Value SetInfo(const platform::Arguments&);
     platform::Value GetInfo(const platform::Arguments&);
-    platform::Value CreateChild(const platform::Arguments& args);
-    platform::Value GetChild(const platform::Arguments& args);
-    platform::Value DeleteChild(const platform::Arguments& args);
+    platform::Value Create(const platform::Arguments& args);
+    platform::Value GetObject(const platform::Arguments& args);
+    platform::Value Delete(const platform::Arguments& args);
     platform::Value NewEnum(const platform::Arguments&);
     platform::Value Start(const platform::Arguments&);
     platform::Value Stop(const platform::Arguments&);

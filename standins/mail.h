@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/automation.h"
+#include "standin_members.h"
 
 namespace quorvel::standins {
 
@@ -37,8 +38,8 @@ std::string ComposeMail(const MailFields& fields, std::string_view date);
 
 // The properties of a mail component, by name (any letter case), from a
 // fixed list; a property never written reads empty.
-template <typename T>
-class MailObject : public platform::AutomationObject<T> {
+template <typename T, typename Interface>
+class MailObject : public platform::AutomationObject<T, Interface> {
 public:
     bool HasProperty(std::u16string_view name) const {
         for (const char16_t* known : T::kProperties)

@@ -6,16 +6,7 @@
 namespace quorvel::standins {
 
 using platform::Arguments;
-using platform::Member;
 using platform::Value;
-
-std::span<const Member<JmailSmtpMail>> JmailSmtpMail::Members() {
-    static const Member<JmailSmtpMail> kMembers[] = {
-        {u"AddRecipient", &JmailSmtpMail::AddRecipient, 1, 1},
-        {u"Execute", &JmailSmtpMail::Execute, 0, 0},
-    };
-    return kMembers;
-}
 
 Value JmailSmtpMail::AddRecipient(const Arguments& args) {
     recipients_.push_back(args.Text(0));
@@ -33,15 +24,6 @@ Value JmailSmtpMail::Execute(const Arguments&) {
     fields.server = Text(u"ServerAddress");
     DeliverMail(fields, u"JMAIL.SmtpMail");
     return Value(true);
-}
-
-std::span<const Member<JmailMessage>> JmailMessage::Members() {
-    static const Member<JmailMessage> kMembers[] = {
-        {u"AddRecipient", &JmailMessage::AddRecipient, 1, 1},
-        {u"Send", &JmailMessage::Send, 1, 1},
-        {u"Close", &JmailMessage::Close, 0, 0},
-    };
-    return kMembers;
 }
 
 Value JmailMessage::AddRecipient(const Arguments& args) {
@@ -69,13 +51,6 @@ Value JmailMessage::Close(const Arguments&) {
     Clear();
     recipients_.clear();
     return Value();
-}
-
-std::span<const Member<CdontsNewMail>> CdontsNewMail::Members() {
-    static const Member<CdontsNewMail> kMembers[] = {
-        {u"Send", &CdontsNewMail::Send, 0, 0},
-    };
-    return kMembers;
 }
 
 Value CdontsNewMail::Send(const Arguments&) {

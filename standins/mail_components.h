@@ -5,7 +5,6 @@
 // delivered raises an error with a number and a description, "silent" or not.
 #pragma once
 
-#include <span>
 #include <string>
 #include <vector>
 
@@ -13,11 +12,10 @@
 
 namespace quorvel::standins {
 
-class JmailSmtpMail final : public MailObject<JmailSmtpMail> {
+class JmailSmtpMail final : public MailObject<JmailSmtpMail, idl::IJmailSmtpMail> {
 public:
     static constexpr const char16_t* kProperties[] = {u"silent",  u"Charset", u"ContentType",  u"Sender",
                                                       u"Subject", u"Body",    u"ServerAddress"};
-    static std::span<const platform::Member<JmailSmtpMail>> Members();
 
     platform::Value AddRecipient(const platform::Arguments& args);
     // Sends to ServerAddress ("host[:port]"); True when sent.
@@ -27,12 +25,11 @@ private:
     std::vector<std::u16string> recipients_;
 };
 
-class JmailMessage final : public MailObject<JmailMessage> {
+class JmailMessage final : public MailObject<JmailMessage, idl::IJmailMessage> {
 public:
     static constexpr const char16_t* kProperties[] = {
         u"silent",  u"Charset", u"ContentType", u"From",   u"MailServerUserName", u"MailServerPassword",
         u"Subject", u"Body",    u"Prority"};
-    static std::span<const platform::Member<JmailMessage>> Members();
 
     platform::Value AddRecipient(const platform::Arguments& args);
     // Send(server): with AUTH when MailServerUserName is set; True when sent.
@@ -44,11 +41,9 @@ private:
     std::vector<std::u16string> recipients_;
 };
 
-class CdontsNewMail final : public MailObject<CdontsNewMail> {
+class CdontsNewMail final : public MailObject<CdontsNewMail, idl::ICdontsNewMail> {
 public:
     static constexpr const char16_t* kProperties[] = {u"To", u"From", u"Subject", u"Body"};
-    static std::span<const platform::Member<CdontsNewMail>> Members();
-
     // Sends plain text to the machine's mail relay; "To" may hold several
     // addresses separated by ";".
     platform::Value Send(const platform::Arguments&);

@@ -16,50 +16,34 @@ std::u16string Folded(std::u16string_view name) {
 }  // namespace
 
 using platform::Arguments;
-using platform::Member;
 using platform::Value;
 using platform::Variant;
-
-std::span<const Member<Probe>> Probe::Members() {
-    static const Member<Probe> kMembers[] = {
-        {u"Name", &Probe::GetName, 0, 0, &Probe::PutName},
-        {u"Echo", &Probe::Echo, 1, 1},
-        {u"Add", &Probe::Add, 1, 2},
-        {u"Raise", &Probe::RaiseError, 3, 3},
-        {u"RaiseHresult", &Probe::RaiseBare, 1, 1},
-        {u"Create", &Probe::Create, 1, 1},
-        {u"_NewEnum", &Probe::NewEnum},
-        {u"Class", &Probe::GetClass},
-        {u"SetInfo", &Probe::SetInfo},
-    };
-    return kMembers;
-}
 
 Value Probe::GetName(const Arguments&) { return Value(name_); }
 
 void Probe::PutName(const Variant& value) { name_ = value.Text(); }
 
-Value Probe::GetClass(const Arguments&) { return Value(u"Probe"); }
+Value Probe::Class(const Arguments&) { return Value(u"Probe"); }
 
 Value Probe::SetInfo(const Arguments&) { return Value(); }
 
 Value Probe::Echo(const Arguments& args) { return Value(Variant(args[0])); }
 
 Value Probe::Add(const Arguments& args) {
-    const std::int64_t sum = static_cast<std::int64_t>(args.Long(0)) + (args.Given(1) ? args.Long(1) : 1);
-    if (sum > INT32_MAX || sum < INT32_MIN) Raise(kOverflow);
+    const std::int64_t sum = static_cast<std::int64_t>(args.Long(0)) + args.Long(1);
+    if (sum > INT32_MAX || sum < INT32_MIN) quorvel::Raise(kOverflow);
     return Value(static_cast<std::int32_t>(sum));
 }
 
-Value Probe::RaiseError(const Arguments& args) {
+Value Probe::Raise(const Arguments& args) {
     throw StepError(args.Long(0), args.Text(1), args.Text(2));
 }
 
-Value Probe::RaiseBare(const Arguments& args) { platform::RaiseHresult(args.Long(0)); }
+Value Probe::RaiseHresult(const Arguments& args) { platform::RaiseHresult(args.Long(0)); }
 
 Value Probe::Create(const Arguments& args) {
     auto child = platform::MakeObject<Probe>(args.Text(0));
-    if (!child) Raise(kOutOfMemory);
+    if (!child) quorvel::Raise(kOutOfMemory);
     Variant item(child);
     children_.push_back(item);
     return Value(std::move(item));

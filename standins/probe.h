@@ -10,20 +10,19 @@
 #include <string_view>
 
 #include "platform/automation.h"
+#include "standin_members.h"
 
 namespace quorvel::standins {
 
-class Probe final : public platform::AutomationObject<Probe> {
+class Probe final : public platform::AutomationObject<Probe, idl::IProbe> {
 public:
     explicit Probe(std::u16string name = u"probe") : name_(std::move(name)) {}
-
-    static std::span<const platform::Member<Probe>> Members();
 
     // Name: read-write string.
     platform::Value GetName(const platform::Arguments&);
     void PutName(const platform::Variant& value);
     // Class: "Probe"; SetInfo(): commits nothing (a probe keeps no state).
-    platform::Value GetClass(const platform::Arguments&);
+    platform::Value Class(const platform::Arguments&);
     platform::Value SetInfo(const platform::Arguments&);
     // Echo(value): the value as given, type kept.
     platform::Value Echo(const platform::Arguments& args);
@@ -31,8 +30,8 @@ public:
     platform::Value Add(const platform::Arguments& args);
     // Raise(number, source, description): fails with that error;
     // RaiseHresult(hr): fails with the bare HRESULT.
-    platform::Value RaiseError(const platform::Arguments& args);
-    platform::Value RaiseBare(const platform::Arguments& args);
+    platform::Value Raise(const platform::Arguments& args);
+    platform::Value RaiseHresult(const platform::Arguments& args);
     // Create(name): a child probe; Children are enumerated by _NewEnum in creation order.
     platform::Value Create(const platform::Arguments& args);
     platform::Value NewEnum(const platform::Arguments&);

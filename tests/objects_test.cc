@@ -118,6 +118,7 @@ TEST(Objects, FailuresAsAClientSeesThem) {
     EXPECT_EQ(no_member.number, 438);
     EXPECT_EQ(U8(no_member.description), "对象不支持该属性或方法");
     EXPECT_EQ(ErrorOf([&] { probe.Call(u"Echo"); }).number, 450);
+    EXPECT_EQ(ErrorOf([&] { probe.Call(u"Add", {1, 2, 3}); }).number, 450);
     EXPECT_EQ(ErrorOf([&] { probe.Call(u"SomeProperty", {1}); }).number, 450);
 
     // The object's own number, source and description.

@@ -11,6 +11,7 @@
 #include "platform/password.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "standin_members.h"
 #include "standins/winnt/accounts.h"
 
 namespace quorvel::winnt {
@@ -18,9 +19,9 @@ namespace {
 
 using platform::Arguments;
 using platform::ComPtr;
-using platform::Member;
 using platform::Value;
 using platform::Variant;
+namespace idl = standins::idl;
 
 constexpr std::u16string_view kScheme = u"WinNT://";
 
@@ -62,12 +63,9 @@ std::string NewHash(const std::u16string& password) {
 // A user or a group: the account as last read or written, and whether the
 // store holds it yet (an object made by Create is stored at its first SetInfo).
 class AccountObject {
-protected:
-    AccountObject(std::u16string computer, Account account, bool stored)
-        : computer_(std::move(computer)), account_(std::move(account)), stored_(stored) {}
-
+public:
     Value Name(const Arguments&) { return Value(account_.name); }
-    Value AdsPath(const Arguments&) { return Value(std::u16string(kScheme) + computer_ + u"/" + account_.name); }
+    Value ADsPath(const Arguments&) { return Value(std::u16string(kScheme) + computer_ + u"/" + account_.name); }
     Value Parent(const Arguments&) { return Value(std::u16string(kScheme) + computer_); }
     Value GetDescription(const Arguments&) { return Value(account_.description); }
     void PutDescription(const Variant& value) { account_.description = value.Text(); }
@@ -95,64 +93,47 @@ protected:
         return Value();
     }
 
+protected:
+    AccountObject(std::u16string computer, Account account, bool stored)
+        : computer_(std::move(computer)), account_(std::move(account)), stored_(stored) {}
+
     std::u16string computer_;
     Account account_;
     bool stored_;
 };
 
-class User final : public platform::AutomationObject<User>, private AccountObject {
+class User final : public platform::AutomationObject<User, idl::IWinNTUser>, public AccountObject {
 public:
     User(std::u16string computer, Account account, bool stored)
         : AccountObject(std::move(computer), std::move(account), stored) {}
 
-    static std::span<const Member<User>> Members() {
-        static const Member<User> kMembers[] = {
-            {u"Name", &User::Name},
-            {u"Class", &User::ClassName},
-            {u"ADsPath", &User::AdsPath},
-            {u"Parent", &User::Parent},
-            {u"FullName", &User::GetFullName, 0, 0, &User::PutFullName},
-            {u"Description", &User::GetDescription, 0, 0, &User::PutDescription},
-            {u"UserFlags", &User::GetFlags, 0, 0, &User::PutFlags},
-            {u"AccountDisabled", &User::GetDisabled, 0, 0, &User::PutDisabled},
-            {u"SetPassword", &User::SetPassword, 1, 1},
-            {u"ChangePassword", &User::ChangePassword, 2, 2},
-            {u"Get", &User::GetByName, 1, 1},
-            {u"Put", &User::PutByName, 2, 2},
-            {u"SetInfo", &User::SetInfo},
-            {u"GetInfo", &User::GetInfo},
-        };
-        return kMembers;
-    }
-
-private:
-    Value ClassName(const Arguments&) { return Value(u"User"); }
+    Value Class(const Arguments&) { return Value(u"User"); }
     Value GetFullName(const Arguments&) { return Value(account_.full_name); }
     void PutFullName(const Variant& value) { account_.full_name = value.Text(); }
-    Value GetFlags(const Arguments&) { return Value(account_.flags); }
-    void PutFlags(const Variant& value) { account_.flags = value.Long(); }
-    Value GetDisabled(const Arguments&) { return Value((account_.flags & kUfAccountDisable) != 0); }
-    void PutDisabled(const Variant& value) {
+    Value GetUserFlags(const Arguments&) { return Value(account_.flags); }
+    void PutUserFlags(const Variant& value) { account_.flags = value.Long(); }
+    Value GetAccountDisabled(const Arguments&) { return Value((account_.flags & kUfAccountDisable) != 0); }
+    void PutAccountDisabled(const Variant& value) {
         account_.flags = value.Bool() ? (account_.flags | kUfAccountDisable) : (account_.flags & ~kUfAccountDisable);
     }
 
-    Value GetByName(const Arguments& args) {
+    Value Get(const Arguments& args) {
         const std::u16string name = FoldName(args.Text(0));
         if (name == u"FULLNAME") return GetFullName(args);
         if (name == u"DESCRIPTION") return GetDescription(args);
-        if (name == u"USERFLAGS") return GetFlags(args);
+        if (name == u"USERFLAGS") return GetUserFlags(args);
         if (name == u"NAME") return Name(args);
         Fail(kPropertyNotFound);
     }
 
-    Value PutByName(const Arguments& args) {
+    Value Put(const Arguments& args) {
         const std::u16string name = FoldName(args.Text(0));
         if (name == u"FULLNAME") {
             PutFullName(args[1]);
         } else if (name == u"DESCRIPTION") {
             PutDescription(args[1]);
         } else if (name == u"USERFLAGS") {
-            PutFlags(args[1]);
+            PutUserFlags(args[1]);
         } else {
             Fail(kPropertyNotFound);
         }
@@ -182,6 +163,7 @@ private:
         return Value();
     }
 
+private:
     // At once for a stored account; with the first SetInfo for a new one.
     void StorePassword(std::string hash) {
         account_.password_hash = std::move(hash);
@@ -214,31 +196,12 @@ std::u16string MemberName(const std::u16string& path) {
     return account->name;
 }
 
-class Group final : public platform::AutomationObject<Group>, private AccountObject {
+class Group final : public platform::AutomationObject<Group, idl::IWinNTGroup>, public AccountObject {
 public:
     Group(std::u16string computer, Account account, bool stored)
         : AccountObject(std::move(computer), std::move(account), stored) {}
 
-    static std::span<const Member<Group>> Members() {
-        static const Member<Group> kMembers[] = {
-            {u"Name", &Group::Name},
-            {u"Class", &Group::ClassName},
-            {u"ADsPath", &Group::AdsPath},
-            {u"Parent", &Group::Parent},
-            {u"Description", &Group::GetDescription, 0, 0, &Group::PutDescription},
-            {u"Add", &Group::Add, 1, 1},
-            {u"Remove", &Group::Remove, 1, 1},
-            {u"IsMember", &Group::IsMember, 1, 1},
-            {u"Get", &Group::GetByName, 1, 1},
-            {u"Put", &Group::PutByName, 2, 2},
-            {u"SetInfo", &Group::SetInfo},
-            {u"GetInfo", &Group::GetInfo},
-        };
-        return kMembers;
-    }
-
-private:
-    Value ClassName(const Arguments&) { return Value(u"Group"); }
+    Value Class(const Arguments&) { return Value(u"Group"); }
 
     Value Add(const Arguments& args) {
         const std::u16string user = MemberName(args.Text(0));
@@ -260,14 +223,14 @@ private:
         return Value(false);
     }
 
-    Value GetByName(const Arguments& args) {
+    Value Get(const Arguments& args) {
         const std::u16string name = FoldName(args.Text(0));
         if (name == u"DESCRIPTION") return GetDescription(args);
         if (name == u"NAME") return Name(args);
         Fail(kPropertyNotFound);
     }
 
-    Value PutByName(const Arguments& args) {
+    Value Put(const Arguments& args) {
         if (FoldName(args.Text(0)) != u"DESCRIPTION") Fail(kPropertyNotFound);
         PutDescription(args[1]);
         return Value();
@@ -299,27 +262,13 @@ Account Existing(std::u16string_view name, bool group) {
     return *account;
 }
 
-class Computer final : public platform::AutomationObject<Computer> {
+class Computer final : public platform::AutomationObject<Computer, idl::IWinNTComputer> {
 public:
     explicit Computer(std::u16string name) : name_(std::move(name)) {}
 
-    static std::span<const Member<Computer>> Members() {
-        static const Member<Computer> kMembers[] = {
-            {u"Name", &Computer::Name},
-            {u"Class", &Computer::ClassName},
-            {u"ADsPath", &Computer::AdsPath},
-            {u"GetObject", &Computer::GetChild, 2, 2},
-            {u"Create", &Computer::Create, 2, 2},
-            {u"Delete", &Computer::Delete, 2, 2},
-            {u"_NewEnum", &Computer::NewEnum},
-        };
-        return kMembers;
-    }
-
-private:
     Value Name(const Arguments&) { return Value(name_); }
-    Value ClassName(const Arguments&) { return Value(u"Computer"); }
-    Value AdsPath(const Arguments&) { return Value(std::u16string(kScheme) + name_); }
+    Value Class(const Arguments&) { return Value(u"Computer"); }
+    Value ADsPath(const Arguments&) { return Value(std::u16string(kScheme) + name_); }
 
     bool ClassOf(const Arguments& args, std::size_t i) {
         const auto group = IsGroupClass(args.Text(i));
@@ -327,7 +276,7 @@ private:
         return *group;
     }
 
-    Value GetChild(const Arguments& args) {
+    Value GetObject(const Arguments& args) {
         const bool group = ClassOf(args, 0);
         return Value(ObjectOf(name_, Existing(args.Text(1), group), true));
     }
@@ -357,6 +306,7 @@ private:
         return platform::NewEnum(std::move(children));
     }
 
+private:
     std::u16string name_;
 };
 

@@ -13,6 +13,7 @@ const char* TypeName(ParamType type) {
         case ParamType::String: return "String";
         case ParamType::Long: return "Long";
         case ParamType::Boolean: return "Boolean";
+        case ParamType::Variant: return "Variant";
     }
     return "?";
 }
