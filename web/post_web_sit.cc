@@ -13,10 +13,10 @@
 
 #include "component/frame.h"
 #include "platform/files.h"
+#include "platform/file_lock.h"
 #include "platform/objects.h"
 #include "platform/text.h"
 #include "support/computer_name.h"
-#include "support/profile.h"
 #include "support/strings.h"
 
 namespace quorvel::web {
@@ -117,10 +117,9 @@ void WriteRootSettings(CallFrame& frame, const Object& root, const Settings& s) 
 }
 
 // The lock that keeps this component's site numbering in line on the
-// machine: one per installed component, beside its error log. Holding the
-// (empty, never written) file in a profile transaction takes the lock that
-// profile writers share across threads and processes.
-std::u16string NumberingLockPath() { return platform::FromAnsi(platform::ModuleFolder()) + u"\\.PostWebSit.lock"; }
+// machine: one per installed component, beside its error log, shared across
+// threads and processes.
+std::string NumberingLockPath() { return platform::ModuleFolder() + "\\.PostWebSit.lock"; }
 
 }  // namespace
 
@@ -140,7 +139,7 @@ std::int32_t PostWebSit(std::u16string WebAction, std::u16string WebSiteName, st
         if (!WebScriptMaps.empty()) settings.script_maps = Split(WebScriptMaps, u'|');
 
         const std::u16string action = UpperAscii(WebAction);
-        std::optional<ProfileTransaction> numbering;
+        std::optional<platform::FileLock> numbering;
         if (action == u"ADD") numbering.emplace(NumberingLockPath());
 
         const std::u16string service_path = u"IIS://" + computer + u"/W3SVC";
