@@ -1,5 +1,6 @@
 // Registration entries in the machine's registry store, and the store itself.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <string>
@@ -101,6 +102,43 @@ TEST(RegistryStore, ConcurrentWritersAllLand) {
         }
     }
     registry::DeleteTree("Concurrent");
+}
+
+// Writes `value` under Probe\\v of the database at `file` through a
+// connection of its own, as another process would.
+void WriteBehind(const std::filesystem::path& file, const std::string& value) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    const std::string sql = "UPDATE vals SET value = '" + value + "' WHERE key = 'Probe' AND name = 'v'";
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(sqlite3_changes(db), 1);
+    sqlite3_close(db);
+}
+
+// Reads are kept between calls; every change must still be seen at once:
+// commits of other connections of the same size within one clock tick, and
+// a database file replaced by another of the same version.
+TEST(RegistryStore, ReadsSeeEveryChange) {
+    const std::filesystem::path file = registry::StorePath();
+    ASSERT_TRUE(registry::SetValue("Probe", "v", "aaaa"));
+    EXPECT_EQ(registry::GetValue("probe", "V"), "aaaa");
+    EXPECT_EQ(registry::GetValue("Probe\\", "v"), "aaaa");
+    for (const char* value : {"bbbb", "cccc", "dddd"}) {
+        WriteBehind(file, value);
+        EXPECT_EQ(registry::GetValue("Probe", "v"), value);
+    }
+
+    // A copy made now and changed on its own reaches the same change counter.
+    const std::filesystem::path copy = file.string() + ".copy";
+    std::filesystem::copy_file(file, copy, std::filesystem::copy_options::overwrite_existing);
+    WriteBehind(copy, "eeee");
+    WriteBehind(file, "ffff");
+    EXPECT_EQ(registry::GetValue("Probe", "v"), "ffff");
+    std::filesystem::rename(copy, file);
+    EXPECT_EQ(registry::GetValue("Probe", "v"), "eeee");
+
+    ASSERT_TRUE(registry::DeleteTree("Probe"));
+    EXPECT_EQ(registry::GetValue("Probe", "v"), std::nullopt);
 }
 
 }  // namespace
