@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "component/registration.h"
+#include "platform/objects.h"
 #include "platform/posix/runtime/registry_store.h"
 #include "platform/registry.h"
 #include "quorvel_interface.h"
@@ -139,6 +140,31 @@ TEST(RegistryStore, ReadsSeeEveryChange) {
 
     ASSERT_TRUE(registry::DeleteTree("Probe"));
     EXPECT_EQ(registry::GetValue("Probe", "v"), std::nullopt);
+}
+
+// Binds keep what they found in the registry only while nothing is
+// committed: a provider unregistered, or registered under another class,
+// is seen by the very next bind.
+TEST(RegistryStore, BindsFollowTheRegistry) {
+    using quorvel::platform::GetObject;
+    const auto binds = [] {
+        try {
+            return GetObject(u"PROBE://a").Get(u"Name").Text() == u"a";
+        } catch (const quorvel::StepError&) {
+            return false;
+        }
+    };
+    const std::optional<std::string> clsid = registry::GetValue("PROBE\\CLSID", "");
+    ASSERT_TRUE(clsid.has_value());
+    ASSERT_TRUE(binds());
+    ASSERT_TRUE(registry::DeleteTree("PROBE"));
+    EXPECT_FALSE(binds());
+    ASSERT_TRUE(registry::SetValue("PROBE\\CLSID", "", *clsid));
+    EXPECT_TRUE(binds());
+    ASSERT_TRUE(registry::SetValue("PROBE\\CLSID", "", "{00000000-1111-2222-3333-444444444444}"));
+    EXPECT_FALSE(binds());
+    ASSERT_TRUE(registry::SetValue("PROBE\\CLSID", "", *clsid));
+    EXPECT_TRUE(binds());
 }
 
 }  // namespace

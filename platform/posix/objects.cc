@@ -36,12 +36,18 @@ std::string FixHint() {
     return "run `quorvel --machine " + posix::MachineFolder().string() + " regsvr LIBRARY` to register it";
 }
 
+struct Loaded {
+    std::unique_ptr<posix::SharedLibrary> library;
+    GetClassObjectFn entry = nullptr;
+};
+
 // Loaded libraries by path; never unloaded, so that no object outlives its code.
 GetClassObjectFn EntryOf(const std::string& path, const StepError& failure) {
     static std::mutex lock;
-    static auto* loaded = new std::map<std::string, std::unique_ptr<posix::SharedLibrary>>();
+    static auto* loaded = new std::map<std::string, Loaded>();
     std::lock_guard<std::mutex> guard(lock);
     auto found = loaded->find(path);
+    if (found != loaded->end() && found->second.entry != nullptr) return found->second.entry;
     if (found == loaded->end()) {
         std::error_code ec;
         if (!std::filesystem::exists(path, ec)) {
@@ -50,10 +56,11 @@ GetClassObjectFn EntryOf(const std::string& path, const StepError& failure) {
         auto library = std::make_unique<posix::SharedLibrary>();
         std::string error;
         if (!library->Open(path, error)) Fail(failure, "cannot load the registered library " + path + ": " + error);
-        found = loaded->emplace(path, std::move(library)).first;
+        found = loaded->emplace(path, Loaded{std::move(library), nullptr}).first;
     }
-    auto* entry = reinterpret_cast<GetClassObjectFn>(found->second->Symbol("DllGetClassObject"));
+    auto* entry = reinterpret_cast<GetClassObjectFn>(found->second.library->Symbol("DllGetClassObject"));
     if (entry == nullptr) Fail(failure, path + " exports no DllGetClassObject; it is not a COM server library");
+    found->second.entry = entry;
     return entry;
 }
 
@@ -64,7 +71,7 @@ struct Registered {
 };
 
 // The class registered under `name` (a ProgID); nullopt with `why` when none is.
-std::optional<Registered> Lookup(const std::string& name, std::string& why) {
+std::optional<Registered> ReadRegistration(const std::string& name, std::string& why) {
     const std::string machine = posix::MachineFolder().string();
     const std::optional<std::string> clsid_text = posix::registry::GetValue(name + "\\CLSID", "");
     if (!clsid_text) {
@@ -85,6 +92,34 @@ std::optional<Registered> Lookup(const std::string& name, std::string& why) {
     }
     out.library = *path;
     return out;
+}
+
+// Registrations read before, kept while the registry is unchanged: one call
+// may bind thousands of objects of one class, and each bind asks the
+// registry again whether anything was committed since.
+std::optional<Registered> Lookup(const std::string& name, std::string& why) {
+    struct Known {
+        posix::registry::Version version;
+        std::map<std::string, Registered> classes;
+    };
+    static std::mutex lock;
+    static auto* known = new std::optional<Known>();
+    const std::optional<posix::registry::Version> version = posix::registry::CurrentVersion();
+    if (version) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (*known && (*known)->version == *version) {
+            if (const auto found = (*known)->classes.find(name); found != (*known)->classes.end()) return found->second;
+        }
+    }
+    std::optional<Registered> registered = ReadRegistration(name, why);
+    // Read after the version: a commit in between changes the version, and
+    // the next bind reads again.
+    if (registered && version) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!*known || (*known)->version != *version) known->emplace(Known{*version, {}});
+        (*known)->classes[name] = *registered;
+    }
+    return registered;
 }
 
 }  // namespace

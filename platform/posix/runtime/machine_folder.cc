@@ -57,21 +57,56 @@ void WriteDefaultSettings(const std::filesystem::path& folder) {
 
 }  // namespace
 
-std::filesystem::path MachineFolder() {
-    std::filesystem::path folder = LocateFolder();
-    if (folder.empty()) return {};
-    // The folder is prepared once per process and location; the environment
-    // may point elsewhere later (tests do).
+namespace {
+
+// What the environment says about the folder, before any path is made of it.
+std::string Source() {
+    std::string source;
+    for (const char* name : {"QUORVEL_MACHINE", "XDG_DATA_HOME", "HOME"}) {
+        const char* value = std::getenv(name);
+        source += value != nullptr ? value : "";
+        source += '\0';
+    }
+    return source;
+}
+
+struct Prepared {
+    std::string source;
+    std::filesystem::path folder;
+    std::string text;
+};
+
+// The folder is prepared once per process and location; the environment
+// may point elsewhere later (tests do). Calls with `use` under the lock.
+template <typename Use>
+auto WithFolder(Use&& use) {
     static std::mutex mutex;
-    static std::filesystem::path prepared;
+    static auto* prepared = new Prepared();
+    std::string source = Source();
     std::lock_guard lock(mutex);
-    if (folder == prepared) return folder;
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (!std::filesystem::is_directory(folder, ec)) return {};
-    WriteDefaultSettings(folder);
-    prepared = folder;
-    return folder;
+    if (!prepared->folder.empty() && source == prepared->source) return use(*prepared);
+    std::filesystem::path folder = LocateFolder();
+    if (folder.empty()) return use(Prepared());
+    if (folder != prepared->folder) {
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        if (!std::filesystem::is_directory(folder, ec)) return use(Prepared());
+        WriteDefaultSettings(folder);
+    }
+    prepared->text = folder.string();
+    prepared->folder = std::move(folder);
+    prepared->source = std::move(source);
+    return use(*prepared);
+}
+
+}  // namespace
+
+std::filesystem::path MachineFolder() {
+    return WithFolder([](const Prepared& p) { return p.folder; });
+}
+
+std::string MachineFolderString() {
+    return WithFolder([](const Prepared& p) { return p.text; });
 }
 
 }  // namespace quorvel::posix

@@ -11,6 +11,9 @@ namespace quorvel::posix {
 
 // Throws nothing; an empty path when the folder can neither be found nor made.
 std::filesystem::path MachineFolder();
+// The same as a string; cheap while the environment names the folder
+// prepared last (every bind of an outside object asks for it).
+std::string MachineFolderString();
 
 // The computer name a machine has unless machine.ini says otherwise: the host
 // name's first label, upper-cased, cut to 15 characters.

@@ -218,100 +218,124 @@ std::string FoldedAscii(std::string_view text) {
     return out;
 }
 
-// Which database file is at the path, and which version of it.
-struct Stamp {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    std::int64_t mtime_sec = 0;
-    long mtime_nsec = 0;
-    std::uint32_t counter = 0;
-
-    bool operator==(const Stamp&) const = default;
-};
-
-// Values read before, kept while the database is unchanged: every bind of an
-// outside object looks its class up, thousands of times in one call. Before
-// each answer the file at the path is checked: its inode, size and mtime
-// tell a file replaced or made anew (a machine folder removed and made
-// again), and SQLite raises the change counter in its header with every
-// commit, by any connection of any process, however close together. A file
-// whose version cannot be told (missing, empty, WAL mode) is read every time.
-class ReadCache {
+// Tells the states of the database file apart. Before each answer from
+// memory the file at the path is looked at: SQLite raises the change counter
+// in its header with every commit, by any connection of any process, however
+// close together; the inode, size and mtime tell a file replaced or made anew
+// (a machine folder removed and made again). The file stays open between
+// looks, so its inode number cannot be given to another file meanwhile. A
+// file whose state cannot be told (missing, empty, in WAL mode, where the
+// counter does not move) has no version, and is read every time.
+class Watch {
 public:
-    template <typename Read>
-    std::optional<std::string> Get(const std::string& file, std::string_view key, std::string_view name,
-                                   Read&& read) {
-        std::lock_guard lock(mutex_);
-        const std::optional<Stamp> stamp = Current(file);
-        if (!stamp || file != file_ || stamp != stamp_) {
-            values_.clear();
-            file_ = file;
-            stamp_ = stamp;
-        }
-        auto entry = std::make_pair(FoldedAscii(NormalizeKey(key)), FoldedAscii(name));
-        if (stamp) {
-            if (const auto found = values_.find(entry); found != values_.end()) return found->second;
-        }
-        // Read after the stamp: a commit in between changes the stamp, so
-        // the next call drops this answer.
-        std::optional<std::string> value = read();
-        if (stamp) values_.emplace(std::move(entry), value);
-        return value;
-    }
-
-private:
-    std::optional<Stamp> Current(const std::string& file) {
+    std::optional<Version> Current(const std::string& file) {
         struct stat by_path {};
         if (stat(file.c_str(), &by_path) != 0) {
             Close();
             return std::nullopt;
         }
-        struct stat by_fd {};
-        if (fd_ < 0 || fstat(fd_, &by_fd) != 0 || by_fd.st_dev != by_path.st_dev || by_fd.st_ino != by_path.st_ino) {
+        if (fd_ < 0 || file != file_ || device_ != by_path.st_dev || inode_ != by_path.st_ino) {
             Close();
             fd_ = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-            if (fd_ < 0 || fstat(fd_, &by_fd) != 0 || by_fd.st_dev != by_path.st_dev ||
-                by_fd.st_ino != by_path.st_ino) {
-                return std::nullopt;  // replaced while we looked
+            struct stat by_fd {};
+            if (fd_ < 0 || fstat(fd_, &by_fd) != 0) {
+                Close();
+                return std::nullopt;
             }
+            file_ = file;
+            device_ = by_fd.st_dev;
+            inode_ = by_fd.st_ino;
+            if (device_ != by_path.st_dev || inode_ != by_path.st_ino) return std::nullopt;  // replaced meanwhile
         }
         // Header bytes 18-27: the write and read format versions (2 in WAL
-        // mode, where the counter does not move) and the change counter.
+        // mode) and the change counter.
         unsigned char header[10];
         if (pread(fd_, header, sizeof header, 18) != static_cast<ssize_t>(sizeof header)) return std::nullopt;
         if (header[0] != 1 || header[1] != 1) return std::nullopt;
-        Stamp stamp;
-        stamp.device = by_path.st_dev;
-        stamp.inode = by_path.st_ino;
-        stamp.size = by_path.st_size;
-        stamp.mtime_sec = by_path.st_mtim.tv_sec;
-        stamp.mtime_nsec = by_path.st_mtim.tv_nsec;
-        stamp.counter = (std::uint32_t{header[6]} << 24) | (std::uint32_t{header[7]} << 16) |
-                        (std::uint32_t{header[8]} << 8) | std::uint32_t{header[9]};
-        return stamp;
+        Version version;
+        version.file = file;
+        version.device = static_cast<std::uint64_t>(by_path.st_dev);
+        version.inode = static_cast<std::uint64_t>(by_path.st_ino);
+        version.size = static_cast<std::int64_t>(by_path.st_size);
+        version.mtime_sec = static_cast<std::int64_t>(by_path.st_mtim.tv_sec);
+        version.mtime_nsec = static_cast<std::int64_t>(by_path.st_mtim.tv_nsec);
+        version.counter = (std::uint32_t{header[6]} << 24) | (std::uint32_t{header[7]} << 16) |
+                          (std::uint32_t{header[8]} << 8) | std::uint32_t{header[9]};
+        return version;
     }
 
+private:
     void Close() {
         if (fd_ >= 0) close(fd_);
         fd_ = -1;
     }
 
-    std::mutex mutex_;
     std::string file_;
     int fd_ = -1;
-    std::optional<Stamp> stamp_;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
+};
+
+// Values read before, kept while the database is unchanged: every bind of an
+// outside object looks its class up, thousands of times in one call.
+class ReadCache {
+public:
+    std::optional<Version> Current(const std::string& file) {
+        std::lock_guard lock(mutex_);
+        return watch_.Current(file);
+    }
+
+    template <typename Read>
+    std::optional<std::string> Get(const std::string& file, std::string_view key, std::string_view name,
+                                   Read&& read) {
+        std::lock_guard lock(mutex_);
+        const std::optional<Version> version = watch_.Current(file);
+        if (!version || version != version_) {
+            values_.clear();
+            version_ = version;
+        }
+        auto entry = std::make_pair(FoldedAscii(NormalizeKey(key)), FoldedAscii(name));
+        if (version) {
+            if (const auto found = values_.find(entry); found != values_.end()) return found->second;
+        }
+        // Read after the version: a commit in between changes the version,
+        // so the next call drops this answer.
+        std::optional<std::string> value = read();
+        if (version) values_.emplace(std::move(entry), value);
+        return value;
+    }
+
+private:
+    std::mutex mutex_;
+    Watch watch_;
+    std::optional<Version> version_;
     std::map<std::pair<std::string, std::string>, std::optional<std::string>> values_;
 };
+
+// Never destroyed: components may look classes up while the process exits.
+ReadCache& Cache() {
+    static auto* cache = new ReadCache();
+    return *cache;
+}
+
+std::string StoreFile() {
+    std::string folder = MachineFolderString();
+    if (folder.empty()) return folder;
+    return folder + "/registry.db";
+}
 
 }  // namespace
 
 std::optional<std::string> GetValue(std::string_view key, std::string_view name) {
-    // Never destroyed: components may look classes up while the process exits.
-    static auto* cache = new ReadCache();
-    const std::filesystem::path file = StorePath();
+    const std::string file = StoreFile();
     if (file.empty()) return std::nullopt;
-    return cache->Get(file.string(), key, name, [&] { return ReadValue(key, name); });
+    return Cache().Get(file, key, name, [&] { return ReadValue(key, name); });
+}
+
+std::optional<Version> CurrentVersion() {
+    const std::string file = StoreFile();
+    if (file.empty()) return std::nullopt;
+    return Cache().Current(file);
 }
 
 bool KeyExists(std::string_view key) {

@@ -436,12 +436,12 @@ private:
 }  // namespace
 
 std::shared_ptr<Store> MachineStore() {
-    const std::filesystem::path folder = posix::MachineFolder();
+    const std::string folder = posix::MachineFolderString();
     if (folder.empty()) throw DirectoryError(kStoreFailure);
-    const std::filesystem::path file = folder / "metabase.db";
+    const std::string file = folder + "/metabase.db";
     // One store per machine folder and process: every object shares its copy.
     static std::mutex mutex;
-    static std::map<std::filesystem::path, std::pair<pid_t, std::shared_ptr<Store>>> stores;
+    static std::map<std::string, std::pair<pid_t, std::shared_ptr<Store>>> stores;
     std::lock_guard lock(mutex);
     auto& [owner, store] = stores[file];
     if (store && owner != getpid()) {
