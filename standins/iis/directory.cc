@@ -74,7 +74,9 @@ Value Entry::Get(std::u16string_view property) {
     }
     if (const auto it = written_.find(key); it != written_.end()) return it->second.value;
     if (!loaded_) Load();
-    if (const auto it = properties_.find(key); it != properties_.end()) return it->second.value;
+    if (properties_) {
+        if (const auto it = properties_->find(key); it != properties_->end()) return it->second.value;
+    }
     if (key == u"SERVERSTATE" && UpperKey(cls_) == u"IISWEBSERVER") return kStopped;
     throw DirectoryError(kPropertyNotFound);
 }
@@ -91,7 +93,9 @@ void Entry::SetInfo() {
     Change change{exists_ ? Change::Kind::kPut : Change::Kind::kCreate, path_, cls_, written_};
     store_->Commit(change);
     exists_ = true;
-    for (auto& [key, property] : written_) properties_[key] = std::move(property);
+    auto merged = properties_ ? std::make_shared<Properties>(*properties_) : std::make_shared<Properties>();
+    for (auto& [key, property] : written_) (*merged)[key] = std::move(property);
+    properties_ = std::move(merged);
     written_.clear();
 }
 
@@ -142,7 +146,9 @@ void Entry::SetState(std::int32_t state) {
     Properties properties;
     properties[u"SERVERSTATE"] = Property{u"ServerState", state};
     store_->Commit({Change::Kind::kPut, path_, {}, properties});
-    properties_[u"SERVERSTATE"] = properties[u"SERVERSTATE"];
+    auto merged = properties_ ? std::make_shared<Properties>(*properties_) : std::make_shared<Properties>();
+    (*merged)[u"SERVERSTATE"] = properties[u"SERVERSTATE"];
+    properties_ = std::move(merged);
 }
 
 void Entry::Start() { SetState(kStarted); }

@@ -1,5 +1,6 @@
 // The objects of the IIS directory as a client sees them, without COM: an
-// object bound by its ADsPath keeps a copy of its properties, collects
+// object bound by its ADsPath keeps the properties it read (shared with the
+// store's copy, not copied), collects
 // written ones until SetInfo commits them, and creates, finds and deletes
 // its children.
 #pragma once
@@ -76,7 +77,7 @@ private:
     Text cls_;
     bool exists_;    // false until the SetInfo of a Create
     bool loaded_ = false;
-    Properties properties_;
+    SharedProperties properties_;  // as last read or committed; null for none
     Properties written_;
 };
 

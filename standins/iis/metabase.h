@@ -33,12 +33,15 @@ struct Property {
 };
 // Keyed by the upper-cased name.
 using Properties = std::map<Text, Property>;
+// An object's properties as committed, shared by the store's copy and every
+// object bound to it; never changed once made (a change makes a new one).
+using SharedProperties = std::shared_ptr<const Properties>;
 
 struct Node {
     Text name;
     Text cls;
-    Properties properties;
-    std::vector<Text> children;  // keys, in the order they were created
+    SharedProperties properties;  // never null
+    std::vector<Text> children;   // keys, in the order they were created
 };
 
 struct Child {

@@ -406,7 +406,7 @@ private:
             const Text parent = key.empty() ? Text() : ParentPath(key);
             if (!key.empty()) InsertObject(ToUtf8(key), ToUtf8(parent), node.name, node.cls);
             else InsertObject("", "", u"", node.cls);
-            PutProperties(ToUtf8(key), node.properties);
+            PutProperties(ToUtf8(key), *node.properties);
         });
     }
 
