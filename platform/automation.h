@@ -20,6 +20,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -64,6 +66,10 @@ struct Member {
 
 // An IEnumVARIANT over a fixed list, for a container's _NewEnum.
 Value NewEnum(std::vector<Variant> items);
+// The same over `count` elements made as they are fetched, by `item(i)`: a
+// container of thousands then never holds them all at once. A StepError
+// raised by `item` fails that Next.
+Value NewEnum(std::size_t count, std::function<Variant(std::size_t)> item);
 
 namespace detail {
 

@@ -59,10 +59,12 @@ void WriteDefaultSettings(const std::filesystem::path& folder) {
 
 namespace {
 
-// What the environment says about the folder, before any path is made of it.
+// What the environment says about the folder, before any path is made of
+// it: QUORVEL_MACHINE alone when it is set (it decides), else all three.
 std::string Source() {
-    std::string source;
-    for (const char* name : {"QUORVEL_MACHINE", "XDG_DATA_HOME", "HOME"}) {
+    if (const char* dir = std::getenv("QUORVEL_MACHINE"); dir != nullptr && *dir != '\0') return dir;
+    std::string source(1, '\0');
+    for (const char* name : {"XDG_DATA_HOME", "HOME"}) {
         const char* value = std::getenv(name);
         source += value != nullptr ? value : "";
         source += '\0';
@@ -70,10 +72,17 @@ std::string Source() {
     return source;
 }
 
+// The same question without making a string when QUORVEL_MACHINE decides.
+bool SourceIs(const std::string& source) {
+    if (const char* dir = std::getenv("QUORVEL_MACHINE"); dir != nullptr && *dir != '\0') return source == dir;
+    return source == Source();
+}
+
 struct Prepared {
     std::string source;
     std::filesystem::path folder;
     std::string text;
+    std::uint64_t generation = 0;
 };
 
 // The folder is prepared once per process and location; the environment
@@ -82,9 +91,9 @@ template <typename Use>
 auto WithFolder(Use&& use) {
     static std::mutex mutex;
     static auto* prepared = new Prepared();
-    std::string source = Source();
     std::lock_guard lock(mutex);
-    if (!prepared->folder.empty() && source == prepared->source) return use(*prepared);
+    if (!prepared->folder.empty() && SourceIs(prepared->source)) return use(*prepared);
+    std::string source = Source();
     std::filesystem::path folder = LocateFolder();
     if (folder.empty()) return use(Prepared());
     if (folder != prepared->folder) {
@@ -92,6 +101,7 @@ auto WithFolder(Use&& use) {
         std::filesystem::create_directories(folder, ec);
         if (!std::filesystem::is_directory(folder, ec)) return use(Prepared());
         WriteDefaultSettings(folder);
+        ++prepared->generation;
     }
     prepared->text = folder.string();
     prepared->folder = std::move(folder);
@@ -107,6 +117,10 @@ std::filesystem::path MachineFolder() {
 
 std::string MachineFolderString() {
     return WithFolder([](const Prepared& p) { return p.text; });
+}
+
+std::uint64_t MachineFolderGeneration() {
+    return WithFolder([](const Prepared& p) { return p.folder.empty() ? std::uint64_t{0} : p.generation; });
 }
 
 }  // namespace quorvel::posix

@@ -253,7 +253,6 @@ public:
         if (pread(fd_, header, sizeof header, 18) != static_cast<ssize_t>(sizeof header)) return std::nullopt;
         if (header[0] != 1 || header[1] != 1) return std::nullopt;
         Version version;
-        version.file = file;
         version.device = static_cast<std::uint64_t>(by_path.st_dev);
         version.inode = static_cast<std::uint64_t>(by_path.st_ino);
         version.size = static_cast<std::int64_t>(by_path.st_size);
@@ -280,16 +279,15 @@ private:
 // outside object looks its class up, thousands of times in one call.
 class ReadCache {
 public:
-    std::optional<Version> Current(const std::string& file) {
+    std::optional<Version> Current() {
         std::lock_guard lock(mutex_);
-        return watch_.Current(file);
+        return CurrentLocked();
     }
 
     template <typename Read>
-    std::optional<std::string> Get(const std::string& file, std::string_view key, std::string_view name,
-                                   Read&& read) {
+    std::optional<std::string> Get(std::string_view key, std::string_view name, Read&& read) {
         std::lock_guard lock(mutex_);
-        const std::optional<Version> version = watch_.Current(file);
+        const std::optional<Version> version = CurrentLocked();
         if (!version || version != version_) {
             values_.clear();
             version_ = version;
@@ -306,7 +304,22 @@ public:
     }
 
 private:
+    std::optional<Version> CurrentLocked() {
+        // The file's name is made once per machine folder.
+        const std::uint64_t folder = MachineFolderGeneration();
+        if (folder == 0) return std::nullopt;
+        if (folder != folder_) {
+            file_ = StorePath().string();
+            folder_ = folder;
+        }
+        std::optional<Version> version = watch_.Current(file_);
+        if (version) version->folder = folder;
+        return version;
+    }
+
     std::mutex mutex_;
+    std::uint64_t folder_ = 0;
+    std::string file_;
     Watch watch_;
     std::optional<Version> version_;
     std::map<std::pair<std::string, std::string>, std::optional<std::string>> values_;
@@ -318,25 +331,13 @@ ReadCache& Cache() {
     return *cache;
 }
 
-std::string StoreFile() {
-    std::string folder = MachineFolderString();
-    if (folder.empty()) return folder;
-    return folder + "/registry.db";
-}
-
 }  // namespace
 
 std::optional<std::string> GetValue(std::string_view key, std::string_view name) {
-    const std::string file = StoreFile();
-    if (file.empty()) return std::nullopt;
-    return Cache().Get(file, key, name, [&] { return ReadValue(key, name); });
+    return Cache().Get(key, name, [&] { return ReadValue(key, name); });
 }
 
-std::optional<Version> CurrentVersion() {
-    const std::string file = StoreFile();
-    if (file.empty()) return std::nullopt;
-    return Cache().Current(file);
-}
+std::optional<Version> CurrentVersion() { return Cache().Current(); }
 
 bool KeyExists(std::string_view key) {
     Db db = Open();

@@ -28,7 +28,7 @@ std::optional<std::string> GetValue(std::string_view key, std::string_view name)
 // in between, by this process or another. nullopt when that cannot be told
 // (no store yet); answers kept in memory must then be read again.
 struct Version {
-    std::string file;
+    std::uint64_t folder = 0;  // the machine folder's generation
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::int64_t size = 0;
