@@ -32,16 +32,21 @@ Entry Entry::BindDisplayName(std::u16string_view rest) {
     while (!rest.empty() && rest.back() == u'/') rest.remove_suffix(1);
     const size_t slash = rest.find(u'/');
     const Text computer(rest.substr(0, slash));
-    const Text path(slash == std::u16string_view::npos ? std::u16string_view() : rest.substr(slash + 1));
+    Text path(slash == std::u16string_view::npos ? std::u16string_view() : rest.substr(slash + 1));
     if (computer.empty()) throw DirectoryError(kBadPathName);
     if (path.find(u"//") != Text::npos) throw DirectoryError(kBadPathName);
     auto store = MachineStore();
     if (!store->IsComputerName(computer)) throw DirectoryError(kPathNotFound);
     auto node = store->Load(path);
     if (!node) throw DirectoryError(kPathNotFound);
-    // The spelling of the path as created, not as asked for.
-    Text spelled = path.empty() ? Text() : JoinPath(ParentPath(path), node->name);
-    Entry entry(std::move(store), computer, std::move(spelled), node->cls, true);
+    // The spelling of the path as created, not as asked for: the last name
+    // as the object has it.
+    if (!path.empty()) {
+        const size_t last = path.rfind(u'/');
+        const size_t start = last == Text::npos ? 0 : last + 1;
+        if (path.compare(start, Text::npos, node->name) != 0) path.replace(start, Text::npos, node->name);
+    }
+    Entry entry(std::move(store), computer, std::move(path), std::move(node->cls), true);
     entry.properties_ = std::move(node->properties);
     entry.loaded_ = true;
     return entry;
@@ -63,7 +68,8 @@ void Entry::RequireExisting() const {
 }
 
 Value Entry::Get(std::u16string_view property) {
-    const Text key = UpperKey(property);
+    thread_local Text key;
+    UpperKeyInto(property, key);
     if (key == u"NAME") return name();
     if (key == u"CLASS") return cls_;
     if (key == u"ADSPATH") return ads_path();
@@ -135,8 +141,10 @@ void Entry::Delete(std::u16string_view cls, std::u16string_view name) {
 
 std::vector<Entry> Entry::Children() {
     RequireExisting();
+    std::vector<Child> found = store_->Children(path_);
     std::vector<Entry> children;
-    for (auto& child : store_->Children(path_))
+    children.reserve(found.size());
+    for (auto& child : found)
         children.push_back(Entry(store_, computer_, JoinPath(path_, child.name), std::move(child.cls), true));
     return children;
 }

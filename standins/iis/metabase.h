@@ -76,6 +76,9 @@ private:
 
 // ASCII upper case; keys of objects, classes and property names.
 Text UpperKey(std::u16string_view text);
+// The same into `out`, reusing its storage: lookups made on every bind then
+// allocate nothing.
+void UpperKeyInto(std::u16string_view text, Text& out);
 Text JoinPath(std::u16string_view parent, std::u16string_view name);
 // "" for a top-level object.
 Text ParentPath(std::u16string_view path);
@@ -105,6 +108,11 @@ public:
     Tree();
 
     const Node* Find(std::u16string_view path) const;
+    // By a key as the tree keeps it (upper case), as in Node::children.
+    const Node* FindKey(const Text& key) const {
+        const auto it = nodes_.find(key);
+        return it == nodes_.end() ? nullptr : &it->second;
+    }
     // Raises the error the change would meet, without changing anything.
     void Check(const Change& change) const;
     void Apply(const Change& change);

@@ -219,33 +219,27 @@ std::string FoldedAscii(std::string_view text) {
 }
 
 // Tells the states of the database file apart. Before each answer from
-// memory the file at the path is looked at: SQLite raises the change counter
-// in its header with every commit, by any connection of any process, however
-// close together; the inode, size and mtime tell a file replaced or made anew
-// (a machine folder removed and made again). The file stays open between
-// looks, so its inode number cannot be given to another file meanwhile. A
-// file whose state cannot be told (missing, empty, in WAL mode, where the
-// counter does not move) has no version, and is read every time.
+// memory the file is looked at: SQLite raises the change counter in its
+// header with every commit, by any connection of any process, however close
+// together. The file stays open between looks; once it has no name any more
+// (removed, or replaced by a rename, as when a machine folder is removed and
+// made again) the file at the path is opened anew, and its inode, size and
+// mtime belong to the version too. A file whose state cannot be told
+// (missing, empty, in WAL mode, where the counter does not move) has no
+// version, and is read every time. Looking costs two system calls without a
+// path walk: one bind of an outside object makes one look.
 class Watch {
 public:
     std::optional<Version> Current(const std::string& file) {
-        struct stat by_path {};
-        if (stat(file.c_str(), &by_path) != 0) {
-            Close();
-            return std::nullopt;
-        }
-        if (fd_ < 0 || file != file_ || device_ != by_path.st_dev || inode_ != by_path.st_ino) {
-            Close();
+        struct stat st {};
+        if (fd_ >= 0 && (file != file_ || fstat(fd_, &st) != 0 || st.st_nlink == 0)) Close();
+        if (fd_ < 0) {
             fd_ = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-            struct stat by_fd {};
-            if (fd_ < 0 || fstat(fd_, &by_fd) != 0) {
+            if (fd_ < 0 || fstat(fd_, &st) != 0) {
                 Close();
                 return std::nullopt;
             }
             file_ = file;
-            device_ = by_fd.st_dev;
-            inode_ = by_fd.st_ino;
-            if (device_ != by_path.st_dev || inode_ != by_path.st_ino) return std::nullopt;  // replaced meanwhile
         }
         // Header bytes 18-27: the write and read format versions (2 in WAL
         // mode) and the change counter.
@@ -253,11 +247,11 @@ public:
         if (pread(fd_, header, sizeof header, 18) != static_cast<ssize_t>(sizeof header)) return std::nullopt;
         if (header[0] != 1 || header[1] != 1) return std::nullopt;
         Version version;
-        version.device = static_cast<std::uint64_t>(by_path.st_dev);
-        version.inode = static_cast<std::uint64_t>(by_path.st_ino);
-        version.size = static_cast<std::int64_t>(by_path.st_size);
-        version.mtime_sec = static_cast<std::int64_t>(by_path.st_mtim.tv_sec);
-        version.mtime_nsec = static_cast<std::int64_t>(by_path.st_mtim.tv_nsec);
+        version.device = static_cast<std::uint64_t>(st.st_dev);
+        version.inode = static_cast<std::uint64_t>(st.st_ino);
+        version.size = static_cast<std::int64_t>(st.st_size);
+        version.mtime_sec = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+        version.mtime_nsec = static_cast<std::int64_t>(st.st_mtim.tv_nsec);
         version.counter = (std::uint32_t{header[6]} << 24) | (std::uint32_t{header[7]} << 16) |
                           (std::uint32_t{header[8]} << 8) | std::uint32_t{header[9]};
         return version;
@@ -271,8 +265,6 @@ private:
 
     std::string file_;
     int fd_ = -1;
-    dev_t device_ = 0;
-    ino_t inode_ = 0;
 };
 
 // Values read before, kept while the database is unchanged: every bind of an

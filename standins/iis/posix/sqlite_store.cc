@@ -123,7 +123,7 @@ public:
         std::vector<Child> children;
         children.reserve(node->children.size());
         for (const Text& key : node->children) {
-            const Node* child = tree_->Find(key);
+            const Node* child = tree_->FindKey(key);
             children.push_back({child->name, child->cls});
         }
         return children;
