@@ -2,6 +2,7 @@
 // IDispatch is; only activation (objects.cc of each side) differs.
 #include "platform/objects.h"
 
+#include <iterator>
 #include <utility>
 
 namespace quorvel::platform {

@@ -138,8 +138,11 @@ Value IisObject::DeleteChild(const Arguments& args) {
 // The children as they were at the call; each object is made when For Each
 // reaches it (the web service may hold thousands).
 Value IisObject::NewEnum(const Arguments&) {
-    auto children = std::make_shared<const std::vector<iis::Entry>>(Directory([&] { return entry_.Children(); }));
-    return platform::NewEnum(children->size(), [children](std::size_t i) -> Variant { return NewObject((*children)[i]); });
+    auto children = std::make_shared<const std::vector<iis::Child>>(Directory([&] { return entry_.ChildList(); }));
+    auto parent = std::make_shared<const iis::Entry>(entry_);
+    return platform::NewEnum(children->size(), [children, parent](std::size_t i) -> Variant {
+        return NewObject(parent->MakeChild((*children)[i]));
+    });
 }
 
 Value IisObject::Start(const Arguments&) {

@@ -140,13 +140,18 @@ void Entry::Delete(std::u16string_view cls, std::u16string_view name) {
 }
 
 std::vector<Entry> Entry::Children() {
-    RequireExisting();
-    std::vector<Child> found = store_->Children(path_);
     std::vector<Entry> children;
-    children.reserve(found.size());
-    for (auto& child : found)
-        children.push_back(Entry(store_, computer_, JoinPath(path_, child.name), std::move(child.cls), true));
+    for (const Child& child : ChildList()) children.push_back(MakeChild(child));
     return children;
+}
+
+std::vector<Child> Entry::ChildList() {
+    RequireExisting();
+    return store_->Children(path_);
+}
+
+Entry Entry::MakeChild(const Child& child) const {
+    return Entry(store_, computer_, JoinPath(path_, child.name), child.cls, true);
 }
 
 void Entry::SetState(std::int32_t state) {

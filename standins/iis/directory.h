@@ -50,6 +50,11 @@ public:
     // Removes the child with everything below it, at once.
     void Delete(std::u16string_view cls, std::u16string_view name);
     std::vector<Entry> Children();
+    // The same in two steps, for a caller that makes the objects one by one
+    // (For Each over thousands of sites): the list as it is now, and each
+    // child's object from its element.
+    std::vector<Child> ChildList();
+    Entry MakeChild(const Child& child) const;
 
     // Sites: ServerState 2 (started) or 4 (stopped), committed at once.
     void Start();
