@@ -76,6 +76,14 @@ namespace detail {
 // Names compare without regard to ASCII case, as GetIDsOfNames does.
 bool SameName(std::u16string_view a, std::u16string_view b);
 
+// A member's name against a wanted one, its first letter looked at before
+// the member's length is taken (every property read asks).
+inline bool SameMemberName(const char16_t* member, std::u16string_view name) {
+    const auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c; };
+    if (name.empty() || fold(member[0]) != fold(name[0])) return member[0] == u'\0' && name.empty();
+    return SameName(member, name);
+}
+
 // Fills EXCEPINFO from a member's StepError and returns what Invoke returns.
 HRESULT ReportError(const StepError& error, EXCEPINFO* info);
 
@@ -111,7 +119,7 @@ public:
             const std::u16string_view name(reinterpret_cast<const char16_t*>(names[0]));
             const auto members = T::Members();
             for (std::size_t m = 0; m < members.size(); ++m) {
-                if (detail::SameName(members[m].name, name)) {
+                if (detail::SameMemberName(members[m].name, name)) {
                     ids[0] = IdOfMember(members, m);
                     return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;  // no named arguments
                 }
