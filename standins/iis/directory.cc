@@ -68,8 +68,7 @@ void Entry::RequireExisting() const {
 }
 
 Value Entry::Get(std::u16string_view property) {
-    thread_local Text key;
-    UpperKeyInto(property, key);
+    const Text key = UpperKey(property);
     if (key == u"NAME") return name();
     if (key == u"CLASS") return cls_;
     if (key == u"ADSPATH") return ads_path();

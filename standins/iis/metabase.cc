@@ -74,12 +74,6 @@ Text UpperKey(std::u16string_view text) {
     return upper;
 }
 
-void UpperKeyInto(std::u16string_view text, Text& out) {
-    out.assign(text);
-    for (char16_t& c : out)
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-}
-
 Text JoinPath(std::u16string_view parent, std::u16string_view name) {
     if (parent.empty()) return Text(name);
     return Text(parent) + u'/' + Text(name);
@@ -150,9 +144,7 @@ Tree::Tree() {
 }
 
 const Node* Tree::Find(std::u16string_view path) const {
-    thread_local Text key;
-    UpperKeyInto(path, key);
-    const auto it = nodes_.find(key);
+    const auto it = nodes_.find(UpperKey(path));
     return it == nodes_.end() ? nullptr : &it->second;
 }
 

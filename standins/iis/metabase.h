@@ -76,9 +76,6 @@ private:
 
 // ASCII upper case; keys of objects, classes and property names.
 Text UpperKey(std::u16string_view text);
-// The same into `out`, reusing its storage: lookups made on every bind then
-// allocate nothing.
-void UpperKeyInto(std::u16string_view text, Text& out);
 Text JoinPath(std::u16string_view parent, std::u16string_view name);
 // "" for a top-level object.
 Text ParentPath(std::u16string_view path);
