@@ -52,6 +52,59 @@ private:
     std::size_t next_;
 };
 
+class LazyEnumerator final : public ComObject<IEnumVARIANT> {
+public:
+    using Make = std::function<Variant(std::size_t)>;
+    LazyEnumerator(std::size_t count, std::shared_ptr<const Make> make, std::size_t next = 0)
+        : count_(count), make_(std::move(make)), next_(next) {}
+
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* out, ULONG* fetched) override {
+        if (out == nullptr && count > 0) return E_POINTER;
+        ULONG n = 0;
+        HRESULT failed = S_OK;
+        try {
+            for (; n < count && next_ < count_; ++n) {
+                out[n] = (*make_)(next_).detach();  // handed over, not copied
+                ++next_;
+            }
+        } catch (const StepError& error) {
+            failed = HresultOf(error);
+        } catch (...) {
+            failed = E_OUTOFMEMORY;
+        }
+        if (FAILED(failed)) {
+            for (ULONG k = 0; k < n; ++k) VariantClear(&out[k]);
+            if (fetched != nullptr) *fetched = 0;
+            return failed;
+        }
+        if (fetched != nullptr) *fetched = n;
+        return n == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
+        const std::size_t left = count_ - next_;
+        next_ += count < left ? count : left;
+        return count <= left ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override {
+        next_ = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT** out) override {
+        if (out == nullptr) return E_POINTER;
+        try {
+            *out = MakeObject<LazyEnumerator>(count_, make_, next_).detach();
+        } catch (...) {
+            *out = nullptr;
+        }
+        return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+
+private:
+    std::size_t count_;
+    std::shared_ptr<const Make> make_;
+    std::size_t next_;
+};
+
 // What a provider's IParseDisplayName hands back: binding it gives the
 // object the display name named, resolved when it was parsed.
 class BoundMoniker final : public ComObject<IMoniker> {
@@ -131,14 +184,24 @@ const Value& Arguments::operator[](std::size_t i) const {
     return values_[i];
 }
 
-Value NewEnum(std::vector<Variant> items) {
-    ComPtr<IEnumVARIANT> enumerator = MakeObject<Enumerator>(std::move(items));
+namespace {
+
+Value EnumeratorValue(ComPtr<IEnumVARIANT> enumerator) {
     if (!enumerator) Raise(kOutOfMemory);
     Value out;
     VARIANT* raw = out.out();
     raw->vt = VT_UNKNOWN;
     raw->punkVal = enumerator.detach();
     return out;
+}
+
+}  // namespace
+
+Value NewEnum(std::vector<Variant> items) { return EnumeratorValue(MakeObject<Enumerator>(std::move(items))); }
+
+Value NewEnum(std::size_t count, std::function<Variant(std::size_t)> item) {
+    auto make = std::make_shared<const LazyEnumerator::Make>(std::move(item));
+    return EnumeratorValue(MakeObject<LazyEnumerator>(count, std::move(make)));
 }
 
 namespace detail {

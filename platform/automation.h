@@ -31,6 +31,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -78,11 +80,23 @@ struct Member {
 
 // An IEnumVARIANT over a fixed list, for a container's _NewEnum.
 Value NewEnum(std::vector<Variant> items);
+// The same over `count` elements made as they are fetched, by `item(i)`: a
+// container of thousands then never holds them all at once. A StepError
+// raised by `item` fails that Next.
+Value NewEnum(std::size_t count, std::function<Variant(std::size_t)> item);
 
 namespace detail {
 
 // Names compare without regard to ASCII case, as GetIDsOfNames does.
 bool SameName(std::u16string_view a, std::u16string_view b);
+
+// A member's name against a wanted one, its first letter looked at before
+// the member's length is taken (every property read asks).
+inline bool SameMemberName(const char16_t* member, std::u16string_view name) {
+    const auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c; };
+    if (name.empty() || fold(member[0]) != fold(name[0])) return member[0] == u'\0' && name.empty();
+    return SameName(member, name);
+}
 
 // Fills EXCEPINFO from a member's StepError and returns what Invoke returns.
 HRESULT ReportError(const StepError& error, EXCEPINFO* info);
@@ -141,7 +155,7 @@ public:
             for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
             const std::u16string_view name(reinterpret_cast<const char16_t*>(names[0]));
             for (const Member<T>& member : Members()) {
-                if (detail::SameName(member.name, name)) {
+                if (detail::SameMemberName(member.name, name)) {
                     ids[0] = member.id;
                     return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;  // no named arguments
                 }

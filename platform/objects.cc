@@ -2,6 +2,7 @@
 // IDispatch is; only activation (objects.cc of each side) differs.
 #include "platform/objects.h"
 
+#include <iterator>
 #include <utility>
 
 namespace quorvel::platform {
@@ -187,8 +188,18 @@ StepError ErrorFromInvoke(IDispatch* object, HRESULT hr, EXCEPINFO& info) {
 
 DISPID Object::IdOf(std::u16string_view name) const {
     if (IsNothing()) Raise(kObjectNotSet);
-    std::u16string copy(name);
-    LPOLESTR names[] = {reinterpret_cast<LPOLESTR>(copy.data())};
+    // A terminated copy; on the stack for the names members have.
+    char16_t small[64];
+    std::u16string large;
+    char16_t* text = small;
+    if (name.size() < std::size(small)) {
+        name.copy(small, name.size());
+        small[name.size()] = u'\0';
+    } else {
+        large.assign(name);
+        text = large.data();
+    }
+    LPOLESTR names[] = {reinterpret_cast<LPOLESTR>(text)};
     DISPID id = DISPID_UNKNOWN;
     const HRESULT hr = dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
     Check(hr);

@@ -1,5 +1,7 @@
 // The four entry points of the stand-in library.
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/com.h"
 #include "platform/registry.h"
@@ -10,12 +12,18 @@ namespace quorvel::standins {
 namespace {
 
 const StandinClass* Find(REFCLSID clsid) {
-    for (const StandinClass& c : Classes()) {
-        CLSID id{};
-        const std::u16string text = platform::FromUtf8(c.clsid);
-        if (SUCCEEDED(CLSIDFromString(reinterpret_cast<LPCOLESTR>(text.c_str()), &id)) && IsEqualCLSID(id, clsid)) {
-            return &c;
+    // The catalog's class identifiers, parsed once: every bind asks.
+    static const std::vector<std::pair<CLSID, const StandinClass*>>* parsed = [] {
+        auto* list = new std::vector<std::pair<CLSID, const StandinClass*>>();
+        for (const StandinClass& c : Classes()) {
+            CLSID id{};
+            const std::u16string text = platform::FromUtf8(c.clsid);
+            if (SUCCEEDED(CLSIDFromString(reinterpret_cast<LPCOLESTR>(text.c_str()), &id))) list->emplace_back(id, &c);
         }
+        return list;
+    }();
+    for (const auto& [id, c] : *parsed) {
+        if (IsEqualCLSID(id, clsid)) return c;
     }
     return nullptr;
 }

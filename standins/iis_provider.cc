@@ -109,12 +109,14 @@ Value IisObject::Delete(const Arguments& args) {
     return Value();
 }
 
+// The children as they were at the call; each object is made when For Each
+// reaches it (the web service may hold thousands).
 Value IisObject::NewEnum(const Arguments&) {
-    std::vector<iis::Entry> children = Directory([&] { return entry_.Children(); });
-    std::vector<Variant> items;
-    items.reserve(children.size());
-    for (iis::Entry& child : children) items.push_back(NewObject(std::move(child)));
-    return platform::NewEnum(std::move(items));
+    auto children = std::make_shared<const std::vector<iis::Child>>(Directory([&] { return entry_.ChildList(); }));
+    auto parent = std::make_shared<const iis::Entry>(entry_);
+    return platform::NewEnum(children->size(), [children, parent](std::size_t i) -> Variant {
+        return NewObject(parent->MakeChild((*children)[i]));
+    });
 }
 
 Value IisObject::Start(const Arguments&) {

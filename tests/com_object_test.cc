@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "component/class_factory.h"
+#include "platform/automation.h"
 #include "platform/com.h"
 #include "quorvel_interface.h"
 
@@ -94,6 +95,62 @@ TEST(SiteManageObject, InterfacesAndResults) {
     dispatch->Release();
     EXPECT_EQ(unknown->Release(), 0u);
     EXPECT_EQ(CanUnloadNow(), S_OK);
+}
+
+}  // namespace
+
+namespace {
+
+using quorvel::platform::ComPtr;
+using quorvel::platform::Variant;
+
+// An enumerator whose elements are made as they are fetched: only those
+// fetched are made, Skip, Clone and Reset keep their places, and an element
+// that cannot be made fails its Next without handing out the others.
+TEST(Enumerator, MadeAsFetched) {
+    int made = 0;
+    const quorvel::platform::Value value = quorvel::platform::NewEnum(5, [&](std::size_t i) {
+        ++made;
+        return Variant(static_cast<std::int32_t>(i));
+    });
+    ComPtr<IEnumVARIANT> items =
+        ComPtr<IUnknown>::Share(value.get()->punkVal).Query<IEnumVARIANT>(IID_IEnumVARIANT);
+    ASSERT_TRUE(items);
+    VARIANT out[4];
+    ULONG fetched = 0;
+    ASSERT_EQ(items->Next(2, out, &fetched), S_OK);
+    EXPECT_EQ(fetched, 2u);
+    EXPECT_EQ(out[0].lVal, 0);
+    EXPECT_EQ(out[1].lVal, 1);
+    EXPECT_EQ(made, 2);
+
+    ComPtr<IEnumVARIANT> clone;
+    ASSERT_EQ(items->Clone(clone.out()), S_OK);
+    EXPECT_EQ(items->Skip(1), S_OK);
+    ASSERT_EQ(items->Next(4, out, &fetched), S_FALSE);
+    ASSERT_EQ(fetched, 2u);
+    EXPECT_EQ(out[0].lVal, 3);
+    EXPECT_EQ(out[1].lVal, 4);
+    ASSERT_EQ(clone->Next(1, out, &fetched), S_OK);
+    EXPECT_EQ(out[0].lVal, 2);
+    EXPECT_EQ(items->Skip(1), S_FALSE);
+    ASSERT_EQ(items->Reset(), S_OK);
+    ASSERT_EQ(items->Next(1, out, &fetched), S_OK);
+    EXPECT_EQ(out[0].lVal, 0);
+}
+
+TEST(Enumerator, ElementThatCannotBeMadeFailsItsNext) {
+    const quorvel::platform::Value value = quorvel::platform::NewEnum(3, [](std::size_t i) {
+        if (i == 1) quorvel::platform::RaiseHresult(E_ACCESSDENIED);
+        return Variant(std::u16string(u"element"));
+    });
+    ComPtr<IEnumVARIANT> items =
+        ComPtr<IUnknown>::Share(value.get()->punkVal).Query<IEnumVARIANT>(IID_IEnumVARIANT);
+    ASSERT_TRUE(items);
+    VARIANT out[3];
+    ULONG fetched = 7;
+    EXPECT_EQ(items->Next(3, out, &fetched), E_ACCESSDENIED);
+    EXPECT_EQ(fetched, 0u);
 }
 
 }  // namespace

@@ -77,6 +77,33 @@ TEST_F(IisDirectory, PropertiesKeepTheirTypeAndAppearAtSetInfo) {
     EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC/1").Get(u"ServerComment"), Value(Text(u"renamed")));
 }
 
+// Objects bound to one site share what they read; a write of one (Put,
+// SetInfo, Start) changes neither the others nor the store's copy until it
+// is committed, and the others see it only once they read again.
+TEST_F(IisDirectory, BoundObjectsKeepWhatTheyRead) {
+    MakeSite(u"1", u"one");
+    Entry writer = Entry::Bind(u"IIS://localhost/W3SVC/1");
+    Entry reader = Entry::Bind(u"IIS://localhost/W3SVC/1");
+    writer.Put(u"ServerComment", Text(u"two"));
+    EXPECT_EQ(reader.Get(u"ServerComment"), Value(Text(u"one")));
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC/1").Get(u"ServerComment"), Value(Text(u"one")));
+    writer.SetInfo();
+    writer.Start();
+    EXPECT_EQ(writer.Get(u"ServerComment"), Value(Text(u"two")));
+    EXPECT_EQ(writer.Get(u"ServerState"), Value(std::int32_t{2}));
+    EXPECT_EQ(reader.Get(u"ServerComment"), Value(Text(u"one")));
+    EXPECT_EQ(reader.Get(u"ServerState"), Value(std::int32_t{4}));
+    reader.GetInfo();
+    EXPECT_EQ(reader.Get(u"ServerComment"), Value(Text(u"two")));
+    EXPECT_EQ(reader.Get(u"ServerState"), Value(std::int32_t{2}));
+
+    // A commit that fails leaves every copy as it was.
+    Entry::Bind(u"IIS://localhost/W3SVC").Delete(u"IIsWebServer", u"1");
+    reader.Put(u"ServerComment", Text(u"three"));
+    EXPECT_EQ(CodeOf([&] { reader.SetInfo(); }), kNotFound);
+    EXPECT_EQ(writer.Get(u"ServerComment"), Value(Text(u"two")));
+}
+
 TEST_F(IisDirectory, CreateGetObjectAndDeleteOfChildren) {
     MakeSite(u"1", u"one");
     Entry service = Entry::Bind(u"IIS://localhost/W3SVC");
@@ -159,8 +186,8 @@ TEST(IisMetabase, SerializedTreeReadsBackTheSame) {
     const auto parsed = Tree::Parse(tree.Serialize());
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->Serialize(), tree.Serialize());
-    EXPECT_EQ(parsed->Find(u"w3svc/1")->properties.at(u"A").value, properties[u"A"].value);
-    EXPECT_EQ(parsed->Find(u"w3svc/1")->properties.at(u"ONE").value, Value(TextList{u""}));
+    EXPECT_EQ(parsed->Find(u"w3svc/1")->properties->at(u"A").value, properties[u"A"].value);
+    EXPECT_EQ(parsed->Find(u"w3svc/1")->properties->at(u"ONE").value, Value(TextList{u""}));
     EXPECT_FALSE(Tree::Parse("QUORVEL-METABASE 1\nO\tW3SVC/1\tIIsWebServer\n"));  // no parent
 }
 

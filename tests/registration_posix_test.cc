@@ -1,5 +1,6 @@
 // Registration entries in the machine's registry store, and the store itself.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <string>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "component/registration.h"
+#include "platform/objects.h"
 #include "platform/posix/runtime/registry_store.h"
 #include "platform/registry.h"
 #include "quorvel_interface.h"
@@ -101,6 +103,68 @@ TEST(RegistryStore, ConcurrentWritersAllLand) {
         }
     }
     registry::DeleteTree("Concurrent");
+}
+
+// Writes `value` under Probe\\v of the database at `file` through a
+// connection of its own, as another process would.
+void WriteBehind(const std::filesystem::path& file, const std::string& value) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    const std::string sql = "UPDATE vals SET value = '" + value + "' WHERE key = 'Probe' AND name = 'v'";
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(sqlite3_changes(db), 1);
+    sqlite3_close(db);
+}
+
+// Reads are kept between calls; every change must still be seen at once:
+// commits of other connections of the same size within one clock tick, and
+// a database file replaced by another of the same version.
+TEST(RegistryStore, ReadsSeeEveryChange) {
+    const std::filesystem::path file = registry::StorePath();
+    ASSERT_TRUE(registry::SetValue("Probe", "v", "aaaa"));
+    EXPECT_EQ(registry::GetValue("probe", "V"), "aaaa");
+    EXPECT_EQ(registry::GetValue("Probe\\", "v"), "aaaa");
+    for (const char* value : {"bbbb", "cccc", "dddd"}) {
+        WriteBehind(file, value);
+        EXPECT_EQ(registry::GetValue("Probe", "v"), value);
+    }
+
+    // A copy made now and changed on its own reaches the same change counter.
+    const std::filesystem::path copy = file.string() + ".copy";
+    std::filesystem::copy_file(file, copy, std::filesystem::copy_options::overwrite_existing);
+    WriteBehind(copy, "eeee");
+    WriteBehind(file, "ffff");
+    EXPECT_EQ(registry::GetValue("Probe", "v"), "ffff");
+    std::filesystem::rename(copy, file);
+    EXPECT_EQ(registry::GetValue("Probe", "v"), "eeee");
+
+    ASSERT_TRUE(registry::DeleteTree("Probe"));
+    EXPECT_EQ(registry::GetValue("Probe", "v"), std::nullopt);
+}
+
+// Binds keep what they found in the registry only while nothing is
+// committed: a provider unregistered, or registered under another class,
+// is seen by the very next bind.
+TEST(RegistryStore, BindsFollowTheRegistry) {
+    using quorvel::platform::GetObject;
+    const auto binds = [] {
+        try {
+            return GetObject(u"PROBE://a").Get(u"Name").Text() == u"a";
+        } catch (const quorvel::StepError&) {
+            return false;
+        }
+    };
+    const std::optional<std::string> clsid = registry::GetValue("PROBE\\CLSID", "");
+    ASSERT_TRUE(clsid.has_value());
+    ASSERT_TRUE(binds());
+    ASSERT_TRUE(registry::DeleteTree("PROBE"));
+    EXPECT_FALSE(binds());
+    ASSERT_TRUE(registry::SetValue("PROBE\\CLSID", "", *clsid));
+    EXPECT_TRUE(binds());
+    ASSERT_TRUE(registry::SetValue("PROBE\\CLSID", "", "{00000000-1111-2222-3333-444444444444}"));
+    EXPECT_FALSE(binds());
+    ASSERT_TRUE(registry::SetValue("PROBE\\CLSID", "", *clsid));
+    EXPECT_TRUE(binds());
 }
 
 }  // namespace

@@ -59,10 +59,10 @@ struct Search {
 Search FindSite(CallFrame& frame, const Object& service, const std::u16string& service_path,
                 const std::u16string& name) {
     Search search;
-    std::vector<Object> children;
-    frame.Step([&] { children = service.Children(); });
+    std::size_t children = 0;
+    frame.Step([&] { children = service.CountChildren(); });
     const std::u16string wanted = UpperAscii(name);
-    for (size_t i = 0; i < children.size(); ++i) {
+    for (size_t i = 0; i < children; ++i) {
         search.site.Release();
         bool bound = false;
         frame.Step([&] {

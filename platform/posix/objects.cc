@@ -36,24 +36,32 @@ std::string FixHint() {
     return "run `quorvel --machine " + posix::MachineFolder().string() + " regsvr LIBRARY` to register it";
 }
 
+struct Loaded {
+    std::unique_ptr<posix::SharedLibrary> library;
+    GetClassObjectFn entry = nullptr;
+};
+
 // Loaded libraries by path; never unloaded, so that no object outlives its code.
-GetClassObjectFn EntryOf(const std::string& path, const StepError& failure) {
+template <typename MakeFailure>
+GetClassObjectFn EntryOf(const std::string& path, MakeFailure&& make_failure) {
     static std::mutex lock;
-    static auto* loaded = new std::map<std::string, std::unique_ptr<posix::SharedLibrary>>();
+    static auto* loaded = new std::map<std::string, Loaded>();
     std::lock_guard<std::mutex> guard(lock);
     auto found = loaded->find(path);
+    if (found != loaded->end() && found->second.entry != nullptr) return found->second.entry;
     if (found == loaded->end()) {
         std::error_code ec;
         if (!std::filesystem::exists(path, ec)) {
-            Fail(failure, "the registered library " + path + " does not exist; rebuild it, or " + FixHint());
+            Fail(make_failure(), "the registered library " + path + " does not exist; rebuild it, or " + FixHint());
         }
         auto library = std::make_unique<posix::SharedLibrary>();
         std::string error;
-        if (!library->Open(path, error)) Fail(failure, "cannot load the registered library " + path + ": " + error);
-        found = loaded->emplace(path, std::move(library)).first;
+        if (!library->Open(path, error)) Fail(make_failure(), "cannot load the registered library " + path + ": " + error);
+        found = loaded->emplace(path, Loaded{std::move(library), nullptr}).first;
     }
-    auto* entry = reinterpret_cast<GetClassObjectFn>(found->second->Symbol("DllGetClassObject"));
-    if (entry == nullptr) Fail(failure, path + " exports no DllGetClassObject; it is not a COM server library");
+    auto* entry = reinterpret_cast<GetClassObjectFn>(found->second.library->Symbol("DllGetClassObject"));
+    if (entry == nullptr) Fail(make_failure(), path + " exports no DllGetClassObject; it is not a COM server library");
+    found->second.entry = entry;
     return entry;
 }
 
@@ -64,7 +72,7 @@ struct Registered {
 };
 
 // The class registered under `name` (a ProgID); nullopt with `why` when none is.
-std::optional<Registered> Lookup(const std::string& name, std::string& why) {
+std::optional<Registered> ReadRegistration(const std::string& name, std::string& why) {
     const std::string machine = posix::MachineFolder().string();
     const std::optional<std::string> clsid_text = posix::registry::GetValue(name + "\\CLSID", "");
     if (!clsid_text) {
@@ -87,15 +95,45 @@ std::optional<Registered> Lookup(const std::string& name, std::string& why) {
     return out;
 }
 
+// Registrations read before, kept while the registry is unchanged: one call
+// may bind thousands of objects of one class, and each bind asks the
+// registry again whether anything was committed since.
+std::shared_ptr<const Registered> Lookup(const std::string& name, std::string& why) {
+    struct Known {
+        posix::registry::Version version;
+        std::map<std::string, std::shared_ptr<const Registered>, std::less<>> classes;
+    };
+    static std::mutex lock;
+    static auto* known = new std::optional<Known>();
+    const std::optional<posix::registry::Version> version = posix::registry::CurrentVersion();
+    if (version) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (*known && (*known)->version == *version) {
+            if (const auto found = (*known)->classes.find(name); found != (*known)->classes.end()) return found->second;
+        }
+    }
+    std::optional<Registered> read = ReadRegistration(name, why);
+    if (!read) return nullptr;
+    auto registered = std::make_shared<const Registered>(std::move(*read));
+    // Read after the version: a commit in between changes the version, and
+    // the next bind reads again.
+    if (version) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!*known || (*known)->version != *version) known->emplace(Known{*version, {}});
+        (*known)->classes[name] = registered;
+    }
+    return registered;
+}
+
 }  // namespace
 
 Object CreateObject(std::u16string_view prog_id) {
     const StepError cannot_create = RuntimeStepError(kCannotCreateObject);
     const std::string name = ToUtf8(prog_id);
     std::string why;
-    const std::optional<Registered> entry = Lookup(name, why);
+    const std::shared_ptr<const Registered> entry = Lookup(name, why);
     if (!entry) Fail(cannot_create, why);
-    const GetClassObjectFn get_class_object = EntryOf(entry->library, cannot_create);
+    const GetClassObjectFn get_class_object = EntryOf(entry->library, [&] { return cannot_create; });
     ComPtr<IClassFactory> factory;
     HRESULT hr = get_class_object(entry->clsid, IID_IClassFactory, factory.out_void());
     if (FAILED(hr) || !factory) {
@@ -122,9 +160,9 @@ Object GetObject(std::u16string_view moniker) {
     }
     const std::string prefix = ToUtf8(moniker.substr(0, colon));
     std::string why;
-    const std::optional<Registered> entry = Lookup(prefix, why);
+    const std::shared_ptr<const Registered> entry = Lookup(prefix, why);
     if (!entry) Fail(ErrorFromHresult(MK_E_SYNTAX), why);
-    const GetClassObjectFn get_class_object = EntryOf(entry->library, ErrorFromHresult(MK_E_SYNTAX));
+    const GetClassObjectFn get_class_object = EntryOf(entry->library, [] { return ErrorFromHresult(MK_E_SYNTAX); });
     ComPtr<IParseDisplayName> parser;
     HRESULT hr = get_class_object(entry->clsid, IID_IParseDisplayName, parser.out_void());
     if (FAILED(hr) || !parser) {

@@ -32,16 +32,21 @@ Entry Entry::BindDisplayName(std::u16string_view rest) {
     while (!rest.empty() && rest.back() == u'/') rest.remove_suffix(1);
     const size_t slash = rest.find(u'/');
     const Text computer(rest.substr(0, slash));
-    const Text path(slash == std::u16string_view::npos ? std::u16string_view() : rest.substr(slash + 1));
+    Text path(slash == std::u16string_view::npos ? std::u16string_view() : rest.substr(slash + 1));
     if (computer.empty()) throw DirectoryError(kBadPathName);
     if (path.find(u"//") != Text::npos) throw DirectoryError(kBadPathName);
     auto store = MachineStore();
     if (!store->IsComputerName(computer)) throw DirectoryError(kPathNotFound);
     auto node = store->Load(path);
     if (!node) throw DirectoryError(kPathNotFound);
-    // The spelling of the path as created, not as asked for.
-    Text spelled = path.empty() ? Text() : JoinPath(ParentPath(path), node->name);
-    Entry entry(std::move(store), computer, std::move(spelled), node->cls, true);
+    // The spelling of the path as created, not as asked for: the last name
+    // as the object has it.
+    if (!path.empty()) {
+        const size_t last = path.rfind(u'/');
+        const size_t start = last == Text::npos ? 0 : last + 1;
+        if (path.compare(start, Text::npos, node->name) != 0) path.replace(start, Text::npos, node->name);
+    }
+    Entry entry(std::move(store), computer, std::move(path), std::move(node->cls), true);
     entry.properties_ = std::move(node->properties);
     entry.loaded_ = true;
     return entry;
@@ -74,7 +79,9 @@ Value Entry::Get(std::u16string_view property) {
     }
     if (const auto it = written_.find(key); it != written_.end()) return it->second.value;
     if (!loaded_) Load();
-    if (const auto it = properties_.find(key); it != properties_.end()) return it->second.value;
+    if (properties_) {
+        if (const auto it = properties_->find(key); it != properties_->end()) return it->second.value;
+    }
     if (key == u"SERVERSTATE" && UpperKey(cls_) == u"IISWEBSERVER") return kStopped;
     throw DirectoryError(kPropertyNotFound);
 }
@@ -91,7 +98,9 @@ void Entry::SetInfo() {
     Change change{exists_ ? Change::Kind::kPut : Change::Kind::kCreate, path_, cls_, written_};
     store_->Commit(change);
     exists_ = true;
-    for (auto& [key, property] : written_) properties_[key] = std::move(property);
+    auto merged = properties_ ? std::make_shared<Properties>(*properties_) : std::make_shared<Properties>();
+    for (auto& [key, property] : written_) (*merged)[key] = std::move(property);
+    properties_ = std::move(merged);
     written_.clear();
 }
 
@@ -130,11 +139,18 @@ void Entry::Delete(std::u16string_view cls, std::u16string_view name) {
 }
 
 std::vector<Entry> Entry::Children() {
-    RequireExisting();
     std::vector<Entry> children;
-    for (auto& child : store_->Children(path_))
-        children.push_back(Entry(store_, computer_, JoinPath(path_, child.name), std::move(child.cls), true));
+    for (const Child& child : ChildList()) children.push_back(MakeChild(child));
     return children;
+}
+
+std::vector<Child> Entry::ChildList() {
+    RequireExisting();
+    return store_->Children(path_);
+}
+
+Entry Entry::MakeChild(const Child& child) const {
+    return Entry(store_, computer_, JoinPath(path_, child.name), child.cls, true);
 }
 
 void Entry::SetState(std::int32_t state) {
@@ -142,7 +158,9 @@ void Entry::SetState(std::int32_t state) {
     Properties properties;
     properties[u"SERVERSTATE"] = Property{u"ServerState", state};
     store_->Commit({Change::Kind::kPut, path_, {}, properties});
-    properties_[u"SERVERSTATE"] = properties[u"SERVERSTATE"];
+    auto merged = properties_ ? std::make_shared<Properties>(*properties_) : std::make_shared<Properties>();
+    (*merged)[u"SERVERSTATE"] = properties[u"SERVERSTATE"];
+    properties_ = std::move(merged);
 }
 
 void Entry::Start() { SetState(kStarted); }

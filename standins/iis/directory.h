@@ -1,5 +1,6 @@
 // The objects of the IIS directory as a client sees them, without COM: an
-// object bound by its ADsPath keeps a copy of its properties, collects
+// object bound by its ADsPath keeps the properties it read (shared with the
+// store's copy, not copied), collects
 // written ones until SetInfo commits them, and creates, finds and deletes
 // its children.
 #pragma once
@@ -49,6 +50,11 @@ public:
     // Removes the child with everything below it, at once.
     void Delete(std::u16string_view cls, std::u16string_view name);
     std::vector<Entry> Children();
+    // The same in two steps, for a caller that makes the objects one by one
+    // (For Each over thousands of sites): the list as it is now, and each
+    // child's object from its element.
+    std::vector<Child> ChildList();
+    Entry MakeChild(const Child& child) const;
 
     // Sites: ServerState 2 (started) or 4 (stopped), committed at once.
     void Start();
@@ -76,7 +82,7 @@ private:
     Text cls_;
     bool exists_;    // false until the SetInfo of a Create
     bool loaded_ = false;
-    Properties properties_;
+    SharedProperties properties_;  // as last read or committed; null for none
     Properties written_;
 };
 

@@ -139,8 +139,8 @@ std::optional<Value> DecodeValue(ValueType type, std::string_view text) {
 }
 
 Tree::Tree() {
-    nodes_[Text()] = Node{u"", u"IIsComputer", {}, {u"W3SVC"}};
-    nodes_[u"W3SVC"] = Node{u"W3SVC", u"IIsWebService", {}, {}};
+    nodes_[Text()] = Node{u"", u"IIsComputer", std::make_shared<const Properties>(), {u"W3SVC"}};
+    nodes_[u"W3SVC"] = Node{u"W3SVC", u"IIsWebService", std::make_shared<const Properties>(), {}};
 }
 
 const Node* Tree::Find(std::u16string_view path) const {
@@ -173,12 +173,14 @@ void Tree::Apply(const Change& change) {
     const Text key = UpperKey(change.path);
     switch (change.kind) {
         case Change::Kind::kCreate:
-            nodes_[key] = Node{LastName(change.path), change.cls, change.properties, {}};
+            nodes_[key] = Node{LastName(change.path), change.cls, std::make_shared<const Properties>(change.properties), {}};
             nodes_.at(UpperKey(ParentPath(change.path))).children.push_back(key);
             return;
         case Change::Kind::kPut: {
-            Properties& properties = nodes_.at(key).properties;
-            for (const auto& [name, property] : change.properties) properties[name] = property;
+            SharedProperties& shared = nodes_.at(key).properties;
+            auto properties = std::make_shared<Properties>(*shared);
+            for (const auto& [name, property] : change.properties) (*properties)[name] = property;
+            shared = std::move(properties);
             return;
         }
         case Change::Kind::kDelete: {
@@ -206,7 +208,7 @@ std::string Tree::Serialize() const {
         const Text path = key.empty() ? Text() : JoinPath(spelled.at(UpperKey(ParentPath(key))), node.name);
         spelled[key] = path;
         out += "O\t" + Escape(platform::ToUtf8(path)) + "\t" + Escape(platform::ToUtf8(node.cls)) + "\n";
-        for (const auto& [name, property] : node.properties) {
+        for (const auto& [name, property] : *node.properties) {
             out += "P\t" + Escape(platform::ToUtf8(property.name)) + "\t" +
                    std::to_string(static_cast<int>(TypeOf(property.value))) + "\t" +
                    Escape(EncodeValue(property.value)) + "\n";
@@ -219,6 +221,8 @@ std::optional<Tree> Tree::Parse(std::string_view text) {
     Tree tree;
     tree.nodes_.clear();
     Text current;
+    // The current object's properties, filled while its lines come.
+    std::shared_ptr<Properties> filling;
     bool have_root = false;
     size_t pos = 0;
     bool first = true;
@@ -242,14 +246,16 @@ std::optional<Tree> Tree::Parse(std::string_view text) {
             current = UpperKey(upath);
             if (current.empty()) {
                 if (have_root) return std::nullopt;
-                tree.nodes_[current] = Node{u"", platform::FromUtf8(*cls), {}, {}};
+                filling = std::make_shared<Properties>();
+                tree.nodes_[current] = Node{u"", platform::FromUtf8(*cls), filling, {}};
                 have_root = true;
                 continue;
             }
             const auto parent = tree.nodes_.find(UpperKey(ParentPath(upath)));
             if (parent == tree.nodes_.end() || tree.nodes_.contains(current)) return std::nullopt;
             parent->second.children.push_back(current);
-            tree.nodes_[current] = Node{LastName(upath), platform::FromUtf8(*cls), {}, {}};
+            filling = std::make_shared<Properties>();
+            tree.nodes_[current] = Node{LastName(upath), platform::FromUtf8(*cls), filling, {}};
         } else if (fields[0] == "P" && fields.size() == 4 && have_root) {
             auto name = Unescape(fields[1]);
             auto type = ParseInt<int>(fields[2]);
@@ -258,7 +264,7 @@ std::optional<Tree> Tree::Parse(std::string_view text) {
             auto value = DecodeValue(static_cast<ValueType>(*type), *encoded);
             if (!value) return std::nullopt;
             const Text uname = platform::FromUtf8(*name);
-            tree.nodes_.at(current).properties[UpperKey(uname)] = Property{uname, std::move(*value)};
+            (*filling)[UpperKey(uname)] = Property{uname, std::move(*value)};
         } else {
             return std::nullopt;
         }

@@ -33,12 +33,15 @@ struct Property {
 };
 // Keyed by the upper-cased name.
 using Properties = std::map<Text, Property>;
+// An object's properties as committed, shared by the store's copy and every
+// object bound to it; never changed once made (a change makes a new one).
+using SharedProperties = std::shared_ptr<const Properties>;
 
 struct Node {
     Text name;
     Text cls;
-    Properties properties;
-    std::vector<Text> children;  // keys, in the order they were created
+    SharedProperties properties;  // never null
+    std::vector<Text> children;   // keys, in the order they were created
 };
 
 struct Child {
@@ -102,6 +105,11 @@ public:
     Tree();
 
     const Node* Find(std::u16string_view path) const;
+    // By a key as the tree keeps it (upper case), as in Node::children.
+    const Node* FindKey(const Text& key) const {
+        const auto it = nodes_.find(key);
+        return it == nodes_.end() ? nullptr : &it->second;
+    }
     // Raises the error the change would meet, without changing anything.
     void Check(const Change& change) const;
     void Apply(const Change& change);

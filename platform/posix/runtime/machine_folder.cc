@@ -57,21 +57,70 @@ void WriteDefaultSettings(const std::filesystem::path& folder) {
 
 }  // namespace
 
-std::filesystem::path MachineFolder() {
-    std::filesystem::path folder = LocateFolder();
-    if (folder.empty()) return {};
-    // The folder is prepared once per process and location; the environment
-    // may point elsewhere later (tests do).
+namespace {
+
+// What the environment says about the folder, before any path is made of
+// it: QUORVEL_MACHINE alone when it is set (it decides), else all three.
+std::string Source() {
+    if (const char* dir = std::getenv("QUORVEL_MACHINE"); dir != nullptr && *dir != '\0') return dir;
+    std::string source(1, '\0');
+    for (const char* name : {"XDG_DATA_HOME", "HOME"}) {
+        const char* value = std::getenv(name);
+        source += value != nullptr ? value : "";
+        source += '\0';
+    }
+    return source;
+}
+
+// The same question without making a string when QUORVEL_MACHINE decides.
+bool SourceIs(const std::string& source) {
+    if (const char* dir = std::getenv("QUORVEL_MACHINE"); dir != nullptr && *dir != '\0') return source == dir;
+    return source == Source();
+}
+
+struct Prepared {
+    std::string source;
+    std::filesystem::path folder;
+    std::string text;
+    std::uint64_t generation = 0;
+};
+
+// The folder is prepared once per process and location; the environment
+// may point elsewhere later (tests do). Calls with `use` under the lock.
+template <typename Use>
+auto WithFolder(Use&& use) {
     static std::mutex mutex;
-    static std::filesystem::path prepared;
+    static auto* prepared = new Prepared();
     std::lock_guard lock(mutex);
-    if (folder == prepared) return folder;
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (!std::filesystem::is_directory(folder, ec)) return {};
-    WriteDefaultSettings(folder);
-    prepared = folder;
-    return folder;
+    if (!prepared->folder.empty() && SourceIs(prepared->source)) return use(*prepared);
+    std::string source = Source();
+    std::filesystem::path folder = LocateFolder();
+    if (folder.empty()) return use(Prepared());
+    if (folder != prepared->folder) {
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        if (!std::filesystem::is_directory(folder, ec)) return use(Prepared());
+        WriteDefaultSettings(folder);
+        ++prepared->generation;
+    }
+    prepared->text = folder.string();
+    prepared->folder = std::move(folder);
+    prepared->source = std::move(source);
+    return use(*prepared);
+}
+
+}  // namespace
+
+std::filesystem::path MachineFolder() {
+    return WithFolder([](const Prepared& p) { return p.folder; });
+}
+
+std::string MachineFolderString() {
+    return WithFolder([](const Prepared& p) { return p.text; });
+}
+
+std::uint64_t MachineFolderGeneration() {
+    return WithFolder([](const Prepared& p) { return p.folder.empty() ? std::uint64_t{0} : p.generation; });
 }
 
 }  // namespace quorvel::posix

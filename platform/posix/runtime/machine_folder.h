@@ -4,6 +4,7 @@
 // use.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -11,6 +12,13 @@ namespace quorvel::posix {
 
 // Throws nothing; an empty path when the folder can neither be found nor made.
 std::filesystem::path MachineFolder();
+// The same as a string; cheap while the environment names the folder
+// prepared last (every bind of an outside object asks for it).
+std::string MachineFolderString();
+// A number that changes whenever MachineFolder() comes to name another
+// folder; 0 while there is none. Cheap enough to ask on every bind, so that
+// what is kept per folder (the file names of its stores) is made only once.
+std::uint64_t MachineFolderGeneration();
 
 // The computer name a machine has unless machine.ini says otherwise: the host
 // name's first label, upper-cased, cut to 15 characters.

@@ -1,11 +1,16 @@
 #include "platform/posix/runtime/registry_store.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <utility>
 
@@ -193,7 +198,9 @@ bool SetValue(std::string_view key, std::string_view name, std::string_view valu
     return tx.Commit();
 }
 
-std::optional<std::string> GetValue(std::string_view key, std::string_view name) {
+namespace {
+
+std::optional<std::string> ReadValue(std::string_view key, std::string_view name) {
     Db db = Open();
     if (!db) return std::nullopt;
     Stmt stmt = Prepare(db.get(), "SELECT value FROM vals WHERE key = ?1 AND name = ?2");
@@ -203,6 +210,126 @@ std::optional<std::string> GetValue(std::string_view key, std::string_view name)
     const int size = sqlite3_column_bytes(stmt.get(), 0);
     return std::string(text == nullptr ? "" : text, static_cast<std::size_t>(size));
 }
+
+std::string FoldedAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+// Tells the states of the database file apart. Before each answer from
+// memory the file is looked at: SQLite raises the change counter in its
+// header with every commit, by any connection of any process, however close
+// together. The file stays open between looks; once it has no name any more
+// (removed, or replaced by a rename, as when a machine folder is removed and
+// made again) the file at the path is opened anew, and its inode, size and
+// mtime belong to the version too. A file whose state cannot be told
+// (missing, empty, in WAL mode, where the counter does not move) has no
+// version, and is read every time. Looking costs two system calls without a
+// path walk: one bind of an outside object makes one look.
+class Watch {
+public:
+    std::optional<Version> Current(const std::string& file) {
+        struct stat st {};
+        if (fd_ >= 0 && (file != file_ || fstat(fd_, &st) != 0 || st.st_nlink == 0)) Close();
+        if (fd_ < 0) {
+            fd_ = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd_ < 0 || fstat(fd_, &st) != 0) {
+                Close();
+                return std::nullopt;
+            }
+            file_ = file;
+        }
+        // Header bytes 18-27: the write and read format versions (2 in WAL
+        // mode) and the change counter.
+        unsigned char header[10];
+        if (pread(fd_, header, sizeof header, 18) != static_cast<ssize_t>(sizeof header)) return std::nullopt;
+        if (header[0] != 1 || header[1] != 1) return std::nullopt;
+        Version version;
+        version.device = static_cast<std::uint64_t>(st.st_dev);
+        version.inode = static_cast<std::uint64_t>(st.st_ino);
+        version.size = static_cast<std::int64_t>(st.st_size);
+        version.mtime_sec = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+        version.mtime_nsec = static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+        version.counter = (std::uint32_t{header[6]} << 24) | (std::uint32_t{header[7]} << 16) |
+                          (std::uint32_t{header[8]} << 8) | std::uint32_t{header[9]};
+        return version;
+    }
+
+private:
+    void Close() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+
+    std::string file_;
+    int fd_ = -1;
+};
+
+// Values read before, kept while the database is unchanged: every bind of an
+// outside object looks its class up, thousands of times in one call.
+class ReadCache {
+public:
+    std::optional<Version> Current() {
+        std::lock_guard lock(mutex_);
+        return CurrentLocked();
+    }
+
+    template <typename Read>
+    std::optional<std::string> Get(std::string_view key, std::string_view name, Read&& read) {
+        std::lock_guard lock(mutex_);
+        const std::optional<Version> version = CurrentLocked();
+        if (!version || version != version_) {
+            values_.clear();
+            version_ = version;
+        }
+        auto entry = std::make_pair(FoldedAscii(NormalizeKey(key)), FoldedAscii(name));
+        if (version) {
+            if (const auto found = values_.find(entry); found != values_.end()) return found->second;
+        }
+        // Read after the version: a commit in between changes the version,
+        // so the next call drops this answer.
+        std::optional<std::string> value = read();
+        if (version) values_.emplace(std::move(entry), value);
+        return value;
+    }
+
+private:
+    std::optional<Version> CurrentLocked() {
+        // The file's name is made once per machine folder.
+        const std::uint64_t folder = MachineFolderGeneration();
+        if (folder == 0) return std::nullopt;
+        if (folder != folder_) {
+            file_ = StorePath().string();
+            folder_ = folder;
+        }
+        std::optional<Version> version = watch_.Current(file_);
+        if (version) version->folder = folder;
+        return version;
+    }
+
+    std::mutex mutex_;
+    std::uint64_t folder_ = 0;
+    std::string file_;
+    Watch watch_;
+    std::optional<Version> version_;
+    std::map<std::pair<std::string, std::string>, std::optional<std::string>> values_;
+};
+
+// Never destroyed: components may look classes up while the process exits.
+ReadCache& Cache() {
+    static auto* cache = new ReadCache();
+    return *cache;
+}
+
+}  // namespace
+
+std::optional<std::string> GetValue(std::string_view key, std::string_view name) {
+    return Cache().Get(key, name, [&] { return ReadValue(key, name); });
+}
+
+std::optional<Version> CurrentVersion() { return Cache().Current(); }
 
 bool KeyExists(std::string_view key) {
     Db db = Open();

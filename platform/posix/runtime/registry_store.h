@@ -5,6 +5,7 @@
 // Windows; an empty value name is the key's default value. Text is UTF-8.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -22,6 +23,22 @@ bool SetValue(std::string_view key, std::string_view name, std::string_view valu
 
 // nullopt when the key or the value does not exist (or the store cannot be read).
 std::optional<std::string> GetValue(std::string_view key, std::string_view name);
+
+// One state of the store: equal versions mean that nothing was committed
+// in between, by this process or another. nullopt when that cannot be told
+// (no store yet); answers kept in memory must then be read again.
+struct Version {
+    std::uint64_t folder = 0;  // the machine folder's generation
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t mtime_sec = 0;
+    std::int64_t mtime_nsec = 0;
+    std::uint32_t counter = 0;
+
+    bool operator==(const Version&) const = default;
+};
+std::optional<Version> CurrentVersion();
 
 bool KeyExists(std::string_view key);
 

@@ -9,11 +9,13 @@
 // bind costs one small read of the file instead of queries, and a commit of
 // another process is seen by the next read.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <functional>
+#include <atomic>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <mutex>
 
@@ -121,7 +123,7 @@ public:
         std::vector<Child> children;
         children.reserve(node->children.size());
         for (const Text& key : node->children) {
-            const Node* child = tree_->Find(key);
+            const Node* child = tree_->FindKey(key);
             children.push_back({child->name, child->cls});
         }
         return children;
@@ -406,7 +408,7 @@ private:
             const Text parent = key.empty() ? Text() : ParentPath(key);
             if (!key.empty()) InsertObject(ToUtf8(key), ToUtf8(parent), node.name, node.cls);
             else InsertObject("", "", u"", node.cls);
-            PutProperties(ToUtf8(key), node.properties);
+            PutProperties(ToUtf8(key), *node.properties);
         });
     }
 
@@ -433,16 +435,34 @@ private:
     std::optional<Text> computer_;
 };
 
+std::atomic<unsigned> g_forks{0};
+
+// How many times this process came out of a fork as the child.
+unsigned Forks() {
+    static const int registered = pthread_atfork(nullptr, nullptr, [] { g_forks.fetch_add(1); });
+    (void)registered;
+    return g_forks.load();
+}
+
 }  // namespace
 
 std::shared_ptr<Store> MachineStore() {
-    const std::filesystem::path folder = posix::MachineFolder();
-    if (folder.empty()) throw DirectoryError(kStoreFailure);
-    const std::filesystem::path file = folder / "metabase.db";
     // One store per machine folder and process: every object shares its copy.
     static std::mutex mutex;
-    static std::map<std::filesystem::path, std::pair<pid_t, std::shared_ptr<Store>>> stores;
+    static std::map<std::string, std::pair<pid_t, std::shared_ptr<Store>>> stores;
+    // The one asked for last, found again without a look at the map or the
+    // process id while the folder stays (every bind asks).
+    static std::uint64_t last_folder = 0;
+    static unsigned last_forks = 0;
+    static std::shared_ptr<Store> last;
+    const std::uint64_t generation = posix::MachineFolderGeneration();
+    if (generation == 0) throw DirectoryError(kStoreFailure);
+    const unsigned forks = Forks();
     std::lock_guard lock(mutex);
+    if (generation == last_folder && forks == last_forks && last) return last;
+    const std::string folder = posix::MachineFolderString();
+    if (folder.empty()) throw DirectoryError(kStoreFailure);
+    const std::string file = folder + "/metabase.db";
     auto& [owner, store] = stores[file];
     if (store && owner != getpid()) {
         // A connection never crosses a fork: the child opens its own and
@@ -454,6 +474,9 @@ std::shared_ptr<Store> MachineStore() {
         store = std::make_shared<SqliteStore>(file);
         owner = getpid();
     }
+    last_folder = generation;
+    last_forks = forks;
+    last = store;
     return store;
 }
 

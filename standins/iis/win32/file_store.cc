@@ -123,7 +123,7 @@ public:
         if (node == nullptr) throw DirectoryError(kPathNotFound);
         std::vector<Child> children;
         for (const Text& key : node->children) {
-            const Node* child = tree_.Find(key);
+            const Node* child = tree_.FindKey(key);
             children.push_back({child->name, child->cls});
         }
         return children;
