@@ -13,16 +13,16 @@ namespace {
 
 const StandinClass* Find(REFCLSID clsid) {
     // The catalog's class identifiers, parsed once: every bind asks.
-    static const std::vector<std::pair<CLSID, const StandinClass*>>* parsed = [] {
-        auto* list = new std::vector<std::pair<CLSID, const StandinClass*>>();
+    static const std::vector<std::pair<CLSID, const StandinClass*>> parsed = [] {
+        std::vector<std::pair<CLSID, const StandinClass*>> list;
         for (const StandinClass& c : Classes()) {
             CLSID id{};
             const std::u16string text = platform::FromUtf8(c.clsid);
-            if (SUCCEEDED(CLSIDFromString(reinterpret_cast<LPCOLESTR>(text.c_str()), &id))) list->emplace_back(id, &c);
+            if (SUCCEEDED(CLSIDFromString(reinterpret_cast<LPCOLESTR>(text.c_str()), &id))) list.emplace_back(id, &c);
         }
         return list;
     }();
-    for (const auto& [id, c] : *parsed) {
+    for (const auto& [id, c] : parsed) {
         if (IsEqualCLSID(id, clsid)) return c;
     }
     return nullptr;

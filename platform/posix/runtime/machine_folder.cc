@@ -90,7 +90,10 @@ struct Prepared {
 template <typename Use>
 auto WithFolder(Use&& use) {
     static std::mutex mutex;
-    static auto* prepared = new Prepared();
+    // An object, not a pointer never freed: the stand-in library that holds
+    // a copy of this code is unloaded while the process goes on.
+    static Prepared kept;
+    Prepared* const prepared = &kept;
     std::lock_guard lock(mutex);
     if (!prepared->folder.empty() && SourceIs(prepared->source)) return use(*prepared);
     std::string source = Source();
