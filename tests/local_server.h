@@ -1,47 +1,91 @@
 // A TCP server on 127.0.0.1 for tests that talk to outside servers: each
 // connection is handed to the test's handler on the server's own thread, one
-// at a time. POSIX only.
+// at a time. Builds with BSD sockets and with Winsock, so a test of a seam
+// that talks to a server runs unchanged in both builds.
 #pragma once
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <windows.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
+
+#include "test_thread.h"
 
 namespace quorvel::test {
+
+#ifdef _WIN32
+
+using Socket = SOCKET;
+inline constexpr Socket kNoSocket = INVALID_SOCKET;
+inline int PollSocket(Socket fd, int ms) {
+    WSAPOLLFD waiting{fd, POLLRDNORM, 0};
+    return WSAPoll(&waiting, 1, ms);
+}
+inline void CloseSocket(Socket fd) { closesocket(fd); }
+inline constexpr int kSendFlags = 0;
+using AddressSize = int;
+// Winsock wants one start per process before any socket call.
+inline bool StartSockets() {
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started;
+}
+#else
+using Socket = int;
+inline constexpr Socket kNoSocket = -1;
+inline int PollSocket(Socket fd, int ms) {
+    pollfd waiting{fd, POLLIN, 0};
+    return poll(&waiting, 1, ms);
+}
+inline void CloseSocket(Socket fd) { close(fd); }
+inline constexpr int kSendFlags = MSG_NOSIGNAL;
+using AddressSize = socklen_t;
+inline bool StartSockets() { return true; }
+#endif
 
 class LocalServer {
 public:
     // The handler gets the connected socket and the server's stop flag.
-    using Handler = std::function<void(int fd, const std::atomic<bool>& stopping)>;
+    using Handler = std::function<void(Socket fd, const std::atomic<bool>& stopping)>;
 
     explicit LocalServer(Handler handler) : handler_(std::move(handler)) {
+        if (!StartSockets()) {
+            ADD_FAILURE() << "cannot start sockets";
+            return;
+        }
         listener_ = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof(address);
+        AddressSize size = sizeof(address);
         if (bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(listener_, 8) != 0 ||
             getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
             ADD_FAILURE() << "cannot listen on 127.0.0.1";
             return;
         }
         port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { Serve(); });
+        thread_.emplace([this] { Serve(); });
     }
     ~LocalServer() {
         stopping_ = true;
-        if (thread_.joinable()) thread_.join();
-        close(listener_);
+        if (thread_ && thread_->joinable()) thread_->join();
+        if (listener_ != kNoSocket) CloseSocket(listener_);
     }
     LocalServer(const LocalServer&) = delete;
     LocalServer& operator=(const LocalServer&) = delete;
@@ -59,43 +103,52 @@ public:
 private:
     void Serve() {
         while (!stopping_) {
-            pollfd waiting{listener_, POLLIN, 0};
-            if (poll(&waiting, 1, 20) <= 0) continue;
-            const int fd = accept(listener_, nullptr, nullptr);
-            if (fd < 0) continue;
+            if (PollSocket(listener_, 20) <= 0) continue;
+            const Socket fd = accept(listener_, nullptr, nullptr);
+            if (fd == kNoSocket) continue;
             ++connections_;
             if (handler_) handler_(fd, stopping_);
-            close(fd);
+            CloseSocket(fd);
         }
     }
 
     Handler handler_;
-    int listener_ = -1;
+    Socket listener_ = kNoSocket;
     std::uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<int> connections_{0};
-    std::thread thread_;
+    std::optional<TestThread> thread_;
 };
 
 // Reads from `fd` until `end` has arrived (or the peer closes, or the
 // server stops); returns what was read.
-inline std::string ReadUntil(int fd, std::string_view end, const std::atomic<bool>& stopping) {
+inline std::string ReadUntil(Socket fd, std::string_view end, const std::atomic<bool>& stopping) {
     std::string got;
     char buffer[4096];
     while (!stopping && got.find(end) == std::string::npos) {
-        pollfd waiting{fd, POLLIN, 0};
-        if (poll(&waiting, 1, 20) <= 0) continue;
-        const ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
+        if (PollSocket(fd, 20) <= 0) continue;
+        const auto n = recv(fd, buffer, sizeof(buffer), 0);
         if (n <= 0) break;
         got.append(buffer, static_cast<size_t>(n));
     }
     return got;
 }
 
+// What arrives next on `fd`: empty when the peer closes or the server stops.
+inline std::string ReadSome(Socket fd, const std::atomic<bool>& stopping) {
+    char buffer[4096];
+    while (!stopping) {
+        if (PollSocket(fd, 20) <= 0) continue;
+        const auto n = recv(fd, buffer, sizeof(buffer), 0);
+        return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+    }
+    return {};
+}
+
 // Sends all of `bytes`; false when the peer has gone.
-inline bool SendAll(int fd, std::string_view bytes) {
+inline bool SendAll(Socket fd, std::string_view bytes) {
     while (!bytes.empty()) {
-        const ssize_t n = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        const auto n = send(fd, bytes.data(), static_cast<int>(bytes.size()), kSendFlags);
         if (n <= 0) return false;
         bytes.remove_prefix(static_cast<size_t>(n));
     }
@@ -104,7 +157,7 @@ inline bool SendAll(int fd, std::string_view bytes) {
 
 // Waits until the server stops (a peer that never answers).
 inline void StaySilent(const std::atomic<bool>& stopping) {
-    while (!stopping) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    while (!stopping) PauseMs(10);
 }
 
 }  // namespace quorvel::test

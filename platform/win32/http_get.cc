@@ -6,23 +6,12 @@
 #include <string>
 
 #include "platform/http.h"
+#include "platform/win32/handles.h"
 
 namespace quorvel::platform {
 namespace {
 
-class InternetHandle {
-public:
-    explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-    ~InternetHandle() {
-        if (handle_ != nullptr) InternetCloseHandle(handle_);
-    }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-    HINTERNET get() const { return handle_; }
-
-private:
-    HINTERNET handle_;
-};
+using InternetHandle = win32::UniqueHandle<HINTERNET, &InternetCloseHandle>;
 
 }  // namespace
 
