@@ -252,8 +252,7 @@ Value Object::Call(std::u16string_view method, const std::vector<Variant>& args)
     return Invoke(IdOf(method), DISPATCH_METHOD | DISPATCH_PROPERTYGET, copy, false);
 }
 
-template <typename Visit>
-void Object::ForEach(Visit&& visit) const {
+ComPtr<IEnumVARIANT> Object::Elements() const {
     if (IsNothing()) Raise(kObjectNotSet);
     std::vector<Variant> none;
     const Value enumerator = Invoke(DISPID_NEWENUM, DISPATCH_METHOD | DISPATCH_PROPERTYGET, none, false);
@@ -263,6 +262,12 @@ void Object::ForEach(Visit&& visit) const {
         items = ComPtr<IUnknown>::Share(raw.punkVal).Query<IEnumVARIANT>(IID_IEnumVARIANT);
     }
     if (!items) Raise(kNoSuchMember);  // not a collection
+    return items;
+}
+
+template <typename Visit>
+void Object::ForEach(Visit&& visit) const {
+    const ComPtr<IEnumVARIANT> items = Elements();
     constexpr ULONG kBatch = 64;
     std::vector<Variant> batch(kBatch);
     for (;;) {
@@ -287,7 +292,14 @@ std::vector<Object> Object::Children() const {
 }
 
 std::size_t Object::CountChildren() const {
+    // Skipping counts without making each element; an enumerator that
+    // cannot skip is counted by fetching.
+    const ComPtr<IEnumVARIANT> items = Elements();
     std::size_t count = 0;
+    HRESULT hr = S_OK;
+    while ((hr = items->Skip(1)) == S_OK) ++count;
+    if (hr == S_FALSE) return count;
+    count = 0;
     ForEach([&](const Variant&) { ++count; });
     return count;
 }

@@ -76,6 +76,8 @@ private:
     // The member's DISPID; raises 438 when the object has no such member.
     DISPID IdOf(std::u16string_view name) const;
     Value Invoke(DISPID id, WORD flags, std::vector<Variant>& args, bool put) const;
+    // The object's _NewEnum as an IEnumVARIANT; raises 438 when it has none.
+    ComPtr<IEnumVARIANT> Elements() const;
     // Visits every element of _NewEnum, fetched in batches.
     template <typename Visit>
     void ForEach(Visit&& visit) const;
