@@ -9,49 +9,8 @@ char16_t Fold(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t
 
 bool IsMissing(const VARIANT& v) { return v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND; }
 
-class Enumerator final : public ComObject<IEnumVARIANT> {
-public:
-    Enumerator(std::vector<Variant> items, std::size_t next = 0) : items_(std::move(items)), next_(next) {}
-
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* out, ULONG* fetched) override {
-        if (out == nullptr && count > 0) return E_POINTER;
-        ULONG n = 0;
-        for (; n < count && next_ < items_.size(); ++n, ++next_) {
-            VariantInit(&out[n]);
-            const HRESULT hr = VariantCopy(&out[n], items_[next_].get());
-            if (FAILED(hr)) {
-                for (ULONG k = 0; k < n; ++k) VariantClear(&out[k]);
-                if (fetched != nullptr) *fetched = 0;
-                return hr;
-            }
-        }
-        if (fetched != nullptr) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-        const std::size_t left = items_.size() - next_;
-        next_ += count < left ? count : left;
-        return count <= left ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override {
-        next_ = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT** out) override {
-        if (out == nullptr) return E_POINTER;
-        try {
-            *out = MakeObject<Enumerator>(items_, next_).detach();
-        } catch (...) {
-            *out = nullptr;
-        }
-        return *out != nullptr ? S_OK : E_OUTOFMEMORY;
-    }
-
-private:
-    std::vector<Variant> items_;
-    std::size_t next_;
-};
-
+// An IEnumVARIANT whose elements are made as they are fetched; a fixed list
+// is one whose elements are copies of its items.
 class LazyEnumerator final : public ComObject<IEnumVARIANT> {
 public:
     using Make = std::function<Variant(std::size_t)>;
@@ -197,7 +156,11 @@ Value EnumeratorValue(ComPtr<IEnumVARIANT> enumerator) {
 
 }  // namespace
 
-Value NewEnum(std::vector<Variant> items) { return EnumeratorValue(MakeObject<Enumerator>(std::move(items))); }
+Value NewEnum(std::vector<Variant> items) {
+    auto list = std::make_shared<const std::vector<Variant>>(std::move(items));
+    const std::size_t count = list->size();
+    return NewEnum(count, [list](std::size_t i) { return (*list)[i]; });
+}
 
 Value NewEnum(std::size_t count, std::function<Variant(std::size_t)> item) {
     auto make = std::make_shared<const LazyEnumerator::Make>(std::move(item));

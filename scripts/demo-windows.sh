@@ -104,7 +104,7 @@ echo "== Folder permissions and the shutdown privilege"
 mkdir -p "$demo/tool"
 cp "$BUILD/tests/record_command_line.exe" "$demo/tool/CACLS.exe"
 wine regsvr32 /s "$dll"
-iconv -f UTF-8 -t GBK "$ROOT/demo/windows/permissions-session.vbs" >"$demo/permissions-session.vbs"
+session permissions-session.vbs
 echo "\$ cscript permissions-session.vbs"
 wine cscript //nologo "$(winpath "$demo/permissions-session.vbs")" "$(winpath "$demo/bin")" "$(winpath "$demo/tool")" \
     "$(winpath "$demo/permissions.txt")"

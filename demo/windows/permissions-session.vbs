@@ -4,25 +4,11 @@
 ' finds it, and the transcript shows what CACLS would have been given.
 ' Arguments: the folder of the registered quorvel.dll, the folder holding
 ' CACLS.exe, the transcript file (in the system code page).
-Option Explicit
-
-Dim fso, shell, site, dllFolder, tool, record, out
-Set fso = CreateObject("Scripting.FileSystemObject")
+Dim shell, tool, record
 Set shell = CreateObject("WScript.Shell")
-dllFolder = WScript.Arguments(0)
 tool = WScript.Arguments(1)
-Set out = fso.CreateTextFile(WScript.Arguments(2), True, False)
 record = tool & "\CACLS.exe.txt"
 shell.CurrentDirectory = tool
-Set site = CreateObject("Quorvel.SiteManage")
-
-Function ReadAnsi(path)
-    ReadAnsi = ""
-    If Not fso.FileExists(path) Then Exit Function
-    Dim f: Set f = fso.OpenTextFile(path, 1, False, 0)
-    If Not f.AtEndOfStream Then ReadAnsi = f.ReadAll
-    f.Close
-End Function
 
 ' Wine's cscript has no WScript.Sleep: wait on the clock instead.
 Sub Pause(ms)
@@ -53,15 +39,6 @@ Sub ShowRecorded()
         If Err.Number = 0 Then Exit For
         Pause 20
     Next
-End Sub
-
-Dim logMark
-Sub MarkLog()
-    logMark = Len(ReadAnsi(dllFolder & "\DllErr.log"))
-End Sub
-Sub ShowLog()
-    Dim rest: rest = Mid(ReadAnsi(dllFolder & "\DllErr.log"), logMark + 1)
-    If rest <> "" Then out.WriteLine "    DllErr.log gained: " & Replace(rest, vbCrLf, "")
 End Sub
 
 out.WriteLine "> site.PostCACLS(""ADD"", ""d:\web\site1"", ""web_user"", ""R"") = " & _
