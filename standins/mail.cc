@@ -39,16 +39,17 @@ std::u16string_view TrimBlanks(std::u16string_view text) {
 }
 
 // "Name <box@host>" -> "box@host"; a bare address as it is. Nothing for any
-// other form, for an address holding '<', '>', a blank or a control
-// character (in the envelope it could close the angle brackets and add a
-// parameter or an address of its own), and for a text the code page cannot
-// hold.
+// other form (a name holding '<', '>' or '@' included), for an address
+// holding '<', '>', a blank or a control character (in the envelope it could
+// close the angle brackets and add a parameter or an address of its own),
+// and for a text the code page cannot hold.
 std::optional<std::string> Envelope(std::u16string_view text) {
     std::u16string_view address = TrimBlanks(text);
     if (!address.empty() && address.back() == u'>') {
         const size_t open = address.rfind(u'<');
         if (open == std::u16string_view::npos) return std::nullopt;
-        if (address.substr(0, open).find_first_of(u"<>") != std::u16string_view::npos) return std::nullopt;
+        // A name that holds an address of its own reads as two.
+        if (address.substr(0, open).find_first_of(u"<>@") != std::u16string_view::npos) return std::nullopt;
         address = TrimBlanks(address.substr(open + 1, address.size() - open - 2));
     }
     for (const char16_t c : address)

@@ -174,6 +174,7 @@ TEST(SendMail, AddressesThatWouldCarryMoreThanThemselvesAreRefused) {
         u"a@x> SIZE=1 <evil@example.org",  // would be a parameter and a second address
         u"a@x>",      u"<a@x",          u"<a@x> x",     u"a @x",          u"a@x\tb",
         u"a@x\x01",   u"N <a@x> <b@y>", u"N <a x@y>",   u"N<<a@x>>",      u"a@x\U0001F600",
+        u"a@x <b@y>",
     };
     for (const std::int32_t sign : {0, 1, 2}) {
         for (const std::u16string& address : bad) {
