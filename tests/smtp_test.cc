@@ -26,7 +26,12 @@ public:
 
     std::string address() const { return server_.address(); }
     int connections() const { return server_.connections(); }
-    std::string dialogue() const { return done_.load(std::memory_order_acquire) ? dialogue_ : std::string(); }
+    // What it was told, once the dialogue has ended: the client may return
+    // before the server has read its last line.
+    std::string dialogue() const {
+        for (int i = 0; i < 500 && !done_.load(std::memory_order_acquire); ++i) test::PauseMs(10);
+        return done_.load(std::memory_order_acquire) ? dialogue_ : std::string();
+    }
 
 private:
     void Serve(Socket fd, const std::atomic<bool>& stopping) {
