@@ -2,6 +2,14 @@
 // provider. Every directory call is a step: a failure becomes the pending
 // error and the next step still runs; the lookups before the action and the
 // deletion discard theirs.
+//
+// The directory takes Unicode, but an account lives on in the server's ANSI
+// world: its name in the ACL tool's command lines, its name and password in
+// the logons of ANSI programs. A value an action hands on (the account name
+// for every action; full name and password for ADDUSER and EDITUSER; the
+// group for ADDUSER and the two group actions) that holds a character the
+// code page cannot hold would be met there as '?': the call is refused with
+// result 1 before the directory is touched.
 #include "accounts/post_nt_user.h"
 
 #include "component/frame.h"
@@ -17,9 +25,22 @@ using platform::Object;
 constexpr char16_t kUserExists[] = u"，错误源：Windows用户 ，错误描述：用户已经存在";
 constexpr char16_t kNoSuchUser[] = u"，错误源：Windows用户 ，错误描述：用户不存在";
 constexpr char16_t kNoSuchUserOrGroup[] = u"，错误源：Windows用户 ，错误描述：用户或组不存在";
+constexpr char16_t kUnsafeInput[] = u"，错误源：Windows用户 ，错误描述：用户名、全名、密码或组名含有不允许的字符";
 
 constexpr std::int32_t kDontExpirePassword = 0x10000;
 constexpr std::int32_t kCannotChangePassword = 0x40;
+
+// Whether the values the action hands on all have a form in the code page.
+bool ValuesFitCodePage(const std::u16string& action, const std::u16string& full_name,
+                       const std::u16string& user_name, const std::u16string& password, const std::u16string& group) {
+    const bool writes_account = action == u"ADDUSER" || action == u"EDITUSER";
+    const bool names_group = action == u"ADDUSER" || action == u"ADDUSERTOGROUP" || action == u"DELUSERTOGROUP";
+    const bool names_user = writes_account || names_group || action == u"DELUSER" || action == u"STOPUSER" ||
+                            action == u"STARTUSER";
+    return (!names_user || FitsCodePage(user_name)) &&
+           (!writes_account || (FitsCodePage(full_name) && FitsCodePage(password))) &&
+           (!names_group || FitsCodePage(group));
+}
 
 // Whether the container has the child; the object is released at once.
 bool Lookup(CallFrame& frame, const Object& container, const char16_t* cls, const std::u16string& name) {
@@ -72,6 +93,9 @@ std::int32_t PostNTUser(std::u16string Action, std::u16string FullName, std::u16
     return frame.Run([&]() -> std::int32_t {
         const std::u16string computer = GetLocalComputerName();
         if (computer == kUnknownComputerName) return frame.Detected(kPreconditionFailed, kNoComputerNameText);
+        const std::u16string action = UpperAscii(Action);
+        if (!ValuesFitCodePage(action, FullName, UserName, PassWord, Groups))
+            return frame.Detected(kPreconditionFailed, kUnsafeInput);
 
         Object container;
         frame.Step([&] { container = platform::GetObject(u"WinNT://" + computer); });
@@ -79,7 +103,6 @@ std::int32_t PostNTUser(std::u16string Action, std::u16string FullName, std::u16
         const bool group_found = Lookup(frame, container, u"Group", Groups);
         const std::u16string member = u"WinNT://" + computer + u"/" + UserName;
 
-        const std::u16string action = UpperAscii(Action);
         if (action == u"ADDUSER") {
             if (user_found) return frame.Detected(kAlreadyExists, kUserExists);
             Object user = Step(frame, container, u"Create", u"user", UserName);

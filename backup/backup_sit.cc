@@ -20,7 +20,6 @@
 
 #include "component/frame.h"
 #include "platform/objects.h"
-#include "platform/text.h"
 #include "support/computer_name.h"
 #include "support/file_system.h"
 #include "support/strings.h"
@@ -66,7 +65,7 @@ bool IsSafeName(const std::u16string& name) {
         if (std::u16string_view(u"\\/:*?\"<>|").find(c) != std::u16string_view::npos) return false;
     }
     // A character without a code-page form would reach the file system as "?".
-    return platform::FromAnsi(platform::ToAnsi(name)) == name;
+    return FitsCodePage(name);
 }
 
 void Act(CallFrame& frame, Verb action, const Copy& copy) {

@@ -16,7 +16,10 @@
 //   account: it matches nothing, and STOP/START of it fails as a step.
 // - An account name holding CR, LF, NUL or "]", or a home folder or access
 //   item holding CR, LF or NUL, would add keys or sections to the file: the
-//   call is refused with result 1 before anything is written.
+//   call is refused with result 1 before anything is written. So is one
+//   holding a character the code page cannot hold, whose '?' would name or
+//   write something else; and a password that ADD, EDIT or MPASS would
+//   store with such a character ("a😀" and "a??" would give one value).
 // - The user list is read with a buffer of 144 bytes: an account name whose
 //   entry (with its four-character suffix) takes more than 143 bytes in the
 //   code page could be added but never found again. Such a name is refused
@@ -46,6 +49,7 @@ constexpr char16_t kUserExists[] = u"，错误源：Ftp用户 ，错误描述：
 constexpr char16_t kNoSuchUser[] = u"，错误源：Ftp用户 ，错误描述：用户不存在";
 constexpr char16_t kUnsafeInput[] = u"，错误源：Ftp用户 ，错误描述：用户名、主目录或访问权限含有不允许的字符";
 constexpr char16_t kNameTooLong[] = u"，错误源：Ftp用户 ，错误描述：用户名过长，连同四个字符的后缀不能超过143字节";
+constexpr char16_t kUnsafePassword[] = u"，错误源：Ftp用户 ，错误描述：密码含有不允许的字符";
 constexpr char16_t kListFull[] = u"，错误源：Ftp用户 ，错误描述：用户数已达上限998";
 
 constexpr char16_t kEnabled[] = u"|1|0";
@@ -103,6 +107,10 @@ bool IsSafeInput(const std::u16string& user, const std::u16string& home, const s
     for (const auto& item : access)
         if (!IsSafeProfileText(item, ProfileText::kValue)) return false;
     return true;
+}
+
+bool StoresPassword(const std::u16string& action) {
+    return action == u"ADD" || action == u"EDIT" || action == u"MPASS";
 }
 
 bool ChangesAccounts(const std::u16string& action) {
@@ -173,6 +181,7 @@ std::int32_t PostFtpSit(std::u16string FtpAction, std::u16string FtpUser, std::u
         const std::u16string action = UpperAscii(FtpAction);
         if (ChangesAccounts(action) && !IsSafeInput(FtpUser, HomeDir, settings.access))
             return frame.Detected(kPreconditionFailed, kUnsafeInput);
+        if (StoresPassword(action) && !FitsCodePage(FtpPass)) return frame.Detected(kPreconditionFailed, kUnsafePassword);
         if (ChangesAccounts(action) && !FitsIniBuffer(FtpUser + kEnabled, kValueSize))
             return frame.Detected(kPreconditionFailed, kNameTooLong);
 

@@ -11,6 +11,9 @@
 // - "Port" must be a whole number from 1 to 65535, else the request counts as
 //   not sent.
 // - The list is rewritten atomically (written beside, flushed, renamed).
+// - A password holding a character the code page cannot hold would reach the
+//   form as '?' (so that "a😀" and "a??" would be stored alike): it is
+//   refused with a code-1 line before anything is written or sent.
 #include "mail/get_mail_pass.h"
 
 #include <algorithm>
@@ -40,6 +43,7 @@ constexpr std::int32_t kNoTemporaryRecordCode = 3;
 
 constexpr char16_t kNoMailSoftware[] = u"，错误源：Mail软件 ，错误描述：Mail软件未安装或版本错误";
 constexpr char16_t kNotSent[] = u"，错误源：Mail软件 ，错误描述：Mail软件IP不存在或设置出错";
+constexpr char16_t kUnsafePassword[] = u"，错误源：Mail软件 ，错误描述：密码含有不允许的字符";
 constexpr char16_t kNoTemporaryRecord[] = u"，错误源：Mail软件 ，错误描述：用户列表末行不是临时帐号";
 
 // A whole number from 1 to 65535, blanks around it allowed; 0 for anything else.
@@ -94,6 +98,7 @@ std::u16string GetMailPass(std::u16string HttpAddress, std::u16string MailDir, s
         const std::u16string list_path = UserListPath(MailDir);
         if (UpperAscii(FindFile(list_path)) != u"USERLIST.DAT") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
         if (UpperAscii(FindFile(settings)) != u"DOMAINS.INI") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
+        if (!FitsCodePage(MailPass)) return frame.Detected(kPreconditionFailed, kUnsafePassword);
 
         const platform::FileLock server_lock(platform::ToAnsi(settings));
         if (!server_lock.held()) Raise(kPathFileAccess);

@@ -5,7 +5,10 @@
 //   or full name over 30, mailbox folder over 90, a limit negative or longer
 //   than 4 or 6 digits) or that hold CR, LF or NUL are refused with result 1
 //   before anything is written, the webmail server not asked. DEL needs only
-//   the domain and the mailbox.
+//   the domain and the mailbox. A value holding a character the code page
+//   cannot hold does not fit either ("a😀" would be stored, and then looked
+//   for, as "a??"); nor, for every action, a password that would go into the
+//   webmail form so.
 // - The call holds the webmail settings' lock from start to end (the lock
 //   GetMailPass takes), and the user list's lock over its read and rewrite,
 //   so no overlapping call or webmail append is lost.
@@ -35,6 +38,7 @@ constexpr char16_t kMailSoftwareOff[] = u"，错误源：Mail软件 ，错误描
 constexpr char16_t kMailboxExists[] = u"，错误源：邮箱，错误描述：邮箱已经存在";
 constexpr char16_t kNoSuchMailbox[] = u"，错误源：邮箱，错误描述：邮箱不存在";
 constexpr char16_t kDoesNotFit[] = u"，错误源：邮箱，错误描述：域名、邮箱、姓名、限额超出字段宽度或含有不允许的字符";
+constexpr char16_t kUnsafePassword[] = u"，错误源：邮箱，错误描述：密码含有不允许的字符";
 
 bool ChangesMailboxes(const std::u16string& action) {
     return action == u"ADD" || action == u"EDIT" || action == u"DEL";
@@ -55,6 +59,7 @@ std::int32_t PostEmail(std::u16string Action, std::u16string MailDir, std::u16st
         const bool fits = action == u"DEL" ? FitsField(Domain, kDomainWidth) && FitsField(MailBox, kMailBoxWidth)
                                            : BuildRecord(box).has_value();
         if (ChangesMailboxes(action) && !fits) return frame.Detected(kPreconditionFailed, kDoesNotFit);
+        if (!FitsCodePage(PassWord)) return frame.Detected(kPreconditionFailed, kUnsafePassword);
 
         const platform::FileLock server_lock(platform::ToAnsi(WebmailSettingsPath(MailDir)));
         PassWord = get_mail_pass(IPAddress, MailDir, PassWord);

@@ -4,7 +4,8 @@
 // calls do not interleave and the six keys reach the disk together. A domain
 // name holding CR, LF, NUL or "]", or an address holding CR, LF or NUL, would
 // add sections or keys to the file: the call is refused with result 1 before
-// anything is written.
+// anything is written. So is one holding a character the code page cannot
+// hold: "a😀.com" would be written, and found, as the section "a??.com".
 #include "mail/post_email_domain.h"
 
 #include "component/frame.h"

@@ -45,7 +45,9 @@ std::u16string MailboxFolder(std::u16string_view mail_dir, std::u16string_view d
 }
 
 bool FitsField(std::u16string_view value, size_t width) {
-    return value.size() <= width && value.find_first_of(std::u16string_view(u"\r\n\0", 3)) == std::u16string_view::npos;
+    return value.size() <= width &&
+           value.find_first_of(std::u16string_view(u"\r\n\0", 3)) == std::u16string_view::npos &&
+           FitsCodePage(value);
 }
 
 std::optional<std::u16string> BuildRecord(const Mailbox& box) {

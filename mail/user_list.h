@@ -38,8 +38,9 @@ struct Mailbox {
 // The folder of a mailbox: MailDir\Users\Domain\MailBox\ .
 std::u16string MailboxFolder(std::u16string_view mail_dir, std::u16string_view domain, std::u16string_view mailbox);
 
-// Whether a value fits a text field: short enough, and no CR, LF or NUL,
-// which would split or cut the record.
+// Whether a value fits a text field: short enough, no CR, LF or NUL, which
+// would split or cut the record, and no character the code page cannot hold,
+// which would reach the file as '?'.
 bool FitsField(std::u16string_view value, size_t width);
 
 // The 235-character record; nullopt when a value does not fit its field (a

@@ -30,7 +30,14 @@ struct SmtpResult {
     std::string detail;  // the server's answer or the client's reason
 };
 
+// Both clients refuse, before connecting, an envelope address that holds
+// '<', '>', a blank or a control character: between the angle brackets of
+// MAIL FROM or RCPT TO it could close them and add a parameter or another
+// address of its own. The failure is kSender or kRecipient.
 SmtpResult SendSmtp(const SmtpDelivery& delivery);
+
+// That refusal, for the clients: the failure, or kNone for a sound envelope.
+SmtpResult CheckEnvelope(const SmtpDelivery& delivery);
 
 // The machine's mail relay, "host[:port]", where CDONTS delivers: the
 // machine's [Mail] SmtpServer on POSIX, the value SmtpServer of

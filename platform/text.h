@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,10 @@ namespace quorvel::platform {
 
 // Characters the code page cannot hold become '?', as WideCharToMultiByte does.
 std::string ToAnsi(std::u16string_view text);
+// The text in the code page, or nothing when a character of it has no form
+// there (a lone surrogate included): never a '?' nor a look-alike in its place.
+// What goes into a file, a record, a form or a command line is asked this first.
+std::optional<std::string> TryToAnsi(std::u16string_view text);
 // Bytes that are not valid in the code page become U+FFFD.
 std::u16string FromAnsi(std::string_view bytes);
 

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <initializer_list>
+#include <optional>
 
 #include "platform/base64.h"
 #include "platform/smtp.h"
@@ -28,14 +30,31 @@ bool IsAscii(std::string_view bytes) {
     return true;
 }
 
-// "Name <box@host>" -> "box@host"; a bare address as it is.
-std::string Envelope(std::u16string_view address) {
-    const size_t open = address.rfind(u'<');
-    const size_t close = address.rfind(u'>');
-    if (open != std::u16string_view::npos && close != std::u16string_view::npos && close > open)
-        address = address.substr(open + 1, close - open - 1);
-    while (!address.empty() && address.front() == u' ') address.remove_prefix(1);
-    while (!address.empty() && address.back() == u' ') address.remove_suffix(1);
+bool IsBracketOrBlank(char16_t c) { return c <= u' ' || c == 0x7F || c == u'<' || c == u'>'; }
+
+std::u16string_view TrimBlanks(std::u16string_view text) {
+    while (!text.empty() && text.front() == u' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
+    return text;
+}
+
+// "Name <box@host>" -> "box@host"; a bare address as it is. Nothing for any
+// other form (a name holding '<', '>' or '@' included), for an address
+// holding '<', '>', a blank or a control character (in the envelope it could
+// close the angle brackets and add a parameter or an address of its own),
+// and for a text the code page cannot hold.
+std::optional<std::string> Envelope(std::u16string_view text) {
+    std::u16string_view address = TrimBlanks(text);
+    if (!address.empty() && address.back() == u'>') {
+        const size_t open = address.rfind(u'<');
+        if (open == std::u16string_view::npos) return std::nullopt;
+        // A name that holds an address of its own reads as two.
+        if (address.substr(0, open).find_first_of(u"<>@") != std::u16string_view::npos) return std::nullopt;
+        address = TrimBlanks(address.substr(open + 1, address.size() - open - 2));
+    }
+    for (const char16_t c : address)
+        if (IsBracketOrBlank(c)) return std::nullopt;
+    if (!platform::TryToAnsi(text)) return std::nullopt;
     return platform::ToAnsi(address);
 }
 
@@ -136,11 +155,21 @@ void DeliverMail(const MailFields& fields, std::u16string_view source) {
     if (fields.to.empty()) Refuse(kNoRecipient, source, u"至少需要一个收件人，邮件未发送。");
 
     platform::SmtpDelivery delivery;
+    const auto from = Envelope(fields.from);
+    if (!from) Refuse(kSenderRefused, source, u"发件人地址无效，邮件未发送。");
+    delivery.from = *from;
+    for (const auto& to : fields.to) {
+        const auto recipient = Envelope(to);
+        if (!recipient) Refuse(kRecipientRefused, source, u"收件人地址无效，邮件未发送。");
+        delivery.to.push_back(*recipient);
+    }
+    for (const std::u16string* text : {&fields.subject, &fields.body, &fields.charset, &fields.content_type,
+                                       &fields.server, &fields.user, &fields.password})
+        if (!platform::TryToAnsi(*text))
+            Refuse(kUnsafeField, source, u"主题、正文或服务器设置含有系统代码页不能表示的字符，邮件未发送。");
     delivery.server = platform::ToAnsi(fields.server);
     delivery.user = platform::ToAnsi(fields.user);
     delivery.password = platform::ToAnsi(fields.password);
-    delivery.from = Envelope(fields.from);
-    for (const auto& to : fields.to) delivery.to.push_back(Envelope(to));
     delivery.message = ComposeMail(fields, DateNow());
 
     const platform::SmtpResult result = platform::SendSmtp(delivery);

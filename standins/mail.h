@@ -29,8 +29,11 @@ struct MailFields {
 
 // Sends the message. Raises, as the component `source`, an error with a
 // number and a description when a field would break the message (CR or LF
-// in an address or the subject: nothing is sent) or the server does not
-// take it.
+// in an address or the subject), when an address is not "box@host" or
+// "Name <box@host>" (a name without '<', '>' or '@') with a box@host free of
+// '<', '>', blanks and control characters (the sender's or the recipients'
+// refusal), or when a field holds a character the code page cannot hold:
+// then nothing is sent. Also when the server does not take it.
 void DeliverMail(const MailFields& fields, std::u16string_view source);
 
 // The message as it goes on the wire, headers and body, lines ended by CR LF.

@@ -6,6 +6,7 @@
 #include "platform/step_error.h"
 #include "platform/profile.h"
 #include "platform/text.h"
+#include "support/strings.h"
 
 namespace quorvel {
 namespace {
@@ -26,6 +27,7 @@ const std::string& AnsiFileName(std::u16string_view file) {
 
 bool IsSafeProfileText(std::u16string_view text, ProfileText kind) {
     if (text.find_first_of(std::u16string_view(u"\r\n\0", 3)) != std::u16string_view::npos) return false;
+    if (!FitsCodePage(text)) return false;
     switch (kind) {
         case ProfileText::kSection:
             return text.find(u']') == std::u16string_view::npos;
@@ -85,7 +87,7 @@ bool WriteIniSection(std::u16string_view section, std::u16string_view content, s
     std::optional<std::string> ansi_content;
     if (!remove) {
         // Entries are separated by NUL; none of them may hold a line break.
-        if (content.find_first_of(u"\r\n") != std::u16string_view::npos) return false;
+        if (content.find_first_of(u"\r\n") != std::u16string_view::npos || !FitsCodePage(content)) return false;
         ansi_content = platform::ToAnsi(content);
     }
     return platform::WritePrivateProfileSection(

@@ -37,7 +37,8 @@ bool WriteIniSection(std::u16string_view section, std::u16string_view content, s
 
 // What a text may hold to go into a profile file without changing its
 // structure: no line break or NUL anywhere; no "]" in a section name; no "="
-// in a key name nor "[" at its start.
+// in a key name nor "[" at its start; and no character the code page cannot
+// hold, whose '?' could name another section or key or change a value.
 enum class ProfileText { kSection, kKey, kValue };
 bool IsSafeProfileText(std::u16string_view text, ProfileText kind);
 

@@ -1,5 +1,7 @@
 #include "support/strings.h"
 
+#include "platform/text.h"
+
 namespace quorvel {
 
 std::u16string Decimal(std::int64_t number) {
@@ -26,6 +28,8 @@ std::vector<std::u16string> Split(std::u16string_view text, char16_t separator) 
 }
 
 bool IsBlank(std::u16string_view text) { return text.find_first_not_of(u' ') == std::u16string_view::npos; }
+
+bool FitsCodePage(std::u16string_view text) { return platform::TryToAnsi(text).has_value(); }
 
 std::u16string_view TrimSpaces(std::u16string_view text) {
     const size_t first = text.find_first_not_of(u' ');

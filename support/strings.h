@@ -20,6 +20,11 @@ std::vector<std::u16string> Split(std::u16string_view text, char16_t separator);
 // Empty or only spaces.
 bool IsBlank(std::u16string_view text);
 
+// Whether every character has a form of its own in the system code page.
+// Text that goes into a file, a record, a form or a command line must, or it
+// would arrive there with '?' in place of what it held.
+bool FitsCodePage(std::u16string_view text);
+
 // Without leading and trailing spaces.
 std::u16string_view TrimSpaces(std::u16string_view text);
 

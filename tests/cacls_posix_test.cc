@@ -235,6 +235,33 @@ TEST_F(PostCaclsTest, MetacharactersAreRefusedAndStartNothing) {
     EXPECT_FALSE(std::filesystem::exists(bin_ / "cmd.args"));
 }
 
+TEST_F(PostCaclsTest, AnAccountOrPermissionThatWouldMakeAnotherArgumentStartsNothing) {
+    const struct {
+        const char16_t* account;
+        const char16_t* permission;
+    } cases[] = {
+        {u"u1", u"R daemon:F"},   // would grant daemon full control
+        {u"u1 daemon:F", u"R"},   {u"u1", u"R\tdaemon:F"}, {u"u1", u"\"R daemon:F\""}, {u"\"u1", u"R"},
+        {u"daemon:F", u"R"},      {u"u1", u"R:F"},          {u"u1", u"R /r daemon"},  {u"/r", u"R"},
+        {u"u1", u"/T"},           {u"u1", u"R\x0b"},
+    };
+    for (const auto& c : cases) {
+        for (const char16_t* action : {u"ADD", u"DEL"}) {
+            SCOPED_TRACE(platform::ToUtf8(std::u16string(action) + u" " + c.account + u" " + c.permission));
+            LogWatch log;
+            EXPECT_EQ(permissions::PostCACLS(action, u"d:\\web", c.account, c.permission), 1);
+            const auto lines = log.NewLines();
+            ASSERT_EQ(lines.size(), 1u);
+            EXPECT_EQ(MessageOf(lines[0]), kCannotRun);
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(std::filesystem::exists(bin_ / "cmd.args"));
+    // A domain account and a folder with blanks still go as they are.
+    EXPECT_EQ(permissions::PostCACLS(u"ADD", u"d:\\my web /t", u"HOST\\u1", u"C"), 0);
+    EXPECT_EQ(Recorded(), "/c\necho\ny|\nCACLS\nd:\\my\nweb\n/t\n/t\n/e\n/p\nHOST\\u1:C\n");
+}
+
 TEST_F(PostCaclsTest, AnInterpreterThatCannotBeStartedIsResultOne) {
     setenv("PATH", "/nonexistent", 1);
     LogWatch log;

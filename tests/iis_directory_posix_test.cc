@@ -130,6 +130,37 @@ TEST_F(IisDirectory, CreateGetObjectAndDeleteOfChildren) {
     EXPECT_EQ(CodeOf([&] { reborn.Get(u"ServerComment"); }), static_cast<std::int32_t>(0x8000500Du));
 }
 
+// Unpaired surrogates would come back as U+FFFD: two sibling names would
+// become one and the store could no longer be read. They are refused.
+TEST_F(IisDirectory, NamesAndValuesWithUnpairedSurrogatesAreRefused) {
+    constexpr auto kInvalidArgument = static_cast<std::int32_t>(0x80070057u);
+    const Text high = Text(u"a") + char16_t(0xD800), low = Text(u"a") + char16_t(0xDC01);
+    Entry service = Entry::Bind(u"IIS://localhost/W3SVC");
+    EXPECT_EQ(CodeOf([&] { service.Create(u"IIsWebServer", high); }), kInvalidArgument);
+    EXPECT_EQ(CodeOf([&] { service.Create(u"IIsWebServer", low); }), kInvalidArgument);
+    EXPECT_EQ(CodeOf([&] { service.Create(high, u"7"); }), kInvalidArgument);
+    Entry site = MakeSite(u"1", u"one");
+    EXPECT_EQ(CodeOf([&] { site.Put(u"ServerComment", high); }), kInvalidArgument);
+    EXPECT_EQ(CodeOf([&] { site.Put(u"ServerBindings", TextList{u":80:", low}); }), kInvalidArgument);
+    EXPECT_EQ(CodeOf([&] { site.Put(high, Text(u"x")); }), kInvalidArgument);
+    EXPECT_EQ(CodeOf([&] { Entry::Bind(u"IIS://localhost").Backup(low, -1, 0); }), kInvalidArgument);
+    // The same below the objects, for any other way into the store.
+    Properties properties{{u"X", Property{u"X", Text(low)}}};
+    EXPECT_EQ(CodeOf([&] { MachineStore()->Commit({Change::Kind::kPut, u"W3SVC/1", {}, properties}); }),
+              kInvalidArgument);
+    EXPECT_EQ(CodeOf([&] { MachineStore()->Commit({Change::Kind::kCreate, u"W3SVC/" + high, u"IIsWebServer", {}}); }),
+              kInvalidArgument);
+
+    // Nothing of it was kept; what is well formed still is, outside the BMP too.
+    site.Put(u"ServerComment", Text(u"\U0001F600"));
+    site.SetInfo();
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC/1").Get(u"ServerComment"), Value(Text(u"\U0001F600")));
+    EXPECT_EQ(service.Children().size(), 1u);
+    Entry::Bind(u"IIS://localhost").Backup(u"ok", -1, 0);
+    Entry::Bind(u"IIS://localhost").Restore(u"ok", -2, 0);
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC/1").Get(u"ServerComment"), Value(Text(u"\U0001F600")));
+}
+
 TEST_F(IisDirectory, ServerStateAndApplications) {
     MakeSite(u"1", u"one");
     Entry site = Entry::Bind(u"IIS://localhost/W3SVC/1");

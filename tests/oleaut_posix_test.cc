@@ -7,12 +7,9 @@
 #include <string>
 
 #include "platform/posix/runtime/oleaut.h"
-#include "platform/utf8.h"
 
 namespace {
 
-using quorvel::platform::ToUtf8;
-using quorvel::platform::FromUtf8;
 using quorvel::posix::VariantHolder;
 
 std::u16string TextOf(BSTR b) { return {b, SysStringLen(b)}; }
@@ -194,14 +191,6 @@ TEST(Guid, TextRoundTrip) {
     EXPECT_EQ(std::u16string(text), u"{F468CE38-077E-476E-A8C8-651D703A4B65}");
     EXPECT_EQ(CLSIDFromString(u"{F468CE38-077E-476E-A8C8-651D703A4B6}", &id), CO_E_CLASSSTRING);
     EXPECT_EQ(CLSIDFromString(u"Quorvel.SiteManage", &id), CO_E_CLASSSTRING);
-}
-
-TEST(Utf8, RoundTripAndMalformedInput) {
-    const std::string text = "错误 a \xF0\x9F\x98\x80";
-    EXPECT_EQ(ToUtf8(FromUtf8(text)), text);
-    EXPECT_EQ(FromUtf8("\xFF" "a"), u"\uFFFDa");
-    EXPECT_EQ(FromUtf8("\xE4\xB8" "a"), u"\uFFFDa");  // cut sequence
-    EXPECT_EQ(FromUtf8("\xC0\xAF"), u"\uFFFD");        // overlong
 }
 
 }  // namespace

@@ -26,6 +26,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
+constexpr std::int32_t kSenderRefused = static_cast<std::int32_t>(0x8004020Eu);
 constexpr std::int32_t kRecipientRefused = static_cast<std::int32_t>(0x8004020Fu);
 constexpr std::int32_t kNoConnection = static_cast<std::int32_t>(0x80040213u);
 constexpr std::int32_t kLogonRefused = static_cast<std::int32_t>(0x80040217u);
@@ -162,6 +163,34 @@ TEST(SendMail, LineBreaksInAnAddressOrTheSubjectAreRefused) {
     EXPECT_EQ(Send(0, u"a@x", u"b@y", u"s", u"one\r\n.\r\ntwo", u"", u"", sink.address()), 0);
     ASSERT_EQ(sink.count(), 1);
     EXPECT_TRUE(Has(sink.message(1), "\r\n\r\none\r\n.\r\ntwo\r\n")) << sink.message(1);
+}
+
+TEST(SendMail, AddressesThatWouldCarryMoreThanThemselvesAreRefused) {
+    Sink sink;
+    const std::filesystem::path ini = std::filesystem::path(getenv("QUORVEL_MACHINE")) / "machine.ini";
+    const std::string saved = test::ReadBytes(ini);
+    test::WriteBytes(ini, saved + "\r\n[Mail]\r\nSmtpServer=" + platform::ToUtf8(sink.address()) + "\r\n");
+    const std::u16string bad[] = {
+        u"a@x> SIZE=1 <evil@example.org",  // would be a parameter and a second address
+        u"a@x>",      u"<a@x",          u"<a@x> x",     u"a @x",          u"a@x\tb",
+        u"a@x\x01",   u"N <a@x> <b@y>", u"N <a x@y>",   u"N<<a@x>>",      u"a@x\U0001F600",
+        u"a@x <b@y>",
+    };
+    for (const std::int32_t sign : {0, 1, 2}) {
+        for (const std::u16string& address : bad) {
+            SCOPED_TRACE(std::to_string(sign) + " " + platform::ToUtf8(address));
+            EXPECT_EQ(Send(sign, u"panel@host.example", address, u"s", u"b", u"u", u"p", sink.address()),
+                      kRecipientRefused);
+            EXPECT_EQ(Send(sign, address, u"bob@example.com", u"s", u"b", u"u", u"p", sink.address()),
+                      kSenderRefused);
+        }
+    }
+    // Sound forms still go: a bare address, one with a name, Chinese in the name.
+    EXPECT_EQ(Send(0, u"面板 <panel@host.example>", u" bob@example.com ", u"s", u"b", u"", u"", sink.address()), 0);
+    test::WriteBytes(ini, saved);
+    ASSERT_EQ(sink.count(), 1);
+    EXPECT_TRUE(Has(sink.envelope(1), "\"mail_from\": \"<panel@host.example>\"")) << sink.envelope(1);
+    EXPECT_TRUE(Has(sink.envelope(1), "\"rcpt_to\": [\"<bob@example.com>\"]")) << sink.envelope(1);
 }
 
 TEST(SendMail, AComponentNotInstalledFailsEveryStep) {

@@ -25,7 +25,13 @@ public:
           }) {}
 
     std::string address() const { return server_.address(); }
-    std::string dialogue() const { return done_.load(std::memory_order_acquire) ? dialogue_ : std::string(); }
+    int connections() const { return server_.connections(); }
+    // What it was told, once the dialogue has ended: the client may return
+    // before the server has read its last line.
+    std::string dialogue() const {
+        for (int i = 0; i < 500 && !done_.load(std::memory_order_acquire); ++i) test::PauseMs(10);
+        return done_.load(std::memory_order_acquire) ? dialogue_ : std::string();
+    }
 
 private:
     void Serve(Socket fd, const std::atomic<bool>& stopping) {
@@ -112,6 +118,31 @@ TEST(SmtpSeam, RefusalsAndNoServerAreTold) {
     }
     const std::string closed = "127.0.0.1:" + std::to_string(LocalServer::ClosedPort());
     EXPECT_EQ(platform::SendSmtp(Delivery(closed)).failure, SmtpFailure::kConnect);
+}
+
+TEST(SmtpSeam, EnvelopeAddressesThatCouldCarryMoreAreRefusedBeforeConnecting) {
+    ScriptedServer server;
+    const struct {
+        std::string from;
+        std::string to;
+        SmtpFailure failure;
+    } cases[] = {
+        {"panel@example.com", "a@x> SIZE=1 <evil@example.org", SmtpFailure::kRecipient},
+        {"panel@example.com> BODY=8BITMIME", "alice@example.com", SmtpFailure::kSender},
+        {"panel@example.com", "alice@example.com\r\nRCPT TO:<evil@example.org", SmtpFailure::kRecipient},
+        {"pan el@example.com", "alice@example.com", SmtpFailure::kSender},
+        {"panel@example.com", "alice@example.com\t", SmtpFailure::kRecipient},
+        {"<panel@example.com", "alice@example.com", SmtpFailure::kSender},
+        {"panel@example.com", std::string("alice@example.com\0x", 19), SmtpFailure::kRecipient},
+        {"panel@example.com\x7f", "alice@example.com", SmtpFailure::kSender},
+    };
+    for (const auto& c : cases) {
+        platform::SmtpDelivery delivery = Delivery(server.address());
+        delivery.from = c.from;
+        delivery.to.push_back(c.to);
+        EXPECT_EQ(platform::SendSmtp(delivery).failure, c.failure) << c.from << " " << c.to;
+    }
+    EXPECT_EQ(server.connections(), 0);
 }
 
 }  // namespace

@@ -6,8 +6,14 @@
 // component's own from its search until its site is committed, and
 // concurrent ADDs of different names on one machine all succeed. The
 // numbering rule itself is unchanged.
+//
+// The metabase holds Unicode, so no value is refused for the code page: none
+// of them crosses into ANSI on its way. A text with an unpaired surrogate is
+// the one the metabase cannot keep; ADD and EDIT refuse it with result 1
+// before anything is written, rather than leave a site half made.
 #include "web/post_web_sit.h"
 
+#include <initializer_list>
 #include <optional>
 #include <vector>
 
@@ -16,6 +22,7 @@
 #include "platform/file_lock.h"
 #include "platform/objects.h"
 #include "platform/text.h"
+#include "platform/utf8.h"
 #include "support/computer_name.h"
 #include "support/strings.h"
 
@@ -27,6 +34,7 @@ using platform::Object;
 
 constexpr char16_t kSiteExists[] = u"，错误源：Web站点 ，错误描述：站点已经存在";
 constexpr char16_t kNoSuchSite[] = u"，错误源：Web站点 ，错误描述：站点不存在";
+constexpr char16_t kUnsafeInput[] = u"，错误源：Web站点 ，错误描述：站点名或设置含有不允许的字符";
 
 constexpr char16_t kSiteClass[] = u"IISWebServer";
 constexpr char16_t kFriendlyName[] = u"应用程序";
@@ -80,6 +88,16 @@ Search FindSite(CallFrame& frame, const Object& service, const std::u16string& s
         frame.ClearError();
     }
     return search;
+}
+
+bool IsStorable(const Settings& s) {
+    for (const std::u16string* text : {&s.name, &s.files_path, &s.default_doc, &s.access, &s.log_path,
+                                       &s.anonymous_user, &s.anonymous_password})
+        if (!platform::IsWellFormedUtf16(*text)) return false;
+    for (const auto* list : {&s.bindings, &s.script_maps})
+        for (const std::u16string& text : *list)
+            if (!platform::IsWellFormedUtf16(text)) return false;
+    return true;
 }
 
 // The site's twelve properties, then SetInfo.
@@ -139,6 +157,8 @@ std::int32_t PostWebSit(std::u16string WebAction, std::u16string WebSiteName, st
         if (!WebScriptMaps.empty()) settings.script_maps = Split(WebScriptMaps, u'|');
 
         const std::u16string action = UpperAscii(WebAction);
+        if ((action == u"ADD" || action == u"EDIT") && !IsStorable(settings))
+            return frame.Detected(kPreconditionFailed, kUnsafeInput);
         std::optional<platform::FileLock> numbering;
         if (action == u"ADD") numbering.emplace(NumberingLockPath());
 

@@ -44,6 +44,7 @@ SmtpFailure FailureOf(CURLcode code, std::string_view reason) {
 }  // namespace
 
 SmtpResult SendSmtp(const SmtpDelivery& delivery) {
+    if (SmtpResult refused = CheckEnvelope(delivery); refused.failure != SmtpFailure::kNone) return refused;
     if (delivery.server.empty()) return {SmtpFailure::kConnect, "no server address"};
     if (!posix::CurlGlobalInit()) return {SmtpFailure::kConnect, "the SMTP client cannot start"};
     posix::CurlHandle curl(curl_easy_init());

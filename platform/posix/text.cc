@@ -5,8 +5,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <memory>
 #include <map>
+#include <memory>
+#include <optional>
 #include <utility>
 
 #include "platform/posix/machine.h"
@@ -60,10 +61,12 @@ bool IsAscii(std::string_view bytes) {
     return true;
 }
 
-// Runs the conversion, replacing what cannot be converted: `skip` input bytes
-// at a time by `replacement`.
-std::string Convert(const Converter& converter, const char* in, size_t in_size, size_t skip,
-                    std::string_view replacement) {
+// Runs the conversion. What cannot be converted is replaced, `skip` input
+// bytes at a time, by `replacement`; without a replacement it fails the
+// whole conversion, as does a character that iconv converted only to a
+// look-alike (an irreversible conversion).
+std::optional<std::string> Convert(const Converter& converter, const char* in, size_t in_size, size_t skip,
+                                   std::optional<std::string_view> replacement) {
     std::string out;
     out.resize(in_size * 2 + 16);
     char* in_ptr = const_cast<char*>(in);
@@ -75,17 +78,22 @@ std::string Convert(const Converter& converter, const char* in, size_t in_size, 
         size_t out_left = out.size() - written;
         const size_t rc = iconv(converter.get(), &in_ptr, &in_left, &out_ptr, &out_left);
         written = out.size() - out_left;
-        if (rc != static_cast<size_t>(-1)) break;
+        if (rc != static_cast<size_t>(-1)) {
+            if (rc != 0 && !replacement) return std::nullopt;
+            break;
+        }
         if (errno == E2BIG) {
             out.resize(out.size() * 2);
+        } else if (!replacement) {
+            return std::nullopt;
         } else {
             // EILSEQ or EINVAL (a truncated sequence at the end).
             const size_t step = std::min(skip, in_left);
             in_ptr += step;
             in_left -= step;
-            out.resize(std::max(out.size(), written + replacement.size() + 16));
-            out.replace(written, replacement.size(), replacement);
-            written += replacement.size();
+            out.resize(std::max(out.size(), written + replacement->size() + 16));
+            out.replace(written, replacement->size(), *replacement);
+            written += replacement->size();
         }
     }
     out.resize(written);
@@ -99,7 +107,18 @@ std::string ToAnsi(std::u16string_view text) {
     const Converters& c = ConvertersFor(posix::MachineCodePage());
     if (!c.to_ansi->ok()) return std::string(text.size(), '?');
     // A lone surrogate or an unmappable character is one code unit: replaced by '?'.
-    return Convert(*c.to_ansi, reinterpret_cast<const char*>(text.data()), text.size() * 2, 2, "?");
+    return *Convert(*c.to_ansi, reinterpret_cast<const char*>(text.data()), text.size() * 2, 2, "?");
+}
+
+std::optional<std::string> TryToAnsi(std::u16string_view text) {
+    if (IsAscii(text)) return std::string(text.begin(), text.end());
+    const Converters& c = ConvertersFor(posix::MachineCodePage());
+    if (!c.to_ansi->ok()) return std::nullopt;
+    std::optional<std::string> bytes =
+        Convert(*c.to_ansi, reinterpret_cast<const char*>(text.data()), text.size() * 2, 2, std::nullopt);
+    // What does not read back as the same text was not held exactly.
+    if (!bytes || FromAnsi(*bytes) != text) return std::nullopt;
+    return bytes;
 }
 
 std::u16string FromAnsi(std::string_view bytes) {
@@ -108,7 +127,7 @@ std::u16string FromAnsi(std::string_view bytes) {
     if (!c.from_ansi->ok()) return std::u16string(bytes.size(), u'\uFFFD');
     static constexpr char kReplacement[] = {'\xFD', '\xFF'};
     const std::string utf16 =
-        Convert(*c.from_ansi, bytes.data(), bytes.size(), 1, std::string_view(kReplacement, 2));
+        *Convert(*c.from_ansi, bytes.data(), bytes.size(), 1, std::string_view(kReplacement, 2));
     std::u16string out(utf16.size() / 2, u'\0');
     for (size_t i = 0; i < out.size(); ++i) {
         out[i] = static_cast<char16_t>(static_cast<unsigned char>(utf16[2 * i]) |

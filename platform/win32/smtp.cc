@@ -112,6 +112,7 @@ std::string DotStuffed(const std::string& message) {
 }  // namespace
 
 SmtpResult SendSmtp(const SmtpDelivery& delivery) {
+    if (SmtpResult refused = CheckEnvelope(delivery); refused.failure != SmtpFailure::kNone) return refused;
     if (delivery.server.empty()) return {SmtpFailure::kConnect, "no server address"};
     std::string host = delivery.server;
     std::string port = "25";

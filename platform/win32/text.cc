@@ -23,6 +23,11 @@ std::string ToAnsi(std::u16string_view text) {
     return win32::ToCodePage(CP_ACP, text);
 }
 
+std::optional<std::string> TryToAnsi(std::u16string_view text) {
+    if (IsAscii(text)) return std::string(text.begin(), text.end());
+    return win32::ToCodePageExactly(CP_ACP, text);
+}
+
 // What a byte that is invalid in the code page becomes is Windows' choice
 // (its default character), not U+FFFD in every case as on POSIX.
 std::u16string FromAnsi(std::string_view bytes) {

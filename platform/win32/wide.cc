@@ -18,6 +18,28 @@ std::string ToCodePage(UINT code_page, std::u16string_view text) {
     return out;
 }
 
+std::optional<std::string> ToCodePageExactly(UINT code_page, std::u16string_view text) {
+    if (text.empty()) return std::string();
+    if (text.size() > INT_MAX) return std::nullopt;
+    const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+    const int length = static_cast<int>(text.size());
+    const UINT page = code_page == CP_ACP ? GetACP() : code_page;
+    // UTF-8 takes neither flag nor default character; it refuses lone
+    // surrogates on its own terms.
+    const bool utf8 = page == CP_UTF8;
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL used_default = FALSE;
+    BOOL* const used = utf8 ? nullptr : &used_default;
+    const int needed = WideCharToMultiByte(page, flags, wide, length, nullptr, 0, nullptr, used);
+    if (needed <= 0 || used_default) return std::nullopt;
+    std::string out(static_cast<size_t>(needed), '\0');
+    const int written = WideCharToMultiByte(page, flags, wide, length, out.data(), needed, nullptr, used);
+    if (written != needed || used_default) return std::nullopt;
+    // What does not read back as the same text was not held exactly.
+    if (FromCodePage(page, out) != text) return std::nullopt;
+    return out;
+}
+
 std::u16string FromCodePage(UINT code_page, std::string_view bytes) {
     if (bytes.empty() || bytes.size() > INT_MAX) return {};
     const int length = static_cast<int>(bytes.size());

@@ -4,12 +4,16 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace quorvel::win32 {
 
 std::string ToCodePage(UINT code_page, std::u16string_view text);
+// Nothing when a character has no form of its own in the code page (it would
+// become the default character or a best-fit look-alike).
+std::optional<std::string> ToCodePageExactly(UINT code_page, std::u16string_view text);
 std::u16string FromCodePage(UINT code_page, std::string_view bytes);
 
 inline std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }

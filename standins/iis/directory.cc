@@ -88,7 +88,7 @@ Value Entry::Get(std::u16string_view property) {
 
 void Entry::Put(std::u16string_view property, Value value) {
     const Text key = UpperKey(property);
-    if (key.empty()) throw DirectoryError(kInvalidArgument);
+    if (key.empty() || !IsStorable(property) || !IsStorableValue(value)) throw DirectoryError(kInvalidArgument);
     if (key == u"NAME" || key == u"CLASS" || key == u"ADSPATH" || key == u"PARENT") throw DirectoryError(kNotSupported);
     written_[key] = Property{Text(property), std::move(value)};
 }
@@ -112,7 +112,8 @@ void Entry::GetInfo() {
 
 Entry Entry::Create(std::u16string_view cls, std::u16string_view name) {
     RequireExisting();
-    if (!IsValidName(name) || cls.empty()) throw DirectoryError(kInvalidArgument);
+    if (!IsValidName(name) || cls.empty() || !IsStorable(name) || !IsStorable(cls))
+        throw DirectoryError(kInvalidArgument);
     const Text path = JoinPath(path_, name);
     if (store_->Load(path)) throw DirectoryError(kAlreadyExists);
     return Entry(store_, computer_, path, Text(cls), false);
@@ -174,6 +175,7 @@ void Entry::AppCreate2(std::int32_t mode) {
 }
 
 void Entry::Backup(std::u16string_view location, std::int32_t version, std::int32_t flags) {
+    if (!IsStorable(location)) throw DirectoryError(kInvalidArgument);
     store_->Backup(location, version, flags);
 }
 

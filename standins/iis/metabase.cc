@@ -74,6 +74,15 @@ Text UpperKey(std::u16string_view text) {
     return upper;
 }
 
+bool IsStorable(std::u16string_view text) { return platform::IsWellFormedUtf16(text); }
+
+bool IsStorableValue(const Value& value) {
+    if (const auto* text = std::get_if<Text>(&value)) return IsStorable(*text);
+    if (const auto* list = std::get_if<TextList>(&value))
+        return std::all_of(list->begin(), list->end(), [](const Text& element) { return IsStorable(element); });
+    return true;
+}
+
 Text JoinPath(std::u16string_view parent, std::u16string_view name) {
     if (parent.empty()) return Text(name);
     return Text(parent) + u'/' + Text(name);
@@ -150,10 +159,13 @@ const Node* Tree::Find(std::u16string_view path) const {
 
 void Tree::Check(const Change& change) const {
     const Text key = UpperKey(change.path);
+    for (const auto& [name, property] : change.properties)
+        if (!IsStorable(property.name) || !IsStorableValue(property.value)) throw DirectoryError(kInvalidArgument);
     switch (change.kind) {
         case Change::Kind::kCreate: {
             const Text name = LastName(change.path);
-            if (name.empty() || change.cls.empty()) throw DirectoryError(kInvalidArgument);
+            if (name.empty() || change.cls.empty() || !IsStorable(change.path) || !IsStorable(change.cls))
+                throw DirectoryError(kInvalidArgument);
             if (!nodes_.contains(UpperKey(ParentPath(change.path)))) throw DirectoryError(kPathNotFound);
             if (nodes_.contains(key)) throw DirectoryError(kAlreadyExists);
             return;

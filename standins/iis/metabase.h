@@ -81,6 +81,12 @@ Text JoinPath(std::u16string_view parent, std::u16string_view name);
 Text ParentPath(std::u16string_view path);
 Text LastName(std::u16string_view path);
 
+// Whether the store keeps the text as it is: well-formed UTF-16. An unpaired
+// surrogate would come back as U+FFFD, and two names that differ only there
+// would become one, which the store could no longer read.
+bool IsStorable(std::u16string_view text);
+bool IsStorableValue(const Value& value);
+
 ValueType TypeOf(const Value& value);
 // The text a store keeps for a value: strings as they are, numbers in
 // decimal, Booleans 1/0, lists with their elements escaped and joined by TAB.
@@ -110,7 +116,8 @@ public:
         const auto it = nodes_.find(key);
         return it == nodes_.end() ? nullptr : &it->second;
     }
-    // Raises the error the change would meet, without changing anything.
+    // Raises the error the change would meet, without changing anything (a
+    // name or value the store cannot keep is an invalid argument).
     void Check(const Change& change) const;
     void Apply(const Change& change);
     size_t size() const { return nodes_.size(); }

@@ -5,6 +5,7 @@
 
 #include <malloc.h>
 
+#include <optional>
 #include <string>
 
 #include "ftp/post_ftp_sit.h"
@@ -13,6 +14,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/wide.h"
 #include "../test_support.h"
 
 namespace quorvel::platform {
@@ -159,6 +161,24 @@ TEST(Win32Text, ConvertsThroughCodePage936) {
     EXPECT_EQ(ToAnsi(u"错误号：2"), "\xb4\xed\xce\xf3\xba\xc5\xa3\xba" "2");
     EXPECT_EQ(FromAnsi("\xb4\xed\xce\xf3"), u"错误");
     EXPECT_EQ(ToAnsi(u"a\u0e01b"), "a?b") << "what the code page lacks becomes '?'";
+}
+
+// The strict conversion asks WideCharToMultiByte for no best fit and looks
+// at whether the default character was used; UTF-8 takes neither and
+// refuses lone surrogates itself.
+TEST(Win32Text, StrictConversionTakesNoDefaultCharacterNorBestFit) {
+    using win32::ToCodePageExactly;
+    const std::u16string lone = std::u16string(u"a") + char16_t(0xD800);
+    EXPECT_EQ(ToCodePageExactly(CP_ACP, u"错误"), "\xb4\xed\xce\xf3");
+    EXPECT_EQ(ToCodePageExactly(CP_ACP, u"a?"), "a?");
+    EXPECT_EQ(ToCodePageExactly(CP_ACP, u"\u00e4"), std::nullopt);  // best fit would give "a"
+    EXPECT_EQ(ToCodePageExactly(CP_ACP, u"\u0e01"), std::nullopt);
+    EXPECT_EQ(ToCodePageExactly(CP_ACP, lone), std::nullopt);
+    EXPECT_EQ(ToCodePageExactly(1252, u"\u00e9"), "\xe9");
+    EXPECT_EQ(ToCodePageExactly(1252, u"\u0101"), std::nullopt);  // best fit would give "a"
+    EXPECT_EQ(ToCodePageExactly(CP_UTF8, u"a\U0001F600"), "a\xF0\x9F\x98\x80");
+    EXPECT_EQ(ToCodePageExactly(CP_UTF8, lone), std::nullopt);
+    EXPECT_EQ(TryToAnsi(u"\u00e4"), std::nullopt);
 }
 
 TEST(Win32Registry, WritesReadsAndRemovesTreesBelowClassesRoot) {

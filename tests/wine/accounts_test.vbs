@@ -5,6 +5,7 @@ Const LABEL = "PostNTUser函数"
 Const USER_EXISTS = "错误号：2，错误源：Windows用户 ，错误描述：用户已经存在"
 Const NO_SUCH_USER = "错误号：3，错误源：Windows用户 ，错误描述：用户不存在"
 Const NO_SUCH_USER_OR_GROUP = "错误号：3，错误源：Windows用户 ，错误描述：用户或组不存在"
+Const UNSAFE_INPUT = "错误号：1，错误源：Windows用户 ，错误描述：用户名、全名、密码或组名含有不允许的字符"
 
 Dim site, computer
 Set site = CreateObject("Quorvel.SiteManage")
@@ -59,6 +60,23 @@ Sub AccountLife()
     CheckOneLogLine LABEL, NO_SUCH_USER, "missing account"
 End Sub
 
+' A name or password the code page cannot hold is refused before the directory is touched.
+Sub OutsideTheCodePage()
+    Dim bad, i
+    bad = Array(Array("Full", "q" & Units("E4"), "Secret-1"), Array("Full", "qlee", "S" & Units("D83D DE00")), _
+        Array(Units("D55C"), "qlee", "Secret-1"))
+    For i = 0 To UBound(bad)
+        MarkLog
+        CheckEqual site.PostNTUser("ADDUSER", bad(i)(0), bad(i)(1), bad(i)(2), "Users"), 1, "refused " & i
+        CheckOneLogLine LABEL, UNSAFE_INPUT, "refused " & i
+    Next
+    On Error Resume Next
+    Dim none: Set none = Account("qlee")
+    CheckEqual Hex(Err.Number), "800708AD", "no account was made"
+    Err.Clear
+End Sub
+
 BeginCase "account life": AccountLife: EndCase
+BeginCase "outside the code page": OutsideTheCodePage: EndCase
 Set site = Nothing
 Finish

@@ -192,3 +192,27 @@ Sub CheckNoLogLine(what)
 End Sub
 
 On Error Resume Next
+
+' Text of UTF-16 code units given in hexadecimal ("61 D83D DE00"), also ones
+' the code page cannot hold or unpaired surrogates: Wine's VBScript has no
+' ChrW, and a script is read in the code page. The units travel through a
+' Unicode .reg file (hex(1) is REG_SZ as raw UTF-16) and the registry.
+Function Units(codes)
+    Dim parts, i, unit, bytes, path, f, shell
+    parts = Split(codes, " ")
+    bytes = ""
+    For i = 0 To UBound(parts)
+        unit = Right("000" & parts(i), 4)
+        bytes = bytes & Right(unit, 2) & "," & Left(unit, 2) & ","
+    Next
+    path = gWorkFolder & "\units.reg"
+    Set f = gFso.CreateTextFile(path, True, True)
+    f.WriteLine "Windows Registry Editor Version 5.00"
+    f.WriteLine ""
+    f.WriteLine "[HKEY_CURRENT_USER\Software\QuorvelTest]"
+    f.WriteLine """units""=hex(1):" & bytes & "00,00"
+    f.Close
+    Set shell = CreateObject("WScript.Shell")
+    shell.Run "reg import """ & path & """", 0, True
+    Units = shell.RegRead("HKCU\Software\QuorvelTest\units")
+End Function

@@ -101,6 +101,17 @@ Sub Refusals()
             CheckOneLogLine LABEL, CANNOT_RUN, "refusal " & Asc(bad(i))
         Next
     Next
+    ' An account or permission that would be another argument of the tool, and
+    ' text the code page cannot hold.
+    bad = Array(Array("d:\web", "u1", "R daemon:F"), Array("d:\web", "u1 daemon:F", "R"), _
+        Array("d:\web", "u1", """R"""), Array("d:\web", "daemon:F", "R"), Array("d:\web", "u1", "R /T"), _
+        Array("d:\web", "u" & Units("E4"), "R"), Array("d:\" & Units("D83D DE00"), "u1", "R"))
+    For i = 0 To UBound(bad)
+        args = bad(i)
+        MarkLog
+        CheckEqual site.PostCACLS("ADD", args(0), args(1), args(2)), 1, "refused: case " & i
+        CheckOneLogLine LABEL, CANNOT_RUN, "refusal " & i
+    Next
     Pause 500
     Check Not gFso.FileExists(record), "nothing was started for a refused call"
     Check Not gFso.FileExists(marker), "no second command ran"

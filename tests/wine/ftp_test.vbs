@@ -5,6 +5,8 @@ Const LABEL = "PostFtpSit函数"
 Const USER_EXISTS = "错误号：2，错误源：Ftp用户 ，错误描述：用户已经存在"
 Const NO_SUCH_USER = "错误号：3，错误源：Ftp用户 ，错误描述：用户不存在"
 Const NO_FTP_SOFTWARE = "错误号：1，错误源：Ftp软件 ，错误描述：Ftp软件未安装或版本错误"
+Const UNSAFE_INPUT = "错误号：1，错误源：Ftp用户 ，错误描述：用户名、主目录或访问权限含有不允许的字符"
+Const UNSAFE_PASSWORD = "错误号：1，错误源：Ftp用户 ，错误描述：密码含有不允许的字符"
 ' "vk" and the upper-case MD5 of "vk" followed by the password.
 Const PASS_SECRET = "vkF2E64A0E1130B994E77C3D8003C9FF38"
 Const PASS_EMPTY = "vk5D44A032652974C3E53644945A95B126"
@@ -160,6 +162,23 @@ Sub ChineseAccount()
         "the file after ADD and DEL"
 End Sub
 
+' A name, folder or password the code page cannot hold would be written as
+' "?": refused, the file untouched.
+Sub OutsideTheCodePage()
+    Fresh "outside"
+    Dim emoji: emoji = Units("D83D DE00")
+    CheckEqual site.PostFtpSit("ADD", "c" & Units("E4"), cfile, "secret", "D:\ftp\c", "x"), 1, _
+        "a name with a letter the code page lacks"
+    CheckOneLogLine LABEL, UNSAFE_INPUT, "a name the code page cannot hold"
+    MarkLog
+    CheckEqual site.PostFtpSit("ADD", "c", cfile, "secret", "D:\" & emoji, "x"), 1, "a home folder with an emoji"
+    CheckOneLogLine LABEL, UNSAFE_INPUT, "a home folder the code page cannot hold"
+    MarkLog
+    CheckEqual site.PostFtpSit("MPASS", "a", cfile, "p" & emoji), 1, "a password with an emoji"
+    CheckOneLogLine LABEL, UNSAFE_PASSWORD, "a password the code page cannot hold"
+    CheckEqual ReadAnsi(ini), Initial(), "the file is untouched"
+End Sub
+
 Sub AnotherMethodOnTheSameObject()
     ' One object serves every method; a call that does nothing returns 0.
     On Error Resume Next
@@ -178,5 +197,6 @@ BeginCase "missing account": MissingAccount: EndCase
 BeginCase "no configuration file": NoConfigurationFile: EndCase
 BeginCase "code page 936 names": ChineseAccount: EndCase
 BeginCase "another method": AnotherMethodOnTheSameObject: EndCase
+BeginCase "outside the code page": OutsideTheCodePage: EndCase
 Set site = Nothing
 Finish

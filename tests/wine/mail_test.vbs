@@ -13,6 +13,9 @@ Const MAIL_OFF = "错误号：6，错误源：Mail软件 ，错误描述：Mail�
 Const NOT_SENT = "错误号：2，错误源：Mail软件 ，错误描述：Mail软件IP不存在或设置出错"
 Const MAILBOX_EXISTS = "错误号：2，错误源：邮箱，错误描述：邮箱已经存在"
 Const NO_SUCH_MAILBOX = "错误号：3，错误源：邮箱，错误描述：邮箱不存在"
+Const DOMAIN_UNSAFE = "错误号：1，错误源：邮箱域名 ，错误描述：域名或IP地址含有不允许的字符"
+Const MAILBOX_UNSAFE = "错误号：1，错误源：邮箱，错误描述：域名、邮箱、姓名、限额超出字段宽度或含有不允许的字符"
+Const PASSWORD_UNSAFE = "错误号：1，错误源：邮箱，错误描述：密码含有不允许的字符"
 
 Dim site, mailDir, port, domains, userList, settings
 Set site = CreateObject("Quorvel.SiteManage")
@@ -135,8 +138,30 @@ Sub NoWebmailServer()
     SetPort port
 End Sub
 
+' Text the code page cannot hold (Korean, an emoji, a letter best fit would
+' turn into "a") is refused before anything is written or sent.
+Sub OutsideTheCodePage()
+    Dim korean, emoji, before
+    korean = Units("D55C AD6D")
+    emoji = "a" & Units("D83D DE00")
+    before = ReadAnsi(domains) & "|" & ReadAnsi(userList) & "|" & ReadAnsi(settings)
+    MarkLog
+    CheckEqual site.PostEmailDomain("ADD", mailDir, korean & ".com", "1.2.3.4"), 1, "a domain in Korean"
+    CheckOneLogLine DOMAIN_LABEL, DOMAIN_UNSAFE, "a domain in Korean"
+    MarkLog
+    CheckEqual site.PostEmail("ADD", mailDir, "example.com", emoji, "127.0.0.1"), 1, "a mailbox with an emoji"
+    CheckOneLogLine MAIL_LABEL, MAILBOX_UNSAFE, "a mailbox with an emoji"
+    MarkLog
+    CheckEqual site.PostEmail("ADD", mailDir, "example.com", "info2", "127.0.0.1", "", "p" & Units("E4")), 1, _
+        "a password the code page cannot hold"
+    CheckOneLogLine MAIL_LABEL, PASSWORD_UNSAFE, "a password the code page cannot hold"
+    CheckEqual site.GetMailPass("127.0.0.1", mailDir, emoji), "", "GetMailPass of such a password"
+    CheckEqual ReadAnsi(domains) & "|" & ReadAnsi(userList) & "|" & ReadAnsi(settings), before, "nothing written"
+End Sub
+
 Setup
 BeginCase "domains": DomainActions: EndCase
+BeginCase "outside the code page": OutsideTheCodePage: EndCase
 BeginCase "password lookup": PasswordLookup: EndCase
 BeginCase "mailboxes": MailboxActions: EndCase
 BeginCase "no webmail server": NoWebmailServer: EndCase

@@ -3,6 +3,7 @@
 ' test-windows.sh puts in QUORVEL_TEST_SMTP and whose folder (a Windows path)
 ' in QUORVEL_TEST_MAIL.
 
+Const SENDER_REFUSED = -2147220978      ' &H8004020E
 Const RECIPIENT_REFUSED = -2147220977   ' &H8004020F
 Const NO_CONNECTION = -2147220973       ' &H80040213
 Const UNSAFE_FIELD = -2147220979        ' &H8004020D
@@ -83,6 +84,16 @@ Sub Failures()
         "a line break in the recipient"
     ExpectNotSent site.SendMail(0, "a@x", "b@y", "hi" & vbLf & "Bcc: victim@z", "b", "", "", smtp), UNSAFE_FIELD, _
         "a line break in the subject"
+    ' An address that would carry a parameter or a second address, text the
+    ' code page cannot hold: refused by the component, nothing on the wire.
+    ExpectNotSent site.SendMail(0, "a@x", "a@x> SIZE=1 <evil@example.org", "s", "b", "", "", smtp), _
+        RECIPIENT_REFUSED, "a recipient smuggling a parameter"
+    ExpectNotSent site.SendMail(1, "a@x> BODY=8BITMIME", "b@y", "s", "b", "", "", smtp), SENDER_REFUSED, _
+        "a sender smuggling a parameter"
+    ExpectNotSent site.SendMail(2, "a@x", "b y@z", "s", "b", "", "", smtp), RECIPIENT_REFUSED, _
+        "a blank in the recipient"
+    ExpectNotSent site.SendMail(0, "a@x", "b@y", "s", "<p>" & Units("D83D DE00"), "", "", smtp), _
+        UNSAFE_FIELD, "a body the code page cannot hold"
 End Sub
 
 Sub NotInstalled()

@@ -5,6 +5,9 @@
 Const LABEL = "PostWebSit函数"
 Const SITE_EXISTS = "错误号：2，错误源：Web站点 ，错误描述：站点已经存在"
 Const NO_SUCH_SITE = "错误号：3，错误源：Web站点 ，错误描述：站点不存在"
+Const UNSAFE_INPUT = "错误号：1，错误源：Web站点 ，错误描述：站点名或设置含有不允许的字符"
+' The directory's E_INVALIDARG, as VBScript reports it.
+Const INVALID_ARGUMENT = 5
 
 Dim site, service
 Set site = CreateObject("Quorvel.SiteManage")
@@ -140,10 +143,38 @@ Sub OverflowOnAdd()
     CheckEqual site.PostWebSit("DEL", name), 0, "DEL"
 End Sub
 
+' The metabase keeps Unicode, outside the code page too; only an unpaired
+' surrogate, which it cannot keep, is refused, by the method and the directory.
+Sub UnpairedSurrogates()
+    CheckEqual Len(Units("61 D800")), 2, "the script's text holds the units given"
+    Dim emoji: emoji = Named("a" & Units("D83D DE00"))
+    MarkLog
+    CheckEqual Add(emoji), 0, "a name outside the code page"
+    Dim n: n = NumberOf(emoji)
+    Check n > 0, "found by that name"
+    CheckNoLogLine "a name outside the code page"
+    Dim lone: lone = Named("b") & Units("D800")
+    MarkLog
+    CheckEqual Add(lone), 1, "a name with a lone surrogate"
+    CheckOneLogLine LABEL, UNSAFE_INPUT, "a name with a lone surrogate"
+    CheckEqual NumberOf(lone), 0, "nothing made"
+    On Error Resume Next
+    Dim made: Set made = service.Create("IIsWebServer", "x" & Units("DC00"))
+    CheckEqual Err.Number, INVALID_ARGUMENT, "Create refuses a lone surrogate"
+    Err.Clear
+    Dim s: Set s = GetObject("IIS://localhost/W3SVC/" & n)
+    s.Put "ServerComment", lone
+    CheckEqual Err.Number, INVALID_ARGUMENT, "Put refuses a lone surrogate"
+    Err.Clear
+    On Error GoTo 0
+    CheckEqual site.PostWebSit("DEL", emoji), 0, "DEL"
+End Sub
+
 BeginCase "ADD": AddCreatesTheSite: EndCase
 BeginCase "STOP, START, EDIT, DEL": StopStartEditDelete: EndCase
 BeginCase "missing site": MissingSite: EndCase
 BeginCase "overflow on ADD": OverflowOnAdd: EndCase
+BeginCase "unpaired surrogates": UnpairedSurrogates: EndCase
 Set service = Nothing
 Set site = Nothing
 Finish
