@@ -8,7 +8,9 @@
 //   the domain and the mailbox.
 // - The call holds the webmail settings' lock from start to end (the lock
 //   GetMailPass takes), and the user list's lock over its read and rewrite,
-//   so no overlapping call or webmail append is lost.
+//   so no overlapping call or webmail append is lost. Before anything else
+//   it puts right what an interrupted password lookup left (creation left
+//   on, a temporary record left in the list), as GetMailPass does.
 // - The list is rewritten atomically; a list that cannot be read is not
 //   rewritten (result 4).
 // - An unknown action word returns 0 and leaves the list as it was.
@@ -47,6 +49,10 @@ std::int32_t PostEmail(std::u16string Action, std::u16string MailDir, std::u16st
                        std::int32_t MessageMax, std::int32_t MessageDisk, const PasswordLookup& get_mail_pass) {
     CallFrame frame(u"PostEmail", ErrorMode::ContinueOnError);
     return frame.Run([&]() -> std::int32_t {
+        const platform::FileLock server_lock(platform::ToAnsi(WebmailSettingsPath(MailDir)));
+        SettleInterruptedLookup(frame, MailDir, server_lock);
+        if (frame.has_pending_error()) return frame.Finish();
+
         const std::u16string list_path = UserListPath(MailDir);
         if (UpperAscii(FindFile(list_path)) != u"USERLIST.DAT") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
 
@@ -56,7 +62,6 @@ std::int32_t PostEmail(std::u16string Action, std::u16string MailDir, std::u16st
                                            : BuildRecord(box).has_value();
         if (ChangesMailboxes(action) && !fits) return frame.Detected(kPreconditionFailed, kDoesNotFit);
 
-        const platform::FileLock server_lock(platform::ToAnsi(WebmailSettingsPath(MailDir)));
         PassWord = get_mail_pass(IPAddress, MailDir, PassWord);
         if (PassWord.empty()) return frame.Detected(kMailServerDown, kMailSoftwareOff);
         if (!ChangesMailboxes(action)) return frame.Finish();
