@@ -157,15 +157,11 @@ std::optional<size_t> SettleInterruptedLookup(CallFrame& frame, std::u16string_v
     if (UpperAscii(FindFile(list_path)) != u"USERLIST.DAT") return std::nullopt;
     std::optional<size_t> records;
     frame.Step([&] {
-        const std::string list_file = platform::ToAnsi(list_path);
-        const platform::FileLock list_lock(list_file);
-        if (!list_lock.held()) Raise(kPathFileAccess);
-        std::optional<std::string> bytes = platform::ReadFileBytes(list_file);
-        if (!bytes) Raise(kPathFileAccess);
-        const UserList list(std::move(*bytes));
+        const HeldUserList held(platform::ToAnsi(list_path));
+        const UserList& list = held.list();
         const std::vector<size_t> left = TemporaryRecords(list);
         if (!left.empty()) {
-            if (!platform::ReplaceFileBytes(list_file, list.Without(left))) Raise(kPathFileAccess);
+            held.Replace(list.Without(left));
             Note(frame, kLeftRecordsCode, kLeftRecordsRemoved);
             if (!platform::CreateEmptyFile(platform::ToAnsi(SemaphorePath(mail_dir)))) Raise(kPathFileAccess);
         }
@@ -196,12 +192,8 @@ std::u16string GetMailPass(std::u16string HttpAddress, std::u16string MailDir, s
         }
         if (!sent) return frame.Detected(kNotSentCode, kNotSent);
 
-        const std::string list_file = platform::ToAnsi(list_path);
-        const platform::FileLock list_lock(list_file);
-        if (!list_lock.held()) Raise(kPathFileAccess);
-        std::optional<std::string> bytes = platform::ReadFileBytes(list_file);
-        if (!bytes) Raise(kPathFileAccess);
-        const UserList list(std::move(*bytes));
+        const HeldUserList held(platform::ToAnsi(list_path));
+        const UserList& list = held.list();
         // Only a record this request added: one more than before, the temporary
         // account's, and the only one of it.
         const size_t last = list.size() - 1;
@@ -213,7 +205,7 @@ std::u16string GetMailPass(std::u16string HttpAddress, std::u16string MailDir, s
         const auto pieces = list.Rewrite(UserList::Change::kRemove, last, {});
         bool rewritten = false;
         frame.Step([&] {
-            if (!platform::ReplaceFileBytes(list_file, pieces)) Raise(kPathFileAccess);
+            held.Replace(pieces);
             rewritten = true;
         });
         frame.Step([&] {

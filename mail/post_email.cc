@@ -74,12 +74,8 @@ std::int32_t PostEmail(std::u16string Action, std::u16string MailDir, std::u16st
             record = platform::ToAnsi(*text);
         }
 
-        const std::string list_file = platform::ToAnsi(list_path);
-        const platform::FileLock list_lock(list_file);
-        if (!list_lock.held()) Raise(kPathFileAccess);
-        std::optional<std::string> bytes = platform::ReadFileBytes(list_file);
-        if (!bytes) Raise(kPathFileAccess);
-        const UserList list(std::move(*bytes));
+        const HeldUserList held(platform::ToAnsi(list_path));
+        const UserList& list = held.list();
         const std::optional<size_t> found = list.FindLast(LookupKey(Domain, MailBox));
 
         std::vector<std::string_view> pieces;
@@ -93,9 +89,7 @@ std::int32_t PostEmail(std::u16string Action, std::u16string MailDir, std::u16st
             if (!found) return frame.Detected(kDoesNotExist, kNoSuchMailbox);
             pieces = list.Rewrite(UserList::Change::kRemove, *found, {});
         }
-        frame.Step([&] {
-            if (!platform::ReplaceFileBytes(list_file, pieces)) Raise(kPathFileAccess);
-        });
+        frame.Step([&] { held.Replace(pieces); });
         frame.Step([&] {
             if (!platform::CreateEmptyFile(platform::ToAnsi(SemaphorePath(MailDir))))
                 Raise(kPathFileAccess);

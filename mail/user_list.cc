@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/files.h"
+#include "platform/step_error.h"
 #include "platform/text.h"
 #include "support/strings.h"
 
@@ -26,6 +28,13 @@ std::optional<std::u16string> Limit(std::int32_t value, size_t width) {
     const std::u16string digits = Decimal(value);
     if (digits.size() > width) return std::nullopt;
     return std::u16string(width - digits.size(), u'0') + digits;
+}
+
+std::string ReadHeld(const std::string& path, const platform::FileLock& lock) {
+    if (!lock.held()) Raise(kPathFileAccess);
+    std::optional<std::string> bytes = platform::ReadFileBytes(path);
+    if (!bytes) Raise(kPathFileAccess);
+    return std::move(*bytes);
 }
 
 // Consecutive pieces that lie side by side in memory become one.
@@ -168,6 +177,13 @@ std::vector<std::string_view> UserList::Without(const std::vector<size_t>& remov
         Keep(pieces, i);
     }
     return pieces;
+}
+
+HeldUserList::HeldUserList(const std::string& path)
+    : path_(path), lock_(path), list_(ReadHeld(path_, lock_)) {}
+
+void HeldUserList::Replace(std::span<const std::string_view> pieces) const {
+    if (!platform::ReplaceFileBytes(path_, pieces)) Raise(kPathFileAccess);
 }
 
 }  // namespace quorvel::mail

@@ -6,9 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/file_lock.h"
 
 namespace quorvel::mail {
 
@@ -84,6 +87,22 @@ private:
 
     std::string bytes_;
     std::vector<std::string_view> lines_;
+};
+
+// The list at `path` (Windows form, system code page) read whole under its
+// lock, which is held while this lives. Raises error 75 when the lock cannot
+// be had or the file cannot be read, and when a replacement cannot be written.
+class HeldUserList {
+public:
+    explicit HeldUserList(const std::string& path);
+    const UserList& list() const { return list_; }
+    // Replaces the file atomically by the pieces.
+    void Replace(std::span<const std::string_view> pieces) const;
+
+private:
+    std::string path_;
+    platform::FileLock lock_;
+    UserList list_;
 };
 
 }  // namespace quorvel::mail

@@ -26,7 +26,6 @@
 #include "platform/text.h"
 #include "platform/utf8.h"
 #include "scripted_webmail.h"
-#include "support/strings.h"
 #include "test_support.h"
 #include "tools/webmail/new_account.h"
 
@@ -207,6 +206,48 @@ private:
     int status_ = -1;
 };
 
+// PostEmail through the real lookup.
+std::int32_t AddThroughWebmail(const MailFolder& mail, const std::u16string& box, const std::u16string& password) {
+    return PostEmail(u"ADD", mail.u16(), u"example.com", box, u"127.0.0.1", u"", password, 0, 0,
+                     [](const std::u16string& a, const std::u16string& d, const std::u16string& w) {
+                         return GetMailPass(a, d, w);
+                     });
+}
+
+std::u16string AdderBox(int p, int i) { return platform::FromUtf8("p" + std::to_string(p) + "m" + std::to_string(i)); }
+
+// Processes that each add `each` mailboxes through the webmail server,
+// AdderBox(p, i) with the password "pw" and the box; each exits with the
+// number of its adds that failed.
+std::vector<pid_t> StartAdders(const MailFolder& mail, int processes, int each) {
+    std::vector<pid_t> children;
+    for (int p = 0; p < processes; ++p) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            int failures = 0;
+            for (int i = 0; i < each; ++i)
+                if (AddThroughWebmail(mail, AdderBox(p, i), u"pw" + AdderBox(p, i)) != 0) ++failures;
+            _exit(failures);
+        }
+        EXPECT_GT(pid, 0);
+        if (pid > 0) children.push_back(pid);
+    }
+    return children;
+}
+
+// Every adder's mailbox is there, with the stand-in's stored form of its own password.
+void ExpectEveryAdderWithItsOwnPassword(const UserList& list, int processes, int each) {
+    for (int p = 0; p < processes; ++p) {
+        for (int i = 0; i < each; ++i) {
+            const auto found = list.FindLast(LookupKey(u"example.com", AdderBox(p, i)));
+            ASSERT_TRUE(found) << platform::ToUtf8(AdderBox(p, i));
+            EXPECT_EQ(list.Text(*found).substr(kPasswordPosition, kPasswordWidth),
+                      webmail::StoredForm(u"pw" + AdderBox(p, i)));
+        }
+    }
+    EXPECT_TRUE(list.FindAccount(u"Quorvel", u"Quorvel").empty());
+}
+
 TEST(MailConcurrency, ProcessesAddingThroughTheWebmailServerLoseNothing) {
     MailFolder mail;
     WebmailProcess webmail(Ansi(mail.u16()));
@@ -217,26 +258,7 @@ TEST(MailConcurrency, ProcessesAddingThroughTheWebmailServerLoseNothing) {
 
     constexpr int kProcesses = 4;
     constexpr int kEach = 6;
-    std::vector<pid_t> children;
-    for (int p = 0; p < kProcesses; ++p) {
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            int failures = 0;
-            for (int i = 0; i < kEach; ++i) {
-                const std::u16string box = platform::FromUtf8("p" + std::to_string(p) + "m" + std::to_string(i));
-                const std::int32_t code =
-                    PostEmail(u"ADD", mail.u16(), u"example.com", box, u"127.0.0.1", u"", u"pw" + box, 0, 0,
-                              [](const std::u16string& a, const std::u16string& d, const std::u16string& w) {
-                                  return GetMailPass(a, d, w);
-                              });
-                if (code != 0) ++failures;
-            }
-            _exit(failures);
-        }
-        children.push_back(pid);
-    }
-    for (pid_t pid : children) {
+    for (const pid_t pid : StartAdders(mail, kProcesses, kEach)) {
         int status = 0;
         waitpid(pid, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "failed adds: " << WEXITSTATUS(status);
@@ -244,16 +266,7 @@ TEST(MailConcurrency, ProcessesAddingThroughTheWebmailServerLoseNothing) {
     const UserList list(ReadBytes(mail.list()));
     EXPECT_EQ(list.size(), static_cast<size_t>(1 + kProcesses * kEach));
     EXPECT_EQ(list.line(0), seed.substr(0, seed.size() - 2));
-    for (int p = 0; p < kProcesses; ++p) {
-        for (int i = 0; i < kEach; ++i) {
-            const std::u16string box = platform::FromUtf8("p" + std::to_string(p) + "m" + std::to_string(i));
-            const auto found = list.FindLast(LookupKey(u"example.com", box));
-            ASSERT_TRUE(found) << platform::ToUtf8(box);
-            // The stand-in's stored form of this box's own password.
-            EXPECT_EQ(list.Text(*found).substr(kPasswordPosition, kPasswordWidth), webmail::StoredForm(u"pw" + box));
-        }
-    }
-    EXPECT_FALSE(list.FindLast(LookupKey(u"localhost", u"Quorvel")));
+    ExpectEveryAdderWithItsOwnPassword(list, kProcesses, kEach);
     EXPECT_EQ(webmail.Stop(), 0);
 }
 
@@ -296,13 +309,6 @@ TEST(MailConcurrency, AProcessKilledAtAnyMomentLeavesAWholeList) {
               0);
 }
 
-// PostEmail through the real lookup.
-std::int32_t AddThroughWebmail(const MailFolder& mail, const std::u16string& box, const std::u16string& password) {
-    return PostEmail(u"ADD", mail.u16(), u"example.com", box, u"127.0.0.1", u"", password, 0, 0,
-                     [](const std::u16string& a, const std::u16string& d, const std::u16string& w) {
-                         return GetMailPass(a, d, w);
-                     });
-}
 
 // A PostEmail in a child process, killed with SIGKILL at a moment of its
 // lookup that the test holds it at; then the next call, in this process.
@@ -389,20 +395,7 @@ TEST(MailConcurrency, BackupsTakenDuringMailboxCallsNeverHoldTheTemporaryRecord)
 
     constexpr int kProcesses = 2;
     constexpr int kEach = 8;
-    std::vector<pid_t> children;
-    for (int p = 0; p < kProcesses; ++p) {
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            int failures = 0;
-            for (int i = 0; i < kEach; ++i) {
-                const std::u16string box = platform::FromUtf8("p" + std::to_string(p) + "m" + std::to_string(i));
-                if (AddThroughWebmail(mail, box, u"pw" + box) != 0) ++failures;
-            }
-            _exit(failures);
-        }
-        children.push_back(pid);
-    }
+    const std::vector<pid_t> children = StartAdders(mail, kProcesses, kEach);
     const std::string temporary = Ansi(LookupKey(u"localhost", u"Quorvel"));
     int backups = 0, holding = 0;
     std::vector<int> statuses(children.size(), -1);
@@ -423,10 +416,7 @@ TEST(MailConcurrency, BackupsTakenDuringMailboxCallsNeverHoldTheTemporaryRecord)
     EXPECT_EQ(holding, 0) << "of " << backups << " backups";
     const UserList list(ReadBytes(mail.list()));
     EXPECT_EQ(list.size(), static_cast<size_t>(kProcesses * kEach));
-    for (size_t n = 0; n < list.size(); ++n) {
-        const std::u16string box = std::u16string(TrimSpaces(list.Text(n).substr(kMailBoxPosition, kMailBoxWidth)));
-        EXPECT_EQ(list.Text(n).substr(kPasswordPosition, kPasswordWidth), webmail::StoredForm(u"pw" + box));
-    }
+    ExpectEveryAdderWithItsOwnPassword(list, kProcesses, kEach);
     EXPECT_EQ(webmail.Stop(), 0);
 }
 
