@@ -14,11 +14,18 @@
 //   they change that file: a restore never interleaves with an account
 //   change, and a backup copies a state some call left, not half of one.
 //   The two mail files are taken one after the other, never both at once.
+// - A BACKUP or RESTORE of the mail files also holds, first and throughout,
+//   the webmail settings' lock that a mailbox call holds from start to end
+//   (when the webmail server is installed): a backup never catches the
+//   temporary account a password lookup has the webmail server add, and a
+//   restore never replaces the list in the middle of a lookup.
 #include "backup/backup_sit.h"
 
+#include <optional>
 #include <vector>
 
 #include "component/frame.h"
+#include "mail/get_mail_pass.h"
 #include "platform/objects.h"
 #include "support/computer_name.h"
 #include "support/file_system.h"
@@ -92,12 +99,21 @@ void Act(CallFrame& frame, Verb action, const Copy& copy) {
 
 // The FTP and mail branches: every live file must exist, then the backup
 // folder; then each copy in order, a failure of one not stopping the next.
+// `guard`, when there, is a file whose lock the live files' writers hold
+// around their changes of both: a BACKUP or RESTORE holds it first, and
+// copies nothing without it.
 std::int32_t CopyFiles(CallFrame& frame, Verb action, const std::vector<Copy>& copies,
-                       const char16_t* no_software, const std::u16string& folder, const std::u16string& name) {
+                       const char16_t* no_software, const std::u16string& folder, const std::u16string& name,
+                       const std::u16string& guard = {}) {
     for (const Copy& copy : copies)
         if (!FileExists(copy.live)) return frame.Detected(kAlreadyExists, no_software);
     if (!FolderExists(folder)) return frame.Detected(kDoesNotExist, kNoBackupFolder);
     if (action != Verb::kNone && !IsSafeName(name)) return frame.Detected(kPreconditionFailed, kUnsafeName);
+    std::optional<FileHold> guarded;
+    if ((action == Verb::kBackup || action == Verb::kRestore) && !guard.empty() && FileExists(guard)) {
+        frame.Step([&] { guarded.emplace(guard); });
+        if (!guarded) return frame.Finish();
+    }
     for (const Copy& copy : copies) Act(frame, action, copy);
     return frame.Finish();
 }
@@ -145,7 +161,7 @@ std::int32_t BackupSit(std::u16string Action, std::int32_t Edition, std::u16stri
                 return CopyFiles(frame, action,
                                  {{SetPath + u"\\app\\UserList.dat", BakPath + u"\\2_U_" + Bakname + u".bak"},
                                   {SetPath + u"\\app\\Domains.dat", BakPath + u"\\2_D_" + Bakname + u".bak"}},
-                                 kNoMailSoftware, BakPath, Bakname);
+                                 kNoMailSoftware, BakPath, Bakname, mail::WebmailSettingsPath(SetPath));
             default:
                 return frame.Finish();
         }

@@ -6,8 +6,16 @@
 //   calls never switch account creation off under each other or take each
 //   other's temporary record; the user-list steps hold the user list's lock,
 //   which the webmail server's append takes too.
-// - The last line is removed only when its mailbox field names the temporary
-//   account; otherwise nothing is removed and the result is empty.
+// - A call may be killed at any moment. So a call first switches creation
+//   off if an earlier one left it on, and removes the temporary account's
+//   records an earlier one left in the list (logged, code 5); once creation
+//   is switched on, every way out of the call switches it off again.
+// - A record is taken only when this request appended it: the list held no
+//   temporary record before the request and holds exactly one more record
+//   after it, the temporary account's, at its end. Otherwise nothing is
+//   removed and the result is empty (code 3).
+// - The temporary account's records are those whose mailbox and full-name
+//   fields both hold its name, wherever they stand.
 // - "Port" must be a whole number from 1 to 65535, else the request counts as
 //   not sent.
 // - The list is rewritten atomically (written beside, flushed, renamed).
@@ -18,6 +26,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "component/frame.h"
 #include "mail/user_list.h"
@@ -32,19 +41,22 @@
 namespace quorvel::mail {
 namespace {
 
-constexpr std::int32_t kPortSize = 255;
+constexpr std::int32_t kValueSize = 255;
 constexpr char16_t kSettingsSection[] = u"Default:Settings";
+constexpr char16_t kCreationKey[] = u"NewAccountCreation";
 constexpr char16_t kObject[] = u"/WorldClient.dll";
 constexpr char kFormHeader[] = "Content-Type: application/x-www-form-urlencoded";
 
-// The codes of the failure lines; the caller sees only the empty text.
+// The codes of the log lines; the caller sees only the empty text.
 constexpr std::int32_t kNotSentCode = 2;
 constexpr std::int32_t kNoTemporaryRecordCode = 3;
+constexpr std::int32_t kLeftRecordsCode = 5;
 
 constexpr char16_t kNoMailSoftware[] = u"，错误源：Mail软件 ，错误描述：Mail软件未安装或版本错误";
 constexpr char16_t kNotSent[] = u"，错误源：Mail软件 ，错误描述：Mail软件IP不存在或设置出错";
 constexpr char16_t kUnsafePassword[] = u"，错误源：Mail软件 ，错误描述：密码含有不允许的字符";
-constexpr char16_t kNoTemporaryRecord[] = u"，错误源：Mail软件 ，错误描述：用户列表末行不是临时帐号";
+constexpr char16_t kNoTemporaryRecord[] = u"，错误源：Mail软件 ，错误描述：用户列表末行不是本次添加的临时帐号";
+constexpr char16_t kLeftRecordsRemoved[] = u"，错误源：Mail软件 ，错误描述：已删除中断调用遗留的临时帐号";
 
 // A whole number from 1 to 65535, blanks around it allowed; 0 for anything else.
 std::uint16_t PortNumber(std::u16string_view text) {
@@ -56,6 +68,50 @@ std::uint16_t PortNumber(std::u16string_view text) {
         port = port * 10 + static_cast<std::uint32_t>(c - u'0');
     }
     return port <= 65535 ? static_cast<std::uint16_t>(port) : 0;
+}
+
+void SwitchOff(CallFrame& frame, const std::u16string& settings) {
+    frame.Step([&] {
+        if (!WriteIniValue(kSettingsSection, kCreationKey, u"No", settings)) Raise(kPathFileAccess);
+    });
+}
+
+// Account creation, on while this lives: switched off by Off(), or on the
+// way out whatever happened in between.
+class CreationSwitch {
+public:
+    CreationSwitch(CallFrame& frame, const std::u16string& settings) : frame_(frame), settings_(settings) {
+        frame_.Step([&] { WriteIniValue(kSettingsSection, kCreationKey, u"Yes", settings_); });
+    }
+    ~CreationSwitch() {
+        try {
+            if (on_) WriteIniValue(kSettingsSection, kCreationKey, u"No", settings_);
+        } catch (...) {
+        }
+    }
+    CreationSwitch(const CreationSwitch&) = delete;
+    CreationSwitch& operator=(const CreationSwitch&) = delete;
+    void Off() {
+        on_ = false;
+        SwitchOff(frame_, settings_);
+    }
+
+private:
+    CallFrame& frame_;
+    const std::u16string& settings_;
+    bool on_ = true;
+};
+
+// The log is the caller's; called directly there is none, and the line is lost.
+void Note(CallFrame& frame, std::int32_t code, std::u16string_view text) {
+    try {
+        frame.Log(u"错误号：" + Decimal(code) + std::u16string(text));
+    } catch (const StepError&) {
+    }
+}
+
+std::vector<size_t> TemporaryRecords(const UserList& list) {
+    return list.FindAccount(kTemporaryAccount, kTemporaryAccount);
 }
 
 bool PostForm(const std::u16string& server, std::uint16_t port, const std::string& body) {
@@ -90,46 +146,71 @@ std::string NewAccountForm(std::u16string_view password) {
            "&ConfirmPass=" + encoded;
 }
 
+std::optional<size_t> SettleInterruptedLookup(CallFrame& frame, std::u16string_view mail_dir,
+                                              const platform::FileLock& settings_lock) {
+    const std::u16string settings = WebmailSettingsPath(mail_dir);
+    if (UpperAscii(FindFile(settings)) != u"DOMAINS.INI") return std::nullopt;
+    if (!settings_lock.held()) {
+        frame.Step([] { Raise(kPathFileAccess); });
+        return std::nullopt;
+    }
+    if (UpperAscii(TrimSpaces(ReadIniValue(kSettingsSection, kCreationKey, kValueSize, settings))) != u"NO")
+        SwitchOff(frame, settings);
+
+    const std::u16string list_path = UserListPath(mail_dir);
+    if (UpperAscii(FindFile(list_path)) != u"USERLIST.DAT") return std::nullopt;
+    std::optional<size_t> records;
+    frame.Step([&] {
+        const HeldUserList held(platform::ToAnsi(list_path));
+        const UserList& list = held.list();
+        const std::vector<size_t> left = TemporaryRecords(list);
+        if (!left.empty()) {
+            held.Replace(list.Without(left));
+            Note(frame, kLeftRecordsCode, kLeftRecordsRemoved);
+            if (!platform::CreateEmptyFile(platform::ToAnsi(SemaphorePath(mail_dir)))) Raise(kPathFileAccess);
+        }
+        records = list.size() - left.size();
+    });
+    return records;
+}
+
 std::u16string GetMailPass(std::u16string HttpAddress, std::u16string MailDir, std::u16string MailPass) {
     std::u16string password;
     CallFrame frame(u"GetMailPass", ErrorMode::ContinueOnError, LogUse::kCallers);
     frame.Run([&]() -> std::int32_t {
         const std::u16string settings = WebmailSettingsPath(MailDir);
         const std::u16string list_path = UserListPath(MailDir);
+        const platform::FileLock server_lock(platform::ToAnsi(settings));
+        const std::optional<size_t> records_before = SettleInterruptedLookup(frame, MailDir, server_lock);
         if (UpperAscii(FindFile(list_path)) != u"USERLIST.DAT") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
         if (UpperAscii(FindFile(settings)) != u"DOMAINS.INI") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
         if (!FitsCodePage(MailPass)) return frame.Detected(kPreconditionFailed, kUnsafePassword);
+        if (!records_before || frame.has_pending_error()) return frame.Finish();
 
-        const platform::FileLock server_lock(platform::ToAnsi(settings));
-        if (!server_lock.held()) Raise(kPathFileAccess);
-
-        frame.Step([&] { WriteIniValue(kSettingsSection, u"NewAccountCreation", u"Yes", settings); });
-        std::uint16_t port = 0;
-        frame.Step([&] { port = PortNumber(ReadIniValue(kSettingsSection, u"Port", kPortSize, settings)); });
         bool sent = false;
-        frame.Step([&] { sent = PostForm(HttpAddress, port, NewAccountForm(MailPass)); });
-        frame.Step([&] { WriteIniValue(kSettingsSection, u"NewAccountCreation", u"No", settings); });
+        {
+            CreationSwitch creation(frame, settings);
+            std::uint16_t port = 0;
+            frame.Step([&] { port = PortNumber(ReadIniValue(kSettingsSection, u"Port", kValueSize, settings)); });
+            frame.Step([&] { sent = PostForm(HttpAddress, port, NewAccountForm(MailPass)); });
+            creation.Off();
+        }
         if (!sent) return frame.Detected(kNotSentCode, kNotSent);
 
-        const std::string list_file = platform::ToAnsi(list_path);
-        const platform::FileLock list_lock(list_file);
-        if (!list_lock.held()) Raise(kPathFileAccess);
-        std::optional<std::string> bytes = platform::ReadFileBytes(list_file);
-        if (!bytes) Raise(kPathFileAccess);
-        const UserList list(std::move(*bytes));
-        if (list.size() == 0) return frame.Detected(kNoTemporaryRecordCode, kNoTemporaryRecord);
+        const HeldUserList held(platform::ToAnsi(list_path));
+        const UserList& list = held.list();
+        // Only a record this request added: one more than before, the temporary
+        // account's, and the only one of it.
         const size_t last = list.size() - 1;
-        const std::u16string record = list.Text(last);
-        const std::u16string_view mailbox =
-            std::u16string_view(record).substr(std::min(record.size(), kMailBoxPosition), kMailBoxWidth);
-        if (mailbox != LookupKey(u"", kTemporaryAccount).substr(kDomainWidth))
+        if (list.size() != *records_before + 1 || TemporaryRecords(list) != std::vector<size_t>{last})
             return frame.Detected(kNoTemporaryRecordCode, kNoTemporaryRecord);
+        const std::u16string record = list.Text(last);
         const std::u16string stored = record.substr(std::min(record.size(), kPasswordPosition), kPasswordWidth);
 
         const auto pieces = list.Rewrite(UserList::Change::kRemove, last, {});
         bool rewritten = false;
         frame.Step([&] {
-            if (!platform::ReplaceFileBytes(list_file, pieces)) Raise(kPathFileAccess);
+            held.Replace(pieces);
             rewritten = true;
         });
         frame.Step([&] {

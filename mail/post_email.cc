@@ -11,7 +11,9 @@
 //   webmail form so.
 // - The call holds the webmail settings' lock from start to end (the lock
 //   GetMailPass takes), and the user list's lock over its read and rewrite,
-//   so no overlapping call or webmail append is lost.
+//   so no overlapping call or webmail append is lost. Before anything else
+//   it puts right what an interrupted password lookup left (creation left
+//   on, a temporary record left in the list), as GetMailPass does.
 // - The list is rewritten atomically; a list that cannot be read is not
 //   rewritten (result 4).
 // - An unknown action word returns 0 and leaves the list as it was.
@@ -51,6 +53,10 @@ std::int32_t PostEmail(std::u16string Action, std::u16string MailDir, std::u16st
                        std::int32_t MessageMax, std::int32_t MessageDisk, const PasswordLookup& get_mail_pass) {
     CallFrame frame(u"PostEmail", ErrorMode::ContinueOnError);
     return frame.Run([&]() -> std::int32_t {
+        const platform::FileLock server_lock(platform::ToAnsi(WebmailSettingsPath(MailDir)));
+        SettleInterruptedLookup(frame, MailDir, server_lock);
+        if (frame.has_pending_error()) return frame.Finish();
+
         const std::u16string list_path = UserListPath(MailDir);
         if (UpperAscii(FindFile(list_path)) != u"USERLIST.DAT") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
 
@@ -61,7 +67,6 @@ std::int32_t PostEmail(std::u16string Action, std::u16string MailDir, std::u16st
         if (ChangesMailboxes(action) && !fits) return frame.Detected(kPreconditionFailed, kDoesNotFit);
         if (!FitsCodePage(PassWord)) return frame.Detected(kPreconditionFailed, kUnsafePassword);
 
-        const platform::FileLock server_lock(platform::ToAnsi(WebmailSettingsPath(MailDir)));
         PassWord = get_mail_pass(IPAddress, MailDir, PassWord);
         if (PassWord.empty()) return frame.Detected(kMailServerDown, kMailSoftwareOff);
         if (!ChangesMailboxes(action)) return frame.Finish();
@@ -74,12 +79,8 @@ std::int32_t PostEmail(std::u16string Action, std::u16string MailDir, std::u16st
             record = platform::ToAnsi(*text);
         }
 
-        const std::string list_file = platform::ToAnsi(list_path);
-        const platform::FileLock list_lock(list_file);
-        if (!list_lock.held()) Raise(kPathFileAccess);
-        std::optional<std::string> bytes = platform::ReadFileBytes(list_file);
-        if (!bytes) Raise(kPathFileAccess);
-        const UserList list(std::move(*bytes));
+        const HeldUserList held(platform::ToAnsi(list_path));
+        const UserList& list = held.list();
         const std::optional<size_t> found = list.FindLast(LookupKey(Domain, MailBox));
 
         std::vector<std::string_view> pieces;
@@ -93,9 +94,7 @@ std::int32_t PostEmail(std::u16string Action, std::u16string MailDir, std::u16st
             if (!found) return frame.Detected(kDoesNotExist, kNoSuchMailbox);
             pieces = list.Rewrite(UserList::Change::kRemove, *found, {});
         }
-        frame.Step([&] {
-            if (!platform::ReplaceFileBytes(list_file, pieces)) Raise(kPathFileAccess);
-        });
+        frame.Step([&] { held.Replace(pieces); });
         frame.Step([&] {
             if (!platform::CreateEmptyFile(platform::ToAnsi(SemaphorePath(MailDir))))
                 Raise(kPathFileAccess);

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/files.h"
+#include "platform/step_error.h"
 #include "platform/text.h"
 #include "support/strings.h"
 
@@ -26,6 +28,13 @@ std::optional<std::u16string> Limit(std::int32_t value, size_t width) {
     const std::u16string digits = Decimal(value);
     if (digits.size() > width) return std::nullopt;
     return std::u16string(width - digits.size(), u'0') + digits;
+}
+
+std::string ReadHeld(const std::string& path, const platform::FileLock& lock) {
+    if (!lock.held()) Raise(kPathFileAccess);
+    std::optional<std::string> bytes = platform::ReadFileBytes(path);
+    if (!bytes) Raise(kPathFileAccess);
+    return std::move(*bytes);
 }
 
 // Consecutive pieces that lie side by side in memory become one.
@@ -89,13 +98,13 @@ UserList::UserList(std::string bytes) : bytes_(std::move(bytes)) {
 
 std::u16string UserList::Text(size_t n) const { return platform::FromAnsi(lines_[n]); }
 
-std::optional<size_t> UserList::FindLast(std::u16string_view key) const {
+std::vector<size_t> UserList::FindAll(std::u16string_view key) const {
     // The bytes of the key find the candidates quickly; a candidate counts
     // only when the line, as text, holds the key (a byte match may start
     // inside a double-byte character).
     const std::string needle = platform::ToAnsi(key);
-    if (needle.empty()) return std::nullopt;
-    std::optional<size_t> found;
+    std::vector<size_t> found;
+    if (needle.empty()) return found;
     size_t from = 0;
     while (from < bytes_.size()) {
         const size_t at = std::string_view(bytes_).find(needle, from);
@@ -105,25 +114,44 @@ std::optional<size_t> UserList::FindLast(std::u16string_view key) const {
         const auto line = std::upper_bound(lines_.begin(), lines_.end(), hit,
                                            [](const char* p, std::string_view l) { return p < l.data(); });
         const size_t n = static_cast<size_t>(line - lines_.begin()) - 1;
-        if (Text(n).find(key) != std::u16string::npos) found = n;
+        if (Text(n).find(key) != std::u16string::npos) found.push_back(n);
         // On to the next line: a line counts once.
         from = std::max(static_cast<size_t>(lines_[n].data() + lines_[n].size() - bytes_.data()), at + 1);
     }
     return found;
 }
 
+std::optional<size_t> UserList::FindLast(std::u16string_view key) const {
+    const std::vector<size_t> found = FindAll(key);
+    if (found.empty()) return std::nullopt;
+    return found.back();
+}
+
+std::vector<size_t> UserList::FindAccount(std::u16string_view mailbox, std::u16string_view real_name) const {
+    const std::u16string fields = Padded(mailbox, kMailBoxWidth) + Padded(real_name, kRealNameWidth);
+    std::vector<size_t> found;
+    for (const size_t n : FindAll(fields)) {
+        const std::u16string text = Text(n);
+        if (text.size() >= kMailBoxPosition + fields.size() && text.compare(kMailBoxPosition, fields.size(), fields) == 0)
+            found.push_back(n);
+    }
+    return found;
+}
+
+void UserList::Keep(std::vector<std::string_view>& pieces, size_t n) const {
+    const std::string_view line = lines_[n];
+    const char* const end = bytes_.data() + bytes_.size();
+    const char* after = line.data() + line.size();
+    if (end - after >= 2 && after[0] == '\r' && after[1] == '\n') {
+        Add(pieces, std::string_view(line.data(), line.size() + 2));
+    } else {
+        Add(pieces, line);
+        Add(pieces, kLineEnd);
+    }
+}
+
 std::vector<std::string_view> UserList::Rewrite(Change change, size_t n, std::string_view record) const {
     std::vector<std::string_view> pieces;
-    const char* const end = bytes_.data() + bytes_.size();
-    auto keep = [&](std::string_view line) {
-        const char* after = line.data() + line.size();
-        if (end - after >= 2 && after[0] == '\r' && after[1] == '\n') {
-            Add(pieces, std::string_view(line.data(), line.size() + 2));
-        } else {
-            Add(pieces, line);
-            Add(pieces, kLineEnd);
-        }
-    };
     for (size_t i = 0; i < lines_.size(); ++i) {
         if (i == n && change == Change::kRemove) continue;
         if (i == n && change == Change::kReplace) {
@@ -131,13 +159,33 @@ std::vector<std::string_view> UserList::Rewrite(Change change, size_t n, std::st
             Add(pieces, kLineEnd);
             continue;
         }
-        keep(lines_[i]);
+        Keep(pieces, i);
     }
     if (change == Change::kAppend) {
         Add(pieces, record);
         Add(pieces, kLineEnd);
     }
     return pieces;
+}
+
+std::vector<std::string_view> UserList::Without(const std::vector<size_t>& removed) const {
+    std::vector<std::string_view> pieces;
+    auto next = removed.begin();
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        if (next != removed.end() && *next == i) {
+            ++next;
+            continue;
+        }
+        Keep(pieces, i);
+    }
+    return pieces;
+}
+
+HeldUserList::HeldUserList(const std::string& path)
+    : path_(path), lock_(path), list_(ReadHeld(path_, lock_)) {}
+
+void HeldUserList::Replace(std::span<const std::string_view> pieces) const {
+    if (!platform::ReplaceFileBytes(path_, pieces)) Raise(kPathFileAccess);
 }
 
 }  // namespace quorvel::mail

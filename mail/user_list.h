@@ -6,9 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/file_lock.h"
 
 namespace quorvel::mail {
 
@@ -64,18 +67,43 @@ public:
     // A line as text.
     std::u16string Text(size_t n) const;
 
-    // The last line that holds `key`, compared character by character, case
-    // significant.
+    // The lines that hold `key`, compared character by character, case
+    // significant, in order; and the last of them.
+    std::vector<size_t> FindAll(std::u16string_view key) const;
     std::optional<size_t> FindLast(std::u16string_view key) const;
+
+    // The records whose mailbox and full-name fields hold these names, in order.
+    std::vector<size_t> FindAccount(std::u16string_view mailbox, std::u16string_view real_name) const;
 
     // The content of the list after one change, every line ended by CR LF, as
     // pieces of the bytes read and of `record` (which the caller keeps alive).
     enum class Change { kAppend, kReplace, kRemove };
     std::vector<std::string_view> Rewrite(Change change, size_t n, std::string_view record) const;
+    // The content without the lines `removed` (ascending), the same way.
+    std::vector<std::string_view> Without(const std::vector<size_t>& removed) const;
 
 private:
+    // Appends line `n` with CR LF, taken from the bytes read where they hold it.
+    void Keep(std::vector<std::string_view>& pieces, size_t n) const;
+
     std::string bytes_;
     std::vector<std::string_view> lines_;
+};
+
+// The list at `path` (Windows form, system code page) read whole under its
+// lock, which is held while this lives. Raises error 75 when the lock cannot
+// be had or the file cannot be read, and when a replacement cannot be written.
+class HeldUserList {
+public:
+    explicit HeldUserList(const std::string& path);
+    const UserList& list() const { return list_; }
+    // Replaces the file atomically by the pieces.
+    void Replace(std::span<const std::string_view> pieces) const;
+
+private:
+    std::string path_;
+    platform::FileLock lock_;
+    UserList list_;
 };
 
 }  // namespace quorvel::mail

@@ -133,6 +133,46 @@ TEST_F(BackupRaceTest, MailRestoreWaitsForTheUserListLock) {
     EXPECT_EQ(ReadBytes(dir_ / "MDaemon" / "App" / "Domains.dat"), "[saved]\r\n");
 }
 
+// A mailbox call holds the webmail settings' lock from its start to its end,
+// the temporary account in the user list for part of it: a mail backup or
+// restore waits for the whole call.
+TEST_F(BackupRaceTest, MailBackupAndRestoreWaitForAMailboxCallInProgress) {
+    const fs::path users = dir_ / "MDaemon" / "App" / "USERLIST.DAT";
+    fs::create_directories(dir_ / "MDaemon" / "WorldClient");
+    WriteBytes(dir_ / "MDaemon" / "WorldClient" / "Domains.ini", "[Default:Settings]\r\nNewAccountCreation=No\r\n");
+    WriteBytes(users, "real\r\n");
+    WriteBytes(dir_ / "MDaemon" / "App" / "Domains.dat", "[d]\r\n");
+    const std::u16string mdaemon = dir_.u16() + u"\\MDaemon";
+    const std::string settings = platform::ToAnsi(mdaemon + u"\\WorldClient\\Domains.ini");
+    {
+        Holder lookup([&](auto&& wait) {
+            platform::FileLock lock(settings);
+            if (!lock.held()) _exit(1);
+            WriteBytes(users, "real\r\ntemporary\r\n");
+            wait();
+            WriteBytes(users, "real\r\n");
+        });
+        ASSERT_TRUE(lookup.ready());
+        EXPECT_EQ(BackupSit(u"BACKUP", 2, u"m", mdaemon, bak()), 0);
+        EXPECT_TRUE(lookup.Succeeded());
+    }
+    EXPECT_EQ(ReadBytes(dir_ / "bak" / "2_U_m.bak"), "real\r\n");
+
+    WriteBytes(dir_ / "bak" / "2_U_m.bak", "saved\r\n");
+    {
+        Holder add([&](auto&& wait) {
+            platform::FileLock lock(settings);
+            if (!lock.held()) _exit(1);
+            wait();
+            WriteBytes(users, "real\r\nadded\r\n");
+        });
+        ASSERT_TRUE(add.ready());
+        EXPECT_EQ(BackupSit(u"RESTORE", 2, u"m", mdaemon, bak()), 0);
+        EXPECT_TRUE(add.Succeeded());
+    }
+    EXPECT_EQ(ReadBytes(users), "saved\r\n");
+}
+
 // Accounts added while restores run: every call succeeds, and the file is
 // always a restored one plus whole accounts added after it.
 TEST_F(BackupRaceTest, RestoresRacingAccountChangesLoseNeither) {

@@ -20,15 +20,8 @@ class Server {
 public:
     explicit Server(std::string response)
         : response_(std::move(response)), server_([this](Socket fd, const std::atomic<bool>& stopping) {
-              std::string got = test::ReadUntil(fd, "\r\n\r\n", stopping);
-              const std::size_t head_end = got.find("\r\n\r\n");
-              if (head_end == std::string::npos) return;
-              const std::size_t length = ContentLength(got.substr(0, head_end));
-              while (!stopping && got.size() < head_end + 4 + length) {
-                  const std::string more = test::ReadSome(fd, stopping);
-                  if (more.empty()) break;
-                  got += more;
-              }
+              std::string got = test::ReadHttpRequest(fd, stopping);
+              if (got.empty()) return;
               request_ = got;
               seen_.store(true, std::memory_order_release);
               test::SendAll(fd, response_);
@@ -40,11 +33,6 @@ public:
     std::string request() const { return seen_.load(std::memory_order_acquire) ? request_ : std::string(); }
 
 private:
-    static std::size_t ContentLength(const std::string& head) {
-        const std::size_t at = head.find("\r\nContent-Length: ");
-        return at == std::string::npos ? 0 : std::stoul(head.substr(at + 18));
-    }
-
     std::string response_;
     std::string request_;
     std::atomic<bool> seen_{false};

@@ -145,6 +145,22 @@ inline std::string ReadSome(Socket fd, const std::atomic<bool>& stopping) {
     return {};
 }
 
+// One HTTP request, its head and the body its Content-Length announces;
+// empty when it does not arrive whole.
+inline std::string ReadHttpRequest(Socket fd, const std::atomic<bool>& stopping) {
+    std::string got = ReadUntil(fd, "\r\n\r\n", stopping);
+    const std::size_t head_end = got.find("\r\n\r\n");
+    if (head_end == std::string::npos) return {};
+    const std::size_t at = got.substr(0, head_end).find("\r\nContent-Length: ");
+    const std::size_t length = at == std::string::npos ? 0 : std::stoul(got.substr(at + 18));
+    while (!stopping && got.size() < head_end + 4 + length) {
+        const std::string more = ReadSome(fd, stopping);
+        if (more.empty()) return {};
+        got += more;
+    }
+    return got;
+}
+
 // Sends all of `bytes`; false when the peer has gone.
 inline bool SendAll(Socket fd, std::string_view bytes) {
     while (!bytes.empty()) {

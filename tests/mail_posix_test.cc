@@ -1,5 +1,6 @@
 // The webmail password lookup against a scripted server and the webmail
-// stand-in; many processes on one user list; processes killed mid-call.
+// stand-in; many processes on one user list; processes killed mid-call;
+// backups taken while mailboxes are added.
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
@@ -9,17 +10,22 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <future>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "backup/backup_sit.h"
 #include "mail/get_mail_pass.h"
 #include "mail/post_email.h"
 #include "mail/user_list.h"
+#include "platform/file_lock.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
+#include "scripted_webmail.h"
 #include "test_support.h"
 #include "tools/webmail/new_account.h"
 
@@ -48,8 +54,10 @@ public:
         WriteBytes(settings(), "[Default:Settings]\r\nNewAccountCreation=" + creation +
                                    "\r\nPort=" + std::to_string(port) + "\r\n");
     }
+    const std::filesystem::path& path() const { return dir_.path(); }
     std::filesystem::path list() const { return dir_ / "App" / "USERLIST.DAT"; }
     std::filesystem::path settings() const { return dir_ / "WorldClient" / "Domains.ini"; }
+    bool CreationOff() const { return ReadBytes(settings()).find("NewAccountCreation=No\r\n") != std::string::npos; }
     std::u16string u16() const { return dir_.u16(); }
     std::string ansi() const { return Ansi(dir_.u16()); }
 
@@ -92,7 +100,7 @@ TEST(GetMailPass, SendsTheFormAndTakesTheTemporaryRecordBackOut) {
         seen = request;
         creation_during_request = ReadBytes(mail.settings());
         // The webmail server appends the temporary account (stored form, 20 characters).
-        WriteBytes(mail.list(), other + RecordLine(u"localhost", u"Quorvel", u"STORED FORM   "));
+        WriteBytes(mail.list(), other + test::TemporaryRecordLine(u"STORED FORM   "));
     });
     mail.SetPort(server.port(), "Yes");
 
@@ -198,6 +206,48 @@ private:
     int status_ = -1;
 };
 
+// PostEmail through the real lookup.
+std::int32_t AddThroughWebmail(const MailFolder& mail, const std::u16string& box, const std::u16string& password) {
+    return PostEmail(u"ADD", mail.u16(), u"example.com", box, u"127.0.0.1", u"", password, 0, 0,
+                     [](const std::u16string& a, const std::u16string& d, const std::u16string& w) {
+                         return GetMailPass(a, d, w);
+                     });
+}
+
+std::u16string AdderBox(int p, int i) { return platform::FromUtf8("p" + std::to_string(p) + "m" + std::to_string(i)); }
+
+// Processes that each add `each` mailboxes through the webmail server,
+// AdderBox(p, i) with the password "pw" and the box; each exits with the
+// number of its adds that failed.
+std::vector<pid_t> StartAdders(const MailFolder& mail, int processes, int each) {
+    std::vector<pid_t> children;
+    for (int p = 0; p < processes; ++p) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            int failures = 0;
+            for (int i = 0; i < each; ++i)
+                if (AddThroughWebmail(mail, AdderBox(p, i), u"pw" + AdderBox(p, i)) != 0) ++failures;
+            _exit(failures);
+        }
+        EXPECT_GT(pid, 0);
+        if (pid > 0) children.push_back(pid);
+    }
+    return children;
+}
+
+// Every adder's mailbox is there, with the stand-in's stored form of its own password.
+void ExpectEveryAdderWithItsOwnPassword(const UserList& list, int processes, int each) {
+    for (int p = 0; p < processes; ++p) {
+        for (int i = 0; i < each; ++i) {
+            const auto found = list.FindLast(LookupKey(u"example.com", AdderBox(p, i)));
+            ASSERT_TRUE(found) << platform::ToUtf8(AdderBox(p, i));
+            EXPECT_EQ(list.Text(*found).substr(kPasswordPosition, kPasswordWidth),
+                      webmail::StoredForm(u"pw" + AdderBox(p, i)));
+        }
+    }
+    EXPECT_TRUE(list.FindAccount(u"Quorvel", u"Quorvel").empty());
+}
+
 TEST(MailConcurrency, ProcessesAddingThroughTheWebmailServerLoseNothing) {
     MailFolder mail;
     WebmailProcess webmail(Ansi(mail.u16()));
@@ -208,26 +258,7 @@ TEST(MailConcurrency, ProcessesAddingThroughTheWebmailServerLoseNothing) {
 
     constexpr int kProcesses = 4;
     constexpr int kEach = 6;
-    std::vector<pid_t> children;
-    for (int p = 0; p < kProcesses; ++p) {
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            int failures = 0;
-            for (int i = 0; i < kEach; ++i) {
-                const std::u16string box = platform::FromUtf8("p" + std::to_string(p) + "m" + std::to_string(i));
-                const std::int32_t code =
-                    PostEmail(u"ADD", mail.u16(), u"example.com", box, u"127.0.0.1", u"", u"pw" + box, 0, 0,
-                              [](const std::u16string& a, const std::u16string& d, const std::u16string& w) {
-                                  return GetMailPass(a, d, w);
-                              });
-                if (code != 0) ++failures;
-            }
-            _exit(failures);
-        }
-        children.push_back(pid);
-    }
-    for (pid_t pid : children) {
+    for (const pid_t pid : StartAdders(mail, kProcesses, kEach)) {
         int status = 0;
         waitpid(pid, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "failed adds: " << WEXITSTATUS(status);
@@ -235,16 +266,7 @@ TEST(MailConcurrency, ProcessesAddingThroughTheWebmailServerLoseNothing) {
     const UserList list(ReadBytes(mail.list()));
     EXPECT_EQ(list.size(), static_cast<size_t>(1 + kProcesses * kEach));
     EXPECT_EQ(list.line(0), seed.substr(0, seed.size() - 2));
-    for (int p = 0; p < kProcesses; ++p) {
-        for (int i = 0; i < kEach; ++i) {
-            const std::u16string box = platform::FromUtf8("p" + std::to_string(p) + "m" + std::to_string(i));
-            const auto found = list.FindLast(LookupKey(u"example.com", box));
-            ASSERT_TRUE(found) << platform::ToUtf8(box);
-            // The stand-in's stored form of this box's own password.
-            EXPECT_EQ(list.Text(*found).substr(kPasswordPosition, kPasswordWidth), webmail::StoredForm(u"pw" + box));
-        }
-    }
-    EXPECT_FALSE(list.FindLast(LookupKey(u"localhost", u"Quorvel")));
+    ExpectEveryAdderWithItsOwnPassword(list, kProcesses, kEach);
     EXPECT_EQ(webmail.Stop(), 0);
 }
 
@@ -285,6 +307,117 @@ TEST(MailConcurrency, AProcessKilledAtAnyMomentLeavesAWholeList) {
                             return std::u16string(u"FORM");
                         }),
               0);
+}
+
+
+// A PostEmail in a child process, killed with SIGKILL at a moment of its
+// lookup that the test holds it at; then the next call, in this process.
+TEST(MailKilled, ARealKillAtEachMomentOfTheLookupThenTheNextCall) {
+    enum Moment { kFormArrived, kRecordAppended, kRecordNotRemoved };
+    for (const Moment moment : {kFormArrived, kRecordAppended, kRecordNotRemoved}) {
+        SCOPED_TRACE(moment);
+        MailFolder mail;
+        const std::string other = RecordLine(u"example.com", u"info", u"INFOFORM");
+        WriteBytes(mail.list(), other);
+        // The child first, so that it starts with this process's one thread.
+        int go[2];
+        ASSERT_EQ(pipe(go), 0);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            char byte = 0;
+            if (read(go[0], &byte, 1) != 1) _exit(2);
+            AddThroughWebmail(mail, u"victim", u"killed");
+            _exit(0);
+        }
+        close(go[0]);
+
+        // The first request is held until the kill; the next call's are not.
+        std::promise<void> held, release;
+        std::shared_future<void> released = release.get_future().share();
+        std::atomic<bool> first{true};
+        auto hold = [&] {
+            if (!first.exchange(false)) return false;
+            held.set_value();
+            released.wait();
+            return true;
+        };
+        test::ScriptedWebmail webmail(mail.path());
+        // Killed before the server had the form, or with its record appended
+        // (before or after the answer).
+        if (moment == kFormArrived) webmail.on_arrival = [&] { return !hold(); };
+        if (moment != kFormArrived) webmail.on_answering = [&] { hold(); };
+        mail.SetPort(webmail.port());
+        ASSERT_EQ(write(go[1], "g", 1), 1);
+        close(go[1]);
+        held.get_future().wait();
+        std::optional<platform::FileLock> list_lock;
+        if (moment == kRecordNotRemoved) {
+            // The child gets its answer, switches creation off and waits for the list.
+            list_lock.emplace(Ansi(mail.u16() + u"\\App\\USERLIST.DAT"));
+            release.set_value();
+            while (!mail.CreationOff()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status));
+        if (moment != kRecordNotRemoved) release.set_value();
+        list_lock.reset();
+
+        // What the kill left.
+        const bool record_left = moment != kFormArrived;
+        EXPECT_EQ(mail.CreationOff(), moment == kRecordNotRemoved);
+        EXPECT_EQ(ReadBytes(mail.list()), other + (record_left ? test::TemporaryRecordLine(u"F-killed") : ""));
+
+        test::LogWatch log;
+        EXPECT_EQ(AddThroughWebmail(mail, u"new", u"fresh"), 0);
+        const Mailbox added{u"example.com", u"new", u"", MailboxFolder(mail.u16(), u"example.com", u"new"), u"F-fresh"};
+        EXPECT_EQ(ReadBytes(mail.list()), other + Ansi(*BuildRecord(added)) + "\r\n");
+        EXPECT_TRUE(mail.CreationOff());
+        std::vector<std::string> messages;
+        for (const std::string& line : log.NewLines()) messages.push_back(test::MessageOf(line));
+        EXPECT_EQ(messages, record_left ? std::vector<std::string>{"错误号：5，错误源：Mail软件 ，错误描述：已删除中断调用遗留的临时帐号"}
+                                        : std::vector<std::string>{});
+    }
+}
+
+// Backups of the mail server's files taken while other processes add
+// mailboxes through the webmail stand-in: none holds a temporary record, and
+// every mailbox gets its own password.
+TEST(MailConcurrency, BackupsTakenDuringMailboxCallsNeverHoldTheTemporaryRecord) {
+    MailFolder mail;
+    WriteBytes(mail.path() / "App" / "Domains.dat", "[example.com]\r\nIP=1.2.3.4\r\n");
+    const test::TempDir bak;
+    WebmailProcess webmail(Ansi(mail.u16()));
+    ASSERT_GT(webmail.port(), 0);
+    mail.SetPort(webmail.port());
+
+    constexpr int kProcesses = 2;
+    constexpr int kEach = 8;
+    const std::vector<pid_t> children = StartAdders(mail, kProcesses, kEach);
+    const std::string temporary = Ansi(LookupKey(u"localhost", u"Quorvel"));
+    int backups = 0, holding = 0;
+    std::vector<int> statuses(children.size(), -1);
+    for (bool running = true; running;) {
+        const std::u16string name = platform::FromUtf8("b" + std::to_string(backups++));
+        EXPECT_EQ(backup::BackupSit(u"BACKUP", 2, name, mail.u16(), bak.u16()), 0);
+        if (ReadBytes(bak / ("2_U_" + platform::ToUtf8(name) + ".bak")).find(temporary) != std::string::npos) ++holding;
+        running = false;
+        for (size_t c = 0; c < children.size(); ++c) {
+            if (statuses[c] < 0 && waitpid(children[c], &statuses[c], WNOHANG) != children[c]) {
+                statuses[c] = -1;
+                running = true;
+            }
+        }
+    }
+    for (const int status : statuses)
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "failed adds: " << WEXITSTATUS(status);
+    EXPECT_EQ(holding, 0) << "of " << backups << " backups";
+    const UserList list(ReadBytes(mail.list()));
+    EXPECT_EQ(list.size(), static_cast<size_t>(kProcesses * kEach));
+    ExpectEveryAdderWithItsOwnPassword(list, kProcesses, kEach);
+    EXPECT_EQ(webmail.Stop(), 0);
 }
 
 }  // namespace

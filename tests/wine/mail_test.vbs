@@ -16,6 +16,7 @@ Const NO_SUCH_MAILBOX = "错误号：3，错误源：邮箱，错误描述：邮
 Const DOMAIN_UNSAFE = "错误号：1，错误源：邮箱域名 ，错误描述：域名或IP地址含有不允许的字符"
 Const MAILBOX_UNSAFE = "错误号：1，错误源：邮箱，错误描述：域名、邮箱、姓名、限额超出字段宽度或含有不允许的字符"
 Const PASSWORD_UNSAFE = "错误号：1，错误源：邮箱，错误描述：密码含有不允许的字符"
+Const LEFT_REMOVED = "错误号：5，错误源：Mail软件 ，错误描述：已删除中断调用遗留的临时帐号"
 
 Dim site, mailDir, port, domains, userList, settings
 Set site = CreateObject("Quorvel.SiteManage")
@@ -159,10 +160,35 @@ Sub OutsideTheCodePage()
     CheckEqual ReadAnsi(domains) & "|" & ReadAnsi(userList) & "|" & ReadAnsi(settings), before, "nothing written"
 End Sub
 
+' What a call killed after the webmail server added its temporary account
+' leaves: creation on, the record at the end of the list. The next call puts
+' that right first and stores its own password.
+Sub AfterAKilledCall()
+    Dim temporary, found, stored
+    temporary = Pad("localhost", 45) & Pad("Quorvel", 30) & Pad("Quorvel", 30) & Space(90) & _
+        Pad("KILLEDCALLFORM", 20) & "NNYYYNNYNN" & "0000" & "000000"
+    WriteAnsi userList, temporary & vbCrLf
+    WriteAnsi settings, Lines(Array("[Default:Settings]", "NewAccountCreation=Yes", "Port=" & port))
+    MarkLog
+    CheckEqual site.PostEmail("ADD", mailDir, "example.com", "after", "127.0.0.1", "", "fresh"), 0, "ADD"
+    CheckOneLogLine MAIL_LABEL, LEFT_REMOVED, "ADD"
+    CheckEqual IniValue(ReadAnsi(settings), "Default:Settings", "NewAccountCreation"), "No", "creation off"
+    found = ListLines()
+    CheckEqual UBound(found) + 1, 1, "the new mailbox alone"
+    stored = site.GetMailPass("127.0.0.1", mailDir, "fresh")
+    If UBound(found) = 0 Then CheckEqual Mid(found(0), 196, 20), stored, "its own password's form"
+
+    ' Left by a lookup called directly: the next lookup's own form.
+    WriteAnsi userList, temporary & vbCrLf
+    CheckEqual site.GetMailPass("127.0.0.1", mailDir, "fresh"), stored, "the next lookup"
+    CheckEqual ReadAnsi(userList), "", "the list is empty again"
+End Sub
+
 Setup
 BeginCase "domains": DomainActions: EndCase
 BeginCase "outside the code page": OutsideTheCodePage: EndCase
 BeginCase "password lookup": PasswordLookup: EndCase
 BeginCase "mailboxes": MailboxActions: EndCase
 BeginCase "no webmail server": NoWebmailServer: EndCase
+BeginCase "after a killed call": AfterAKilledCall: EndCase
 Finish
