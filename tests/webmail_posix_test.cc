@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,37 +33,32 @@ using test::WriteBytes;
 
 constexpr char kForm[] = "View=NewUser&Finished=Yes&User=alice&FullName=Alice&Pass=pw&ConfirmPass=pw";
 
-class MailFolder {
-public:
-    MailFolder() {
+// A mail server folder with account creation on, and its stand-in webmail
+// server once started.
+class WebmailServerTest : public testing::Test {
+protected:
+    WebmailServerTest() {
         std::filesystem::create_directories(dir_ / "App");
         std::filesystem::create_directories(dir_ / "WorldClient");
         WriteBytes(list(), "");
         WriteBytes(dir_ / "WorldClient" / "Domains.ini", "[Default:Settings]\r\nNewAccountCreation=Yes\r\n");
     }
-    std::filesystem::path list() const { return dir_ / "App" / "USERLIST.DAT"; }
-    std::string ansi() const { return platform::ToAnsi(dir_.u16()); }
-    const test::TempDir& dir() const { return dir_; }
-
-private:
-    test::TempDir dir_;
-};
-
-class RunningServer {
-public:
-    RunningServer(const std::string& mail_dir, Limits limits) : server_(mail_dir, limits) {
-        port_ = server_.Bind(0);
-        thread_ = std::thread([this] { server_.Run(); });
-    }
-    ~RunningServer() {
-        server_.Stop();
+    ~WebmailServerTest() override {
+        if (!server_) return;
+        server_->Stop();
         thread_.join();
     }
-    int port() const { return port_; }
+    // The port it listens on.
+    int Start(Limits limits = {}) {
+        server_ = std::make_unique<Server>(platform::ToAnsi(dir_.u16()), limits);
+        const int port = server_->Bind(0);
+        thread_ = std::thread([this] { server_->Run(); });
+        return port;
+    }
+    std::filesystem::path list() const { return dir_ / "App" / "USERLIST.DAT"; }
 
-private:
-    Server server_;
-    int port_ = -1;
+    test::TempDir dir_;
+    std::unique_ptr<Server> server_;
     std::thread thread_;
 };
 
@@ -118,32 +114,30 @@ private:
     std::thread thread_;
 };
 
-TEST(WebmailServer, SlowClientsHoldUpNoFormAndAreCutOffAtTheirDeadline) {
-    MailFolder mail;
-    RunningServer server(mail.ansi(), {.request_time = 1500ms});
-    ASSERT_GT(server.port(), 0);
+TEST_F(WebmailServerTest, SlowClientsHoldUpNoFormAndAreCutOffAtTheirDeadline) {
+    const int port = Start({.request_time = 1500ms});
+    ASSERT_GT(port, 0);
     // More slow clients than the library's own pool has workers.
-    Tricklers slow(server.port(), 16);
+    Tricklers slow(port, 16);
     std::this_thread::sleep_for(200ms);
 
-    httplib::Client client("127.0.0.1", server.port());
+    httplib::Client client("127.0.0.1", port);
     client.set_read_timeout(1, 0);
     const auto start = Clock::now();
     const httplib::Result answer = client.Post("/WorldClient.dll", kForm, "application/x-www-form-urlencoded");
     ASSERT_TRUE(answer) << httplib::to_string(answer.error());
     EXPECT_EQ(answer->status, 200);
     EXPECT_LT(Clock::now() - start, 1s);
-    EXPECT_EQ(ReadBytes(mail.list()).size(), 237u) << "one record appended";
+    EXPECT_EQ(ReadBytes(list()).size(), 237u) << "one record appended";
 
     // Their requests never end: each connection is closed at its deadline.
     for (const int fd : slow.fds()) EXPECT_TRUE(ClosedWithin(fd, 3000ms));
 }
 
-TEST(WebmailServer, ABodyPastTheFormLimitIsRefusedUnreadAndAppendsNothing) {
-    MailFolder mail;
-    RunningServer server(mail.ansi(), {});
-    ASSERT_GT(server.port(), 0);
-    const int fd = Connect(server.port());
+TEST_F(WebmailServerTest, ABodyPastTheFormLimitIsRefusedUnreadAndAppendsNothing) {
+    const int port = Start();
+    ASSERT_GT(port, 0);
+    const int fd = Connect(port);
     ASSERT_GE(fd, 0);
     const std::string head = "POST /WorldClient.dll HTTP/1.1\r\nHost: 127.0.0.1\r\n"
                              "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 104857600\r\n\r\n";
@@ -156,10 +150,10 @@ TEST(WebmailServer, ABodyPastTheFormLimitIsRefusedUnreadAndAppendsNothing) {
     close(fd);
     EXPECT_EQ(answer.rfind("HTTP/1.1 413 ", 0), 0u) << answer;
     EXPECT_NE(answer.find("65536 bytes"), std::string::npos) << answer;
-    EXPECT_EQ(ReadBytes(mail.list()), "");
+    EXPECT_EQ(ReadBytes(list()), "");
 
     // A body without a stated length is cut off at the limit too.
-    httplib::Client client("127.0.0.1", server.port());
+    httplib::Client client("127.0.0.1", port);
     const httplib::Result chunked = client.Post(
         "/WorldClient.dll",
         [](size_t offset, httplib::DataSink& sink) {
@@ -168,7 +162,7 @@ TEST(WebmailServer, ABodyPastTheFormLimitIsRefusedUnreadAndAppendsNothing) {
         },
         "application/x-www-form-urlencoded");
     EXPECT_TRUE(!chunked || chunked->status != 200);
-    EXPECT_EQ(ReadBytes(mail.list()), "");
+    EXPECT_EQ(ReadBytes(list()), "");
 
     // A form within the limit is served, refusals with status 200 as ever.
     const std::string padded = std::string(kForm) + "&Padding=" + std::string(60000, 'p');
@@ -177,22 +171,21 @@ TEST(WebmailServer, ABodyPastTheFormLimitIsRefusedUnreadAndAppendsNothing) {
     EXPECT_EQ(served->status, 200);
 }
 
-TEST(WebmailServer, ASecondServerOnAPortInUseExitsWithAReason) {
-    MailFolder mail;
-    RunningServer first(mail.ansi(), {});
-    ASSERT_GT(first.port(), 0);
-    const std::filesystem::path out = mail.dir() / "out.txt";
-    const std::filesystem::path err = mail.dir() / "err.txt";
-    const std::string command = std::string(QUORVEL_HOST_PATH) + " webmail --mail-dir '" + mail.dir().path().string() +
-                                "' --port " + std::to_string(first.port()) + " >'" + out.string() + "' 2>'" +
-                                err.string() + "'";
+TEST_F(WebmailServerTest, ASecondServerOnAPortInUseExitsWithAReason) {
+    const int port = Start();
+    ASSERT_GT(port, 0);
+    const std::filesystem::path out = dir_ / "out.txt";
+    const std::filesystem::path err = dir_ / "err.txt";
+    const std::string command = std::string(QUORVEL_HOST_PATH) + " webmail --mail-dir '" + dir_.path().string() +
+                                "' --port " + std::to_string(port) + " >'" + out.string() + "' 2>'" + err.string() +
+                                "'";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 69);
     EXPECT_EQ(ReadBytes(out), "") << "never says it listens";
     EXPECT_NE(ReadBytes(err).find("in use"), std::string::npos) << ReadBytes(err);
     // The first one still serves.
-    httplib::Client client("127.0.0.1", first.port());
+    httplib::Client client("127.0.0.1", port);
     const httplib::Result answer = client.Post("/WorldClient.dll", kForm, "application/x-www-form-urlencoded");
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, 200);
