@@ -168,7 +168,8 @@ SmtpResult SendSmtp(const SmtpDelivery& delivery) {
     const TimeLimits limits = CurrentTimeLimits();
     const Clock::time_point start = Clock::now();
     Connection c(start + limits.total);
-    if (!c.Open(host, port, start + limits.connect)) return {SmtpFailure::kConnect, "cannot connect to " + delivery.server};
+    if (!c.Open(host, port, start + limits.connect))
+        return {SmtpFailure::kConnect, "cannot connect to " + delivery.server};
     // A step that fails because time ran out is a time-out, whatever the step.
     std::string reply;
     auto failed = [&](SmtpFailure failure) -> SmtpResult {
