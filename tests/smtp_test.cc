@@ -34,7 +34,12 @@ public:
           }) {}
 
     std::string address() const { return server_.address(); }
-    std::string dialogue() const { return done_.load(std::memory_order_acquire) ? dialogue_ : std::string(); }
+    // What it was told, once the dialogue is over: the client may return
+    // before the server has taken in its last words.
+    std::string dialogue() const {
+        for (int waited = 0; !done_.load(std::memory_order_acquire) && waited < 2000; waited += 10) test::PauseMs(10);
+        return done_.load(std::memory_order_acquire) ? dialogue_ : std::string();
+    }
 
 private:
     void Serve(Socket fd, const std::atomic<bool>& stopping) {
