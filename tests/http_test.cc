@@ -70,6 +70,33 @@ TEST(HttpSeam, GetHandsTheWholeBodyOverInPiecesWhateverTheStatus) {
     }
 }
 
+// What WinINet's URL-open does to an address, libcurl's side does too:
+// blanks go as %20 (a %XX already there stays), backslashes as slashes,
+// tabs and trailing blanks are dropped.
+TEST(HttpSeam, GetSendsTheAddressAsWinInetSendsIt) {
+    const struct {
+        const char* path;
+        const char* sent;
+    } cases[] = {
+        {"/a b/c d?x y=1 2", "/a%20b/c%20d?x%20y=1%202"},
+        {"/sp%20 x", "/sp%20%20x"},
+        {"/trail  ", "/trail"},
+        {"/back\\slash?q\\r", "/back/slash?q/r"},
+        {"/tab\tx", "/tabx"},
+    };
+    for (const auto& c : cases) {
+        Server server(Response("200 OK", "ok"));
+        std::string got;
+        EXPECT_TRUE(platform::HttpGet(server.url(c.path), [&](std::string_view piece) {
+            got.append(piece);
+            return true;
+        })) << c.path;
+        EXPECT_EQ(got, "ok") << c.path;
+        const std::string request = server.request();
+        EXPECT_EQ(request.substr(0, request.find("\r\n")), "GET " + std::string(c.sent) + " HTTP/1.1") << c.path;
+    }
+}
+
 TEST(HttpSeam, GetStopsWhenTheSinkSaysSo) {
     Server server(Response("200 OK", Body(20 * platform::kHttpReadSize)));
     int pieces = 0;

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 
 #include "local_server.h"
 #include "platform/smtp.h"
+#include "platform/time_limits.h"
 
 namespace quorvel {
 namespace {
@@ -15,21 +17,28 @@ using platform::SmtpFailure;
 using test::LocalServer;
 using test::Socket;
 
+// How the scripted server answers.
+enum class Manner {
+    kPrompt,
+    kSlow,            // every answer after 300 ms
+    kSilentAtTheEnd,  // no answer to the final dot, nor to anything after it
+};
+
 // Answers the dialogue of one message; refuses the sender or the recipient
 // named `refuse`. Keeps what it was told, commands and data.
 class ScriptedServer {
 public:
-    explicit ScriptedServer(std::string refuse = "")
-        : refuse_(std::move(refuse)), server_([this](Socket fd, const std::atomic<bool>& stopping) {
+    explicit ScriptedServer(std::string refuse = "", Manner manner = Manner::kPrompt)
+        : refuse_(std::move(refuse)), manner_(manner), server_([this](Socket fd, const std::atomic<bool>& stopping) {
               Serve(fd, stopping);
           }) {}
 
     std::string address() const { return server_.address(); }
     int connections() const { return server_.connections(); }
-    // What it was told, once the dialogue has ended: the client may return
-    // before the server has read its last line.
+    // What it was told, once the dialogue is over: the client may return
+    // before the server has taken in its last words.
     std::string dialogue() const {
-        for (int i = 0; i < 500 && !done_.load(std::memory_order_acquire); ++i) test::PauseMs(10);
+        for (int waited = 0; !done_.load(std::memory_order_acquire) && waited < 2000; waited += 10) test::PauseMs(10);
         return done_.load(std::memory_order_acquire) ? dialogue_ : std::string();
     }
 
@@ -47,35 +56,44 @@ private:
             pending.erase(0, end + 2);
             return line;
         };
-        test::SendAll(fd, "220 sink ready\r\n");
+        auto answer = [&](std::string_view text) {
+            if (manner_ == Manner::kSlow) test::PauseMs(300);
+            test::SendAll(fd, text);
+        };
+        answer("220 sink ready\r\n");
         for (std::string line = next_line(); !line.empty(); line = next_line()) {
             dialogue_ += line + "\n";
             const std::string verb = line.substr(0, 4);
             if (verb == "EHLO" || verb == "HELO") {
-                test::SendAll(fd, "250 sink\r\n");
+                answer("250 sink\r\n");
             } else if ((verb == "MAIL" || verb == "RCPT") && !refuse_.empty() &&
                        line.find("<" + refuse_ + ">") != std::string::npos) {
-                test::SendAll(fd, "550 no such mailbox\r\n");
+                answer("550 no such mailbox\r\n");
             } else if (verb == "DATA") {
-                test::SendAll(fd, "354 go ahead\r\n");
+                answer("354 go ahead\r\n");
                 std::string data;
                 for (std::string text = next_line(); text != "."; text = next_line()) {
                     if (text.empty() && pending.empty() && stopping) break;
                     data += text + "\r\n";
                 }
                 dialogue_ += "[data]\n" + data + "[end]\n";
-                test::SendAll(fd, "250 queued\r\n");
+                if (manner_ == Manner::kSilentAtTheEnd) {
+                    test::StaySilent(stopping);
+                    break;
+                }
+                answer("250 queued\r\n");
             } else if (verb == "QUIT") {
-                test::SendAll(fd, "221 bye\r\n");
+                answer("221 bye\r\n");
                 break;
             } else {
-                test::SendAll(fd, "250 ok\r\n");
+                answer("250 ok\r\n");
             }
         }
         done_.store(true, std::memory_order_release);
     }
 
     std::string refuse_;
+    Manner manner_;
     std::string dialogue_;
     std::atomic<bool> done_{false};
     LocalServer server_;
@@ -101,6 +119,8 @@ TEST(SmtpSeam, DeliversTheEnvelopeAndTheMessageDotStuffed) {
     EXPECT_NE(alice, std::string::npos) << dialogue;
     EXPECT_NE(bob, std::string::npos) << dialogue;
     EXPECT_LT(alice, bob);
+    // The greeting names no machine: the same in both builds.
+    EXPECT_EQ(dialogue.rfind("EHLO localhost\n", 0), 0u) << dialogue;
     // A line that starts with a dot travels with a second one.
     EXPECT_NE(dialogue.find("[data]\nFrom: panel@example.com\r\nSubject: test\r\n\r\nfirst line\r\n..starts with a dot\r\nlast\r\n[end]"),
               std::string::npos)
@@ -143,6 +163,36 @@ TEST(SmtpSeam, EnvelopeAddressesThatCouldCarryMoreAreRefusedBeforeConnecting) {
         EXPECT_EQ(platform::SendSmtp(delivery).failure, c.failure) << c.from << " " << c.to;
     }
     EXPECT_EQ(server.connections(), 0);
+}
+
+// Shortens the limits for one test.
+class ShortLimits {
+public:
+    explicit ShortLimits(platform::TimeLimits limits) : saved_(platform::SetTimeLimits(limits)) {}
+    ~ShortLimits() { platform::SetTimeLimits(saved_); }
+    ShortLimits(const ShortLimits&) = delete;
+    ShortLimits& operator=(const ShortLimits&) = delete;
+
+private:
+    platform::TimeLimits saved_;
+};
+
+// One bound on the whole dialogue, whatever step the server is slow at:
+// here 2 seconds where the server would take longer (silent after the
+// message; 300 ms for each of nine answers).
+TEST(SmtpSeam, TheWholeDialogueEndsWithinOneBound) {
+    using namespace std::chrono_literals;
+    const ShortLimits limits({2000ms, 2000ms});
+    for (const Manner manner : {Manner::kSilentAtTheEnd, Manner::kSlow}) {
+        ScriptedServer server("", manner);
+        const auto start = std::chrono::steady_clock::now();
+        const platform::SmtpResult result = platform::SendSmtp(Delivery(server.address()));
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(result.failure, SmtpFailure::kConnect) << result.detail;
+        EXPECT_GE(took, 1000ms);
+        // The bound, with room for a loaded machine.
+        EXPECT_LT(took, 3500ms) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    }
 }
 
 }  // namespace

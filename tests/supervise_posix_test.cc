@@ -116,6 +116,15 @@ TEST(Supervise, TheSchemeIsAddedOnlyWhenMissing) {
     ExpectMissing(log, Fetch("ftp://" + page.url().substr(7), "marker"));
 }
 
+// An address with blanks is fetched, as the Windows build fetches it.
+TEST(Supervise, BlanksInTheAddressAreSentEncoded) {
+    Page page("marker here");
+    LogWatch log;
+    EXPECT_EQ(Fetch(page.url("/site status/check.asp?name=a b"), "marker"), 0);
+    EXPECT_EQ(page.request().rfind("GET /site%20status/check.asp?name=a%20b HTTP/1.1\r\n", 0), 0u) << page.request();
+    EXPECT_TRUE(log.NewLines().empty());
+}
+
 TEST(Supervise, AnEmptyMarkerIsFoundInAnyTextButNotInAnEmptyPage) {
     Page text("x");
     EXPECT_EQ(Fetch(text.url(), ""), 0);

@@ -2,6 +2,7 @@
 // one (the profile functions and the methods' own files alike).
 #pragma once
 
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -44,9 +45,20 @@ std::filesystem::path Beside(const std::string& path, const std::string& name);
 // Replaces the file's contents atomically: a hidden temporary file in the same
 // folder, flushed to disk, renamed over the file. `path` is a POSIX path.
 // The content may come in pieces, written one after the other.
-bool AtomicWrite(const std::string& path, std::span<const std::string_view> pieces);
-inline bool AtomicWrite(const std::string& path, std::string_view bytes) {
-    return AtomicWrite(path, std::span<const std::string_view>(&bytes, 1));
+//
+// The temporary file is never more readable than the file it replaces: it is
+// made 0600 and takes the file's mode, group and access ACL before a byte is
+// written. A new file is written 0600 and opened up only when whole, to what
+// a file made in that folder gets (umask, default ACL), limited to
+// `new_file_mode` (a copy of a file is no more readable than its source).
+bool AtomicWrite(const std::string& path, std::span<const std::string_view> pieces, mode_t new_file_mode = 07777);
+inline bool AtomicWrite(const std::string& path, std::string_view bytes, mode_t new_file_mode = 07777) {
+    return AtomicWrite(path, std::span<const std::string_view>(&bytes, 1), new_file_mode);
 }
+
+// For tests: called with the temporary file's path after it took the
+// replaced file's access and before its first byte is written.
+using BeforeWriteHook = void (*)(const std::string& temporary);
+void SetBeforeWriteHookForTests(BeforeWriteHook hook);
 
 }  // namespace quorvel::posix

@@ -1,6 +1,6 @@
 #include "platform/posix/curl.h"
 
-#include "platform/posix/http_timeouts.h"
+#include "platform/time_limits.h"
 
 namespace quorvel::posix {
 
@@ -12,7 +12,7 @@ bool CurlGlobalInit() {
 
 CurlHandle NewHttpRequest(const char* url) {
     if (!CurlGlobalInit()) return nullptr;
-    const HttpTimeouts limits = CurrentHttpTimeouts();
+    const platform::TimeLimits limits = platform::CurrentTimeLimits();
     CurlHandle curl(curl_easy_init());
     if (!curl) return nullptr;
     CURL* c = curl.get();

@@ -10,7 +10,6 @@
 
 #include "platform/posix/atomic_file.h"
 #include "platform/posix/paths.h"
-#include "platform/profile_io.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
 
@@ -172,6 +171,7 @@ FileStatus CopyFileReplacing(std::string_view from, std::string_view to) {
     if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? Missing(source) : StatusOf(errno);
     struct stat st {};
     const bool folder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    const mode_t source_mode = st.st_mode & 07777;
     const bool read_all = !folder && ReadAll(fd, bytes);
     const int read_error = errno;
     close(fd);
@@ -185,10 +185,10 @@ FileStatus CopyFileReplacing(std::string_view from, std::string_view to) {
     } else if (!IsFolder(target.parent_path())) {
         return FileStatus::kPathNotFound;
     }
-    // The profile files' atomic replacement; it reports no cause of its own,
-    // the failing call's errno names it.
+    // The atomic replacement; it reports no cause of its own, the failing
+    // call's errno names it. A new copy is no more readable than its source.
     errno = 0;
-    if (profile_io::Replace(target.string(), bytes)) return FileStatus::kDone;
+    if (posix::AtomicWrite(target.string(), bytes, source_mode)) return FileStatus::kDone;
     return errno == 0 ? FileStatus::kFailed : StatusOf(errno);
 }
 

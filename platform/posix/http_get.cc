@@ -3,34 +3,11 @@
 
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "platform/http.h"
 #include "platform/posix/curl.h"
-#include "platform/posix/http_timeouts.h"
-
-namespace quorvel::posix {
-namespace {
-
-std::mutex timeouts_mutex;
-HttpTimeouts timeouts;
-
-}  // namespace
-
-HttpTimeouts CurrentHttpTimeouts() {
-    std::lock_guard lock(timeouts_mutex);
-    return timeouts;
-}
-
-HttpTimeouts SetHttpTimeouts(HttpTimeouts fresh) {
-    std::lock_guard lock(timeouts_mutex);
-    const HttpTimeouts previous = timeouts;
-    timeouts = fresh;
-    return previous;
-}
-
-}  // namespace quorvel::posix
+#include "platform/time_limits.h"
 
 namespace quorvel::platform {
 namespace {
@@ -55,6 +32,29 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     return length;
 }
 
+// The address as WinINet's URL-open sends it, where libcurl would refuse it
+// or send another path: tabs dropped and trailing blanks cut; after the
+// host, blanks sent as %20 and backslashes as slashes. A %XX already there
+// stays as it is.
+std::string AsWinInetSendsIt(std::string_view address) {
+    std::string url;
+    for (const char c : address)
+        if (c != '\t') url += c;
+    while (!url.empty() && url.back() == ' ') url.pop_back();
+    const size_t scheme = url.find("://");
+    const size_t path = url.find_first_of("/?#\\", scheme == std::string::npos ? 0 : scheme + 3);
+    if (path == std::string::npos) return url;
+    std::string sent = url.substr(0, path);
+    for (size_t i = path; i < url.size(); ++i) {
+        if (url[i] == ' ') {
+            sent += "%20";
+        } else {
+            sent += url[i] == '\\' ? '/' : url[i];
+        }
+    }
+    return sent;
+}
+
 }  // namespace
 
 bool HttpGet(std::string_view address, const HttpBodySink& sink) {
@@ -71,8 +71,8 @@ bool HttpGet(std::string_view address, const HttpBodySink& sink) {
         return false;
     }
 
-    const posix::HttpTimeouts limits = posix::CurrentHttpTimeouts();
-    const std::string url(address);
+    const platform::TimeLimits limits = CurrentTimeLimits();
+    const std::string url = AsWinInetSendsIt(address);
     Transfer transfer{&sink, false, nullptr};
     CURL* c = curl.get();
     bool ok = curl_easy_setopt(c, CURLOPT_URL, url.c_str()) == CURLE_OK;

@@ -1,19 +1,13 @@
-// The time-outs of the POSIX HTTP requests: connecting within 15 seconds and
-// the whole request within 60, so that a silent server cannot hold a call
-// forever. Tests shorten them.
+// The POSIX names of the outside requests' time limits (platform/time_limits.h).
 #pragma once
 
-#include <chrono>
+#include "platform/time_limits.h"
 
 namespace quorvel::posix {
 
-struct HttpTimeouts {
-    std::chrono::milliseconds connect{15000};
-    std::chrono::milliseconds total{60000};
-};
+using HttpTimeouts = platform::TimeLimits;
 
-HttpTimeouts CurrentHttpTimeouts();
-// For the whole process; returns the previous ones.
-HttpTimeouts SetHttpTimeouts(HttpTimeouts timeouts);
+inline HttpTimeouts CurrentHttpTimeouts() { return platform::CurrentTimeLimits(); }
+inline HttpTimeouts SetHttpTimeouts(HttpTimeouts timeouts) { return platform::SetTimeLimits(timeouts); }
 
 }  // namespace quorvel::posix

@@ -2,12 +2,13 @@
 #include "platform/smtp.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string_view>
 
 #include "platform/posix/curl.h"
-#include "platform/posix/http_timeouts.h"
 #include "platform/posix/machine.h"
+#include "platform/time_limits.h"
 
 namespace quorvel::platform {
 namespace {
@@ -24,6 +25,25 @@ size_t OnRead(char* buffer, size_t size, size_t count, void* user) {
     return n;
 }
 
+using Clock = std::chrono::steady_clock;
+
+// libcurl's own time-out covers the dialogue up to the answer to the final
+// dot, but the QUIT that follows (after a time-out too) waits for its answer
+// up to two minutes more. libcurl calls this at least once a second while it
+// waits, so it ends that wait at the deadline.
+int StopAtDeadline(void* deadline, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return Clock::now() >= *static_cast<const Clock::time_point*>(deadline) ? 1 : 0;
+}
+
+// "host[:port]", also "[v6]:port"; anything else would change the URL's meaning.
+bool IsServerAddress(std::string_view server) {
+    if (server.empty()) return false;
+    return std::all_of(server.begin(), server.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               std::string_view(".-_:[]").find(c) != std::string_view::npos;
+    });
+}
+
 SmtpFailure FailureOf(CURLcode code, std::string_view reason) {
     switch (code) {
         case CURLE_OK: return SmtpFailure::kNone;
@@ -31,6 +51,7 @@ SmtpFailure FailureOf(CURLcode code, std::string_view reason) {
         case CURLE_COULDNT_RESOLVE_HOST:
         case CURLE_COULDNT_CONNECT:
         case CURLE_OPERATION_TIMEDOUT:
+        case CURLE_ABORTED_BY_CALLBACK:  // the deadline
         case CURLE_WEIRD_SERVER_REPLY:
             return SmtpFailure::kConnect;
         case CURLE_LOGIN_DENIED: return SmtpFailure::kLogon;
@@ -46,6 +67,7 @@ SmtpFailure FailureOf(CURLcode code, std::string_view reason) {
 SmtpResult SendSmtp(const SmtpDelivery& delivery) {
     if (SmtpResult refused = CheckEnvelope(delivery); refused.failure != SmtpFailure::kNone) return refused;
     if (delivery.server.empty()) return {SmtpFailure::kConnect, "no server address"};
+    if (!IsServerAddress(delivery.server)) return {SmtpFailure::kConnect, "not a server address: " + delivery.server};
     if (!posix::CurlGlobalInit()) return {SmtpFailure::kConnect, "the SMTP client cannot start"};
     posix::CurlHandle curl(curl_easy_init());
     if (!curl) return {SmtpFailure::kConnect, "the SMTP client cannot start"};
@@ -57,8 +79,16 @@ SmtpResult SendSmtp(const SmtpDelivery& delivery) {
         recipients.reset(more);
     }
 
-    const posix::HttpTimeouts limits = posix::CurrentHttpTimeouts();
-    const std::string url = "smtp://" + delivery.server;
+    // One bound on the whole dialogue: libcurl's time-out ends a little short
+    // of it, so that the last wait for QUIT's answer (a second at most before
+    // the callback is called) still ends within it.
+    const TimeLimits limits = CurrentTimeLimits();
+    const auto grace = std::min<std::chrono::milliseconds>(std::chrono::seconds(1), limits.total / 4);
+    const auto budget = limits.total - grace;
+    const Clock::time_point deadline = Clock::now() + budget;
+    // The URL's path is the name EHLO gives: the same in both builds, never
+    // the machine's own name.
+    const std::string url = "smtp://" + delivery.server + "/localhost";
     const std::string from = "<" + delivery.from + ">";
     Upload upload{delivery.message};
     char reason[CURL_ERROR_SIZE] = {};
@@ -68,8 +98,15 @@ SmtpResult SendSmtp(const SmtpDelivery& delivery) {
     ok = ok && curl_easy_setopt(c, CURLOPT_PROXY, "") == CURLE_OK;
     ok = ok && curl_easy_setopt(c, CURLOPT_NOPROXY, "*") == CURLE_OK;
     ok = ok && curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count())) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.total.count())) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS,
+                                static_cast<long>(std::min(limits.connect, budget).count())) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(budget.count())) == CURLE_OK;
+    // A connection kept for reuse would say QUIT when the handle is freed,
+    // where nothing bounds the wait: it is closed at the end of the transfer.
+    ok = ok && curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &StopAtDeadline) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_XFERINFODATA, &deadline) == CURLE_OK;
     ok = ok && curl_easy_setopt(c, CURLOPT_MAIL_FROM, from.c_str()) == CURLE_OK;
     ok = ok && curl_easy_setopt(c, CURLOPT_MAIL_RCPT, recipients.get()) == CURLE_OK;
     ok = ok && curl_easy_setopt(c, CURLOPT_UPLOAD, 1L) == CURLE_OK;
@@ -84,7 +121,9 @@ SmtpResult SendSmtp(const SmtpDelivery& delivery) {
 
     const CURLcode code = curl_easy_perform(c);
     if (code == CURLE_OK) return {};
-    std::string detail = reason[0] != '\0' ? reason : curl_easy_strerror(code);
+    std::string detail = code == CURLE_ABORTED_BY_CALLBACK ? "the server did not answer in time"
+                         : reason[0] != '\0'               ? reason
+                                                           : curl_easy_strerror(code);
     return {FailureOf(code, detail), detail};
 }
 

@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <climits>
 #include <string>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/replace_file.h"
 #include "platform/win32/wide.h"
 
 namespace quorvel::platform {
@@ -40,39 +40,10 @@ std::optional<std::string> ReadFileBytes(std::string_view path) {
 
 bool ReplaceFileBytes(std::string_view path, std::span<const std::string_view> pieces) {
     if (path.empty()) return false;
-    const std::string target(path);
-    const std::string temp = target + ".quorvel-tmp" + std::to_string(GetCurrentProcessId()) + "-" +
-                             std::to_string(GetCurrentThreadId());
-    {
-        win32::Handle file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                       nullptr));
-        if (!file.valid()) return false;
-        bool ok = true;
-        for (std::string_view bytes : pieces) {
-            while (ok && !bytes.empty()) {
-                const DWORD chunk = bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
-                DWORD written = 0;
-                ok = WriteFile(file.get(), bytes.data(), chunk, &written, nullptr) != 0 && written > 0;
-                if (ok) bytes.remove_prefix(written);
-            }
-        }
-        ok = ok && FlushFileBuffers(file.get()) != 0;
-        if (!ok) {
-            file.reset();
-            DeleteFileA(temp.c_str());
-            return false;
-        }
-    }
     // A reader that holds the file open without delete sharing delays the
-    // rename for a moment.
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        if (MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-        const DWORD error = GetLastError();
-        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_LOCK_VIOLATION) break;
-        Sleep(50);
-    }
-    DeleteFileA(temp.c_str());
-    return false;
+    // move for a moment.
+    return win32::ReplaceFileWith(win32::WideFromAnsi(path), pieces, {.unique = true, .attempts = 5}) ==
+           ERROR_SUCCESS;
 }
 
 bool CreateEmptyFile(std::string_view path) {
@@ -161,19 +132,6 @@ FileStatus LastStatus() { return StatusOf(GetLastError()); }
 
 DWORD Attributes(const std::wstring& path) { return path.empty() ? kNoAttributes : GetFileAttributesW(path.c_str()); }
 
-bool FlushToDisk(const std::wstring& path) {
-    win32::Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file.valid() && FlushFileBuffers(file.get()) != 0;
-}
-
-// The copy that is renamed over the target: beside it, a name of its own per
-// call, so that two copies to one file never share it.
-std::wstring TemporaryBeside(const std::wstring& target) {
-    static std::atomic<unsigned> counter{0};
-    return target + L".quorvel-copy-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
-}
-
 }  // namespace
 
 bool FileExists(std::string_view path) {
@@ -199,38 +157,31 @@ FileStatus CopyFileReplacing(std::string_view from, std::string_view to) {
         return FileStatus::kAccessDenied;
     }
 
-    const std::wstring temp = TemporaryBeside(target);
-    if (!CopyFileW(source.c_str(), temp.c_str(), FALSE)) {
-        const FileStatus status = LastStatus();
-        DeleteFileW(temp.c_str());
-        return status;
-    }
+    win32::Handle source_file(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!source_file.valid()) return LastStatus();
+    auto copy_source = [&](HANDLE copy) {
+        char buffer[65536];
+        for (;;) {
+            DWORD got = 0;
+            if (!ReadFile(source_file.get(), buffer, sizeof(buffer), &got, nullptr)) return false;
+            if (got == 0) break;
+            if (!win32::WriteAll(copy, std::string_view(buffer, got))) return false;
+        }
+        // A copy keeps the time its source was last written.
+        FILETIME written{};
+        return GetFileTime(source_file.get(), nullptr, nullptr, &written) &&
+               SetFileTime(copy, nullptr, nullptr, &written);
+    };
+    // A reader that has the file open without delete sharing holds the move
+    // off for a moment; the target is never written in place.
+    const DWORD error = win32::ReplaceFileWith(target, copy_source, {.unique = true, .attempts = 5});
+    if (error != ERROR_SUCCESS) return StatusOf(error);
     // A replaced file keeps its attributes; a new one does not take the
     // source's read-only attribute.
     DWORD attributes = target_attributes != kNoAttributes ? target_attributes
                                                          : (source_attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
     if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
-    FileStatus status = FileStatus::kDone;
-    if (!SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL) || !FlushToDisk(temp)) status = LastStatus();
-    if (status == FileStatus::kDone) {
-        constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-        // A reader that has the file open without delete sharing holds the
-        // rename off for a moment; the target is never written in place.
-        for (int attempt = 0;; ++attempt) {
-            if (MoveFileExW(temp.c_str(), target.c_str(), kFlags)) break;
-            const DWORD error = GetLastError();
-            if (attempt == 4 || (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION &&
-                                 error != ERROR_ACCESS_DENIED)) {
-                status = StatusOf(error);
-                break;
-            }
-            Sleep(50);
-        }
-    }
-    if (status != FileStatus::kDone) {
-        DeleteFileW(temp.c_str());
-        return status;
-    }
     SetFileAttributesW(target.c_str(), attributes);
     return FileStatus::kDone;
 }

@@ -11,8 +11,8 @@
 // - When another program holds the file open without delete sharing, the
 //   move cannot happen; after a few retries the bytes are written over the
 //   file instead, which is not atomic, rather than losing the changes.
-// - The replaced file keeps its attributes but takes the folder's inherited
-//   security, as a new file does.
+// - The replaced file keeps its attributes and its DACL (platform/win32/
+//   replace_file.h); a new file takes the folder's inherited security.
 // - A crash between the move's start and end is covered by NTFS's own
 //   metadata journal, not by a guarantee of the API.
 #include "platform/profile_io.h"
@@ -22,6 +22,7 @@
 #include <iterator>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/replace_file.h"
 #include "platform/win32/wide.h"
 
 namespace quorvel::platform::profile_io {
@@ -66,21 +67,12 @@ win32::Handle OpenExisting(const std::wstring& path, DWORD access) {
                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-bool WriteAll(HANDLE file, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const DWORD chunk = bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
-        bytes.remove_prefix(written);
-    }
-    return true;
-}
-
 // The fallback when the file cannot be replaced: its bytes are overwritten.
 bool Overwrite(const std::wstring& path, std::string_view bytes) {
     win32::Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file.valid() && WriteAll(file.get(), bytes) && SetEndOfFile(file.get()) && FlushFileBuffers(file.get());
+    return file.valid() && win32::WriteAll(file.get(), bytes) && SetEndOfFile(file.get()) &&
+           FlushFileBuffers(file.get());
 }
 
 // The file's name as stored, in place of the last part of `path`, so that a
@@ -164,45 +156,19 @@ Status Read(const std::string& path, std::string& bytes, Stamp& stamp) {
 
 bool Replace(const std::string& path, std::string_view bytes) {
     std::wstring target = WidePath(path);
-    const std::wstring temp = target + kTempSuffix;
     const DWORD attributes = GetFileAttributesW(target.c_str());
     const bool existed = attributes != INVALID_FILE_ATTRIBUTES;
     if (existed && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) return false;
     if (existed) target = StoredSpelling(target);
     constexpr DWORD kKept = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    const DWORD temp_attributes = existed && (attributes & kKept) != 0 ? attributes & kKept : FILE_ATTRIBUTE_NORMAL;
-
-    {
-        auto create = [&] {
-            return win32::Handle(
-                CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, temp_attributes, nullptr));
-        };
-        win32::Handle file = create();
-        if (!file.valid() && GetLastError() == ERROR_FILE_EXISTS) {
-            // Left by a writer that died; writers of one file take turns under its mutex.
-            SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(temp.c_str());
-            file = create();
-        }
-        if (!file.valid()) return false;
-        if (!WriteAll(file.get(), bytes) || !FlushFileBuffers(file.get())) {
-            file.reset();
-            DeleteFileW(temp.c_str());
-            return false;
-        }
-    }
-    constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        if (MoveFileExW(temp.c_str(), target.c_str(), kFlags)) return true;
-        const DWORD error = GetLastError();
-        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_LOCK_VIOLATION) break;
-        Sleep(50);
-    }
+    const DWORD copy_attributes = existed && (attributes & kKept) != 0 ? attributes & kKept : FILE_ATTRIBUTE_NORMAL;
+    const std::string_view pieces[] = {bytes};
+    const DWORD error =
+        win32::ReplaceFileWith(target, pieces, {.ending = kTempSuffix, .attributes = copy_attributes, .attempts = 5});
+    if (error == ERROR_SUCCESS) return true;
     // Kept open by someone: overwrite in place rather than drop the changes.
-    const bool written = existed && Overwrite(target, bytes);
-    DeleteFileW(temp.c_str());
-    return written;
+    return existed && win32::IsHeldOpen(error) && Overwrite(target, bytes);
 }
 
 struct Lock::Impl {

@@ -13,6 +13,7 @@ connections, and serves until killed:
   /error500  status 500 with "database down" in its body
   /big       8 MB of filler ending in "the very end"
   /endless   "status: alive" and then filler that never ends
+  /echo...   "path=" and the path of the request line as it came
   anything else: 404 with "Not Found"
 """
 import http.server
@@ -50,15 +51,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.stream(8 << 20, b"the very end")
             elif path == "/endless":
                 self.stream(None, b"")
+            elif path.startswith("/echo"):
+                self.page(200, b"path=" + self.path.encode("latin-1"))
             else:
-                status, body = PAGES.get(path, (404, b"Not Found"))
-                self.send_response(status)
-                self.send_header("Content-Type", "text/html")
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                self.wfile.write(body)
+                self.page(*PAGES.get(path, (404, b"Not Found")))
         except (BrokenPipeError, ConnectionResetError):
             pass
+
+    def page(self, status, body):
+        self.send_response(status)
+        self.send_header("Content-Type", "text/html")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
 
     def stream(self, size, tail):
         self.send_response(200)

@@ -4,9 +4,11 @@
 #include <windows.h>
 
 #include <malloc.h>
+#include <sddl.h>
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ftp/post_ftp_sit.h"
 #include "platform/files.h"
@@ -14,6 +16,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/replace_file.h"
 #include "platform/win32/wide.h"
 #include "../test_support.h"
 
@@ -131,6 +134,89 @@ TEST(Win32Files, FindsOrdinaryFilesOnlyByTheirExactPath) {
     EXPECT_EQ(FindFileName(base + "folder.ini"), std::nullopt);
     EXPECT_EQ(FindFileName(base + "*.ini"), std::nullopt) << "no pattern search";
     EXPECT_EQ(FindFileName(base + "missing.ini"), std::nullopt);
+}
+
+// A file's DACL in SDDL; empty when it cannot be read.
+std::wstring DaclText(const std::wstring& path) {
+    DWORD needed = 0;
+    GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    std::vector<BYTE> descriptor(needed);
+    if (needed == 0 ||
+        !GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed))
+        return {};
+    LPWSTR text = nullptr;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1,
+                                                              DACL_SECURITY_INFORMATION, &text, nullptr))
+        return {};
+    std::wstring dacl(text);
+    LocalFree(text);
+    return dacl;
+}
+
+// The copies the replacements made, as they were before their first byte.
+struct CopySeen {
+    std::wstring dacl;
+    LONGLONG size = -1;
+};
+std::vector<CopySeen> copies_seen;
+
+void SeeCopy(const std::wstring& copy) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    const LONGLONG size = GetFileAttributesExW(copy.c_str(), GetFileExInfoStandard, &data)
+                              ? (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow
+                              : -1;
+    copies_seen.push_back({DaclText(copy), size});
+}
+
+// This process's user as SDDL names it.
+std::wstring UserSid() {
+    HANDLE raw = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
+    const win32::Handle token(raw);
+    DWORD needed = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &needed);
+    std::vector<BYTE> user(needed);
+    LPWSTR text = nullptr;
+    if (needed == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), needed, &needed) ||
+        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text))
+        return {};
+    std::wstring sid(text);
+    LocalFree(text);
+    return sid;
+}
+
+TEST(Win32Files, EveryReplacementMakesItsCopyWithTheFilesDaclBeforeItsFirstByte) {
+    TempDir dir;
+    const std::string file = (dir / "ServUDaemon.ini").string();
+    const std::wstring wide = (dir / "ServUDaemon.ini").wstring();
+    WriteBytes(file, "[USER=a|1]\r\nPassword=old\r\n");
+    WriteBytes(dir / "1_b.bak", "[USER=a|1]\r\nPassword=saved\r\n");
+    // Only this user and the administrators may open it, whatever the folder allows.
+    const std::wstring sid = UserSid();
+    ASSERT_NE(sid, L"");
+    PSECURITY_DESCRIPTOR only_us = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        (L"D:P(A;;FA;;;" + sid + L")(A;;FA;;;BA)").c_str(), SDDL_REVISION_1, &only_us, nullptr));
+    const bool set = SetFileSecurityW(wide.c_str(), DACL_SECURITY_INFORMATION, only_us);
+    LocalFree(only_us);
+    ASSERT_TRUE(set);
+    const std::wstring dacl = DaclText(wide);
+    ASSERT_NE(dacl.find(sid), std::wstring::npos) << "the file keeps the DACL it was given";
+
+    copies_seen.clear();
+    win32::SetBeforeWriteHookForTests(&SeeCopy);
+    EXPECT_TRUE(WritePrivateProfileString("USER=a|1", "Password", "x", file));
+    EXPECT_TRUE(ReplaceFileBytes(file, "[USER=a|1]\r\nPassword=new\r\n"));
+    EXPECT_EQ(CopyFileReplacing((dir / "1_b.bak").string(), file), FileStatus::kDone);
+    win32::SetBeforeWriteHookForTests(nullptr);
+
+    ASSERT_EQ(copies_seen.size(), 3u);
+    for (const CopySeen& copy : copies_seen) {
+        EXPECT_EQ(copy.dacl, dacl);
+        EXPECT_EQ(copy.size, 0);
+    }
+    EXPECT_EQ(DaclText(wide), dacl);
+    EXPECT_EQ(ReadBytes(dir / "ServUDaemon.ini"), "[USER=a|1]\r\nPassword=saved\r\n");
 }
 
 TEST(Win32Files, AppendersShareTheFileAndKeepTheirLines) {

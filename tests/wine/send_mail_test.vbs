@@ -51,6 +51,7 @@ Sub JmailSmtpMail()
         "unused", "unused", smtp), "JMAIL.SmtpMail"
     Check InStr(Envelope(seen), """rcpt_to"": [""<alice@example.com>""]") > 0, "recipient on the wire: " & Envelope(seen)
     Check InStr(Envelope(seen), """auth"": null") > 0, "no logon with 0: " & Envelope(seen)
+    Check InStr(Envelope(seen), """helo"": ""localhost""") > 0, "the greeting names no machine: " & Envelope(seen)
     Check InStr(Message(seen), "Content-Type: text/html; charset=""GB2312""") > 0, "HTML in GB2312"
     Check InStr(Message(seen), "Subject: =?GB2312?B?") > 0, "the subject in GB2312"
     CheckNoLogLine "SendMail keeps no log"

@@ -33,6 +33,12 @@ Sub Schemes()
     Expect "hTtP://" & server & "/found", "running", 0, "mixed-case scheme used as it is"
 End Sub
 
+Sub BlanksInTheAddress()
+    ' Sent as %20, as the POSIX build sends them.
+    Expect "http://" & server & "/echo/site status?name=a b", "path=/echo/site%20status?name=a%20b", 0, _
+        "blanks in the address are sent encoded"
+End Sub
+
 Sub Unreachable()
     ' Port 1 on the loopback: nothing listens there.
     Expect "http://127.0.0.1:1/", "x", 1, "unreachable address is 1, not 4"
@@ -59,6 +65,7 @@ End Sub
 
 BeginCase "found and missing": FoundAndMissing: EndCase
 BeginCase "schemes": Schemes: EndCase
+BeginCase "blanks in the address": BlanksInTheAddress: EndCase
 BeginCase "unreachable": Unreachable: EndCase
 BeginCase "empty marker and bodies": EmptyMarkerAndBodies: EndCase
 BeginCase "read boundaries": ReadBoundaries: EndCase

@@ -2,8 +2,10 @@
 // foreground until SIGINT or SIGTERM.
 #include <signal.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -75,7 +77,11 @@ int RunWebmail(const Args& args) {
     webmail::Server server(mail_dir_ansi);
     const int bound = server.Bind(port);
     if (bound < 0) {
-        std::fprintf(stderr, "quorvel webmail: cannot listen on 127.0.0.1:%d\n", port);
+        const int error = errno;
+        std::fprintf(stderr, "quorvel webmail: cannot listen on 127.0.0.1:%d: %s\n", port,
+                     error == EADDRINUSE ? "the port is in use (another webmail server?)"
+                     : error != 0        ? std::strerror(error)
+                                         : "the address is not available");
         return kExitUnavailable;
     }
     std::thread waiter([&] {

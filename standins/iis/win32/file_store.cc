@@ -13,6 +13,7 @@
 
 #include "platform/utf8.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/replace_file.h"
 #include "standins/iis/metabase.h"
 
 namespace quorvel::iis {
@@ -48,23 +49,8 @@ std::optional<std::string> ReadAll(const std::wstring& path) {
 
 // Written beside, flushed and moved over the old file in one step.
 void ReplaceFile(const std::wstring& path, const std::string& bytes) {
-    const std::wstring temp = path + L".new";
-    {
-        win32::Handle file(
-            CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.valid()) Fail();
-        DWORD wrote = 0;
-        if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) ||
-            wrote != bytes.size() || !FlushFileBuffers(file.get())) {
-            file.reset();
-            DeleteFileW(temp.c_str());
-            Fail();
-        }
-    }
-    if (!MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(temp.c_str());
-        Fail();
-    }
+    const std::string_view pieces[] = {bytes};
+    if (win32::ReplaceFileWith(path, pieces, {.ending = L".new"}) != ERROR_SUCCESS) Fail();
 }
 
 std::string Hex(std::string_view bytes) {

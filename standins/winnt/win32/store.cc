@@ -12,6 +12,7 @@
 
 #include "platform/utf8.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/replace_file.h"
 #include "standins/winnt/accounts.h"
 
 namespace quorvel::winnt {
@@ -212,14 +213,9 @@ private:
         }
         for (const auto& [group, user] : d.members)
             out << "member\t" << Escape(platform::ToUtf8(group)) << '\t' << Escape(platform::ToUtf8(user)) << "\r\n";
-        const std::wstring temporary = path_ + L".new";
-        {
-            std::ofstream file(std::filesystem::path(temporary), std::ios::binary | std::ios::trunc);
-            file << out.str();
-            file.flush();
-            if (!file) throw DirectoryError(kStoreFailure);
-        }
-        if (!MoveFileExW(temporary.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        const std::string text = out.str();
+        const std::string_view pieces[] = {text};
+        if (win32::ReplaceFileWith(path_, pieces, {.ending = L".new"}) != ERROR_SUCCESS)
             throw DirectoryError(kStoreFailure);
     }
 
