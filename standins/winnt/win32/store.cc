@@ -145,14 +145,21 @@ public:
             return names;
         });
     }
+    // The group, or the user, may have gone since the caller looked them up.
     void AddMember(std::u16string_view group, std::u16string_view user) override {
         Change([&](Directory& d) {
+            const auto g = d.Find(group);
+            if (g == d.accounts.end() || !g->group) throw DirectoryError(kGroupNotFound);
+            const auto u = d.Find(user);
+            if (u == d.accounts.end() || u->group) throw DirectoryError(kNoSuchUser);
             if (d.IsMember(group, user)) throw DirectoryError(kMemberInAlias);
-            d.members.emplace_back(d.Find(group)->name, d.Find(user)->name);
+            d.members.emplace_back(g->name, u->name);
         });
     }
     void RemoveMember(std::u16string_view group, std::u16string_view user) override {
         Change([&](Directory& d) {
+            const auto g = d.Find(group);
+            if (g == d.accounts.end() || !g->group) throw DirectoryError(kGroupNotFound);
             if (!d.IsMember(group, user)) throw DirectoryError(kMemberNotInAlias);
             std::erase_if(d.members, [&](const auto& m) {
                 return FoldName(m.first) == FoldName(group) && FoldName(m.second) == FoldName(user);
