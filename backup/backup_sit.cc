@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "component/frame.h"
+#include "platform/files.h"
 #include "platform/objects.h"
 #include "platform/text.h"
 #include "support/computer_name.h"
-#include "platform/files.h"
 #include "support/file_system.h"
 #include "support/intent.h"
 #include "support/strings.h"

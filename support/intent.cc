@@ -5,35 +5,12 @@
 
 #include "ftp/md5.h"
 #include "platform/files.h"
+#include "platform/line_fields.h"
 #include "platform/system.h"
 #include "platform/utf8.h"
 
 namespace quorvel {
 namespace {
-
-std::string Escape(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\r') out += "\\r";
-        else if (c == '\n') out += "\\n";
-        else out += c;
-    }
-    return out;
-}
-
-std::string Unescape(std::string_view text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const char c = text[++i];
-        out += c == 'r' ? '\r' : c == 'n' ? '\n' : c;
-    }
-    return out;
-}
 
 std::string HexOf(std::string_view bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -82,7 +59,8 @@ std::optional<std::int32_t> IntentRecord::Number(std::string_view key) const {
 
 std::string IntentRecord::Serialize(std::string_view method) const {
     std::string out = "[" + std::string(method) + "]\r\n";
-    for (const auto& [name, text] : fields_) out += name + "=" + Escape(platform::ToUtf8(text)) + "\r\n";
+    for (const auto& [name, text] : fields_)
+        out += name + "=" + platform::EscapeLineField(platform::ToUtf8(text)) + "\r\n";
     return out;
 }
 
@@ -102,7 +80,7 @@ IntentRecord IntentRecord::Parse(std::string_view bytes) {
         const size_t equals = line.find('=');
         if (equals == std::string_view::npos) return {};
         record.fields_.emplace_back(std::string(line.substr(0, equals)),
-                                    platform::FromUtf8(Unescape(line.substr(equals + 1))));
+                                    platform::FromUtf8(platform::UnescapeLineField(line.substr(equals + 1))));
     }
     return record;
 }

@@ -7,15 +7,16 @@
 // call finds while it holds the lock was therefore left by a call that died:
 // before doing anything else the finder puts right what that call left
 // (completes it with the values in the record, or undoes it), logs one line
-// and removes the record. A repair that fails leaves the record for the next
-// call, as a journal stays until it has been played.
+// and removes the record. A repair that cannot find out what the dead call
+// did leaves the record for the next call, as a journal stays until it has
+// been played back.
 //
 // The records live in the component's state folder (platform::StateFolder)
 // as METHOD.intent: text in UTF-8 with CR LF line ends, "[METHOD]" and then
-// KEY=VALUE lines (backslashes and line ends in a value escaped as \\, \r and
-// \n), so that leftovers can be listed and read. A record never holds a
-// secret: a password is kept as a salted digest, which tells whether a store
-// already holds it and nothing more.
+// KEY=VALUE lines (each value escaped as platform/line_fields.h says), so
+// that leftovers can be listed and read. A record never holds a secret: a
+// password is kept as a salted digest, which tells whether a store already
+// holds it and nothing more.
 #pragma once
 
 #include <cstdint>

@@ -8,16 +8,7 @@ Const NO_SUCH_USER_OR_GROUP = "错误号：3，错误源：Windows用户 ，错�
 
 Dim site, computer
 Set site = CreateObject("Quorvel.SiteManage")
-computer = Replace(CreateObject("WScript.Shell").ExpandEnvironmentStrings("%COMPUTERNAME%"), Chr(0), "")
-
-' Wine's ExpandEnvironmentStrings keeps the string's terminating NUL.
-Function Account(name)
-    Set Account = GetObject("WinNT://" & computer).GetObject("user", name)
-End Function
-
-Function IsMember(group, name)
-    IsMember = GetObject("WinNT://" & computer).GetObject("group", group).IsMember("WinNT://" & computer & "/" & name)
-End Function
+computer = gComputer
 
 Sub AccountLife()
     MarkLog

@@ -6,10 +6,9 @@
 Const REPAIRED = "错误号：5，"
 Const KILLED = 137
 
-Dim site, shell, computer
+Dim site, shell
 Set site = CreateObject("Quorvel.SiteManage")
 Set shell = CreateObject("WScript.Shell")
-computer = Replace(shell.ExpandEnvironmentStrings("%COMPUTERNAME%"), Chr(0), "")
 
 ' The child: one call, named by its first argument.
 Dim gChild: gChild = gWorkFolder & "\child.vbs"
@@ -31,14 +30,6 @@ Function RepairLines()
     For i = 0 To UBound(logged)
         If InStr(logged(i), REPAIRED) > 0 Then RepairLines = RepairLines + 1
     Next
-End Function
-
-Function Account(name)
-    Set Account = GetObject("WinNT://" & computer).GetObject("user", name)
-End Function
-
-Function IsMember(group, name)
-    IsMember = GetObject("WinNT://" & computer).GetObject("group", group).IsMember("WinNT://" & computer & "/" & name)
 End Function
 
 Function PasswordIs(name, password)

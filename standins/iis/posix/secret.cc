@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "platform/base64.h"
+#include "platform/posix/atomic_file.h"
 #include "platform/posix/runtime/machine_folder.h"
 #include "standins/iis/metabase.h"
 
@@ -24,23 +25,11 @@ constexpr size_t kKeyBytes = 32;
 constexpr size_t kNonceBytes = 12;
 constexpr size_t kTagBytes = 16;
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+using posix::UniqueFd;
 
 std::optional<std::string> ReadKey(const std::string& path) {
-    const Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return std::nullopt;
+    const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return std::nullopt;
     std::string key(kKeyBytes, '\0');
     if (read(fd.get(), key.data(), kKeyBytes) != static_cast<ssize_t>(kKeyBytes)) return std::nullopt;
     return key;
@@ -53,8 +42,8 @@ std::optional<std::string> MakeKey(const std::string& path) {
     if (RAND_bytes(reinterpret_cast<unsigned char*>(key.data()), static_cast<int>(kKeyBytes)) != 1) return std::nullopt;
     const std::string temp = path + "." + std::to_string(getpid());
     {
-        const Fd fd(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-        if (fd.get() < 0) return std::nullopt;
+        const UniqueFd fd(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        if (!fd) return std::nullopt;
         if (write(fd.get(), key.data(), kKeyBytes) != static_cast<ssize_t>(kKeyBytes) || fsync(fd.get()) != 0) {
             unlink(temp.c_str());
             return std::nullopt;
