@@ -10,11 +10,25 @@
 // group for ADDUSER and the two group actions) that holds a character the
 // code page cannot hold would be met there as '?': the call is refused with
 // result 1 before the directory is touched.
+//
+// Every call holds the method's lock on this machine (support/intent.h) from
+// its lookups to its last step, so that what it does to an account is done
+// to the account it looked up or created: of two ADDUSERs of one name, the
+// second finds the first's account and answers 2 without a step of its own.
+//
+// ADDUSER and EDITUSER commit several times, so each keeps an intent record
+// while it works, and every call first repairs what one that died left. An
+// ADDUSER is undone: its account is deleted, since finishing it would need
+// the password, which a record never holds (an account left without its
+// password, or outside its group, would also block the next ADDUSER of the
+// name). An EDITUSER that had passed its password step gets its names and
+// flags with its own values; one that had not had changed nothing.
 #include "accounts/post_nt_user.h"
 
 #include "component/frame.h"
 #include "platform/objects.h"
 #include "support/computer_name.h"
+#include "support/intent.h"
 #include "support/strings.h"
 
 namespace quorvel::accounts {
@@ -26,6 +40,13 @@ constexpr char16_t kUserExists[] = u"，错误源：Windows用户 ，错误描�
 constexpr char16_t kNoSuchUser[] = u"，错误源：Windows用户 ，错误描述：用户不存在";
 constexpr char16_t kNoSuchUserOrGroup[] = u"，错误源：Windows用户 ，错误描述：用户或组不存在";
 constexpr char16_t kUnsafeInput[] = u"，错误源：Windows用户 ，错误描述：用户名、全名、密码或组名含有不允许的字符";
+constexpr char16_t kRepairRemoved[] = u"，错误源：Windows用户 ，错误描述：已删除中断调用遗留的用户";
+constexpr char16_t kRepairCompleted[] = u"，错误源：Windows用户 ，错误描述：已完成中断调用对用户的更改";
+constexpr char16_t kRepairNothing[] = u"，错误源：Windows用户 ，错误描述：中断调用未更改用户";
+
+// The phases of EDITUSER's record: before its password step, and after it.
+constexpr char16_t kBeforePassword[] = u"Password";
+constexpr char16_t kAfterPassword[] = u"Account";
 
 constexpr std::int32_t kDontExpirePassword = 0x10000;
 constexpr std::int32_t kCannotChangePassword = 0x40;
@@ -58,9 +79,11 @@ Object Step(CallFrame& frame, const Object& container, const char16_t* method, c
 }
 
 // Password, names, the two flag bits toggled, enabled, committed.
+// `after_password` runs right after the password step, whether it failed or not.
+template <typename AfterPassword>
 void WriteAccount(CallFrame& frame, const Object& user, const std::u16string& full_name,
-                  const std::u16string& password) {
-    frame.Step([&] { user.Call(u"SetPassword", {password}); });
+                  const std::u16string& password, AfterPassword&& after_password) {
+    frame.Step([&] { user.Call(u"SetPassword", {password}); }, after_password);
     frame.Step([&] { user.Put(u"FullName", full_name); });
     frame.Step([&] { user.Put(u"Description", full_name); });
     std::int32_t flags = 0;
@@ -70,6 +93,67 @@ void WriteAccount(CallFrame& frame, const Object& user, const std::u16string& fu
     }
     frame.Step([&] { user.Put(u"AccountDisabled", false); });
     frame.Step([&] { user.Call(u"SetInfo"); });
+}
+
+// Whether the account exists; the directory's error when it cannot tell.
+bool AccountExists(const Object& container, const std::u16string& name) {
+    constexpr std::uint32_t kUserNotFound = 0x800708ADu;  // NERR_UserNotFound
+    try {
+        container.Call(u"GetObject", {u"user", name});
+        return true;
+    } catch (const StepError& error) {
+        if (static_cast<std::uint32_t>(error.number) != kUserNotFound) throw;
+        return false;
+    }
+}
+
+// What an ADDUSER or EDITUSER that died left, put right; nullopt when the
+// directory cannot be asked.
+std::optional<std::u16string> RepairAccount(CallFrame& frame, const std::u16string& computer,
+                                            const IntentRecord& record) {
+    const std::u16string action = record.Text("Action");
+    const std::u16string name = record.Text("UserName");
+    if (action != u"ADDUSER" && (action != u"EDITUSER" || record.Text("Phase") != kAfterPassword))
+        return kRepairNothing;
+    const int failures = frame.failures();
+    Object container;
+    bool exists = false;
+    frame.Step([&] {
+        container = platform::GetObject(u"WinNT://" + computer);
+        exists = AccountExists(container, name);
+    });
+    if (frame.failures() != failures) return std::nullopt;
+    if (!exists) return kRepairNothing;
+    if (action == u"ADDUSER") {
+        frame.Step([&] { container.Call(u"Delete", {u"user", name}); });
+        if (frame.failures() != failures) return std::nullopt;
+        return kRepairRemoved;
+    }
+    // The rest of EDITUSER, with the flags it was writing.
+    DeadCallsSteps(frame, [&] {
+        Object user = Step(frame, container, u"GetObject", u"user", name);
+        const std::u16string full_name = record.Text("FullName");
+        frame.Step([&] { user.Put(u"FullName", full_name); });
+        frame.Step([&] { user.Put(u"Description", full_name); });
+        if (const auto flags = record.Number("UserFlags"))
+            frame.Step([&] { user.Call(u"Put", {u"userFlags", *flags}); });
+        frame.Step([&] { user.Put(u"AccountDisabled", false); });
+        frame.Step([&] { user.Call(u"SetInfo"); });
+    });
+    return kRepairCompleted;
+}
+
+// EDITUSER's record: the flags it will write are those it finds with both
+// bits toggled (nothing when they cannot be read).
+IntentRecord EditRecord(const Object& user, const std::u16string& name, const std::u16string& full_name) {
+    IntentRecord record;
+    record.Set("Action", u"EDITUSER").Set("UserName", name).Set("FullName", full_name);
+    try {
+        record.Set("UserFlags", user.Call(u"Get", {u"UserFlags"}).Long() ^ kDontExpirePassword ^ kCannotChangePassword);
+    } catch (const StepError&) {
+    }
+    record.Set("Phase", kBeforePassword);
+    return record;
 }
 
 void SetDisabled(CallFrame& frame, const Object& container, const std::u16string& name, bool disabled) {
@@ -93,6 +177,13 @@ std::int32_t PostNTUser(std::u16string Action, std::u16string FullName, std::u16
     return frame.Run([&]() -> std::int32_t {
         const std::u16string computer = GetLocalComputerName();
         if (computer == kUnknownComputerName) return frame.Detected(kPreconditionFailed, kNoComputerNameText);
+
+        MethodIntent intent("PostNTUser");
+        if (!TakeLock(frame, intent)) return frame.Finish();
+        if (!RepairLeftover(frame, intent,
+                            [&](const IntentRecord& left) { return RepairAccount(frame, computer, left); }))
+            return frame.Finish();
+
         const std::u16string action = UpperAscii(Action);
         if (!ValuesFitCodePage(action, FullName, UserName, PassWord, Groups))
             return frame.Detected(kPreconditionFailed, kUnsafeInput);
@@ -105,15 +196,23 @@ std::int32_t PostNTUser(std::u16string Action, std::u16string FullName, std::u16
 
         if (action == u"ADDUSER") {
             if (user_found) return frame.Detected(kAlreadyExists, kUserExists);
+            IntentRecord record;
+            record.Set("Action", action).Set("UserName", UserName);
+            if (!BeginIntent(frame, intent, record)) return frame.Finish();
             Object user = Step(frame, container, u"Create", u"user", UserName);
             frame.Step([&] { user.Call(u"SetInfo"); });
-            WriteAccount(frame, user, FullName, PassWord);
+            WriteAccount(frame, user, FullName, PassWord, [] {});
             user.Release();
             if (group_found) ChangeMembership(frame, container, Groups, u"Add", member);
+            EndIntent(frame, intent);
         } else if (action == u"EDITUSER") {
             if (!user_found) return frame.Detected(kDoesNotExist, kNoSuchUser);
             Object user = Step(frame, container, u"GetObject", u"user", UserName);
-            WriteAccount(frame, user, FullName, PassWord);
+            IntentRecord record = EditRecord(user, UserName, FullName);
+            if (!BeginIntent(frame, intent, record)) return frame.Finish();
+            WriteAccount(frame, user, FullName, PassWord,
+                         [&] { intent.Write(record.Set("Phase", kAfterPassword)); });
+            EndIntent(frame, intent);
         } else if (action == u"DELUSER") {
             if (!user_found) return frame.Detected(kDoesNotExist, kNoSuchUser);
             frame.Step([&] { container.Call(u"Delete", {u"user", UserName}); });

@@ -4,6 +4,9 @@ find_package(PkgConfig REQUIRED)
 find_package(SQLite3 REQUIRED)
 find_package(Threads REQUIRED)
 find_package(CURL REQUIRED)
+# The IIS stand-in seals the secrets of its store with libcrypto.
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+target_link_libraries(quorvel_iis PRIVATE OpenSSL::Crypto)
 
 # What both the component and the host need of the POSIX machine: the COM and
 # Automation runtime (BSTR, VARIANT), the registry store and the machine folder.

@@ -48,6 +48,8 @@ add_library(quorvel_standins SHARED ${STANDIN_SOURCES} ${CMAKE_SOURCE_DIR}/stand
 set_target_properties(quorvel_standins PROPERTIES PREFIX "" OUTPUT_NAME quorvel_standins
                       RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 target_link_libraries(quorvel_standins PRIVATE quorvel_iis quorvel_platform)
+# The IIS stand-in seals the secrets of its store with the system's data protection.
+target_link_libraries(quorvel_iis PRIVATE crypt32)
 target_compile_options(quorvel_standins PRIVATE ${QUORVEL_WARNINGS})
 target_link_options(quorvel_standins PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--no-undefined)
 

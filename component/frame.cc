@@ -1,7 +1,10 @@
 #include "component/frame.h"
 
+#include <atomic>
+#include <cstdlib>
 #include <string>
 
+#include "platform/system.h"
 #include "support/error_log.h"
 #include "support/log_writer.h"
 #include "support/strings.h"
@@ -36,7 +39,23 @@ CallFrame::~CallFrame() {
     LogFileNumber = saved_log_number_;
 }
 
+// A test hook: with QUORVEL_TEST_CRASH_AFTER_STEP=N in its environment the
+// process ends abruptly, as kill -9 would end it, right after the N-th step
+// of any call in it has finished, so that tests can interrupt a method at
+// each of its step boundaries. The variable is read once; unset, a step
+// costs one comparison more.
+void CallFrame::StepDone() noexcept {
+    static const long crash_after = [] {
+        const auto value = platform::EnvironmentVariable("QUORVEL_TEST_CRASH_AFTER_STEP");
+        return value ? std::strtol(value->c_str(), nullptr, 10) : 0L;
+    }();
+    if (crash_after <= 0) return;
+    static std::atomic<long> finished{0};
+    if (finished.fetch_add(1) + 1 == crash_after) platform::TerminateAbruptly();
+}
+
 void CallFrame::Fail(const StepError& error, bool from_step) {
+    ++failures_;
     pending_ = error;
     if (mode_ == ErrorMode::SingleHandler) {
         stopped_ = true;

@@ -73,14 +73,42 @@ public:
         try {
             action();
         } catch (const StepError& error) {
+            StepDone();
             Fail(error, true);
+            return;
         } catch (const std::bad_alloc&) {
+            StepDone();
             Fail(RuntimeStepError(kOutOfMemory), true);
+            return;
         }
+        StepDone();
     }
+
+    // One step, then `after`, which belongs to it (an intent record moved on
+    // to the next phase), whether the step failed or not; a failure of
+    // `after` is the step's.
+    template <typename Action, typename After>
+    void Step(Action&& action, After&& after) {
+        Step([&] {
+            try {
+                action();
+            } catch (...) {
+                after();
+                throw;
+            }
+            after();
+        });
+    }
+
+    // How many steps of this call have failed so far (the log that could not
+    // be opened included): a piece of work failed when it raised the count.
+    int failures() const { return failures_; }
 
     // A named clear point: the pending error is discarded.
     void ClearError() { pending_.reset(); }
+    // The pending error put back as it was (after steps whose failures are
+    // not this call's to report).
+    void RestorePendingError(std::optional<StepError> saved) { pending_ = std::move(saved); }
     bool has_pending_error() const { return pending_.has_value(); }
     const std::optional<StepError>& pending_error() const { return pending_; }
 
@@ -102,6 +130,8 @@ private:
     struct Stop {};
 
     void Fail(const StepError& error, bool from_step);
+    // The test hook (frame.cc): counts a finished step.
+    static void StepDone() noexcept;
     std::int32_t Handler();
     void WriteLine(std::u16string_view text) noexcept;
     void CloseLog() noexcept;
@@ -112,6 +142,7 @@ private:
     std::int32_t log_number_ = 0;
     bool log_open_ = false;
     std::optional<StepError> pending_;
+    int failures_ = 0;
     bool stopped_ = false;
 };
 

@@ -33,6 +33,14 @@ bool CreateEmptyFile(std::string_view path);
 // separator.
 std::string ModuleFolder();
 
+// The folder of the component's own records on this machine (the locks of
+// its methods, the intent records of calls under way), without a trailing
+// separator: on Windows the component's folder, beside DllErr.log; on POSIX
+// the folder "component" of the machine folder, made when missing, since
+// machines that share one library must never share these. Empty when there
+// is none.
+std::string StateFolder();
+
 // A text file opened for appending; created when missing. Closed on
 // destruction.
 class AppendFile {

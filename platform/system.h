@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace quorvel::platform {
 
@@ -20,5 +22,13 @@ DateTimeText NowText();
 // FormatMessage's text for a system error number, in the system code page,
 // without the line break it ends with.
 std::string SystemErrorText(std::uint32_t error);
+
+// The value of one of this process's environment variables; nullopt when
+// it is not set.
+std::optional<std::string> EnvironmentVariable(std::string_view name);
+
+// Ends this process at once, as a kill would: no destructor runs, nothing is
+// flushed.
+[[noreturn]] void TerminateAbruptly();
 
 }  // namespace quorvel::platform

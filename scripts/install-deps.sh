@@ -5,7 +5,7 @@ set -euo pipefail
 
 want=${1:-all}
 posix=(build-essential cmake ninja-build pkg-config python3 googletest libgtest-dev libgmock-dev
-       libbenchmark-dev libsqlite3-dev libcurl4-openssl-dev libacl1-dev acl libcpp-httplib-dev)
+       libbenchmark-dev libsqlite3-dev libcurl4-openssl-dev libssl-dev libacl1-dev acl libcpp-httplib-dev)
 windows=(g++-mingw-w64-x86-64 mingw-w64-tools wine64 libwine-dev zip unzip)
 
 case "$want" in

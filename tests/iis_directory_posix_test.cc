@@ -2,6 +2,8 @@
 // children, site state, applications and backups, and its store across
 // processes.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -224,6 +226,79 @@ TEST(IisMetabase, SerializedTreeReadsBackTheSame) {
 
 // Writers in several processes at once: every commit survives, and each
 // process's copy sees the others' commits.
+// What a file holds, to look for a secret in it.
+std::string FileBytes(const std::filesystem::path& path) { return test::ReadBytes(path); }
+
+unsigned ModeOf(const std::filesystem::path& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0;
+}
+
+TEST_F(IisDirectory, SecretsAreSealedAtRestAndReadBackAsWritten) {
+    Entry site = MakeSite(u"1", u"secret");
+    site.Put(u"AnonymousUserPass", Text(u"Sesame-4711"));
+    site.Put(u"AnonymousUserName", Text(u"IUSR_Sesame"));
+    site.SetInfo();
+    Entry::Bind(u"IIS://localhost").Backup(u"keep", kNextVersion, kOverwrite);
+    site.Put(u"AnonymousUserPass", Text(u"Other-0815"));
+    site.SetInfo();
+
+    const auto db = machine.path() / "metabase.db";
+    EXPECT_EQ(ModeOf(db), 0600u);
+    EXPECT_EQ(ModeOf(machine.path() / "metabase.key"), 0600u);
+    const std::string bytes = FileBytes(db);
+    EXPECT_EQ(bytes.find("Sesame-4711"), std::string::npos);  // neither in the site nor in the backup
+    EXPECT_EQ(bytes.find("Other-0815"), std::string::npos);
+    EXPECT_NE(bytes.find("IUSR_Sesame"), std::string::npos);  // only secrets are sealed
+
+    EXPECT_EQ(std::get<Text>(Entry::Bind(u"IIS://localhost/W3SVC/1").Get(u"anonymoususerpass")), u"Other-0815");
+    Entry::Bind(u"IIS://localhost").Restore(u"keep", kHighestVersion, 0);
+    EXPECT_EQ(std::get<Text>(Entry::Bind(u"IIS://localhost/W3SVC/1").Get(u"AnonymousUserPass")), u"Sesame-4711");
+}
+
+// A store written before secrets were sealed: world-readable, with its
+// secrets in clear, in its objects and its backups.
+TEST(IisMetabaseStore, AnOlderStoreStillOpensAndIsSealedThen) {
+    test::TempDir dir;
+    const auto db = dir.path() / "metabase.db";
+    {
+        sqlite3* raw = nullptr;
+        ASSERT_EQ(sqlite3_open(db.c_str(), &raw), SQLITE_OK);
+        const std::string backup =
+            "QUORVEL-METABASE 1\nO\t\tIIsComputer\nO\tW3SVC\tIIsWebService\nO\tW3SVC/1\tIIsWebServer\n"
+            "P\tAnonymousUserPass\t0\tBackup-Secret-1\n";
+        const std::string sql =
+            "CREATE TABLE objects (key TEXT PRIMARY KEY, parent TEXT NOT NULL, name TEXT NOT NULL,"
+            " class TEXT NOT NULL, seq INTEGER NOT NULL);"
+            "CREATE TABLE properties (object TEXT NOT NULL, key TEXT NOT NULL, name TEXT NOT NULL,"
+            " type INTEGER NOT NULL, value TEXT NOT NULL, PRIMARY KEY (object, key)) WITHOUT ROWID;"
+            "CREATE TABLE backups (key TEXT NOT NULL, version INTEGER NOT NULL, name TEXT NOT NULL,"
+            " made TEXT NOT NULL, data TEXT NOT NULL, PRIMARY KEY (key, version));"
+            "INSERT INTO objects VALUES ('', '', '', 'IIsComputer', 1), ('W3SVC', '', 'W3SVC', 'IIsWebService', 2),"
+            " ('W3SVC/1', 'W3SVC', '1', 'IIsWebServer', 3);"
+            "INSERT INTO properties VALUES ('W3SVC/1', 'ANONYMOUSUSERPASS', 'AnonymousUserPass', 0, 'Old-Secret-1'),"
+            " ('W3SVC/1', 'SERVERCOMMENT', 'ServerComment', 0, 'old');"
+            "INSERT INTO backups VALUES ('OLD', 0, 'old', '2020-01-01 00:00:00', '" + backup + "');"
+            "PRAGMA user_version = 1;";
+        ASSERT_EQ(sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(raw);
+    }
+    chmod(db.c_str(), 0644);
+    test::WriteBytes(dir.path() / "machine.ini", "[Machine]\r\nComputerName=WEBHOST\r\n");
+    const char* old = std::getenv("QUORVEL_MACHINE");
+    const std::string saved = old != nullptr ? old : "";
+    setenv("QUORVEL_MACHINE", dir.path().c_str(), 1);
+
+    EXPECT_EQ(std::get<Text>(Entry::Bind(u"IIS://localhost/W3SVC/1").Get(u"AnonymousUserPass")), u"Old-Secret-1");
+    EXPECT_EQ(ModeOf(db), 0600u);
+    const std::string bytes = FileBytes(db);
+    EXPECT_EQ(bytes.find("Old-Secret-1"), std::string::npos);
+    EXPECT_EQ(bytes.find("Backup-Secret-1"), std::string::npos);
+    Entry::Bind(u"IIS://localhost").Restore(u"old", kHighestVersion, 0);
+    EXPECT_EQ(std::get<Text>(Entry::Bind(u"IIS://localhost/W3SVC/1").Get(u"AnonymousUserPass")), u"Backup-Secret-1");
+    setenv("QUORVEL_MACHINE", saved.c_str(), 1);
+}
+
 TEST_F(IisDirectory, ConcurrentWritersInOtherProcessesLoseNothing) {
     Entry::Bind(u"IIS://localhost/W3SVC");  // the store exists before the fork
     constexpr int kWriters = 3;

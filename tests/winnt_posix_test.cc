@@ -144,5 +144,20 @@ TEST_F(WinNT, DeletingAUserEndsItsMemberships) {
     EXPECT_EQ(ErrorOf([] { Computer().Call(u"Delete", {u"user", u"dave2"}); }), Hr(0x800708AD));
 }
 
+// A group made and not yet stored, or deleted after it was bound, takes no
+// member: the membership would pass to the next group of that name.
+TEST_F(WinNT, AGroupThatIsNotThereTakesNoMember) {
+    NewUser(u"erin");
+    const Object unsaved = Computer().Call(u"Create", {u"group", u"Staff"}).AsObject();
+    EXPECT_EQ(ErrorOf([&] { unsaved.Call(u"Add", {u"WinNT://WEBHOST01/erin"}); }), Hr(0x800708AC));
+    unsaved.Call(u"SetInfo");
+    const Object bound = GetObject(u"WinNT://WEBHOST01/Staff,group");
+    Computer().Call(u"Delete", {u"group", u"Staff"});
+    EXPECT_EQ(ErrorOf([&] { bound.Call(u"Add", {u"WinNT://WEBHOST01/erin"}); }), Hr(0x800708AC));
+    EXPECT_EQ(ErrorOf([&] { bound.Call(u"Remove", {u"WinNT://WEBHOST01/erin"}); }), Hr(0x800708AC));
+    Computer().Call(u"Create", {u"group", u"Staff"}).AsObject().Call(u"SetInfo");
+    EXPECT_FALSE(GetObject(u"WinNT://WEBHOST01/Staff,group").Call(u"IsMember", {u"WinNT://WEBHOST01/erin"}).Bool());
+}
+
 }  // namespace
 }  // namespace quorvel

@@ -2,10 +2,18 @@
 //
 // Sites are numbered by the count of the web service's children plus one.
 // Two ADDs at once would count the same children and choose the same
-// number, and one of them would fail; so an ADD holds a lock of the
-// component's own from its search until its site is committed, and
-// concurrent ADDs of different names on one machine all succeed. The
-// numbering rule itself is unchanged.
+// number, and one of them would fail; so ADD and EDIT hold the method's lock
+// (support/intent.h) for the whole call, and concurrent ADDs of different
+// names on one machine all succeed. The numbering rule itself is unchanged.
+//
+// ADD and EDIT each commit twice (the site, then its root; ADD then starts
+// the site), so each keeps an intent record from before its first change to
+// after its last, and every call first repairs what a call that died left:
+// an ADD whose site was committed gets its root and is started, an EDIT
+// whose site settings were committed gets its root settings, each with the
+// dead call's own values; a call that had not committed its site had changed
+// nothing. The record keeps the anonymous user's password only as a digest,
+// which is enough to tell whether the site holds the dead EDIT's settings.
 //
 // The metabase holds Unicode, so no value is refused for the code page: none
 // of them crosses into ANSI on its way. A text with an unpaired surrogate is
@@ -18,12 +26,10 @@
 #include <vector>
 
 #include "component/frame.h"
-#include "platform/files.h"
-#include "platform/file_lock.h"
 #include "platform/objects.h"
-#include "platform/text.h"
 #include "platform/utf8.h"
 #include "support/computer_name.h"
+#include "support/intent.h"
 #include "support/strings.h"
 
 namespace quorvel::web {
@@ -31,21 +37,30 @@ namespace {
 
 using platform::GetObject;
 using platform::Object;
+using platform::Value;
+using platform::Variant;
 
 constexpr char16_t kSiteExists[] = u"，错误源：Web站点 ，错误描述：站点已经存在";
 constexpr char16_t kNoSuchSite[] = u"，错误源：Web站点 ，错误描述：站点不存在";
 constexpr char16_t kUnsafeInput[] = u"，错误源：Web站点 ，错误描述：站点名或设置含有不允许的字符";
+constexpr char16_t kRepairCompleted[] = u"，错误源：Web站点 ，错误描述：已完成中断调用对站点的更改";
+constexpr char16_t kRepairNothing[] = u"，错误源：Web站点 ，错误描述：中断调用未更改站点";
+
+// What binding a missing site raises (ERROR_PATH_NOT_FOUND as an HRESULT).
+constexpr std::int32_t kPathNotFoundHresult = static_cast<std::int32_t>(0x80070003u);
 
 constexpr char16_t kSiteClass[] = u"IISWebServer";
 constexpr char16_t kFriendlyName[] = u"应用程序";
 constexpr std::int16_t kPooledProcess = 2;
 
+// The parameters that become a site's settings, as ADD's and EDIT's intent
+// records keep them (the password only as a digest).
 struct Settings {
     std::u16string name;
     std::u16string files_path;
     std::u16string default_doc;
-    std::vector<std::u16string> bindings;
-    std::vector<std::u16string> script_maps;
+    std::u16string script_maps;
+    std::u16string bindings;
     std::u16string access;
     std::u16string log_path;
     std::int32_t links;
@@ -54,7 +69,35 @@ struct Settings {
     std::int32_t cpu;
     std::u16string anonymous_user;
     std::u16string anonymous_password;
+
+    // Each cut at "|"; an empty parameter is an empty list.
+    std::vector<std::u16string> BindingList() const { return ListOf(bindings); }
+    std::vector<std::u16string> ScriptMapList() const { return ListOf(script_maps); }
+
+private:
+    static std::vector<std::u16string> ListOf(const std::u16string& text) {
+        if (text.empty()) return {};
+        return Split(text, u'|');
+    }
 };
+
+IntentRecord RecordOf(const std::u16string& action, std::int32_t number, const Settings& s) {
+    IntentRecord record;
+    record.Set("Action", action).Set("Site", number).Set("WebSiteName", s.name).Set("WebFilesPath", s.files_path);
+    record.Set("WebDefaultDoc", s.default_doc).Set("WebScriptMaps", s.script_maps);
+    record.Set("WebServerbindings", s.bindings).Set("WebAccess", s.access).Set("WebLogPath", s.log_path);
+    record.Set("WebLinks", s.links).Set("WebTimes", s.times).Set("WebWidth", s.width).Set("WebCPU", s.cpu);
+    record.Set("IUSRName", s.anonymous_user).Set("IUSRPassDigest", SecretDigest(s.anonymous_password));
+    return record;
+}
+
+// Without the password, which a record does not hold.
+Settings SettingsOf(const IntentRecord& r) {
+    const auto number = [&](std::string_view key) { return r.Number(key).value_or(0); };
+    return Settings{r.Text("WebSiteName"), r.Text("WebFilesPath"), r.Text("WebDefaultDoc"), r.Text("WebScriptMaps"),
+                    r.Text("WebServerbindings"), r.Text("WebAccess"), r.Text("WebLogPath"), number("WebLinks"),
+                    number("WebTimes"), number("WebWidth"), number("WebCPU"), r.Text("IUSRName"), {}};
+}
 
 struct Search {
     bool found = false;
@@ -91,19 +134,17 @@ Search FindSite(CallFrame& frame, const Object& service, const std::u16string& s
 }
 
 bool IsStorable(const Settings& s) {
-    for (const std::u16string* text : {&s.name, &s.files_path, &s.default_doc, &s.access, &s.log_path,
-                                       &s.anonymous_user, &s.anonymous_password})
+    // The lists are cut at "|", never inside a pair: the whole text tells.
+    for (const std::u16string* text : {&s.name, &s.files_path, &s.default_doc, &s.script_maps, &s.bindings,
+                                       &s.access, &s.log_path, &s.anonymous_user, &s.anonymous_password})
         if (!platform::IsWellFormedUtf16(*text)) return false;
-    for (const auto* list : {&s.bindings, &s.script_maps})
-        for (const std::u16string& text : *list)
-            if (!platform::IsWellFormedUtf16(text)) return false;
     return true;
 }
 
 // The site's twelve properties, then SetInfo.
 void WriteSiteSettings(CallFrame& frame, const Object& site, const Settings& s) {
     frame.Step([&] { site.Put(u"ServerComment", s.name); });
-    frame.Step([&] { site.Put(u"Serverbindings", s.bindings); });
+    frame.Step([&] { site.Put(u"Serverbindings", s.BindingList()); });
     frame.Step([&] { site.Put(u"DefaultDoc", s.default_doc); });
     frame.Step([&] { site.Put(u"LogFileDirectory", s.log_path); });
     frame.Step([&] { site.Put(u"ConnectionTimeout", s.times); });
@@ -111,7 +152,7 @@ void WriteSiteSettings(CallFrame& frame, const Object& site, const Settings& s) 
     frame.Step([&] { site.Put(u"MaxConnections", s.links); });
     frame.Step([&] { site.Put(u"MaxBandwidth", CheckedMultiply(s.width, 1024)); });
     frame.Step([&] { site.Put(u"CpuLimitsEnabled", true); });
-    frame.Step([&] { site.Put(u"ScriptMaps", s.script_maps); });
+    frame.Step([&] { site.Put(u"ScriptMaps", s.ScriptMapList()); });
     frame.Step([&] { site.Put(u"AnonymousUserName", s.anonymous_user); });
     frame.Step([&] { site.Put(u"AnonymousUserPass", s.anonymous_password); });
     frame.Step([&] { site.Call(u"SetInfo"); });
@@ -134,10 +175,80 @@ void WriteRootSettings(CallFrame& frame, const Object& root, const Settings& s) 
     frame.Step([&] { root.Call(u"SetInfo"); });
 }
 
-// The lock that keeps this component's site numbering in line on the
-// machine: one per installed component, beside its error log, shared across
-// threads and processes.
-std::string NumberingLockPath() { return platform::ModuleFolder() + "\\.PostWebSit.lock"; }
+// A product that the call skipped (it overflows) is no evidence either way.
+std::optional<std::int32_t> Product(std::int32_t value, std::int32_t unit) {
+    try {
+        return CheckedMultiply(value, unit);
+    } catch (const StepError&) {
+        return std::nullopt;
+    }
+}
+
+// Whether the site holds the settings that EDIT's first commit writes: if it
+// does, that commit was made (or changed nothing).
+bool HoldsSiteSettings(const Object& site, const Settings& s, const std::u16string& password_digest) {
+    try {
+        const auto equals = [&](const char16_t* property, const Variant& value) {
+            const Value held = site.Get(property);
+            switch (value.vt()) {
+                case VT_I4: return held.Long() == value.Long();
+                case VT_BOOL: return held.Bool() == value.Bool();
+                case VT_BSTR: return held.Text() == value.Text();
+                default: return held.TextList() == value.TextList();
+            }
+        };
+        const auto cpu = Product(s.cpu, 1000);
+        const auto width = Product(s.width, 1024);
+        return equals(u"ServerComment", s.name) && equals(u"Serverbindings", s.BindingList()) &&
+               equals(u"DefaultDoc", s.default_doc) && equals(u"LogFileDirectory", s.log_path) &&
+               equals(u"ConnectionTimeout", s.times) && (!cpu || equals(u"CpuLimitLogEvent", *cpu)) &&
+               equals(u"MaxConnections", s.links) && (!width || equals(u"MaxBandwidth", *width)) &&
+               equals(u"CpuLimitsEnabled", true) && equals(u"ScriptMaps", s.ScriptMapList()) &&
+               equals(u"AnonymousUserName", s.anonymous_user) &&
+               MatchesDigest(site.Get(u"AnonymousUserPass").Text(), password_digest);
+    } catch (const StepError&) {
+        return false;
+    }
+}
+
+// What an ADD or EDIT that died left of its site, put right with its own
+// values; nullopt when the site cannot be looked at.
+std::optional<std::u16string> RepairSite(CallFrame& frame, const std::u16string& service_path,
+                                         const IntentRecord& record) {
+    const std::u16string action = record.Text("Action");
+    const auto number = record.Number("Site");
+    if (!number || (action != u"ADD" && action != u"EDIT")) return kRepairNothing;
+    const Settings settings = SettingsOf(record);
+    const int failures = frame.failures();
+    Object site;
+    frame.Step([&] {
+        try {
+            site = GetObject(service_path + u"/" + Decimal(*number));
+        } catch (const StepError& error) {
+            if (error.number != kPathNotFoundHresult) throw;
+        }
+    });
+    bool ours = false;
+    if (!site.IsNothing())
+        frame.Step([&] { ours = UpperAscii(site.Get(u"ServerComment").Text()) == UpperAscii(settings.name); });
+    if (frame.failures() != failures) return std::nullopt;
+    // The site was never committed, or is another's: nothing of the dead call is there.
+    if (!ours) return kRepairNothing;
+    if (action == u"EDIT" && !HoldsSiteSettings(site, settings, record.Text("IUSRPassDigest"))) return kRepairNothing;
+
+    DeadCallsSteps(frame, [&] {
+        Object root;
+        try {
+            root = site.Call(u"GetObject", {u"IIsWebVirtualDir", u"ROOT"}).AsObject();
+        } catch (const StepError&) {
+            if (action == u"ADD")
+                frame.Step([&] { root = site.Call(u"Create", {u"IISWebVirtualDir", u"root"}).AsObject(); });
+        }
+        WriteRootSettings(frame, root, settings);
+        if (action == u"ADD") frame.Step([&] { site.Call(u"Start"); });
+    });
+    return kRepairCompleted;
+}
 
 }  // namespace
 
@@ -151,18 +262,22 @@ std::int32_t PostWebSit(std::u16string WebAction, std::u16string WebSiteName, st
         const std::u16string computer = GetLocalComputerName();
         if (computer == kUnknownComputerName) return frame.Detected(kPreconditionFailed, kNoComputerNameText);
 
-        Settings settings{WebSiteName, WebFilesPath, WebDefaultDoc, {}, {}, WebAccess, WebLogPath,
-                          WebLinks,    WebTimes,     WebWidth,      WebCPU, IUSRName, IUSRPass};
-        if (!WebServerbindings.empty()) settings.bindings = Split(WebServerbindings, u'|');
-        if (!WebScriptMaps.empty()) settings.script_maps = Split(WebScriptMaps, u'|');
-
+        const Settings settings{WebSiteName, WebFilesPath, WebDefaultDoc, WebScriptMaps, WebServerbindings,
+                                WebAccess,   WebLogPath,   WebLinks,      WebTimes,      WebWidth,
+                                WebCPU,      IUSRName,     IUSRPass};
         const std::u16string action = UpperAscii(WebAction);
-        if ((action == u"ADD" || action == u"EDIT") && !IsStorable(settings))
-            return frame.Detected(kPreconditionFailed, kUnsafeInput);
-        std::optional<platform::FileLock> numbering;
-        if (action == u"ADD") numbering.emplace(NumberingLockPath());
-
         const std::u16string service_path = u"IIS://" + computer + u"/W3SVC";
+
+        MethodIntent intent("PostWebSit");
+        const bool changes = action == u"ADD" || action == u"EDIT";
+        if (changes && !TakeLock(frame, intent)) return frame.Finish();
+        if (!RepairLeftover(frame, intent, [&](const IntentRecord& left) {
+                return RepairSite(frame, service_path, left);
+            }))
+            return frame.Finish();
+        if (!changes) intent.Unlock();
+        if (changes && !IsStorable(settings)) return frame.Detected(kPreconditionFailed, kUnsafeInput);
+
         Object service;
         frame.Step([&] { service = GetObject(service_path); });
         Search search = FindSite(frame, service, service_path, WebSiteName);
@@ -171,6 +286,7 @@ std::int32_t PostWebSit(std::u16string WebAction, std::u16string WebSiteName, st
 
         if (action == u"ADD") {
             if (search.found) return frame.Detected(kAlreadyExists, kSiteExists);
+            if (!BeginIntent(frame, intent, RecordOf(action, search.number, settings))) return frame.Finish();
             site.Release();
             bool created = false;
             frame.Step([&] {
@@ -179,7 +295,6 @@ std::int32_t PostWebSit(std::u16string WebAction, std::u16string WebSiteName, st
             });
             if (created) {
                 WriteSiteSettings(frame, site, settings);
-                numbering.reset();  // the number is taken now
                 site.Release();
                 frame.Step([&] { site = GetObject(service_path + u"/" + number); });
                 Object root;
@@ -187,12 +302,15 @@ std::int32_t PostWebSit(std::u16string WebAction, std::u16string WebSiteName, st
                 WriteRootSettings(frame, root, settings);
                 frame.Step([&] { site.Call(u"Start"); });
             }
+            EndIntent(frame, intent);
         } else if (action == u"EDIT") {
             if (!search.found) return frame.Detected(kDoesNotExist, kNoSuchSite);
+            if (!BeginIntent(frame, intent, RecordOf(action, search.number, settings))) return frame.Finish();
             WriteSiteSettings(frame, site, settings);
             Object root;
             frame.Step([&] { root = site.Call(u"GetObject", {u"IIsWebVirtualDir", u"ROOT"}).AsObject(); });
             WriteRootSettings(frame, root, settings);
+            EndIntent(frame, intent);
             frame.ClearError();
         } else if (action == u"DEL") {
             if (!search.found) return frame.Detected(kDoesNotExist, kNoSuchSite);

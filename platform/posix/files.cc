@@ -10,6 +10,8 @@
 
 #include "platform/posix/atomic_file.h"
 #include "platform/posix/paths.h"
+#include "platform/posix/runtime/machine_folder.h"
+#include "platform/profile_io.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
 
@@ -67,6 +69,16 @@ std::string ModuleFolder() {
     std::filesystem::path file = std::filesystem::weakly_canonical(info.dli_fname, ec);
     if (ec) file = info.dli_fname;
     return ToAnsi(FromUtf8(file.parent_path().string()));
+}
+
+std::string StateFolder() {
+    const std::filesystem::path machine = posix::MachineFolder();
+    if (machine.empty()) return {};
+    const std::filesystem::path folder = machine / "component";
+    std::error_code ec;
+    std::filesystem::create_directory(folder, ec);
+    if (!std::filesystem::is_directory(folder, ec)) return {};
+    return ToAnsi(FromUtf8(folder.string()));
 }
 
 struct AppendFile::Impl {

@@ -1,6 +1,10 @@
 #include "platform/system.h"
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -54,6 +58,17 @@ std::string SystemErrorText(std::uint32_t error) {
         default: return ToAnsi(u"未知错误 (" + FromUtf8(std::to_string(error)) + u")");
     }
     return ToAnsi(text);
+}
+
+std::optional<std::string> EnvironmentVariable(std::string_view name) {
+    const char* value = std::getenv(std::string(name).c_str());
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+}
+
+void TerminateAbruptly() {
+    ::kill(::getpid(), SIGKILL);
+    ::_exit(137);
 }
 
 }  // namespace quorvel::platform

@@ -75,6 +75,9 @@ std::string ModuleFolder() {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
+// One component per folder on Windows: its folder is its machine's.
+std::string StateFolder() { return ModuleFolder(); }
+
 struct AppendFile::Impl {
     win32::Handle file;
 };

@@ -44,4 +44,23 @@ std::string SystemErrorText(std::uint32_t error) {
     return text;
 }
 
+std::optional<std::string> EnvironmentVariable(std::string_view name) {
+    const std::string key(name);
+    SetLastError(ERROR_SUCCESS);
+    const DWORD size = GetEnvironmentVariableA(key.c_str(), nullptr, 0);
+    if (size == 0) {
+        if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+        return std::string();
+    }
+    std::string value(size, '\0');
+    const DWORD length = GetEnvironmentVariableA(key.c_str(), value.data(), size);
+    value.resize(length < size ? length : 0);
+    return value;
+}
+
+void TerminateAbruptly() {
+    TerminateProcess(GetCurrentProcess(), 137);
+    ExitProcess(137);
+}
+
 }  // namespace quorvel::platform

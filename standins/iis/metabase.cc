@@ -147,6 +147,32 @@ std::optional<Value> DecodeValue(ValueType type, std::string_view text) {
     return std::nullopt;
 }
 
+bool IsSecretProperty(std::u16string_view name) {
+    const Text key = UpperKey(name);
+    for (const char16_t* secret : {u"ANONYMOUSUSERPASS", u"WAMUSERPASS", u"UNCPASSWORD", u"LOGODBCPASSWORD"})
+        if (key == secret) return true;
+    return false;
+}
+
+StoredValue StoredForm(const Property& property) {
+    const ValueType type = TypeOf(property.value);
+    if (type != ValueType::kString || !IsSecretProperty(property.name))
+        return {static_cast<int>(type), EncodeValue(property.value)};
+    auto sealed = SealSecret(EncodeValue(property.value));
+    if (!sealed) throw DirectoryError(kStoreFailure);
+    return {kSealedString, std::move(*sealed)};
+}
+
+std::optional<Value> ValueOfStored(int type, std::string_view text) {
+    if (type == kSealedString) {
+        const auto plain = OpenSecret(text);
+        if (!plain) return std::nullopt;
+        return DecodeValue(ValueType::kString, *plain);
+    }
+    if (type < 0 || type > static_cast<int>(ValueType::kList)) return std::nullopt;
+    return DecodeValue(static_cast<ValueType>(type), text);
+}
+
 Tree::Tree() {
     nodes_[Text()] = Node{u"", u"IIsComputer", std::make_shared<const Properties>(), {u"W3SVC"}};
     nodes_[u"W3SVC"] = Node{u"W3SVC", u"IIsWebService", std::make_shared<const Properties>(), {}};
@@ -221,9 +247,9 @@ std::string Tree::Serialize() const {
         spelled[key] = path;
         out += "O\t" + Escape(platform::ToUtf8(path)) + "\t" + Escape(platform::ToUtf8(node.cls)) + "\n";
         for (const auto& [name, property] : *node.properties) {
-            out += "P\t" + Escape(platform::ToUtf8(property.name)) + "\t" +
-                   std::to_string(static_cast<int>(TypeOf(property.value))) + "\t" +
-                   Escape(EncodeValue(property.value)) + "\n";
+            const StoredValue stored = StoredForm(property);
+            out += "P\t" + Escape(platform::ToUtf8(property.name)) + "\t" + std::to_string(stored.type) + "\t" +
+                   Escape(stored.text) + "\n";
         }
     });
     return out;
@@ -272,8 +298,8 @@ std::optional<Tree> Tree::Parse(std::string_view text) {
             auto name = Unescape(fields[1]);
             auto type = ParseInt<int>(fields[2]);
             auto encoded = Unescape(fields[3]);
-            if (!name || !type || !encoded || *type < 0 || *type > 4) return std::nullopt;
-            auto value = DecodeValue(static_cast<ValueType>(*type), *encoded);
+            if (!name || !type || !encoded) return std::nullopt;
+            auto value = ValueOfStored(*type, *encoded);
             if (!value) return std::nullopt;
             const Text uname = platform::FromUtf8(*name);
             (*filling)[UpperKey(uname)] = Property{uname, std::move(*value)};

@@ -93,6 +93,28 @@ ValueType TypeOf(const Value& value);
 std::string EncodeValue(const Value& value);
 std::optional<Value> DecodeValue(ValueType type, std::string_view text);
 
+// A property that holds a password (AnonymousUserPass and its kin) is kept
+// sealed at rest, as the real metabase keeps it encrypted, and reads back as
+// it was written. Stores keep a property as a type number and a text: the
+// ValueType and EncodeValue, except for a secret string, which is type
+// kSealedString with its sealed form. A store written before secrets were
+// sealed holds them as plain strings, which read as they always did.
+inline constexpr int kSealedString = 5;
+bool IsSecretProperty(std::u16string_view name);
+struct StoredValue {
+    int type;
+    std::string text;
+};
+// Raises kStoreFailure when a secret cannot be sealed.
+StoredValue StoredForm(const Property& property);
+std::optional<Value> ValueOfStored(int type, std::string_view text);
+
+// The machine's sealing of secrets (a key of the machine's, kept beside the
+// POSIX store; the system's machine-wide data protection on Windows), in
+// printable text; nullopt when it cannot be done.
+std::optional<std::string> SealSecret(std::string_view plain);
+std::optional<std::string> OpenSecret(std::string_view sealed);
+
 // One committed change: an object created (with its first properties),
 // properties written on an existing one, or an object removed with
 // everything below it.

@@ -9,16 +9,7 @@ Const UNSAFE_INPUT = "错误号：1，错误源：Windows用户 ，错误描述�
 
 Dim site, computer
 Set site = CreateObject("Quorvel.SiteManage")
-computer = Replace(CreateObject("WScript.Shell").ExpandEnvironmentStrings("%COMPUTERNAME%"), Chr(0), "")
-
-' Wine's ExpandEnvironmentStrings keeps the string's terminating NUL.
-Function Account(name)
-    Set Account = GetObject("WinNT://" & computer).GetObject("user", name)
-End Function
-
-Function IsMember(group, name)
-    IsMember = GetObject("WinNT://" & computer).GetObject("group", group).IsMember("WinNT://" & computer & "/" & name)
-End Function
+computer = gComputer
 
 Sub AccountLife()
     MarkLog
@@ -76,7 +67,33 @@ Sub OutsideTheCodePage()
     Err.Clear
 End Sub
 
+' A group made and not yet stored, or deleted after it was bound, takes no
+' member: the directory's group-not-found error, not a crash.
+Sub GoneGroupTakesNoMember()
+    CheckEqual site.PostNTUser("ADDUSER", "Erin", "qerin", "Secret-1", ""), 0, "ADDUSER"
+    Dim container: Set container = GetObject("WinNT://" & computer)
+    Dim unsaved: Set unsaved = container.Create("group", "qstaff")
+    On Error Resume Next
+    unsaved.Add "WinNT://" & computer & "/qerin"
+    CheckEqual Hex(Err.Number), "800708AC", "Add to a group not yet stored"
+    Err.Clear
+    On Error GoTo 0
+    unsaved.SetInfo
+    Dim bound: Set bound = GetObject("WinNT://" & computer & "/qstaff,group")
+    container.Delete "group", "qstaff"
+    On Error Resume Next
+    bound.Add "WinNT://" & computer & "/qerin"
+    CheckEqual Hex(Err.Number), "800708AC", "Add to a deleted group"
+    Err.Clear
+    On Error GoTo 0
+    container.Create("group", "qstaff").SetInfo
+    Check Not IsMember("qstaff", "qerin"), "no membership passed to the new group"
+    container.Delete "group", "qstaff"
+    CheckEqual site.PostNTUser("DELUSER", "", "qerin", "", ""), 0, "DELUSER"
+End Sub
+
 BeginCase "account life": AccountLife: EndCase
 BeginCase "outside the code page": OutsideTheCodePage: EndCase
+BeginCase "a group that is gone": GoneGroupTakesNoMember: EndCase
 Set site = Nothing
 Finish

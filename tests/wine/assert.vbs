@@ -191,6 +191,18 @@ Sub CheckNoLogLine(what)
     End If
 End Sub
 
+' Local accounts through the WinNT directory of this computer. Wine's
+' ExpandEnvironmentStrings keeps the string's terminating NUL.
+Dim gComputer: gComputer = Replace(CreateObject("WScript.Shell").ExpandEnvironmentStrings("%COMPUTERNAME%"), Chr(0), "")
+
+Function Account(name)
+    Set Account = GetObject("WinNT://" & gComputer).GetObject("user", name)
+End Function
+
+Function IsMember(group, name)
+    IsMember = GetObject("WinNT://" & gComputer).GetObject("group", group).IsMember("WinNT://" & gComputer & "/" & name)
+End Function
+
 On Error Resume Next
 
 ' Text of UTF-16 code units given in hexadecimal ("61 D83D DE00"), also ones

@@ -170,7 +170,22 @@ Sub UnpairedSurrogates()
     CheckEqual site.PostWebSit("DEL", emoji), 0, "DEL"
 End Sub
 
+' The anonymous user's password reads back as written and is nowhere in
+' the metabase file in clear.
+Sub SecretsSealedAtRest()
+    Dim name: name = Named("sealed")
+    CheckEqual site.PostWebSit("ADD", name, "D:\web\" & name, "", "", ":80:" & name, "R", "D:\logs", 1, 1, 1, 1, _
+        "IUSR_SEALED", "Sesame-4711"), 0, "ADD"
+    CheckEqual GetObject("IIS://localhost/W3SVC/" & NumberOf(name)).AnonymousUserPass, "Sesame-4711", "read back"
+    Dim store: store = Replace(CreateObject("WScript.Shell").ExpandEnvironmentStrings("%ProgramData%"), Chr(0), "") _
+        & "\Quorvel\IIS\metabase.txt"
+    Dim text: text = ReadAnsi(store)
+    Check InStr(text, "IUSR_SEALED") > 0, "the store is " & store
+    CheckEqual InStr(text, "Sesame-4711"), 0, "no password in clear in the store"
+End Sub
+
 BeginCase "ADD": AddCreatesTheSite: EndCase
+BeginCase "secrets sealed at rest": SecretsSealedAtRest: EndCase
 BeginCase "STOP, START, EDIT, DEL": StopStartEditDelete: EndCase
 BeginCase "missing site": MissingSite: EndCase
 BeginCase "overflow on ADD": OverflowOnAdd: EndCase

@@ -3,6 +3,10 @@
 // sync), so a change that returned survives a crash and a concurrent writer
 // in another process never loses it.
 //
+// The file is its owner's alone (0600, as are its journals, which SQLite
+// makes with the database's mode), and the secret properties in it are
+// sealed with the machine's key, metabase.key beside it (secret.cc).
+//
 // Reads come from a copy of the whole metabase kept in memory. It is checked
 // against the database's change counter (four bytes of the file header that
 // SQLite increments with every committed transaction) before each read, so a
@@ -11,6 +15,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -31,7 +36,8 @@ using platform::FromUtf8;
 using platform::ToUtf8;
 
 constexpr int kBusyTimeoutMs = 30000;
-constexpr int kSchemaVersion = 1;
+// 2: secret properties sealed (a store of version 1 is sealed when opened).
+constexpr int kSchemaVersion = 2;
 constexpr off_t kChangeCounterOffset = 24;
 
 struct DbCloser {
@@ -81,6 +87,7 @@ std::string NowUtc() {
 class SqliteStore final : public Store {
 public:
     explicit SqliteStore(const std::filesystem::path& file) {
+        KeepPrivate(file);
         sqlite3* raw = nullptr;
         const int rc = sqlite3_open_v2(file.c_str(), &raw,
                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -244,6 +251,11 @@ private:
         const int found = sqlite3_column_int(version.get(), 0);
         version.reset();
         if (found == kSchemaVersion) return;
+        if (found == 1) {
+            SealSecrets();
+            tx.Commit();
+            return;
+        }
         if (found != 0) Fail();
         Exec(
             "CREATE TABLE objects (key TEXT PRIMARY KEY, parent TEXT NOT NULL, name TEXT NOT NULL,"
@@ -254,9 +266,65 @@ private:
             " type INTEGER NOT NULL, value TEXT NOT NULL, PRIMARY KEY (object, key)) WITHOUT ROWID;"
             "CREATE TABLE backups (key TEXT NOT NULL, version INTEGER NOT NULL, name TEXT NOT NULL,"
             " made TEXT NOT NULL, data TEXT NOT NULL, PRIMARY KEY (key, version));"
-            "PRAGMA user_version = 1;");
+            "PRAGMA user_version = 2;");
         InsertAll(Tree());
         tx.Commit();
+    }
+
+    // Made for its owner alone, or made so when an older version left it
+    // open to others.
+    static void KeepPrivate(const std::filesystem::path& file) {
+        const Fd fd(open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+        if (fd.get() < 0) Fail();
+        struct stat st {};
+        if (fstat(fd.get(), &st) != 0) Fail();
+        if ((st.st_mode & 077) != 0 && fchmod(fd.get(), st.st_mode & 0700) != 0) Fail();
+    }
+
+    // A store of version 1 kept secrets as plain strings, in its objects and
+    // in its backups: sealed now, inside the caller's transaction.
+    void SealSecrets() {
+        // The plain values are overwritten, not just let go.
+        Exec("PRAGMA secure_delete = ON");
+        struct Row {
+            std::string object, key, name, value;
+        };
+        std::vector<Row> plain;
+        Stmt secrets = Prepare("SELECT object, key, name, value FROM properties WHERE type = 0");
+        while (sqlite3_step(secrets.get()) == SQLITE_ROW) {
+            if (IsSecretProperty(FromUtf8(Column(secrets.get(), 2))))
+                plain.push_back({Column(secrets.get(), 0), Column(secrets.get(), 1), Column(secrets.get(), 2),
+                                 Column(secrets.get(), 3)});
+        }
+        secrets.reset();
+        for (const Row& row : plain) {
+            const StoredValue stored = StoredForm({FromUtf8(row.name), FromUtf8(row.value)});
+            Stmt update = Prepare("UPDATE properties SET type = ?1, value = ?2 WHERE object = ?3 AND key = ?4");
+            sqlite3_bind_int(update.get(), 1, stored.type);
+            BindText(update.get(), 2, stored.text);
+            BindText(update.get(), 3, row.object);
+            BindText(update.get(), 4, row.key);
+            Check(sqlite3_step(update.get()), SQLITE_DONE);
+        }
+        std::vector<std::pair<std::string, std::int32_t>> backups;
+        Stmt list = Prepare("SELECT key, version FROM backups");
+        while (sqlite3_step(list.get()) == SQLITE_ROW) backups.emplace_back(Column(list.get(), 0), sqlite3_column_int(list.get(), 1));
+        list.reset();
+        for (const auto& [key, version] : backups) {
+            Stmt read = Prepare("SELECT data FROM backups WHERE key = ?1 AND version = ?2");
+            BindText(read.get(), 1, key);
+            sqlite3_bind_int(read.get(), 2, version);
+            if (sqlite3_step(read.get()) != SQLITE_ROW) Fail();
+            const auto tree = Tree::Parse(Column(read.get(), 0));
+            read.reset();
+            if (!tree) continue;  // unreadable already; left as it was
+            Stmt write = Prepare("UPDATE backups SET data = ?1 WHERE key = ?2 AND version = ?3");
+            BindText(write.get(), 1, tree->Serialize());
+            BindText(write.get(), 2, key);
+            sqlite3_bind_int(write.get(), 3, version);
+            Check(sqlite3_step(write.get()), SQLITE_DONE);
+        }
+        Exec("PRAGMA user_version = 2");
     }
 
     std::optional<std::uint32_t> ChangeCounter() const {
@@ -289,9 +357,7 @@ private:
         Stmt props = Prepare("SELECT object, name, type, value FROM properties");
         std::map<std::string, Properties> properties;
         while (sqlite3_step(props.get()) == SQLITE_ROW) {
-            const int type = sqlite3_column_int(props.get(), 2);
-            if (type < 0 || type > 4) Fail();
-            auto value = DecodeValue(static_cast<ValueType>(type), Column(props.get(), 3));
+            auto value = ValueOfStored(sqlite3_column_int(props.get(), 2), Column(props.get(), 3));
             if (!value) Fail();
             const Text name = FromUtf8(Column(props.get(), 1));
             properties[Column(props.get(), 0)][UpperKey(name)] = Property{name, std::move(*value)};
@@ -363,12 +429,13 @@ private:
         Stmt stmt = Prepare(
             "INSERT OR REPLACE INTO properties (object, key, name, type, value) VALUES (?1, ?2, ?3, ?4, ?5)");
         for (const auto& [key, property] : properties) {
+            const StoredValue stored = StoredForm(property);
             sqlite3_reset(stmt.get());
             BindText(stmt.get(), 1, object);
             BindText(stmt.get(), 2, ToUtf8(key));
             BindText(stmt.get(), 3, ToUtf8(property.name));
-            sqlite3_bind_int(stmt.get(), 4, static_cast<int>(TypeOf(property.value)));
-            BindText(stmt.get(), 5, EncodeValue(property.value));
+            sqlite3_bind_int(stmt.get(), 4, stored.type);
+            BindText(stmt.get(), 5, stored.text);
             Check(sqlite3_step(stmt.get()), SQLITE_DONE);
         }
     }

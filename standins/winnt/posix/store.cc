@@ -166,8 +166,13 @@ public:
         return names;
     }
 
+    // The group, or the user, may have gone since the caller looked them up:
+    // a membership of a name that is not there would pass to the next
+    // account created with it.
     void AddMember(std::u16string_view group, std::u16string_view user) override {
         Transaction t(db_.get());
+        if (!IsKind(group, true)) throw DirectoryError(kGroupNotFound);
+        if (!IsKind(user, false)) throw DirectoryError(kNoSuchUser);
         Statement exists(db_.get(), "SELECT 1 FROM members WHERE group_key = ? AND user_key = ?");
         exists.Bind(1, Key(group)).Bind(2, Key(user));
         if (exists.Step()) throw DirectoryError(kMemberInAlias);
@@ -178,6 +183,7 @@ public:
 
     void RemoveMember(std::u16string_view group, std::u16string_view user) override {
         Transaction t(db_.get());
+        if (!IsKind(group, true)) throw DirectoryError(kGroupNotFound);
         Statement s(db_.get(), "DELETE FROM members WHERE group_key = ? AND user_key = ?");
         s.Bind(1, Key(group)).Bind(2, Key(user)).Step();
         if (sqlite3_changes(db_.get()) == 0) throw DirectoryError(kMemberNotInAlias);
@@ -199,6 +205,13 @@ public:
     }
 
 private:
+    // The store holds a group (or a user) of that name.
+    bool IsKind(std::u16string_view name, bool group) {
+        Statement s(db_.get(), "SELECT 1 FROM accounts WHERE key = ? AND is_group = ?");
+        s.Bind(1, Key(name)).Bind(2, group ? 1 : 0);
+        return s.Step();
+    }
+
     void Insert(const Account& account) {
         Statement taken(db_.get(), "SELECT is_group FROM accounts WHERE key = ?");
         taken.Bind(1, Key(account.name));

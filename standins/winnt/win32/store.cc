@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/line_fields.h"
 #include "platform/utf8.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/replace_file.h"
@@ -28,38 +29,13 @@ std::wstring Folder() {
     return folder.substr(0, folder.find_last_of(L"\\/") + 1);
 }
 
-// Fields are separated by TAB; a field escapes its backslashes, TABs and line ends.
-std::string Escape(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\t') out += "\\t";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else out += c;
-    }
-    return out;
-}
-
-std::string Unescape(std::string_view text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const char c = text[++i];
-        out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
-    }
-    return out;
-}
-
+// Fields are separated by TAB, each escaped (platform/line_fields.h).
 std::vector<std::string> Fields(const std::string& line) {
     std::vector<std::string> fields;
     size_t start = 0;
     while (true) {
         const size_t tab = line.find('\t', start);
-        fields.push_back(Unescape(std::string_view(line).substr(start, tab - start)));
+        fields.push_back(platform::UnescapeLineField(std::string_view(line).substr(start, tab - start)));
         if (tab == std::string::npos) return fields;
         start = tab + 1;
     }
@@ -146,14 +122,21 @@ public:
             return names;
         });
     }
+    // The group, or the user, may have gone since the caller looked them up.
     void AddMember(std::u16string_view group, std::u16string_view user) override {
         Change([&](Directory& d) {
+            const auto g = d.Find(group);
+            if (g == d.accounts.end() || !g->group) throw DirectoryError(kGroupNotFound);
+            const auto u = d.Find(user);
+            if (u == d.accounts.end() || u->group) throw DirectoryError(kNoSuchUser);
             if (d.IsMember(group, user)) throw DirectoryError(kMemberInAlias);
-            d.members.emplace_back(d.Find(group)->name, d.Find(user)->name);
+            d.members.emplace_back(g->name, u->name);
         });
     }
     void RemoveMember(std::u16string_view group, std::u16string_view user) override {
         Change([&](Directory& d) {
+            const auto g = d.Find(group);
+            if (g == d.accounts.end() || !g->group) throw DirectoryError(kGroupNotFound);
             if (!d.IsMember(group, user)) throw DirectoryError(kMemberNotInAlias);
             std::erase_if(d.members, [&](const auto& m) {
                 return FoldName(m.first) == FoldName(group) && FoldName(m.second) == FoldName(user);
@@ -206,13 +189,13 @@ private:
 
     void Save(const Directory& d) const {
         std::ostringstream out;
+        const auto field = [](std::u16string_view text) { return platform::EscapeLineField(platform::ToUtf8(text)); };
         for (const Account& a : d.accounts) {
-            out << (a.group ? "group" : "user") << '\t' << Escape(platform::ToUtf8(a.name)) << '\t'
-                << Escape(platform::ToUtf8(a.full_name)) << '\t' << Escape(platform::ToUtf8(a.description)) << '\t'
-                << a.flags << '\t' << Escape(a.password_hash) << "\t-\r\n";
+            out << (a.group ? "group" : "user") << '\t' << field(a.name) << '\t' << field(a.full_name) << '\t'
+                << field(a.description) << '\t' << a.flags << '\t' << platform::EscapeLineField(a.password_hash)
+                << "\t-\r\n";
         }
-        for (const auto& [group, user] : d.members)
-            out << "member\t" << Escape(platform::ToUtf8(group)) << '\t' << Escape(platform::ToUtf8(user)) << "\r\n";
+        for (const auto& [group, user] : d.members) out << "member\t" << field(group) << '\t' << field(user) << "\r\n";
         const std::string text = out.str();
         const std::string_view pieces[] = {text};
         if (win32::ReplaceFileWith(path_, pieces, {.ending = L".new"}) != ERROR_SUCCESS)
