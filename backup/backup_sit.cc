@@ -31,9 +31,10 @@
 #include <vector>
 
 #include "component/frame.h"
-#include "platform/files.h"
 #include "mail/get_mail_pass.h"
+#include "platform/files.h"
 #include "platform/objects.h"
+#include "platform/text.h"
 #include "support/computer_name.h"
 #include "support/file_system.h"
 #include "support/intent.h"
