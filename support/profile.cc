@@ -3,9 +3,9 @@
 #include <optional>
 #include <vector>
 
-#include "platform/step_error.h"
-#include "platform/profile.h"
+#include "automation/step_error.h"
 #include "platform/text.h"
+#include "profile/profile.h"
 #include "support/strings.h"
 
 namespace quorvel {

@@ -6,11 +6,11 @@
 #include <cstring>
 #include <string>
 
-#include "platform/posix/runtime/oleaut.h"
+#include "variant_holder.h"
 
 namespace {
 
-using quorvel::posix::VariantHolder;
+using quorvel::test::VariantHolder;
 
 std::u16string TextOf(BSTR b) { return {b, SysStringLen(b)}; }
 

@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/profile_engine.h"
-#include "platform/profile_file.h"
-#include "platform/profile.h"
+#include "profile/engine/profile_engine.h"
+#include "profile/profile.h"
+#include "profile/profile_file.h"
 #include "profile_script.h"
 
 namespace quorvel {

@@ -10,15 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "../test_support.h"
 #include "ftp/post_ftp_sit.h"
 #include "platform/files.h"
-#include "platform/profile.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/replace_file.h"
 #include "platform/win32/wide.h"
-#include "../test_support.h"
+#include "profile/profile.h"
 
 namespace quorvel::platform {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/objects.h"
+#include "automation/objects.h"
 #include "platform/utf8.h"
 #include "tools/quorvel/host.h"
 

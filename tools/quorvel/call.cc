@@ -10,7 +10,7 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/objects.h"
+#include "automation/objects.h"
 #include "platform/utf8.h"
 #include "tools/quorvel/host.h"
 

@@ -2,10 +2,9 @@
 #include <cstdio>
 #include <string>
 
-#include "quorvel_interface.h"
-#include "platform/posix/runtime/oleaut.h"
-#include "tools/quorvel/host.h"
 #include "platform/utf8.h"
+#include "quorvel_interface.h"
+#include "tools/quorvel/host.h"
 
 namespace quorvel::host {
 const char* TypeName(ParamType type) {

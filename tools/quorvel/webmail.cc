@@ -9,10 +9,10 @@
 #include <string>
 #include <thread>
 
+#include "mail/files/paths.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
 #include "support/profile.h"
-#include "mail/get_mail_pass.h"
 #include "tools/quorvel/host.h"
 #include "tools/webmail/server.h"
 
