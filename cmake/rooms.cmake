@@ -14,8 +14,12 @@
 # no cycle by construction. GENERATED names the generated headers the room
 # owns. A POSIX_ONLY room is on the POSIX side: the Windows build declares it
 # (the graph is the same in both builds) but makes no target of it. A
-# NO_TARGET room (the tests, the benchmarks) makes no target here; its
-# CMakeLists makes its targets.
+# NO_TARGET room (the tests, the benchmarks) is declared only for the include
+# check; its CMakeLists makes its targets.
+#
+# quorvel_check_rooms() then adds the include check to the build: every file
+# of a room may include only its own room's headers and those of the rooms it
+# names (cmake/check_includes.py says the rules).
 
 set_property(GLOBAL PROPERTY QUORVEL_ROOMS "")
 
@@ -81,5 +85,48 @@ function(quorvel_room name)
       target_link_libraries(${target} ${link} ${dep_target})
     endif()
   endforeach()
+  # Nothing of a room compiles before its includes have been checked.
+  add_dependencies(${target} quorvel_check_includes)
   set_property(GLOBAL PROPERTY QUORVEL_ROOM_${name}_TARGET ${target})
+endfunction()
+
+# The include check, a step of every build: the graph declared above written
+# out for cmake/check_includes.py, which runs whenever a file of a room changes.
+function(quorvel_check_rooms)
+  get_property(rooms GLOBAL PROPERTY QUORVEL_ROOMS)
+  set(graph "")
+  set(patterns "")
+  foreach(room ${rooms})
+    get_property(folders GLOBAL PROPERTY QUORVEL_ROOM_${room}_FOLDERS)
+    get_property(deps GLOBAL PROPERTY QUORVEL_ROOM_${room}_DEPS)
+    get_property(generated GLOBAL PROPERTY QUORVEL_ROOM_${room}_GENERATED)
+    get_property(posix_only GLOBAL PROPERTY QUORVEL_ROOM_${room}_POSIX_ONLY)
+    set(side "")
+    if(posix_only)
+      set(side posix)
+    endif()
+    string(REPLACE ";" " " folders_text "${folders}")
+    string(REPLACE ";" " " deps_text "${deps}")
+    string(REPLACE ";" " " generated_text "${generated}")
+    string(APPEND graph "${room}|${folders_text}|${deps_text}|${generated_text}|${side}\n")
+    foreach(folder ${folders})
+      list(APPEND patterns ${CMAKE_SOURCE_DIR}/${folder}/*.h ${CMAKE_SOURCE_DIR}/${folder}/*.cc)
+    endforeach()
+  endforeach()
+  set(graph_file ${CMAKE_BINARY_DIR}/rooms.txt)
+  file(GENERATE OUTPUT ${graph_file} CONTENT "${graph}")
+  file(GLOB_RECURSE checked CONFIGURE_DEPENDS ${patterns})
+  set(stamp ${CMAKE_BINARY_DIR}/check_includes.stamp)
+  add_custom_command(
+    OUTPUT ${stamp}
+    COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/cmake/check_includes.py
+            --root ${CMAKE_SOURCE_DIR} --rooms ${graph_file} --stamp ${stamp}
+    DEPENDS ${CMAKE_SOURCE_DIR}/cmake/check_includes.py ${graph_file} ${checked}
+    COMMENT "Checking every include against the rooms' dependencies")
+  add_custom_target(quorvel_check_includes ALL DEPENDS ${stamp})
+  if(QUORVEL_TESTS)
+    # The check catches what it should, on a tree of its own.
+    add_test(NAME check_includes COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/check_includes_test.py
+                                         ${CMAKE_SOURCE_DIR}/cmake/check_includes.py)
+  endif()
 endfunction()
