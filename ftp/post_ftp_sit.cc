@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "component/frame/frame.h"
-#include "support/directory.h"
+#include "support/find_file.h"
 #include "support/md5.h"
 #include "support/profile.h"
 #include "support/strings.h"

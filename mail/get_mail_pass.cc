@@ -35,7 +35,7 @@
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/text.h"
-#include "support/directory.h"
+#include "support/find_file.h"
 #include "support/profile.h"
 #include "support/strings.h"
 

@@ -28,7 +28,7 @@
 #include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "support/directory.h"
+#include "support/find_file.h"
 #include "support/strings.h"
 
 namespace quorvel::mail {

@@ -9,7 +9,7 @@
 #include "mail/post_email_domain.h"
 
 #include "component/frame/frame.h"
-#include "support/directory.h"
+#include "support/find_file.h"
 #include "support/profile.h"
 #include "support/strings.h"
 

@@ -40,7 +40,7 @@ struct CachedFile {
     ProfileEngine engine;
 };
 
-// Never destroyed: sessions of threads that end late still reach it.
+// Never destroyed: transactions of threads that end late still reach it.
 LocalMutex& CacheMutex() {
     static auto* mutex = new LocalMutex();
     return *mutex;
@@ -101,25 +101,25 @@ bool Store(CachedFile& entry, const std::string& path, bool changed) {
     return true;
 }
 
-// ---- sessions ----
+// ---- transactions ----
 
-struct SessionState {
+struct TransactionState {
     Target target;
     Lock lock;
     ProfileEngine engine;
     bool registered = false;  // routed to by this thread's calls
     bool exists = false;      // the file is on disk
-    bool written = false;     // the session wrote the file
-    Stamp found;              // the file's stamp when the session began
+    bool written = false;     // the transaction wrote the file
+    Stamp found;              // the file's stamp when the transaction began
     bool dirty = false;       // the copy differs from the file
     bool touch = false;       // a call that changed nothing still creates a missing file
     bool failed = false;      // a write failed: the copy may not be what the file holds
     bool refused = false;     // a change was refused for want of the lock
 
-    SessionState(Target t, Lock l) : target(std::move(t)), lock(std::move(l)) {}
-    ~SessionState();
-    SessionState(const SessionState&) = delete;
-    SessionState& operator=(const SessionState&) = delete;
+    TransactionState(Target t, Lock l) : target(std::move(t)), lock(std::move(l)) {}
+    ~TransactionState();
+    TransactionState(const TransactionState&) = delete;
+    TransactionState& operator=(const TransactionState&) = delete;
 
     const std::string& path() const { return target.path; }
 
@@ -144,8 +144,8 @@ struct SessionState {
     }
 };
 
-// This thread's sessions by file key, and by the names callers gave, so that
-// calls inside a session need not resolve the name again.
+// This thread's transactions by file key, and by the names callers gave, so that
+// calls inside a transaction need not resolve the name again.
 struct StringHash {
     using is_transparent = void;
     size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
@@ -153,40 +153,40 @@ struct StringHash {
 template <typename T>
 using StringMap = std::unordered_map<std::string, T, StringHash, std::equal_to<>>;
 
-thread_local StringMap<std::weak_ptr<SessionState>> t_sessions;
-thread_local StringMap<std::weak_ptr<SessionState>> t_session_names;
+thread_local StringMap<std::weak_ptr<TransactionState>> t_transactions;
+thread_local StringMap<std::weak_ptr<TransactionState>> t_transaction_names;
 
-std::shared_ptr<SessionState> SessionFor(const std::string& key) {
-    if (t_sessions.empty()) return nullptr;
-    const auto it = t_sessions.find(key);
-    return it == t_sessions.end() ? nullptr : it->second.lock();
+std::shared_ptr<TransactionState> TransactionFor(const std::string& key) {
+    if (t_transactions.empty()) return nullptr;
+    const auto it = t_transactions.find(key);
+    return it == t_transactions.end() ? nullptr : it->second.lock();
 }
 
-std::shared_ptr<SessionState> SessionNamed(std::string_view file) {
-    if (t_session_names.empty()) return nullptr;
-    const auto it = t_session_names.find(file);
-    return it == t_session_names.end() ? nullptr : it->second.lock();
+std::shared_ptr<TransactionState> TransactionNamed(std::string_view file) {
+    if (t_transaction_names.empty()) return nullptr;
+    const auto it = t_transaction_names.find(file);
+    return it == t_transaction_names.end() ? nullptr : it->second.lock();
 }
 
-// The session of this thread on the file, by the name given or by the file.
-std::shared_ptr<SessionState> SessionOf(std::string_view file, Target& target) {
-    if (auto session = SessionNamed(file)) return session;
+// The transaction of this thread on the file, by the name given or by the file.
+std::shared_ptr<TransactionState> TransactionOf(std::string_view file, Target& target) {
+    if (auto transaction = TransactionNamed(file)) return transaction;
     target = profile_io::Resolve(file);
     if (target.key.empty()) return nullptr;
-    return SessionFor(target.key);
+    return TransactionFor(target.key);
 }
 
-// The last handle of a session is gone: write what is pending, give the copy
+// The last handle of a transaction is gone: write what is pending, give the copy
 // back to the cache, then (members) release the lock.
-SessionState::~SessionState() {
+TransactionState::~TransactionState() {
     if (!registered) return;
-    t_sessions.erase(target.key);
-    for (auto it = t_session_names.begin(); it != t_session_names.end();)
-        it = it->second.expired() ? t_session_names.erase(it) : std::next(it);
+    t_transactions.erase(target.key);
+    for (auto it = t_transaction_names.begin(); it != t_transaction_names.end();)
+        it = it->second.expired() ? t_transaction_names.erase(it) : std::next(it);
     const bool committed = Commit();
     auto entry = CacheEntry(target.key);
     LocalLock guard(entry->mutex);
-    // Under the lock the file is as the session found it unless it wrote it.
+    // Under the lock the file is as the transaction found it unless it wrote it.
     Stamp stamp = found;
     if (committed && !failed && (!written || profile_io::Stat(path(), stamp) != Status::kError)) {
         entry->engine = std::move(engine);
@@ -197,20 +197,20 @@ SessionState::~SessionState() {
     }
 }
 
-// One change, applied to the thread's session copy or to the file.
+// One change, applied to the thread's transaction copy or to the file.
 template <typename Op>
 bool Apply(std::string_view file, Op&& op) {
     Target target;
-    if (auto session = SessionOf(file, target)) {
-        // A session that could not take the lock reads, but changes nothing.
-        if (!session->lock.held()) {
-            session->refused = true;
+    if (auto transaction = TransactionOf(file, target)) {
+        // A transaction that could not take the lock reads, but changes nothing.
+        if (!transaction->lock.held()) {
+            transaction->refused = true;
             return false;
         }
-        const ProfileEngine::Result r = op(session->engine);
+        const ProfileEngine::Result r = op(transaction->engine);
         if (!r.ok) return false;
-        if (r.changed) session->dirty = true;
-        if (!session->exists) session->touch = true;
+        if (r.changed) transaction->dirty = true;
+        if (!transaction->exists) transaction->touch = true;
         return true;
     }
     if (target.key.empty()) return false;
@@ -245,7 +245,7 @@ uint32_t ProfileGetString(ProfileName section, ProfileName key, uint32_t size, s
                           std::string& value) {
     value.clear();
     Target target;
-    if (auto session = SessionOf(file, target)) return session->engine.GetString(section, key, size, value);
+    if (auto transaction = TransactionOf(file, target)) return transaction->engine.GetString(section, key, size, value);
     if (target.key.empty()) return 0;
     std::optional<Lock> lock;
     if (profile_io::kReadersTakeTheLock) {
@@ -283,25 +283,25 @@ bool WritePrivateProfileSection(std::string_view section, std::optional<std::str
     return ProfileWriteSection(section, content, file);
 }
 
-struct ProfileSession::Impl {
-    std::shared_ptr<SessionState> state;  // shared by the sessions this thread nests on one file
+struct ProfileTransaction::Impl {
+    std::shared_ptr<TransactionState> state;  // shared by the transactions this thread nests on one file
 };
 
-ProfileSession::ProfileSession(std::string_view file) : impl_(std::make_unique<Impl>()) {
+ProfileTransaction::ProfileTransaction(std::string_view file) : impl_(std::make_unique<Impl>()) {
     Target target = profile_io::Resolve(file);
     if (target.key.empty()) return;
-    if (auto existing = SessionFor(target.key)) {  // this thread already holds the file: join
+    if (auto existing = TransactionFor(target.key)) {  // this thread already holds the file: join
         impl_->state = std::move(existing);
         return;
     }
     Lock lock(target.key, target.path);
-    auto state = std::make_shared<SessionState>(std::move(target), std::move(lock));
+    auto state = std::make_shared<TransactionState>(std::move(target), std::move(lock));
     {
         auto entry = CacheEntry(state->target.key);
         LocalLock guard(entry->mutex);
         if (!Revalidate(*entry, state->path())) return;
         if (state->lock.held()) {
-            // The session owns the parsed copy until it ends; readers elsewhere
+            // The transaction owns the parsed copy until it ends; readers elsewhere
             // parse the old file again if they need it.
             state->engine = std::move(entry->engine);
             entry->loaded = false;
@@ -312,15 +312,15 @@ ProfileSession::ProfileSession(std::string_view file) : impl_(std::make_unique<I
         state->found = entry->stamp;
     }
     state->registered = true;
-    t_sessions[state->target.key] = state;
-    t_session_names[std::string(file)] = state;
+    t_transactions[state->target.key] = state;
+    t_transaction_names[std::string(file)] = state;
     impl_->state = std::move(state);
 }
 
-ProfileSession::~ProfileSession() = default;
+ProfileTransaction::~ProfileTransaction() = default;
 
-bool ProfileSession::locked() const { return impl_->state != nullptr && impl_->state->lock.held(); }
+bool ProfileTransaction::locked() const { return impl_->state != nullptr && impl_->state->lock.held(); }
 
-bool ProfileSession::Commit() { return impl_->state ? impl_->state->Commit() : false; }
+bool ProfileTransaction::Commit() { return impl_->state ? impl_->state->Commit() : false; }
 
 }  // namespace quorvel::platform

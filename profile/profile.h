@@ -28,14 +28,14 @@ bool WritePrivateProfileSection(std::string_view section, std::optional<std::str
 // One call's whole read-modify-write of one profile file. While it lives, the
 // file is locked against other threads and processes; the profile calls that
 // this thread makes on that file share one copy of it, and their changes reach
-// the disk together, atomically, at Commit (or when the session ends). Until
+// the disk together, atomically, at Commit (or when the transaction ends). Until
 // then other readers see the file as it was; a crash leaves it as it was.
-class ProfileSession {
+class ProfileTransaction {
 public:
-    explicit ProfileSession(std::string_view file);
-    ~ProfileSession();
-    ProfileSession(const ProfileSession&) = delete;
-    ProfileSession& operator=(const ProfileSession&) = delete;
+    explicit ProfileTransaction(std::string_view file);
+    ~ProfileTransaction();
+    ProfileTransaction(const ProfileTransaction&) = delete;
+    ProfileTransaction& operator=(const ProfileTransaction&) = delete;
 
     // False when the lock could not be taken (on Windows, after 30 seconds):
     // the calls then read the file as it is, but every change is refused and

@@ -7,9 +7,9 @@
 
 #include "automation/objects.h"
 #include "platform/utf8.h"
-#include "tools/quorvel/host.h"
+#include "tools/quorvel/cli.h"
 
-namespace quorvel::host {
+namespace quorvel::cli {
 namespace {
 
 constexpr const char kAdsiUsage[] =
@@ -141,4 +141,4 @@ int RunAdsi(const Args& args) {
     }
 }
 
-}  // namespace quorvel::host
+}  // namespace quorvel::cli

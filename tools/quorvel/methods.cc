@@ -4,9 +4,9 @@
 
 #include "platform/utf8.h"
 #include "quorvel_interface.h"
-#include "tools/quorvel/host.h"
+#include "tools/quorvel/cli.h"
 
-namespace quorvel::host {
+namespace quorvel::cli {
 const char* TypeName(ParamType type) {
     switch (type) {
         case ParamType::String: return "String";
@@ -42,4 +42,4 @@ int RunMethods(const Args& args) {
     return kExitOk;
 }
 
-}  // namespace quorvel::host
+}  // namespace quorvel::cli

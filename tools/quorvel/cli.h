@@ -7,7 +7,7 @@
 #include "platform/com.h"
 #include "quorvel_interface.h"
 
-namespace quorvel::host {
+namespace quorvel::cli {
 
 // Exit statuses (sysexits.h values).
 inline constexpr int kExitOk = 0;
@@ -35,4 +35,4 @@ const char* TypeName(ParamType type);
 // The library built or installed with this host.
 std::string DefaultLibrary();
 
-}  // namespace quorvel::host
+}  // namespace quorvel::cli

@@ -1,4 +1,5 @@
-// The directory search for one file.
+// FindFile: the name of one file as stored, which the methods compare to
+// tell whether a server's files are where the caller says.
 #pragma once
 
 #include <string>

@@ -1,4 +1,4 @@
-#include "support/directory.h"
+#include "support/find_file.h"
 
 #include "platform/files.h"
 #include "platform/text.h"
