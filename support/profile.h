@@ -1,5 +1,5 @@
 // The profile-file (INI) routines the methods share, over the ANSI profile
-// functions of the platform.
+// functions of profile/profile.h.
 #pragma once
 
 #include <cstdint>
