@@ -11,7 +11,7 @@
 // code page cannot hold would be met there as '?': the call is refused with
 // result 1 before the directory is touched.
 //
-// Every call holds the method's lock on this machine (support/intent.h) from
+// Every call holds the method's lock on this machine (component/frame/intent.h) from
 // its lookups to its last step, so that what it does to an account is done
 // to the account it looked up or created: of two ADDUSERs of one name, the
 // second finds the first's account and answers 2 without a step of its own.
@@ -25,10 +25,10 @@
 // flags with its own values; one that had not had changed nothing.
 #include "accounts/post_nt_user.h"
 
-#include "component/frame.h"
-#include "platform/objects.h"
+#include "automation/objects.h"
+#include "component/frame/frame.h"
+#include "component/frame/intent.h"
 #include "support/computer_name.h"
-#include "support/intent.h"
 #include "support/strings.h"
 
 namespace quorvel::accounts {

@@ -20,7 +20,7 @@
 //   temporary account a password lookup has the webmail server add, and a
 //   restore never replaces the list in the middle of a lookup.
 // - The mail branch handles its two files one after the other, so it keeps an
-//   intent record (support/intent.h) while it works, under the method's lock,
+//   intent record (component/frame/intent.h) while it works, under the method's lock,
 //   and every call first finishes what one that died left: a RESTORE that had
 //   restored the user list gets the domains restored too (one that had not
 //   restored anything is left undone), a BACKUP is made again from both live
@@ -30,14 +30,14 @@
 #include <optional>
 #include <vector>
 
-#include "component/frame.h"
-#include "mail/get_mail_pass.h"
+#include "automation/objects.h"
+#include "component/frame/frame.h"
+#include "component/frame/intent.h"
+#include "mail/files/paths.h"
 #include "platform/files.h"
-#include "platform/objects.h"
 #include "platform/text.h"
 #include "support/computer_name.h"
 #include "support/file_system.h"
-#include "support/intent.h"
 #include "support/strings.h"
 
 namespace quorvel::backup {

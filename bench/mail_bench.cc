@@ -16,8 +16,8 @@
 #include <new>
 #include <string>
 
+#include "mail/files/user_list.h"
 #include "mail/post_email.h"
-#include "mail/user_list.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform/utf8.h"

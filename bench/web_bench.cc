@@ -12,7 +12,7 @@
 #include <map>
 #include <string>
 
-#include "platform/objects.h"
+#include "automation/objects.h"
 #include "standins/iis/metabase.h"
 #include "web/post_web_sit.h"
 

@@ -29,7 +29,7 @@ VFIELD = {"String": "bstrVal", "Long": "lVal", "Boolean": "boolVal"}
 VTYPE = {"String": "VT_BSTR", "Long": "VT_I4", "Boolean": "VT_BOOL"}
 PARAM_ATTRS = {"in", "out", "retval", "optional"}
 DISPID_NEWENUM = -4
-FIRST_DYNAMIC_ID = 0x10000  # platform/automation.h: properties by any name
+FIRST_DYNAMIC_ID = 0x10000  # automation/automation.h: properties by any name
 
 
 class IdlError(Exception):
@@ -329,7 +329,7 @@ def component_files(api, idl_name, out_h, namespace):
     clsid = guid_of(cls_attrs, cname)
     banner = f"// Generated from {idl_name} by gen_interface.py. Do not edit."
 
-    h = [banner, "#pragma once", '#include "platform/com.h"', '#include "platform/dispatch_table.h"', "",
+    h = [banner, "#pragma once", '#include "platform/com.h"', '#include "automation/dispatch_table.h"', "",
          f"namespace {namespace} {{",
          "using platform::InterfaceTable;", "using platform::MethodInfo;", "using platform::MethodThunk;",
          "using platform::ParamInfo;", "using platform::ParamType;", "",
@@ -393,7 +393,7 @@ def members_file(api, idl_name, namespace):
     if not api["interfaces"]:
         raise IdlError("the IDL declares no interface")
     h = [f"// Generated from {idl_name} by gen_interface.py. Do not edit.", "#pragma once", "",
-         "#include <span>", "", '#include "platform/automation.h"', "", f"namespace {namespace} {{", ""]
+         "#include <span>", "", '#include "automation/automation.h"', "", f"namespace {namespace} {{", ""]
     for iface in api["interfaces"]:
         iname = iface["name"]
         check_unique_ids(iface)

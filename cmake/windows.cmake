@@ -38,19 +38,18 @@ add_library(quorvel SHARED
   ${QUORVEL_TLB})
 set_target_properties(quorvel PROPERTIES PREFIX "" OUTPUT_NAME quorvel
                       RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-target_link_libraries(quorvel PRIVATE quorvel_core)
+target_include_directories(quorvel PRIVATE ${CMAKE_SOURCE_DIR} ${GEN_DIR})
+target_link_libraries(quorvel PRIVATE quorvel_component)
 target_compile_options(quorvel PRIVATE ${QUORVEL_WARNINGS})
 # Nothing but system DLLs beside it: the C++ runtime, libgcc and winpthread go inside.
 target_link_options(quorvel PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--no-undefined)
 
 # quorvel_standins.dll: the same stand-ins as on POSIX, registered with regsvr32.
-add_library(quorvel_standins SHARED ${STANDIN_SOURCES} ${CMAKE_SOURCE_DIR}/standins/standins.def)
+target_sources(quorvel_standins PRIVATE ${CMAKE_SOURCE_DIR}/standins/standins.def)
 set_target_properties(quorvel_standins PROPERTIES PREFIX "" OUTPUT_NAME quorvel_standins
                       RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-target_link_libraries(quorvel_standins PRIVATE quorvel_iis quorvel_platform)
 # The IIS stand-in seals the secrets of its store with the system's data protection.
 target_link_libraries(quorvel_iis PRIVATE crypt32)
-target_compile_options(quorvel_standins PRIVATE ${QUORVEL_WARNINGS})
 target_link_options(quorvel_standins PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--no-undefined)
 
 if(QUORVEL_TESTS)

@@ -2,8 +2,8 @@
 
 #include <new>
 
+#include "automation/com_object.h"
 #include "component/site_manage.h"
-#include "platform/com_object.h"
 #include "quorvel_interface.h"
 
 namespace quorvel::component {

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/com_holders.h"
+#include "automation/com_holders.h"
 
 namespace quorvel::component {
 namespace {

@@ -30,9 +30,9 @@
 
 #include <vector>
 
-#include "component/frame.h"
-#include "ftp/md5.h"
-#include "support/directory.h"
+#include "component/frame/frame.h"
+#include "support/find_file.h"
+#include "support/md5.h"
 #include "support/profile.h"
 #include "support/strings.h"
 

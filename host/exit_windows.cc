@@ -5,7 +5,7 @@
 // and text, so the log says why (no privilege, nothing configured, ...).
 #include "host/exit_windows.h"
 
-#include "component/frame.h"
+#include "component/frame/frame.h"
 #include "platform/shutdown.h"
 #include "platform/system.h"
 #include "platform/text.h"

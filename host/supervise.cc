@@ -5,7 +5,7 @@
 // between two reads is joined again.
 #include "host/supervise.h"
 
-#include "component/frame.h"
+#include "component/frame/frame.h"
 #include "host/marker_search.h"
 #include "platform/http.h"
 #include "platform/text.h"

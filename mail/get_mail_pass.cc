@@ -28,13 +28,14 @@
 #include <optional>
 #include <vector>
 
-#include "component/frame.h"
-#include "mail/user_list.h"
+#include "component/frame/frame.h"
+#include "mail/files/paths.h"
+#include "mail/files/user_list.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/text.h"
-#include "support/directory.h"
+#include "support/find_file.h"
 #include "support/profile.h"
 #include "support/strings.h"
 
@@ -120,12 +121,6 @@ bool PostForm(const std::u16string& server, std::uint16_t port, const std::strin
 }
 
 }  // namespace
-
-std::u16string WebmailSettingsPath(std::u16string_view mail_dir) {
-    return std::u16string(mail_dir) + u"\\WorldClient\\Domains.ini";
-}
-std::u16string UserListPath(std::u16string_view mail_dir) { return std::u16string(mail_dir) + u"\\App\\USERLIST.DAT"; }
-std::u16string SemaphorePath(std::u16string_view mail_dir) { return std::u16string(mail_dir) + u"\\App\\UserList.sem"; }
 
 std::string NewAccountForm(std::u16string_view password) {
     static constexpr char kHex[] = "0123456789ABCDEF";

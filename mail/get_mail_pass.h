@@ -36,11 +36,4 @@ std::optional<size_t> SettleInterruptedLookup(CallFrame& frame, std::u16string_v
 // system code page, so that "&", "=", "+" and "%" reach it intact.
 std::string NewAccountForm(std::u16string_view password);
 
-// MailDir\WorldClient\Domains.ini: the webmail settings. Its lock also keeps
-// the calls that ask the webmail server for a password from overlapping.
-std::u16string WebmailSettingsPath(std::u16string_view mail_dir);
-// MailDir\App\USERLIST.DAT and the semaphore beside it.
-std::u16string UserListPath(std::u16string_view mail_dir);
-std::u16string SemaphorePath(std::u16string_view mail_dir);
-
 }  // namespace quorvel::mail

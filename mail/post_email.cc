@@ -21,13 +21,14 @@
 
 #include <optional>
 
-#include "component/frame.h"
+#include "component/frame/frame.h"
+#include "mail/files/paths.h"
+#include "mail/files/user_list.h"
 #include "mail/get_mail_pass.h"
-#include "mail/user_list.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "support/directory.h"
+#include "support/find_file.h"
 #include "support/strings.h"
 
 namespace quorvel::mail {

@@ -8,8 +8,8 @@
 // hold: "a😀.com" would be written, and found, as the section "a??.com".
 #include "mail/post_email_domain.h"
 
-#include "component/frame.h"
-#include "support/directory.h"
+#include "component/frame/frame.h"
+#include "support/find_file.h"
 #include "support/profile.h"
 #include "support/strings.h"
 

@@ -18,7 +18,7 @@
 
 #include <initializer_list>
 
-#include "component/frame.h"
+#include "component/frame/frame.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "support/strings.h"

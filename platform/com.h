@@ -11,7 +11,7 @@
 // A .def file exports the entry points on Windows.
 #define QUORVEL_EXPORT
 #else
-#include "platform/posix/com_types.h"
+#include "platform/posix/runtime/com_types.h"
 #endif
 
 #include <string>

@@ -1,4 +1,4 @@
-// What the profile functions (platform/profile.cc, the same in both builds)
+// What the profile functions (profile/profile.cc, the same in both builds)
 // need from the system: finding, reading, replacing and locking a file, and
 // the ANSI code page's double-byte characters. platform/posix/profile_io.cc
 // and platform/win32/profile_io.cc implement it.
@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/profile_engine.h"
+#include "profile/engine/profile_engine.h"
 
 namespace quorvel::platform::profile_io {
 

@@ -8,8 +8,8 @@
 
 #include <new>
 
-#include "platform/objects.h"
-#include "platform/step_error.h"
+#include "automation/objects.h"
+#include "automation/step_error.h"
 
 namespace quorvel::sendmail {
 namespace {

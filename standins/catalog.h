@@ -6,7 +6,7 @@
 
 #include <span>
 
-#include "platform/automation.h"
+#include "automation/automation.h"
 
 namespace quorvel::standins {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/automation.h"
+#include "automation/automation.h"
 #include "standin_members.h"
 #include "standins/iis/directory.h"
 

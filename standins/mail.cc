@@ -5,9 +5,9 @@
 #include <initializer_list>
 #include <optional>
 
+#include "automation/step_error.h"
 #include "platform/base64.h"
 #include "platform/smtp.h"
-#include "platform/step_error.h"
 #include "platform/text.h"
 
 namespace quorvel::standins {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/automation.h"
+#include "automation/automation.h"
 #include "standin_members.h"
 
 namespace quorvel::standins {

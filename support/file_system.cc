@@ -1,6 +1,6 @@
 #include "support/file_system.h"
 
-#include "component/step_error.h"
+#include "automation/step_error.h"
 #include "platform/files.h"
 #include "platform/text.h"
 

@@ -19,7 +19,7 @@ void CopyFileOver(std::u16string_view from, std::u16string_view to);
 // Deletes the file, read-only or not.
 void DeleteFileForced(std::u16string_view path);
 
-// Holds the lock of a file (the one the profile sessions and the other
+// Holds the lock of a file (the one the profile transactions and the other
 // whole-file rewrites of that file take) while it lives; raises error 70 when
 // the lock cannot be had.
 class FileHold {

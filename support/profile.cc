@@ -3,9 +3,9 @@
 #include <optional>
 #include <vector>
 
-#include "platform/step_error.h"
-#include "platform/profile.h"
+#include "automation/step_error.h"
 #include "platform/text.h"
+#include "profile/profile.h"
 #include "support/strings.h"
 
 namespace quorvel {
@@ -96,8 +96,8 @@ bool WriteIniSection(std::u16string_view section, std::u16string_view content, s
 }
 
 struct ProfileTransaction::Impl {
-    explicit Impl(std::u16string_view file) : session(platform::ToAnsi(file)) {}
-    platform::ProfileSession session;
+    explicit Impl(std::u16string_view file) : transaction(platform::ToAnsi(file)) {}
+    platform::ProfileTransaction transaction;
 };
 
 ProfileTransaction::ProfileTransaction(std::u16string_view file) : impl_(std::make_unique<Impl>(file)) {}
@@ -105,7 +105,7 @@ ProfileTransaction::ProfileTransaction(std::u16string_view file) : impl_(std::ma
 ProfileTransaction::~ProfileTransaction() = default;
 
 void ProfileTransaction::Commit() {
-    if (!impl_->session.Commit()) Raise(kPathFileAccess);
+    if (!impl_->transaction.Commit()) Raise(kPathFileAccess);
 }
 
 }  // namespace quorvel

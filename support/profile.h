@@ -1,5 +1,5 @@
 // The profile-file (INI) routines the methods share, over the ANSI profile
-// functions of the platform.
+// functions of profile/profile.h.
 #pragma once
 
 #include <cstdint>
@@ -44,6 +44,8 @@ bool IsSafeProfileText(std::u16string_view text, ProfileText kind);
 
 // Holds one profile file for the whole of a call: locked against other calls,
 // read once, and written once, atomically, with all of the call's changes.
+// It is the ProfileTransaction of profile/profile.h as the methods take it:
+// the file's name in UTF-16, and a commit that fails raises error 75.
 class ProfileTransaction {
 public:
     explicit ProfileTransaction(std::u16string_view file);

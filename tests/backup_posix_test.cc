@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "automation/objects.h"
 #include "backup/backup_sit.h"
 #include "ftp/post_ftp_sit.h"
 #include "platform/file_lock.h"
-#include "platform/objects.h"
 #include "platform/posix/runtime/machine_folder.h"
 #include "platform/text.h"
 #include "support/profile.h"

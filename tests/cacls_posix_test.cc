@@ -13,14 +13,14 @@
 #include <vector>
 
 #include "permissions/post_cacls.h"
-#include "platform/posix/runtime/process.h"
+#include "run_process.h"
 #include "test_support.h"
 
 namespace quorvel {
 namespace {
 
-using posix::ProcessResult;
-using posix::RunProcess;
+using test::ProcessResult;
+using test::RunProcess;
 using test::LogWatch;
 using test::MessageOf;
 using test::TempDir;

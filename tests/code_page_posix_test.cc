@@ -14,13 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "automation/com_holders.h"
+#include "automation/objects.h"
 #include "component/class_factory.h"
 #include "local_server.h"
-#include "platform/com_holders.h"
-#include "platform/objects.h"
 #include "quorvel_interface.h"
-#include "tests/iis_test_machine.h"
 #include "test_support.h"
+#include "tests/iis_test_machine.h"
 
 namespace quorvel {
 namespace {

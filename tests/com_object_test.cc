@@ -2,8 +2,8 @@
 // unload bookkeeping, as a COM client meets them.
 #include <gtest/gtest.h>
 
+#include "automation/automation.h"
 #include "component/class_factory.h"
-#include "platform/automation.h"
 #include "platform/com.h"
 #include "quorvel_interface.h"
 

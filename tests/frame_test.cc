@@ -4,9 +4,9 @@
 #include <regex>
 #include <stdexcept>
 
-#include "component/error_log.h"
-#include "component/frame.h"
-#include "support/log_writer.h"
+#include "component/frame/error_log.h"
+#include "component/frame/frame.h"
+#include "component/frame/log_writer.h"
 #include "test_support.h"
 
 namespace quorvel {

@@ -3,8 +3,8 @@
 
 #include <thread>
 
-#include "component/error_log.h"
-#include "component/frame.h"
+#include "component/frame/error_log.h"
+#include "component/frame/frame.h"
 
 namespace quorvel {
 namespace {

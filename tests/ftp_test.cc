@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "ftp/md5.h"
 #include "ftp/post_ftp_sit.h"
+#include "support/md5.h"
 #include "test_support.h"
 
 namespace quorvel::ftp {

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/runtime/process.h"
+#include "run_process.h"
 #include "test_support.h"
 
 namespace {
 
-using quorvel::posix::ProcessResult;
-using quorvel::posix::RunProcess;
+using quorvel::test::ProcessResult;
+using quorvel::test::RunProcess;
 
 class Host : public testing::Test {
 protected:

@@ -5,14 +5,14 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/posix/runtime/process.h"
 #include "quorvel_version.h"
+#include "run_process.h"
 #include "test_support.h"
 
 namespace {
 
-using quorvel::posix::ProcessResult;
-using quorvel::posix::RunProcess;
+using quorvel::test::ProcessResult;
+using quorvel::test::RunProcess;
 using quorvel::test::ReadBytes;
 using quorvel::test::TempDir;
 using quorvel::test::WriteBytes;

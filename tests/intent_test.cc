@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
-#include "component/frame.h"
+#include "component/frame/frame.h"
+#include "component/frame/intent.h"
 #include "platform/files.h"
-#include "support/intent.h"
 #include "test_support.h"
 
 namespace quorvel {

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "accounts/post_nt_user.h"
+#include "automation/objects.h"
 #include "backup/backup_sit.h"
-#include "platform/objects.h"
-#include "platform/posix/runtime/process.h"
 #include "platform/utf8.h"
+#include "run_process.h"
 #include "tests/iis_test_machine.h"
 #include "web/post_web_sit.h"
 
@@ -25,8 +25,8 @@ using platform::FromUtf8;
 using platform::GetObject;
 using platform::Object;
 using platform::ToUtf8;
-using posix::ProcessResult;
-using posix::RunProcess;
+using test::ProcessResult;
+using test::RunProcess;
 using test::LogWatch;
 using test::MessageOf;
 

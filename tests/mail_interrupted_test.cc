@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "component/frame.h"
+#include "component/frame/frame.h"
+#include "mail/files/user_list.h"
 #include "mail/get_mail_pass.h"
 #include "mail/post_email.h"
-#include "mail/user_list.h"
 #include "scripted_webmail.h"
 #include "test_support.h"
 

@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "backup/backup_sit.h"
+#include "mail/files/user_list.h"
 #include "mail/get_mail_pass.h"
 #include "mail/post_email.h"
-#include "mail/user_list.h"
 #include "platform/file_lock.h"
 #include "platform/text.h"
 #include "platform/utf8.h"

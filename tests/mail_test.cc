@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <string>
 
+#include "mail/files/user_list.h"
 #include "mail/get_mail_pass.h"
 #include "mail/post_email.h"
 #include "mail/post_email_domain.h"
-#include "mail/user_list.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
 #include "test_support.h"

@@ -6,11 +6,25 @@
 #include <cstring>
 #include <string>
 
-#include "platform/posix/runtime/oleaut.h"
+#include "platform/posix/runtime/com_types.h"
 
 namespace {
 
-using quorvel::posix::VariantHolder;
+// Owns one VARIANT and clears it on destruction.
+class VariantHolder {
+public:
+    VariantHolder() { VariantInit(&value_); }
+    ~VariantHolder() { VariantClear(&value_); }
+    VariantHolder(const VariantHolder&) = delete;
+    VariantHolder& operator=(const VariantHolder&) = delete;
+
+    VARIANT* get() { return &value_; }
+    const VARIANT* get() const { return &value_; }
+    VARIANT* operator->() { return &value_; }
+
+private:
+    VARIANT value_;
+};
 
 std::u16string TextOf(BSTR b) { return {b, SysStringLen(b)}; }
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "accounts/post_nt_user.h"
-#include "platform/objects.h"
+#include "automation/objects.h"
 #include "platform/posix/runtime/machine_folder.h"
 #include "test_support.h"
 

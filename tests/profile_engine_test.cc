@@ -1,6 +1,6 @@
 // The profile engine against the Win32 rules: reads, in-place edits and the
 // exact bytes of the files it writes.
-#include "platform/profile_engine.h"
+#include "profile/engine/profile_engine.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Profile files on disk: creation rules, untouched files, atomic replacement,
-// the read cache, sessions and concurrent writers; and the script runner end
+// the read cache, transactions and concurrent writers; and the script runner end
 // to end on the cases under tests/profile_cases.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/profile_engine.h"
-#include "platform/profile_file.h"
-#include "platform/profile.h"
+#include "profile/engine/profile_engine.h"
+#include "profile/profile.h"
+#include "profile/profile_file.h"
 #include "profile_script.h"
 
 namespace quorvel {
@@ -26,7 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::GetPrivateProfileString;
-using platform::ProfileSession;
+using platform::ProfileTransaction;
 using platform::WritePrivateProfileSection;
 using platform::WritePrivateProfileString;
 
@@ -162,11 +162,11 @@ TEST_F(ProfileFile, ReadersNeverSeeAHalfWrittenFile) {
     EXPECT_EQ(Listing(), std::set<std::string>{"Test.ini"});
 }
 
-TEST_F(ProfileFile, SessionWritesOnceAtCommit) {
+TEST_F(ProfileFile, TransactionWritesOnceAtCommit) {
     Put(ini_, "[s]\r\nk=1\r\n");
     {
-        ProfileSession session(ini_);
-        ASSERT_TRUE(session.locked());
+        ProfileTransaction transaction(ini_);
+        ASSERT_TRUE(transaction.locked());
         EXPECT_TRUE(WritePrivateProfileString("s", "k", "2", ini_));
         EXPECT_TRUE(WritePrivateProfileString("t", "j", "3", ini_));
         EXPECT_EQ(Read(ini_, "s", "k"), "2");     // this thread sees its own changes
@@ -175,14 +175,14 @@ TEST_F(ProfileFile, SessionWritesOnceAtCommit) {
         std::thread([&] { seen = Read(ini_, "s", "k"); }).join();
         EXPECT_EQ(seen, "1");
         {
-            ProfileSession nested(ini_);  // joins instead of waiting for itself
+            ProfileTransaction nested(ini_);  // joins instead of waiting for itself
             EXPECT_TRUE(nested.locked());
             EXPECT_TRUE(WritePrivateProfileString("s", "n", "4", ini_));
-            ProfileSession other((dir_ / "Other.ini").string());
+            ProfileTransaction other((dir_ / "Other.ini").string());
             EXPECT_TRUE(WritePrivateProfileString("o", "k", "5", (dir_ / "Other.ini").string()));
         }
         EXPECT_EQ(Read((dir_ / "Other.ini").string(), "o", "k"), "5");
-        EXPECT_TRUE(session.Commit());
+        EXPECT_TRUE(transaction.Commit());
         EXPECT_EQ(Bytes(ini_), "[s]\r\nk=2\r\nn=4\r\n[t]\r\nj=3\r\n");
         EXPECT_TRUE(WritePrivateProfileString("t", "j", std::nullopt, ini_));
     }
@@ -190,16 +190,16 @@ TEST_F(ProfileFile, SessionWritesOnceAtCommit) {
     EXPECT_EQ(Listing(), (std::set<std::string>{"Other.ini", "Test.ini"}));
 }
 
-TEST_F(ProfileFile, WithoutTheLockASessionReadsButChangesNothing) {
+TEST_F(ProfileFile, WithoutTheLockATransactionReadsButChangesNothing) {
     Put(ini_, "[s]\r\nk=1\r\n");
     fs::create_directory(dir_ / ".Test.ini.lock");  // the lock cannot be taken
     {
-        ProfileSession session(ini_);
-        EXPECT_FALSE(session.locked());
+        ProfileTransaction transaction(ini_);
+        EXPECT_FALSE(transaction.locked());
         EXPECT_EQ(Read(ini_, "s", "k"), "1");
-        EXPECT_TRUE(session.Commit()) << "nothing was refused yet";
+        EXPECT_TRUE(transaction.Commit()) << "nothing was refused yet";
         EXPECT_FALSE(WritePrivateProfileString("s", "k", "2", ini_));
-        EXPECT_FALSE(session.Commit());
+        EXPECT_FALSE(transaction.Commit());
     }
     EXPECT_EQ(Bytes(ini_), "[s]\r\nk=1\r\n");
 }
@@ -209,7 +209,7 @@ TEST_F(ProfileFile, ACrashBeforeCommitLeavesTheFile) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        ProfileSession session(ini_);
+        ProfileTransaction transaction(ini_);
         WritePrivateProfileString("s", "k", "2", ini_);
         _exit(0);  // no destructor, no commit
     }
@@ -219,7 +219,7 @@ TEST_F(ProfileFile, ACrashBeforeCommitLeavesTheFile) {
     EXPECT_TRUE(WritePrivateProfileString("s", "k", "3", ini_));  // the lock died with the process
 }
 
-TEST_F(ProfileFile, ConcurrentSessionsLoseNothing) {
+TEST_F(ProfileFile, ConcurrentTransactionsLoseNothing) {
     constexpr int kProcesses = 6, kThreads = 2, kKeys = 25;
     std::vector<pid_t> children;
     for (int p = 0; p < kProcesses; ++p) {
@@ -231,8 +231,8 @@ TEST_F(ProfileFile, ConcurrentSessionsLoseNothing) {
             for (int t = 0; t < kThreads; ++t) {
                 threads.emplace_back([&, t] {
                     for (int round = 0; round < 5; ++round) {
-                        ProfileSession session(ini_);
-                        if (!session.locked()) ok = false;
+                        ProfileTransaction transaction(ini_);
+                        if (!transaction.locked()) ok = false;
                         for (int k = round * 5; k < round * 5 + 5; ++k) {
                             const std::string key = "K" + std::to_string(p) + "_" + std::to_string(t) + "_" +
                                                     std::to_string(k);

@@ -5,7 +5,7 @@
 #include <iterator>
 #include <vector>
 
-#include "platform/profile_file.h"
+#include "profile/profile_file.h"
 
 namespace quorvel::test {
 namespace {

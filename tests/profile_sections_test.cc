@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/profile_engine.h"
+#include "profile/engine/profile_engine.h"
 
 namespace quorvel::platform {
 namespace {

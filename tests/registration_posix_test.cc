@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "automation/objects.h"
 #include "component/registration.h"
-#include "platform/objects.h"
 #include "platform/posix/runtime/registry_store.h"
 #include "platform/registry.h"
 #include "quorvel_interface.h"

@@ -16,7 +16,7 @@
 #include "backup/backup_sit.h"
 #include "platform/files.h"
 #include "platform/posix/atomic_file.h"
-#include "platform/profile.h"
+#include "profile/profile.h"
 #include "test_support.h"
 
 namespace quorvel {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "local_server.h"
-#include "mail/user_list.h"
+#include "mail/files/user_list.h"
 #include "platform/text.h"
 #include "test_support.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "component/step_error.h"
+#include "automation/step_error.h"
 #include "support/computer_name.h"
 #include "support/profile.h"
 #include "support/strings.h"

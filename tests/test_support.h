@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "component/error_log.h"
+#include "component/frame/error_log.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform/utf8.h"

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/objects.h"
+#include "automation/objects.h"
 #include "tests/iis_test_machine.h"
 #include "web/post_web_sit.h"
 

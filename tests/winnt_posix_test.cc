@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/objects.h"
+#include "automation/objects.h"
 #include "platform/posix/runtime/machine_folder.h"
 #include "platform/utf8.h"
 #include "support/computer_name.h"

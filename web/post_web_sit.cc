@@ -3,7 +3,7 @@
 // Sites are numbered by the count of the web service's children plus one.
 // Two ADDs at once would count the same children and choose the same
 // number, and one of them would fail; so ADD and EDIT hold the method's lock
-// (support/intent.h) for the whole call, and concurrent ADDs of different
+// (component/frame/intent.h) for the whole call, and concurrent ADDs of different
 // names on one machine all succeed. The numbering rule itself is unchanged.
 //
 // ADD and EDIT each commit twice (the site, then its root; ADD then starts
@@ -25,11 +25,11 @@
 #include <optional>
 #include <vector>
 
-#include "component/frame.h"
-#include "platform/objects.h"
+#include "automation/objects.h"
+#include "component/frame/frame.h"
+#include "component/frame/intent.h"
 #include "platform/utf8.h"
 #include "support/computer_name.h"
-#include "support/intent.h"
 #include "support/strings.h"
 
 namespace quorvel::web {

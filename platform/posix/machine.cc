@@ -7,8 +7,8 @@
 #include <mutex>
 #include <sstream>
 
-#include "platform/profile_engine.h"
 #include "platform/posix/runtime/machine_folder.h"
+#include "profile/engine/profile_engine.h"
 
 namespace quorvel::posix {
 namespace {

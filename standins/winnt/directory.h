@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-#include "platform/automation.h"
+#include "automation/automation.h"
 
 namespace quorvel::winnt {
 

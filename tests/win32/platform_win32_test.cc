@@ -10,15 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "../test_support.h"
 #include "ftp/post_ftp_sit.h"
 #include "platform/files.h"
-#include "platform/profile.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/replace_file.h"
 #include "platform/win32/wide.h"
-#include "../test_support.h"
+#include "profile/profile.h"
 
 namespace quorvel::platform {
 namespace {
@@ -33,26 +33,26 @@ std::string Read(const std::string& file, const char* section, const char* key) 
     return value;
 }
 
-class ProfileSessionTest : public testing::Test {
+class ProfileTransactionTest : public testing::Test {
 protected:
     std::string file() const { return (dir_ / "ServUDaemon.ini").string(); }
     std::string copy() const { return file() + ".quorvel-tmp"; }
     TempDir dir_;
 };
 
-TEST_F(ProfileSessionTest, ChangesReachTheFileTogetherAtCommit) {
+TEST_F(ProfileTransactionTest, ChangesReachTheFileTogetherAtCommit) {
     WriteBytes(file(), "[s]\r\na=1\r\n");
     {
-        ProfileSession session(file());
-        ASSERT_TRUE(session.locked());
+        ProfileTransaction transaction(file());
+        ASSERT_TRUE(transaction.locked());
         EXPECT_TRUE(WritePrivateProfileString("s", "a", "2", file()));
         EXPECT_TRUE(WritePrivateProfileString("s", "b", "3", file()));
-        // The session reads its own changes; everyone else still sees the old file.
+        // The transaction reads its own changes; everyone else still sees the old file.
         EXPECT_EQ(Read(file(), "s", "b"), "3");
         EXPECT_EQ(ReadBytes(file()), "[s]\r\na=1\r\n");
-        EXPECT_TRUE(session.Commit());
+        EXPECT_TRUE(transaction.Commit());
         EXPECT_EQ(ReadBytes(file()), "[s]\r\na=2\r\nb=3\r\n");
-        // Later changes of the same session wait for the end of it.
+        // Later changes of the same transaction wait for the end of it.
         EXPECT_TRUE(WritePrivateProfileSection("s", std::nullopt, file()));
         EXPECT_EQ(ReadBytes(file()), "[s]\r\na=2\r\nb=3\r\n");
     }
@@ -60,7 +60,7 @@ TEST_F(ProfileSessionTest, ChangesReachTheFileTogetherAtCommit) {
     EXPECT_EQ(GetFileAttributesA(copy().c_str()), INVALID_FILE_ATTRIBUTES) << "the working copy is removed";
 }
 
-TEST_F(ProfileSessionTest, ReadingOnlyLeavesTheFileAndMakesNoCopy) {
+TEST_F(ProfileTransactionTest, ReadingOnlyLeavesTheFileAndMakesNoCopy) {
     WriteBytes(file(), "[s]\r\na=1\r\n");
     FILETIME before{}, after{};
     {
@@ -68,7 +68,7 @@ TEST_F(ProfileSessionTest, ReadingOnlyLeavesTheFileAndMakesNoCopy) {
         GetFileTime(h.get(), nullptr, nullptr, &before);
     }
     {
-        ProfileSession session(file());
+        ProfileTransaction transaction(file());
         EXPECT_EQ(Read(file(), "S", "A"), "1");
         EXPECT_EQ(GetFileAttributesA(copy().c_str()), INVALID_FILE_ATTRIBUTES);
     }
@@ -77,9 +77,9 @@ TEST_F(ProfileSessionTest, ReadingOnlyLeavesTheFileAndMakesNoCopy) {
     EXPECT_EQ(CompareFileTime(&before, &after), 0);
 }
 
-TEST_F(ProfileSessionTest, AMissingFileAppearsOnlyAtTheEnd) {
+TEST_F(ProfileTransactionTest, AMissingFileAppearsOnlyAtTheEnd) {
     {
-        ProfileSession session(file());
+        ProfileTransaction transaction(file());
         EXPECT_TRUE(WritePrivateProfileString("s", "k", "v", file()));
         EXPECT_EQ(GetFileAttributesA(file().c_str()), INVALID_FILE_ATTRIBUTES);
     }
@@ -91,17 +91,17 @@ struct Contender {
     std::string seen;
 };
 
-DWORD WINAPI IncrementInSession(void* arg) {
+DWORD WINAPI IncrementInTransaction(void* arg) {
     auto* c = static_cast<Contender*>(arg);
-    ProfileSession session(c->path);
+    ProfileTransaction transaction(c->path);
     c->seen = Read(c->path, "s", "n");
     WritePrivateProfileString("s", "n", std::to_string(std::stoi(c->seen) + 1), c->path);
     return 0;
 }
 
-// Another thread naming the same file differently waits for the session and
+// Another thread naming the same file differently waits for the transaction and
 // then sees its changes: no read-modify-write is lost.
-TEST_F(ProfileSessionTest, ExcludesOtherSessionsOnTheSameFile) {
+TEST_F(ProfileTransactionTest, ExcludesOtherTransactionsOnTheSameFile) {
     WriteBytes(file(), "[s]\r\nn=1\r\n");
     std::string other_spelling = file();
     for (char& ch : other_spelling) {
@@ -111,10 +111,11 @@ TEST_F(ProfileSessionTest, ExcludesOtherSessionsOnTheSameFile) {
     Contender contender{other_spelling, {}};
     win32::Handle thread;
     {
-        ProfileSession session(file());
-        thread.reset(CreateThread(nullptr, 0, IncrementInSession, &contender, 0, nullptr));
+        ProfileTransaction transaction(file());
+        thread.reset(CreateThread(nullptr, 0, IncrementInTransaction, &contender, 0, nullptr));
         ASSERT_TRUE(thread.valid());
-        EXPECT_EQ(WaitForSingleObject(thread.get(), 300), static_cast<DWORD>(WAIT_TIMEOUT)) << "the other session waits";
+        EXPECT_EQ(WaitForSingleObject(thread.get(), 300), static_cast<DWORD>(WAIT_TIMEOUT))
+            << "the other transaction waits";
         WritePrivateProfileString("s", "n", "10", file());
     }
     ASSERT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);

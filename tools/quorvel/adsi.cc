@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/objects.h"
+#include "automation/objects.h"
 #include "platform/utf8.h"
-#include "tools/quorvel/host.h"
+#include "tools/quorvel/cli.h"
 
-namespace quorvel::host {
+namespace quorvel::cli {
 namespace {
 
 constexpr const char kAdsiUsage[] =
@@ -141,4 +141,4 @@ int RunAdsi(const Args& args) {
     }
 }
 
-}  // namespace quorvel::host
+}  // namespace quorvel::cli

@@ -10,11 +10,11 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/objects.h"
+#include "automation/objects.h"
 #include "platform/utf8.h"
-#include "tools/quorvel/host.h"
+#include "tools/quorvel/cli.h"
 
-namespace quorvel::host {
+namespace quorvel::cli {
 namespace {
 
 constexpr const char kCallUsage[] = "usage: quorvel call METHOD [ARG ...] [--PARAM=VALUE ...]\n";
@@ -277,4 +277,4 @@ int RunCall(const Args& args) {
     return std::fflush(stdout) == 0 ? kExitOk : kExitUnavailable;
 }
 
-}  // namespace quorvel::host
+}  // namespace quorvel::cli

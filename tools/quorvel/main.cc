@@ -6,9 +6,9 @@
 #include <string>
 #include <system_error>
 
-#include "tools/quorvel/host.h"
+#include "tools/quorvel/cli.h"
 
-namespace quorvel::host {
+namespace quorvel::cli {
 namespace {
 
 constexpr const char kUsage[] =
@@ -87,6 +87,6 @@ int Main(int argc, char** argv) {
     return UsageError("unknown command " + command);
 }
 
-}  // namespace quorvel::host
+}  // namespace quorvel::cli
 
-int main(int argc, char** argv) { return quorvel::host::Main(argc, argv); }
+int main(int argc, char** argv) { return quorvel::cli::Main(argc, argv); }

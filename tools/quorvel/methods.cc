@@ -2,12 +2,11 @@
 #include <cstdio>
 #include <string>
 
-#include "quorvel_interface.h"
-#include "platform/posix/runtime/oleaut.h"
-#include "tools/quorvel/host.h"
 #include "platform/utf8.h"
+#include "quorvel_interface.h"
+#include "tools/quorvel/cli.h"
 
-namespace quorvel::host {
+namespace quorvel::cli {
 const char* TypeName(ParamType type) {
     switch (type) {
         case ParamType::String: return "String";
@@ -43,4 +42,4 @@ int RunMethods(const Args& args) {
     return kExitOk;
 }
 
-}  // namespace quorvel::host
+}  // namespace quorvel::cli

@@ -6,9 +6,9 @@
 
 #include "platform/posix/runtime/machine_folder.h"
 #include "platform/posix/runtime/shared_library.h"
-#include "tools/quorvel/host.h"
+#include "tools/quorvel/cli.h"
 
-namespace quorvel::host {
+namespace quorvel::cli {
 
 int RunRegsvr(const Args& args) {
     bool unregister = false;
@@ -65,4 +65,4 @@ int RunRegsvr(const Args& args) {
     return kExitOk;
 }
 
-}  // namespace quorvel::host
+}  // namespace quorvel::cli

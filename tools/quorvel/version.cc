@@ -7,9 +7,9 @@
 #include <string_view>
 
 #include "quorvel_version.h"
-#include "tools/quorvel/host.h"
+#include "tools/quorvel/cli.h"
 
-namespace quorvel::host {
+namespace quorvel::cli {
 
 std::string LibraryVersion(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -33,4 +33,4 @@ int RunVersion() {
     return kExitOk;
 }
 
-}  // namespace quorvel::host
+}  // namespace quorvel::cli

@@ -9,14 +9,14 @@
 #include <string>
 #include <thread>
 
+#include "mail/files/paths.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
 #include "support/profile.h"
-#include "mail/get_mail_pass.h"
-#include "tools/quorvel/host.h"
+#include "tools/quorvel/cli.h"
 #include "tools/webmail/server.h"
 
-namespace quorvel::host {
+namespace quorvel::cli {
 namespace {
 
 int Usage(const std::string& message) {
@@ -98,4 +98,4 @@ int RunWebmail(const Args& args) {
     return served ? kExitOk : kExitUnavailable;
 }
 
-}  // namespace quorvel::host
+}  // namespace quorvel::cli

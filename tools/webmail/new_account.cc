@@ -3,13 +3,13 @@
 #include <map>
 #include <optional>
 
-#include "ftp/md5.h"
-#include "mail/get_mail_pass.h"
-#include "mail/user_list.h"
+#include "mail/files/paths.h"
+#include "mail/files/user_list.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
+#include "support/md5.h"
 #include "support/profile.h"
 #include "support/strings.h"
 
@@ -74,7 +74,7 @@ bool IsYes(std::u16string_view value) { return UpperAscii(TrimSpaces(value)) == 
 }  // namespace
 
 std::u16string StoredForm(std::u16string_view password) {
-    return UpperAscii(ftp::Md5Hex(u"webmail:" + std::u16string(password))).substr(0, mail::kPasswordWidth);
+    return UpperAscii(Md5Hex(u"webmail:" + std::u16string(password))).substr(0, mail::kPasswordWidth);
 }
 
 std::u16string DefaultDomain(std::u16string_view mail_dir) {

@@ -10,11 +10,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/line_fields.h"
 #include "platform/utf8.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/replace_file.h"
 #include "standins/winnt/accounts.h"
+#include "support/line_fields.h"
 
 namespace quorvel::winnt {
 namespace {
@@ -29,7 +29,7 @@ std::wstring Folder() {
     return folder.substr(0, folder.find_last_of(L"\\/") + 1);
 }
 
-// Fields are separated by TAB, each escaped (platform/line_fields.h).
+// Fields are separated by TAB, each escaped (support/line_fields.h).
 std::vector<std::string> Fields(const std::string& line) {
     std::vector<std::string> fields;
     size_t start = 0;

@@ -1,0 +1,837 @@
+// Profile files are edited the way Windows edits them: in place. A call
+// changes only the lines it has to; every other line keeps its bytes (blank
+// lines, spacing, comments, LF or CR endings, junk before the first header,
+// an unterminated last line). Choices where Windows' exact behaviour is not
+// known, made to match what files written by Windows look like:
+//
+// - A changed key line becomes `Key=value` CR LF, replacing the old line and
+//   its terminator: the key keeps its spelling from the file, the line's
+//   leading blanks and the blanks around `=` go.
+// - Writing the value a key already has (after dropping the value's leading
+//   blanks) changes nothing, even when the line's spacing differs.
+// - A new key goes right after the last non-blank line of the first section of
+//   that name, so blank lines that end a section stay between it and the next
+//   header. A new section goes at the end: `[name]` CR LF `key=value` CR LF.
+//   An unterminated line that gets a line after it is given CR LF.
+// - A value is written without its leading blanks but with its trailing ones;
+//   names of new keys and sections likewise. Names are matched after trimming
+//   on reads and writes, but deletions match the name exactly as given.
+// - `[]` and `[ ]` are a real section, the one the empty name reaches; the
+//   lines before the first header belong to no section.
+// - WritePrivateProfileSection keeps comment and blank lines in place: the
+//   section's other lines are its slots, and the new entries take them in
+//   order (a slot left over is removed, an entry left over goes after the last
+//   slot, or after the last non-blank line when there were none). So comments
+//   stay next to the keys they describe as long as the order is unchanged.
+//   Later sections of the same name lose their entries too.
+// - A key delete takes the first matching key of the first section of that
+//   name that has one; a section delete removes the first section of that name
+//   with every line up to the next header.
+// - Values that contain line breaks, and key names that form a header, are
+//   written raw; the file is then read again, as a later call would see it.
+// - Reads of a quoted value drop one matching pair of outer quotes; with a
+//   buffer of exactly the quoted length the closing quote costs one more
+//   character, as observed. A value cut by a small buffer keeps its first
+//   Size-1 bytes even inside a double-byte character.
+// - A list (of sections or keys) that does not fit with room to spare is cut
+//   to Size-2 bytes; the caller's buffer then ends in two NULs.
+#include "profile/engine/profile_engine.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+namespace quorvel::platform {
+namespace {
+
+std::atomic<uint64_t> g_parses{0};
+
+enum class Eol : uint8_t { None, CrLf, Lf, Cr };
+// A Dead line was deleted from the file; it keeps its place in the section
+// (and so every index into it) until the section is compacted.
+enum class Kind : uint8_t { Blank, Header, Entry, Dead };
+
+constexpr size_t kIndexThreshold = 24;
+
+bool IsSpace(char c) {
+    switch (c) {
+        case ' ': case '\t': case '\r': case '\n': case '\v': case '\f': case '\x1a':
+            return true;
+        default:
+            return false;
+    }
+}
+
+
+std::string_view LTrim(std::string_view s) {
+    size_t b = 0;
+    while (b < s.size() && IsSpace(s[b])) ++b;
+    return s.substr(b);
+}
+
+std::string_view Trim(std::string_view s) {
+    s = LTrim(s);
+    size_t e = s.size();
+    while (e > 0 && IsSpace(s[e - 1])) --e;
+    return s.substr(0, e);
+}
+
+char FoldByte(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualNames(std::string_view a, std::string_view b, const LeadBytes& leads) {
+    if (a.size() != b.size()) return false;
+    if (a == b) return true;  // the usual case, and cheaper than folding
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (leads.lead(a[i]) && i + 1 < a.size()) {
+            if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+            ++i;
+        } else if (FoldByte(a[i]) != FoldByte(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string_view EolText(Eol eol) {
+    switch (eol) {
+        case Eol::CrLf: return "\r\n";
+        case Eol::Lf: return "\n";
+        case Eol::Cr: return "\r";
+        case Eol::None: break;
+    }
+    return {};
+}
+
+// The byte count of the first `chars` characters of `s`.
+size_t BytesOfChars(std::string_view s, size_t chars, const LeadBytes& leads) {
+    size_t i = 0;
+    while (chars > 0 && i < s.size()) {
+        i += (leads.lead(s[i]) && i + 1 < s.size()) ? 2 : 1;
+        --chars;
+    }
+    return i;
+}
+
+size_t CountChars(std::string_view s, const LeadBytes& leads) {
+    size_t n = 0;
+    for (size_t i = 0; i < s.size(); ++n) i += (leads.lead(s[i]) && i + 1 < s.size()) ? 2 : 1;
+    return n;
+}
+
+uint32_t CopyList(const std::string& list, uint32_t size, std::string& out) {
+    if (list.size() + 2 <= size) {
+        out = list;
+    } else if (size < 2) {
+        out.clear();
+    } else {
+        out = list.substr(0, size - 2);
+    }
+    return static_cast<uint32_t>(out.size());
+}
+
+uint32_t CopyValue(std::string_view v, uint32_t size, std::string& out, const LeadBytes& leads) {
+    const size_t room = size - 1;  // characters the buffer holds before its NUL
+    size_t chars = 0;
+    if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) {
+        v.remove_prefix(1);
+        const size_t m = CountChars(v, leads);  // the inner text and the closing quote
+        chars = std::min(m, room);
+        if (size >= m && chars > 0) --chars;
+    } else {
+        chars = std::min(CountChars(v, leads), room);
+    }
+    size_t bytes = BytesOfChars(v, chars, leads);
+    if (bytes > room) bytes = room;
+    out.assign(v.substr(0, bytes));
+    return static_cast<uint32_t>(bytes);
+}
+
+}  // namespace
+
+LeadBytes::LeadBytes(std::initializer_list<std::pair<unsigned char, unsigned char>> ranges) {
+    for (const auto& [first, last] : ranges) Add(first, last);
+}
+
+void LeadBytes::Add(unsigned char first, unsigned char last) {
+    for (unsigned b = first; b <= last; ++b) table_[b] = true;
+}
+
+const LeadBytes& LeadBytes::ForCodePage(int code_page) {
+    static const LeadBytes none{};
+    static const LeadBytes chinese_korean{{0x81, 0xFE}};  // GBK, Big5, Unified Hangul
+    static const LeadBytes japanese{{0x81, 0x9F}, {0xE0, 0xFC}};
+    static const LeadBytes johab{{0x84, 0xD3}, {0xD8, 0xDE}, {0xE0, 0xF9}};
+    switch (code_page) {
+        case 936: case 949: case 950: return chinese_korean;
+        case 932: return japanese;
+        case 1361: return johab;
+        default: return none;
+    }
+}
+
+size_t ProfileNameHash::operator()(std::string_view name) const {
+    // FNV-1a over the folded bytes.
+    uint64_t h = 1469598103934665603ULL;
+    for (size_t i = 0; i < name.size(); ++i) {
+        char c = name[i];
+        if (leads->lead(c) && i + 1 < name.size()) {
+            h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+            c = name[++i];
+        } else {
+            c = FoldByte(c);
+        }
+        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    }
+    return static_cast<size_t>(h);
+}
+
+bool ProfileNameEqual::operator()(std::string_view a, std::string_view b) const {
+    return EqualNames(a, b, *leads);
+}
+
+std::string FoldProfileName(std::string_view name, const LeadBytes& leads) {
+    std::string out(name);
+    for (size_t i = 0; i < out.size(); ++i) {
+        if (leads.lead(out[i]) && i + 1 < out.size()) {
+            ++i;
+        } else {
+            out[i] = FoldByte(out[i]);
+        }
+    }
+    return out;
+}
+
+struct ProfileEngine::Line {
+    // The line without its terminator: a view into the bytes the file was
+    // parsed from, or into `owned` for a line the engine wrote. Parsing a
+    // large file so costs no allocation per line.
+    std::string_view text;
+    std::string owned;
+    Eol eol = Eol::CrLf;
+    Kind kind = Kind::Blank;
+    bool has_value = false;
+    bool owns = false;  // text views `owned`, which a move may relocate
+    uint32_t name_b = 0, name_e = 0, value_b = 0, value_e = 0;
+
+    Line() = default;
+    Line(const Line&) = delete;
+    Line& operator=(const Line&) = delete;
+    Line(Line&& other) noexcept { *this = std::move(other); }
+    Line& operator=(Line&& other) noexcept {
+        if (this == &other) return *this;
+        owned = std::move(other.owned);
+        owns = other.owns;
+        text = owns ? std::string_view(owned) : other.text;
+        eol = other.eol;
+        kind = other.kind;
+        has_value = other.has_value;
+        name_b = other.name_b;
+        name_e = other.name_e;
+        value_b = other.value_b;
+        value_e = other.value_e;
+        return *this;
+    }
+
+    std::string_view name() const { return std::string_view(text).substr(name_b, name_e - name_b); }
+    std::string_view value() const { return std::string_view(text).substr(value_b, value_e - value_b); }
+    bool comment() const { return kind == Kind::Entry && name_e > name_b && text[name_b] == ';'; }
+    bool slot() const { return kind == Kind::Entry && !comment(); }
+
+    void Classify(const LeadBytes& leads) {
+        kind = Kind::Blank;
+        has_value = false;
+        name_b = name_e = value_b = value_e = 0;
+        const std::string_view t(text);
+        size_t b = 0;
+        while (b < t.size() && IsSpace(t[b])) ++b;
+        size_t e = t.size();
+        while (e > b && IsSpace(t[e - 1])) --e;
+        if (b == e) return;
+        if (t[b] == '[') {
+            // The name runs to the last ']' that is not half of a double-byte character.
+            size_t close = std::string_view::npos;
+            for (size_t i = b + 1; i < e; ++i) {
+                if (leads.lead(t[i]) && i + 1 < e) {
+                    ++i;
+                } else if (t[i] == ']') {
+                    close = i;
+                }
+            }
+            if (close != std::string_view::npos) {
+                kind = Kind::Header;
+                size_t nb = b + 1, ne = close;
+                while (nb < ne && IsSpace(t[nb])) ++nb;
+                while (ne > nb && IsSpace(t[ne - 1])) --ne;
+                name_b = static_cast<uint32_t>(nb);
+                name_e = static_cast<uint32_t>(ne);
+                return;
+            }
+        }
+        kind = Kind::Entry;
+        const size_t eq = t.substr(0, e).find('=', b);
+        if (eq == std::string_view::npos) {
+            name_b = static_cast<uint32_t>(b);
+            name_e = static_cast<uint32_t>(e);
+            return;
+        }
+        has_value = true;
+        size_t ne = eq;
+        while (ne > b && IsSpace(t[ne - 1])) --ne;
+        size_t vb = eq + 1;
+        while (vb < e && IsSpace(t[vb])) ++vb;
+        name_b = static_cast<uint32_t>(b);
+        name_e = static_cast<uint32_t>(ne);
+        value_b = static_cast<uint32_t>(vb);
+        value_e = static_cast<uint32_t>(e);
+    }
+};
+
+namespace {
+
+struct LineEnd {
+    size_t end;   // where the line's text ends
+    size_t next;  // where the next line begins
+    Eol eol;
+};
+
+// Any CR or LF ends a line; CR LF together end one line.
+LineEnd EndOfLine(std::string_view bytes, size_t i) {
+    const size_t n = bytes.size();
+    size_t j = i;
+    // Eight bytes at a time while none of them is CR or LF.
+    constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
+    while (j + 8 <= n) {
+        uint64_t word;
+        std::memcpy(&word, bytes.data() + j, 8);
+        const uint64_t cr = word ^ (kOnes * '\r'), lf = word ^ (kOnes * '\n');
+        if ((((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & kHighs) break;
+        j += 8;
+    }
+    while (j < n && bytes[j] != '\r' && bytes[j] != '\n') ++j;
+    if (j == n) return {j, n, Eol::None};
+    if (bytes[j] == '\r' && j + 1 < n && bytes[j + 1] == '\n') return {j, j + 2, Eol::CrLf};
+    return {j, j + 1, bytes[j] == '\r' ? Eol::Cr : Eol::Lf};
+}
+
+// Appends the classified lines of `bytes`, which start at a line's beginning.
+void SplitLines(std::string_view bytes, std::vector<ProfileEngine::Line>& out, const LeadBytes& leads) {
+    size_t count = 0;
+    for (size_t i = 0; i < bytes.size(); ++count) i = EndOfLine(bytes, i).next;
+    out.reserve(out.size() + count);
+    for (size_t i = 0; i < bytes.size();) {
+        const LineEnd le = EndOfLine(bytes, i);
+        ProfileEngine::Line& line = out.emplace_back();
+        line.text = bytes.substr(i, le.end - i);
+        line.eol = le.eol;
+        line.Classify(leads);
+        i = le.next;
+    }
+}
+
+}  // namespace
+
+struct ProfileEngine::Section {
+    explicit Section(const LeadBytes& code_page)
+        : leads(&code_page), keys(0, ProfileNameHash{&code_page}, ProfileNameEqual{&code_page}) {}
+
+    const LeadBytes* leads;
+    Line header;
+    // A parsed section keeps its lines as the bytes they were read from until
+    // a call needs them: a call reads or changes a few sections of a thousand,
+    // and the others are written back as they came.
+    mutable std::string_view raw;
+    mutable bool lazy = false;
+    mutable std::vector<Line> lines;
+    Section* next_same = nullptr;  // the next section of the same name
+    mutable std::unordered_map<std::string, uint32_t, ProfileNameHash, ProfileNameEqual> keys;  // key -> first line
+    mutable bool indexed = false;
+    mutable bool duplicates = false;  // some key name occurs twice
+    size_t dead = 0;
+
+    void Expand() const {
+        if (!lazy) return;
+        lazy = false;
+        SplitLines(raw, lines, *leads);
+        raw = {};
+    }
+    const std::vector<Line>& Body() const {
+        Expand();
+        return lines;
+    }
+    std::vector<Line>& Body() {
+        Expand();
+        return lines;
+    }
+
+    void Touch() {
+        indexed = false;
+        duplicates = false;
+        keys.clear();
+    }
+
+    // A list of 998 users loses and gains lines one by one: a deleted line
+    // stays as a dead one so that no position moves, and the index stays true
+    // without reading every name again. Dead lines go when they are many.
+    void EraseLine(size_t pos) {
+        Expand();
+        Line removed = std::move(lines[pos]);
+        lines[pos] = Line{};
+        lines[pos].kind = Kind::Dead;
+        lines[pos].eol = Eol::None;
+        ++dead;
+        if (indexed && removed.kind == Kind::Entry) {
+            const auto it = keys.find(removed.name());
+            if (it != keys.end() && it->second == pos) {
+                it->second = NextKey(pos + 1, removed.name());
+                if (it->second == kNoLine) keys.erase(it);
+            }
+        }
+        if (dead > 64 && dead * 2 > lines.size()) Compact();
+    }
+
+    void InsertLine(size_t pos, Line line) {
+        Expand();
+        const bool append = pos == lines.size();
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(pos), std::move(line));
+        if (!indexed) return;
+        if (!append)
+            for (auto& [name, at] : keys)
+                if (at >= pos) ++at;
+        const Line& added = lines[pos];
+        if (added.kind != Kind::Entry) return;
+        const auto [it, fresh] = keys.try_emplace(FoldProfileName(added.name(), *leads), static_cast<uint32_t>(pos));
+        if (!fresh) {
+            duplicates = true;
+            if (it->second > pos) it->second = static_cast<uint32_t>(pos);
+        }
+    }
+
+    static constexpr uint32_t kNoLine = UINT32_MAX;
+
+    // The first line from `from` on whose key is `name`.
+    uint32_t NextKey(size_t from, std::string_view name) const {
+        if (!duplicates) return kNoLine;
+        Expand();
+        for (size_t i = from; i < lines.size(); ++i)
+            if (lines[i].kind == Kind::Entry && EqualNames(lines[i].name(), name, *leads)) return static_cast<uint32_t>(i);
+        return kNoLine;
+    }
+
+    void Compact() {
+        Expand();
+        lines.erase(std::remove_if(lines.begin(), lines.end(), [](const Line& l) { return l.kind == Kind::Dead; }),
+                    lines.end());
+        dead = 0;
+        Touch();
+    }
+
+    // The first line (with or without '=') whose key is `name`; -1 if none.
+    long FindKey(std::string_view name) const {
+        Expand();
+        if (lines.size() < kIndexThreshold) {
+            for (size_t i = 0; i < lines.size(); ++i)
+                if (lines[i].kind == Kind::Entry && EqualNames(lines[i].name(), name, *leads))
+                    return static_cast<long>(i);
+            return -1;
+        }
+        if (!indexed) {
+            keys.clear();
+            for (size_t i = 0; i < lines.size(); ++i)
+                if (lines[i].kind == Kind::Entry &&
+                    !keys.try_emplace(FoldProfileName(lines[i].name(), *leads), static_cast<uint32_t>(i)).second)
+                    duplicates = true;
+            indexed = true;
+        }
+        const auto it = keys.find(name);
+        return it == keys.end() ? -1 : static_cast<long>(it->second);
+    }
+
+    // Where a new line goes: after the last non-blank line (at the end when
+    // only dead lines follow it, which is the same place in the file).
+    size_t InsertionPoint() const {
+        Expand();
+        size_t i = lines.size();
+        while (i > 0 && (lines[i - 1].kind == Kind::Blank || lines[i - 1].kind == Kind::Dead)) --i;
+        for (size_t j = i; j < lines.size(); ++j)
+            if (lines[j].kind != Kind::Dead) return i;
+        return lines.size();
+    }
+
+    // The last line before `pos` that is still in the file, or the header.
+    Line& LiveBefore(size_t pos) {
+        Expand();
+        while (pos > 0 && lines[pos - 1].kind == Kind::Dead) --pos;
+        return pos == 0 ? header : lines[pos - 1];
+    }
+
+    // The line before `pos` gets a terminator if it is the file's unterminated last line.
+    void TerminateBefore(size_t pos) {
+        Line& before = LiveBefore(pos);
+        if (before.eol == Eol::None) before.eol = Eol::CrLf;
+    }
+
+    size_t ByteBound() const {
+        if (lazy) return raw.size();
+        size_t total = 0;
+        for (const Line& l : lines) total += l.text.size() + 2;
+        return total;
+    }
+
+    void AppendBytes(std::string& out) const {
+        if (lazy) {
+            out += raw;
+            return;
+        }
+        for (const Line& l : lines) {
+            out += l.text;
+            out += EolText(l.eol);
+        }
+    }
+};
+
+namespace {
+
+ProfileEngine::Line MakeLine(std::string text, bool& reparse, const LeadBytes& leads) {
+    ProfileEngine::Line line;
+    // (find_first_of would search the two-byte set once per byte of text)
+    if (std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; })) reparse = true;
+    line.owned = std::move(text);
+    line.owns = true;
+    line.text = line.owned;
+    line.eol = Eol::CrLf;
+    line.Classify(leads);
+    return line;
+}
+
+// A key line; one that reads as a header makes the file be read again.
+ProfileEngine::Line MakeEntry(std::string text, bool& reparse, const LeadBytes& leads) {
+    ProfileEngine::Line line = MakeLine(std::move(text), reparse, leads);
+    if (line.kind != Kind::Entry) reparse = true;
+    return line;
+}
+
+std::string Joined(std::string_view key, std::string_view value) {
+    std::string text;
+    text.reserve(key.size() + value.size() + 1);
+    text.append(key);
+    text += '=';
+    text.append(value);
+    return text;
+}
+
+}  // namespace
+
+ProfileEngine::ProfileEngine() : ProfileEngine(LeadBytes::Gbk()) {}
+ProfileEngine::ProfileEngine(const LeadBytes& leads)
+    : leads_(&leads), by_name_(0, ProfileNameHash{&leads}, ProfileNameEqual{&leads}) {}
+ProfileEngine::~ProfileEngine() = default;
+ProfileEngine::ProfileEngine(ProfileEngine&&) noexcept = default;
+ProfileEngine& ProfileEngine::operator=(ProfileEngine&&) noexcept = default;
+
+uint64_t ProfileEngine::parse_count() { return g_parses.load(); }
+
+ProfileEngine ProfileEngine::Parse(std::string_view bytes, const LeadBytes& leads) {
+    ++g_parses;
+    ProfileEngine engine(leads);
+    engine.source_ = std::make_shared<const std::string>(bytes);
+    bytes = *engine.source_;
+    const size_t n = bytes.size();
+    Section* current = nullptr;
+    size_t body = 0;  // where the bytes of the current section (or the prefix) begin
+    auto close = [&](size_t end) {
+        const std::string_view range = bytes.substr(body, end - body);
+        if (current == nullptr) {
+            SplitLines(range, engine.prefix_, leads);
+        } else if (!range.empty()) {
+            current->raw = range;
+            current->lazy = true;
+        }
+    };
+    // Only headers are looked for, and a header's first non-blank byte is
+    // '[': the '[' bytes lead to every one of them.
+    size_t from = 0;
+    while (from < n) {
+        const size_t p = bytes.find('[', from);
+        if (p == std::string_view::npos) break;
+        size_t start = p;
+        while (start > 0 && bytes[start - 1] != '\r' && bytes[start - 1] != '\n' && IsSpace(bytes[start - 1]))
+            --start;
+        if (start > 0 && bytes[start - 1] != '\r' && bytes[start - 1] != '\n') {
+            from = p + 1;  // not the line's first non-blank byte
+            continue;
+        }
+        const LineEnd le = EndOfLine(bytes, p);
+        from = le.next;
+        Line line;
+        line.text = bytes.substr(start, le.end - start);
+        line.eol = le.eol;
+        line.Classify(leads);
+        if (line.kind != Kind::Header) continue;
+        close(start);
+        auto section = std::make_unique<Section>(leads);
+        section->header = std::move(line);
+        current = section.get();
+        engine.sections_.push_back(std::move(section));
+        body = le.next;
+    }
+    close(n);
+    // Named once the count is known, so that the map is sized once.
+    engine.by_name_.reserve(engine.sections_.size());
+    for (const auto& s : engine.sections_) engine.AddName(s.get());
+    return engine;
+}
+
+std::string ProfileEngine::Serialize() const {
+    std::string out;
+    size_t total = 0;
+    for (const Line& l : prefix_) total += l.text.size() + 2;
+    for (const auto& s : sections_) total += s->header.text.size() + 2 + s->ByteBound();
+    out.reserve(total);
+    for (const Line& l : prefix_) {
+        out += l.text;
+        out += EolText(l.eol);
+    }
+    for (const auto& s : sections_) {
+        out += s->header.text;
+        out += EolText(s->header.eol);
+        s->AppendBytes(out);
+    }
+    return out;
+}
+
+bool ProfileEngine::empty() const { return prefix_.empty() && sections_.empty(); }
+
+ProfileEngine::Section* ProfileEngine::FindSection(std::string_view name) const {
+    const auto it = by_name_.find(name);
+    return it == by_name_.end() ? nullptr : it->second.first;
+}
+
+void ProfileEngine::AddName(Section* section) {
+    const auto [it, fresh] = by_name_.try_emplace(section->header.name());
+    Named& named = it->second;
+    if (fresh) {
+        named.first = section;
+    } else {
+        named.last->next_same = section;
+    }
+    named.last = section;
+}
+
+void ProfileEngine::TerminateLastLine() {
+    Line* last = nullptr;
+    if (!sections_.empty()) {
+        Section& s = *sections_.back();
+        last = &s.LiveBefore(s.Body().size());
+    } else if (!prefix_.empty()) {
+        last = &prefix_.back();
+    }
+    if (last != nullptr && last->eol == Eol::None) last->eol = Eol::CrLf;
+}
+
+ProfileEngine::Section& ProfileEngine::AppendSection(std::string_view name) {
+    TerminateLastLine();
+    auto section = std::make_unique<Section>(*leads_);
+    std::string text;
+    text.reserve(name.size() + 2);
+    text += '[';
+    text.append(name);
+    text += ']';
+    section->header = MakeLine(std::move(text), reparse_, *leads_);
+    if (section->header.kind != Kind::Header) reparse_ = true;
+    Section* raw = section.get();
+    AddName(raw);
+    sections_.push_back(std::move(section));
+    return *raw;
+}
+
+void ProfileEngine::EraseSection(Section* section) {
+    const auto it = by_name_.find(section->header.name());
+    if (it != by_name_.end()) {
+        Named& named = it->second;
+        if (named.first != section) {
+            Section* before = named.first;
+            while (before->next_same != section) before = before->next_same;
+            before->next_same = section->next_same;
+            if (named.last == section) named.last = before;
+        } else if (section->next_same == nullptr) {
+            by_name_.erase(it);
+        } else {
+            // The key views the erased header: it moves to the next one's.
+            auto node = by_name_.extract(it);
+            node.mapped().first = section->next_same;
+            node.key() = section->next_same->header.name();
+            by_name_.insert(std::move(node));
+        }
+    }
+    sections_.erase(std::find_if(sections_.begin(), sections_.end(),
+                                 [section](const auto& p) { return p.get() == section; }));
+}
+
+void ProfileEngine::Reparse() {
+    reparse_ = false;
+    *this = Parse(Serialize(), *leads_);
+}
+
+ProfileEngine::Result ProfileEngine::Finish(Result result) {
+    if (reparse_) Reparse();
+    return result;
+}
+
+uint32_t ProfileEngine::GetString(Name section, Name key, uint32_t size, std::string& out) const {
+    out.clear();
+    if (size == 0) return 0;
+    if (!section) {
+        std::string list;
+        for (const auto& s : sections_) {
+            const std::string_view name = s->header.name();
+            if (name.empty()) continue;  // could not be told from the list's end
+            list.append(name);
+            list += '\0';
+        }
+        return CopyList(list, size, out);
+    }
+    const Section* s = FindSection(Trim(*section));
+    if (!key) {
+        std::string list;
+        if (s != nullptr) {
+            for (const Line& l : s->Body()) {
+                // An empty name (a line "=x") is listed too: a lone NUL.
+                if (!l.has_value || l.comment()) continue;
+                list.append(l.name());
+                list += '\0';
+            }
+        }
+        return CopyList(list, size, out);
+    }
+    if (s == nullptr) return 0;
+    const long idx = s->FindKey(Trim(*key));
+    if (idx < 0) return 0;
+    const Line& line = s->Body()[static_cast<size_t>(idx)];
+    if (!line.has_value) return 0;
+    std::string_view value = line.value();
+    value = value.substr(0, value.find('\0'));
+    return CopyValue(value, size, out, *leads_);
+}
+
+ProfileEngine::Result ProfileEngine::SetKey(std::string_view section, std::string_view key,
+                                            std::string_view value) {
+    const std::string_view v = LTrim(value);
+    Section* s = FindSection(Trim(section));
+    if (s == nullptr) {
+        Section& added = AppendSection(LTrim(section));
+        added.lines.push_back(MakeEntry(Joined(LTrim(key), v), reparse_, *leads_));
+        return {true, true};
+    }
+    const long idx = s->FindKey(Trim(key));
+    if (idx >= 0) {
+        Line& line = s->Body()[static_cast<size_t>(idx)];
+        if (line.has_value && line.value() == v) return {true, false};
+        std::string text = Joined(line.name(), v);
+        if (text == line.text && line.eol == Eol::CrLf) return {true, false};
+        line = MakeEntry(std::move(text), reparse_, *leads_);
+        return {true, true};  // same key at the same place: the index holds
+    }
+    const size_t pos = s->InsertionPoint();
+    s->TerminateBefore(pos);
+    Line line = MakeEntry(Joined(LTrim(key), v), reparse_, *leads_);
+    s->InsertLine(pos, std::move(line));
+    return {true, true};
+}
+
+ProfileEngine::Result ProfileEngine::DeleteKey(std::string_view section, std::string_view key) {
+    if (section != Trim(section) || key != Trim(key)) return {true, false};
+    for (Section* s = FindSection(section); s != nullptr; s = s->next_same) {
+        const long idx = s->FindKey(key);
+        if (idx < 0) continue;
+        s->EraseLine(static_cast<size_t>(idx));
+        return {true, true};
+    }
+    return {true, false};
+}
+
+ProfileEngine::Result ProfileEngine::DeleteSection(std::string_view section) {
+    if (section != Trim(section)) return {true, false};
+    Section* s = FindSection(section);
+    if (s == nullptr) return {true, false};
+    EraseSection(s);
+    return {true, true};
+}
+
+ProfileEngine::Result ProfileEngine::WriteString(Name section, Name key, Name value) {
+    if (!section) return {!key && !value, false};  // all null: a flush, nothing to do
+    if (!key) return DeleteSection(*section);
+    if (!value) return DeleteKey(*section, *key);
+    return Finish(SetKey(*section, *key, *value));
+}
+
+ProfileEngine::Result ProfileEngine::WriteSection(Name section, Name content) {
+    if (!section) return {!content, false};
+    if (!content) return DeleteSection(*section);
+
+    std::vector<std::string> entries;
+    for (size_t i = 0; i < content->size();) {
+        size_t j = content->find('\0', i);
+        if (j == std::string_view::npos) j = content->size();
+        const std::string_view entry = content->substr(i, j - i);
+        if (entry.empty()) break;  // the double NUL ends the list
+        i = j + 1;
+        const size_t eq = entry.find('=');
+        if (eq == std::string_view::npos) continue;
+        entries.push_back(Joined(LTrim(entry.substr(0, eq)), LTrim(entry.substr(eq + 1))));
+    }
+
+    Section* const found = FindSection(Trim(*section));
+    if (found == nullptr) {
+        if (entries.empty()) return {true, false};
+        Section& added = AppendSection(LTrim(*section));
+        for (std::string& e : entries) added.lines.push_back(MakeEntry(std::move(e), reparse_, *leads_));
+        return Finish({true, true});
+    }
+
+    bool changed = false;
+    size_t n = 0;
+    for (Section* occurrence = found; occurrence != nullptr; occurrence = occurrence->next_same, ++n) {
+        Section& s = *occurrence;
+        std::string before;
+        s.AppendBytes(before);
+        const size_t count = n == 0 ? entries.size() : 0;
+        std::vector<size_t> slots;
+        std::vector<Line>& lines = s.Body();
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].slot()) slots.push_back(i);
+        if (slots.empty()) {
+            if (count > 0) {
+                size_t pos = s.InsertionPoint();
+                s.TerminateBefore(pos);
+                for (size_t k = 0; k < count; ++k, ++pos)
+                    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(pos),
+                                  MakeEntry(entries[k], reparse_, *leads_));
+            }
+        } else {
+            std::vector<Line> body;
+            body.reserve(lines.size() + count);
+            size_t k = 0;
+            for (size_t i = 0; i < lines.size(); ++i) {
+                if (!lines[i].slot()) {
+                    body.push_back(std::move(lines[i]));
+                    continue;
+                }
+                if (k < count) body.push_back(MakeEntry(entries[k], reparse_, *leads_));
+                ++k;
+                if (i == slots.back())
+                    for (size_t extra = slots.size(); extra < count; ++extra)
+                        body.push_back(MakeEntry(entries[extra], reparse_, *leads_));
+            }
+            lines = std::move(body);
+        }
+        s.Touch();
+        std::string after;
+        s.AppendBytes(after);
+        changed = changed || before != after;
+    }
+    return Finish({true, changed});
+}
+
+}  // namespace quorvel::platform

@@ -1,0 +1,123 @@
+// The Win32 ANSI profile-file (INI) functions over a buffer of bytes, without
+// any I/O: the file layer (profile/profile.cc) loads, locks and stores files
+// around it, the same in both builds. The behaviour choices are described at
+// the top of profile_engine.cc.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace quorvel::platform {
+
+// The bytes that start a double-byte character in the ANSI code page. The
+// byte after one is its second half, never an ASCII character, even when it
+// has the value of '[', '\\', ']' or '|'.
+class LeadBytes {
+public:
+    LeadBytes() = default;  // a single-byte code page
+    LeadBytes(std::initializer_list<std::pair<unsigned char, unsigned char>> ranges);
+    void Add(unsigned char first, unsigned char last);
+    bool lead(char c) const { return table_[static_cast<unsigned char>(c)]; }
+
+    // The double-byte code pages by number (any other has none).
+    static const LeadBytes& ForCodePage(int code_page);
+    static const LeadBytes& Gbk() { return ForCodePage(936); }
+
+private:
+    std::array<bool, 256> table_{};
+};
+
+// Hash and equality of profile names without regard to case, so that maps
+// keyed by a folded name can be searched with any spelling of it.
+struct ProfileNameHash {
+    using is_transparent = void;
+    const LeadBytes* leads;
+    size_t operator()(std::string_view name) const;
+};
+struct ProfileNameEqual {
+    using is_transparent = void;
+    const LeadBytes* leads;
+    bool operator()(std::string_view a, std::string_view b) const;
+};
+
+class ProfileEngine {
+public:
+    using Name = std::optional<std::string_view>;
+
+    struct Result {
+        bool ok = true;        // what the Win32 function returns
+        bool changed = false;  // the file's bytes differ from before the call
+    };
+
+    ProfileEngine();  // empty, GBK
+    explicit ProfileEngine(const LeadBytes& leads);
+    ~ProfileEngine();
+    ProfileEngine(ProfileEngine&&) noexcept;
+    ProfileEngine& operator=(ProfileEngine&&) noexcept;
+    ProfileEngine(const ProfileEngine&) = delete;
+    ProfileEngine& operator=(const ProfileEngine&) = delete;
+
+    // `leads` must outlive the engine (the tables of ForCodePage do).
+    static ProfileEngine Parse(std::string_view bytes, const LeadBytes& leads = LeadBytes::Gbk());
+    std::string Serialize() const;
+    bool empty() const;
+    const LeadBytes* leads() const { return leads_; }
+
+    // GetPrivateProfileStringA with a null default. `out` receives the bytes
+    // the function copies before its terminating NUL; for the lists of a null
+    // section or key these are the names, each followed by a NUL.
+    uint32_t GetString(Name section, Name key, uint32_t size, std::string& out) const;
+
+    // WritePrivateProfileStringA: a null value deletes the key, a null key
+    // the section.
+    Result WriteString(Name section, Name key, Name value);
+    // WritePrivateProfileSectionA: `content` holds NUL-separated entries and
+    // ends at the first empty entry; null content deletes the section.
+    Result WriteSection(Name section, Name content);
+    Result DeleteSection(std::string_view section);
+
+    // How many times a file was parsed in this process (for tests of caching).
+    static uint64_t parse_count();
+
+    struct Line;
+    struct Section;
+
+private:
+    // The first section of that name; the others follow through Section::next_same.
+    Section* FindSection(std::string_view trimmed_name) const;
+    void AddName(Section* section);
+    Result SetKey(std::string_view section, std::string_view key, std::string_view value);
+    Result DeleteKey(std::string_view section, std::string_view key);
+    Section& AppendSection(std::string_view name);
+    void EraseSection(Section* section);
+    void TerminateLastLine();
+    void Reparse();
+    Result Finish(Result result);
+
+    const LeadBytes* leads_;
+    std::shared_ptr<const std::string> source_;  // the parsed bytes, which lines view
+    std::vector<Line> prefix_;                   // bytes before the first header
+    std::vector<std::unique_ptr<Section>> sections_;
+    // The sections of a name, first and last in file order, keyed by the
+    // first one's header (never replaced, so the view lives as long as it).
+    struct Named {
+        Section* first = nullptr;
+        Section* last = nullptr;
+    };
+    std::unordered_map<std::string_view, Named, ProfileNameHash, ProfileNameEqual> by_name_;
+    bool reparse_ = false;  // an edit wrote line breaks or a header: read the bytes again
+};
+
+// Profile names compare without regard to case, ASCII letters only and never
+// the second byte of a double-byte character.
+std::string FoldProfileName(std::string_view name, const LeadBytes& leads = LeadBytes::Gbk());
+
+}  // namespace quorvel::platform

@@ -1,0 +1,326 @@
+// The profile functions over the engine, the same in both builds: reads go
+// through a per-process cache that a stamp of the file revalidates; every
+// change is written back whole, atomically, under a lock that other processes
+// (and other threads of this one) respect, so a reader sees either the old
+// file or the new one. The system's part (files, the lock, the code page) is
+// in profile_io.
+//
+// A call that changes nothing leaves the file alone (bytes and time). On a
+// missing file, reads create nothing, but every write call that succeeds
+// leaves at least an empty file, as Windows opens the file for writing before
+// it looks inside: deleting a key or a section, or writing empty content for
+// a section, creates a 0-byte file. A null section fails and touches nothing.
+#include "profile/profile.h"
+
+#include <iterator>
+#include <optional>
+#include <unordered_map>
+#include <utility>
+
+#include "platform/profile_io.h"
+#include "profile/engine/profile_engine.h"
+#include "profile/profile_file.h"
+
+namespace quorvel::platform {
+namespace {
+
+using profile_io::LocalLock;
+using profile_io::LocalMutex;
+using profile_io::Lock;
+using profile_io::Stamp;
+using profile_io::Status;
+using profile_io::Target;
+
+// ---- the cache of parsed files ----
+
+struct CachedFile {
+    LocalMutex mutex;
+    bool loaded = false;
+    Stamp stamp;
+    ProfileEngine engine;
+};
+
+// Never destroyed: transactions of threads that end late still reach it.
+LocalMutex& CacheMutex() {
+    static auto* mutex = new LocalMutex();
+    return *mutex;
+}
+
+std::unordered_map<std::string, std::shared_ptr<CachedFile>>& Cache() {
+    static auto* cache = new std::unordered_map<std::string, std::shared_ptr<CachedFile>>();
+    return *cache;
+}
+
+std::shared_ptr<CachedFile> CacheEntry(const std::string& key) {
+    LocalLock guard(CacheMutex());
+    auto& cache = Cache();
+    if (cache.size() > 256) {
+        for (auto it = cache.begin(); it != cache.end();)
+            it = it->second.use_count() == 1 ? cache.erase(it) : std::next(it);
+    }
+    auto& slot = cache[key];
+    if (!slot) slot = std::make_shared<CachedFile>();
+    return slot;
+}
+
+// Brings the entry up to date with the file; false when the file can't be read.
+// The caller holds the entry's mutex.
+bool Revalidate(CachedFile& entry, const std::string& path) {
+    const LeadBytes& leads = profile_io::AnsiLeadBytes();
+    if (entry.loaded && entry.engine.leads() == &leads) {
+        Stamp now;
+        const Status r = profile_io::Stat(path, now);
+        if (r == Status::kError) return false;
+        if (now == entry.stamp) return true;
+    }
+    std::string bytes;
+    Stamp stamp;
+    const Status r = profile_io::Read(path, bytes, stamp);
+    if (r == Status::kError) {
+        entry.loaded = false;
+        return false;
+    }
+    entry.engine = ProfileEngine::Parse(bytes, leads);
+    entry.stamp = stamp;
+    entry.loaded = true;
+    return true;
+}
+
+// Writes the engine's bytes (or an empty file) and keeps the entry current.
+bool Store(CachedFile& entry, const std::string& path, bool changed) {
+    if (!profile_io::Replace(path, changed ? entry.engine.Serialize() : std::string())) {
+        entry.loaded = false;
+        return false;
+    }
+    Stamp stamp;
+    if (profile_io::Stat(path, stamp) == Status::kExists) {
+        entry.stamp = stamp;
+    } else {
+        entry.loaded = false;
+    }
+    return true;
+}
+
+// ---- transactions ----
+
+struct TransactionState {
+    Target target;
+    Lock lock;
+    ProfileEngine engine;
+    bool registered = false;  // routed to by this thread's calls
+    bool exists = false;      // the file is on disk
+    bool written = false;     // the transaction wrote the file
+    Stamp found;              // the file's stamp when the transaction began
+    bool dirty = false;       // the copy differs from the file
+    bool touch = false;       // a call that changed nothing still creates a missing file
+    bool failed = false;      // a write failed: the copy may not be what the file holds
+    bool refused = false;     // a change was refused for want of the lock
+
+    TransactionState(Target t, Lock l) : target(std::move(t)), lock(std::move(l)) {}
+    ~TransactionState();
+    TransactionState(const TransactionState&) = delete;
+    TransactionState& operator=(const TransactionState&) = delete;
+
+    const std::string& path() const { return target.path; }
+
+    bool Commit() {
+        if (!lock.held()) return !refused;
+        if (dirty) {
+            if (!profile_io::Replace(path(), engine.Serialize())) {
+                failed = true;
+                return false;
+            }
+            dirty = false;
+            touch = false;
+            exists = true;
+            written = true;
+        } else if (touch && !exists) {
+            if (!profile_io::Replace(path(), {})) return false;
+            touch = false;
+            exists = true;
+            written = true;
+        }
+        return true;
+    }
+};
+
+// This thread's transactions by file key, and by the names callers gave, so that
+// calls inside a transaction need not resolve the name again.
+struct StringHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+template <typename T>
+using StringMap = std::unordered_map<std::string, T, StringHash, std::equal_to<>>;
+
+thread_local StringMap<std::weak_ptr<TransactionState>> t_transactions;
+thread_local StringMap<std::weak_ptr<TransactionState>> t_transaction_names;
+
+std::shared_ptr<TransactionState> TransactionFor(const std::string& key) {
+    if (t_transactions.empty()) return nullptr;
+    const auto it = t_transactions.find(key);
+    return it == t_transactions.end() ? nullptr : it->second.lock();
+}
+
+std::shared_ptr<TransactionState> TransactionNamed(std::string_view file) {
+    if (t_transaction_names.empty()) return nullptr;
+    const auto it = t_transaction_names.find(file);
+    return it == t_transaction_names.end() ? nullptr : it->second.lock();
+}
+
+// The transaction of this thread on the file, by the name given or by the file.
+std::shared_ptr<TransactionState> TransactionOf(std::string_view file, Target& target) {
+    if (auto transaction = TransactionNamed(file)) return transaction;
+    target = profile_io::Resolve(file);
+    if (target.key.empty()) return nullptr;
+    return TransactionFor(target.key);
+}
+
+// The last handle of a transaction is gone: write what is pending, give the copy
+// back to the cache, then (members) release the lock.
+TransactionState::~TransactionState() {
+    if (!registered) return;
+    t_transactions.erase(target.key);
+    for (auto it = t_transaction_names.begin(); it != t_transaction_names.end();)
+        it = it->second.expired() ? t_transaction_names.erase(it) : std::next(it);
+    const bool committed = Commit();
+    auto entry = CacheEntry(target.key);
+    LocalLock guard(entry->mutex);
+    // Under the lock the file is as the transaction found it unless it wrote it.
+    Stamp stamp = found;
+    if (committed && !failed && (!written || profile_io::Stat(path(), stamp) != Status::kError)) {
+        entry->engine = std::move(engine);
+        entry->stamp = stamp;
+        entry->loaded = true;
+    } else {
+        entry->loaded = false;
+    }
+}
+
+// One change, applied to the thread's transaction copy or to the file.
+template <typename Op>
+bool Apply(std::string_view file, Op&& op) {
+    Target target;
+    if (auto transaction = TransactionOf(file, target)) {
+        // A transaction that could not take the lock reads, but changes nothing.
+        if (!transaction->lock.held()) {
+            transaction->refused = true;
+            return false;
+        }
+        const ProfileEngine::Result r = op(transaction->engine);
+        if (!r.ok) return false;
+        if (r.changed) transaction->dirty = true;
+        if (!transaction->exists) transaction->touch = true;
+        return true;
+    }
+    if (target.key.empty()) return false;
+    Lock lock(target.key, target.path);
+    if (!lock.held()) return false;
+    auto entry = CacheEntry(target.key);
+    LocalLock guard(entry->mutex);
+    if (!Revalidate(*entry, target.path)) return false;
+    const ProfileEngine::Result r = op(entry->engine);
+    if (!r.ok) return false;
+    if (!r.changed && entry->stamp.exists) return true;
+    // A change, or a call on a missing file, which leaves at least an empty file.
+    return Store(*entry, target.path, r.changed);
+}
+
+}  // namespace
+
+namespace profile_io {
+
+bool Stamp::operator==(const Stamp& other) const {
+    if (exists != other.exists) return false;
+    if (!exists) return true;
+    if (!known || !other.known) return false;
+    for (size_t i = 0; i < std::size(parts); ++i)
+        if (parts[i] != other.parts[i]) return false;
+    return true;
+}
+
+}  // namespace profile_io
+
+uint32_t ProfileGetString(ProfileName section, ProfileName key, uint32_t size, std::string_view file,
+                          std::string& value) {
+    value.clear();
+    Target target;
+    if (auto transaction = TransactionOf(file, target)) return transaction->engine.GetString(section, key, size, value);
+    if (target.key.empty()) return 0;
+    std::optional<Lock> lock;
+    if (profile_io::kReadersTakeTheLock) {
+        lock.emplace(target.key, target.path);
+        if (!lock->held()) return 0;
+    }
+    auto entry = CacheEntry(target.key);
+    LocalLock guard(entry->mutex);
+    if (!Revalidate(*entry, target.path)) return 0;
+    return entry->engine.GetString(section, key, size, value);
+}
+
+bool ProfileWriteString(ProfileName section, ProfileName key, ProfileName value, std::string_view file) {
+    if (!section) return !key && !value;  // all null only flushes, which we never need
+    return Apply(file, [&](ProfileEngine& e) { return e.WriteString(section, key, value); });
+}
+
+bool ProfileWriteSection(ProfileName section, ProfileName content, std::string_view file) {
+    if (!section) return !content;
+    return Apply(file, [&](ProfileEngine& e) { return e.WriteSection(section, content); });
+}
+
+uint32_t GetPrivateProfileString(std::string_view section, std::string_view key, uint32_t size,
+                                 std::string_view file, std::string& value) {
+    return ProfileGetString(section, key, size, file, value);
+}
+
+bool WritePrivateProfileString(std::string_view section, std::string_view key,
+                               std::optional<std::string_view> value, std::string_view file) {
+    return ProfileWriteString(section, key, value, file);
+}
+
+bool WritePrivateProfileSection(std::string_view section, std::optional<std::string_view> content,
+                                std::string_view file) {
+    return ProfileWriteSection(section, content, file);
+}
+
+struct ProfileTransaction::Impl {
+    std::shared_ptr<TransactionState> state;  // shared by the transactions this thread nests on one file
+};
+
+ProfileTransaction::ProfileTransaction(std::string_view file) : impl_(std::make_unique<Impl>()) {
+    Target target = profile_io::Resolve(file);
+    if (target.key.empty()) return;
+    if (auto existing = TransactionFor(target.key)) {  // this thread already holds the file: join
+        impl_->state = std::move(existing);
+        return;
+    }
+    Lock lock(target.key, target.path);
+    auto state = std::make_shared<TransactionState>(std::move(target), std::move(lock));
+    {
+        auto entry = CacheEntry(state->target.key);
+        LocalLock guard(entry->mutex);
+        if (!Revalidate(*entry, state->path())) return;
+        if (state->lock.held()) {
+            // The transaction owns the parsed copy until it ends; readers elsewhere
+            // parse the old file again if they need it.
+            state->engine = std::move(entry->engine);
+            entry->loaded = false;
+        } else {
+            state->engine = ProfileEngine::Parse(entry->engine.Serialize(), *entry->engine.leads());
+        }
+        state->exists = entry->stamp.exists;
+        state->found = entry->stamp;
+    }
+    state->registered = true;
+    t_transactions[state->target.key] = state;
+    t_transaction_names[std::string(file)] = state;
+    impl_->state = std::move(state);
+}
+
+ProfileTransaction::~ProfileTransaction() = default;
+
+bool ProfileTransaction::locked() const { return impl_->state != nullptr && impl_->state->lock.held(); }
+
+bool ProfileTransaction::Commit() { return impl_->state ? impl_->state->Commit() : false; }
+
+}  // namespace quorvel::platform

@@ -1,0 +1,54 @@
+// The Win32 profile-file (INI) functions, ANSI side. Every string is in the
+// system code page; `file` is a path as the component builds it (Windows form).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvel::platform {
+
+// GetPrivateProfileStringA with a null default and a buffer of `size` bytes:
+// `value` receives the bytes copied (without the terminating zero), which are
+// also counted by the result.
+uint32_t GetPrivateProfileString(std::string_view section, std::string_view key, uint32_t size,
+                                 std::string_view file, std::string& value);
+
+// WritePrivateProfileStringA; no value deletes the key.
+bool WritePrivateProfileString(std::string_view section, std::string_view key,
+                               std::optional<std::string_view> value, std::string_view file);
+
+// WritePrivateProfileSectionA; `content` holds the entries separated by NUL
+// bytes (a trailing NUL is allowed); no content deletes the section.
+bool WritePrivateProfileSection(std::string_view section, std::optional<std::string_view> content,
+                                std::string_view file);
+
+// One call's whole read-modify-write of one profile file. While it lives, the
+// file is locked against other threads and processes; the profile calls that
+// this thread makes on that file share one copy of it, and their changes reach
+// the disk together, atomically, at Commit (or when the transaction ends). Until
+// then other readers see the file as it was; a crash leaves it as it was.
+class ProfileTransaction {
+public:
+    explicit ProfileTransaction(std::string_view file);
+    ~ProfileTransaction();
+    ProfileTransaction(const ProfileTransaction&) = delete;
+    ProfileTransaction& operator=(const ProfileTransaction&) = delete;
+
+    // False when the lock could not be taken (on Windows, after 30 seconds):
+    // the calls then read the file as it is, but every change is refused and
+    // Commit fails.
+    bool locked() const;
+    // Writes the changes made so far; false when they could not be written
+    // (or were refused).
+    bool Commit();
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace quorvel::platform
