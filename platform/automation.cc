@@ -199,11 +199,19 @@ HRESULT ClassObject::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
     }
 }
 
+HRESULT ClassObject::Serve(CreateFn create, BindFn bind, REFIID riid, void** ppv) {
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    const auto object = MakeObject<ClassObject>(create, bind);
+    if (!object) return E_OUTOFMEMORY;
+    return object->QueryInterface(riid, ppv);
+}
+
 HRESULT ClassObject::LockServer(BOOL lock) {
     if (lock) {
-        ++g_module_objects;
+        LockModule();
     } else {
-        --g_module_objects;
+        UnlockModule();
     }
     return S_OK;
 }

@@ -233,6 +233,9 @@ public:
 
     ClassObject(CreateFn create, BindFn bind) : create_(create), bind_(bind) {}
 
+    // The body of DllGetClassObject for a class found: a new class object's `riid`.
+    static HRESULT Serve(CreateFn create, BindFn bind, REFIID riid, void** ppv);
+
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
