@@ -3,7 +3,6 @@
 #include <string>
 
 #include "quorvel_interface.h"
-#include "platform/posix/runtime/oleaut.h"
 #include "tools/quorvel/host.h"
 #include "platform/utf8.h"
 

@@ -1,6 +1,6 @@
 // BSTR, VARIANT and the coercions of OLE Automation, following oleaut32's
 // rules for the types the component's interface uses.
-#include "platform/posix/runtime/oleaut.h"
+#include "platform/posix/com_types.h"
 
 #include <cctype>
 #include <cmath>
