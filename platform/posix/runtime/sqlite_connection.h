@@ -32,8 +32,8 @@ using SqliteStatement = std::unique_ptr<sqlite3_stmt, FinalizeSqliteStatement>;
 // empty when it cannot be opened.
 inline SqliteConnection OpenSqlite(const std::filesystem::path& file) {
     sqlite3* raw = nullptr;
-    const int rc =
-        sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+    const int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
     SqliteConnection db(raw);  // closed even when the open failed
     if (rc != SQLITE_OK) return nullptr;
     sqlite3_busy_timeout(db.get(), kSqliteBusyTimeoutMs);
