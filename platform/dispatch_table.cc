@@ -27,7 +27,7 @@ bool IsMissing(const VARIANT& v) {
 // follow VT_BYREF, so VBScript's variables (VT_BYREF|VT_VARIANT) arrive by
 // value. A script's True becomes "True" in a string parameter, as VBScript's
 // own CStr gives.
-HRESULT Convert(const ParamInfo& param, const VARIANT& given, Variant& out) {
+HRESULT Convert(const ParamInfo& param, VARIANT& given, Variant& out) {
     if (param.type == ParamType::Variant) return VariantCopyInd(out.out(), &given);
     return VariantChangeType(out.out(), &given, VARIANT_ALPHABOOL, TypeOf(param.type));
 }
