@@ -5,8 +5,6 @@
 namespace quorvel::platform {
 namespace {
 
-char16_t Fold(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c; }
-
 bool IsMissing(const VARIANT& v) { return v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND; }
 
 // An IEnumVARIANT whose elements are made as they are fetched; a fixed list
@@ -138,7 +136,7 @@ void RaiseHresult(HRESULT hr) { throw StepError(hr, u"", u""); }
 
 bool Arguments::Given(std::size_t i) const { return i < values_.size() && !IsMissing(*values_[i].get()); }
 
-const Value& Arguments::operator[](std::size_t i) const {
+const Variant& Arguments::operator[](std::size_t i) const {
     if (!Given(i)) Raise(kWrongArgumentCount);
     return values_[i];
 }
@@ -169,65 +167,10 @@ Value NewEnum(std::size_t count, std::function<Variant(std::size_t)> item) {
 
 namespace detail {
 
-bool SameName(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Fold(a[i]) != Fold(b[i])) return false;
-    }
-    return true;
-}
-
 HRESULT ReportError(const StepError& error, EXCEPINFO* info) {
     const HRESULT hr = HresultOf(error);
     if (error.source.empty() && error.description.empty()) return hr;
-    if (info != nullptr) {
-        *info = EXCEPINFO{};
-        info->scode = hr;
-        info->bstrSource = ToBstr(error.source);
-        info->bstrDescription = ToBstr(error.description);
-    }
-    return DISP_E_EXCEPTION;
-}
-
-HRESULT CollectArguments(const DISPPARAMS* params, WORD flags, std::vector<Value>& args, Value* put_value) {
-    if (params == nullptr) return S_OK;
-    if (params->cArgs > 0 && params->rgvarg == nullptr) return E_INVALIDARG;
-    const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
-    UINT named = params->cNamedArgs;
-    if (put) {
-        if (named != 1 || params->rgdispidNamedArgs == nullptr || params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT ||
-            params->cArgs < 1) {
-            return DISP_E_PARAMNOTOPTIONAL;
-        }
-        if (FAILED(VariantCopyInd(put_value->out(), &params->rgvarg[0]))) return DISP_E_TYPEMISMATCH;
-    } else if (named != 0) {
-        return DISP_E_NONAMEDARGS;
-    }
-    // Positional arguments come last to first, after the named ones.
-    for (UINT i = params->cArgs; i > named; --i) {
-        Value v;
-        const HRESULT hr = VariantCopyInd(v.out(), &params->rgvarg[i - 1]);
-        if (FAILED(hr)) return hr;
-        args.push_back(std::move(v));
-    }
-    return S_OK;
-}
-
-HRESULT ApplyDefaults(std::span<const ParamInfo> params, std::vector<Value>& args) {
-    std::size_t required = 0;
-    for (const ParamInfo& param : params) {
-        if (!param.optional) ++required;
-    }
-    if (args.size() < required || args.size() > params.size()) return DISP_E_BADPARAMCOUNT;
-    for (std::size_t i = 0; i < params.size(); ++i) {
-        if (!params[i].has_default || (i < args.size() && !IsMissing(*args[i].get()))) continue;
-        // Left-out arguments before this one stay left out.
-        while (args.size() <= i) args.emplace_back(Variant::Missing());
-        Value value;
-        if (const HRESULT hr = DefaultValue(params[i], value.out()); FAILED(hr)) return hr;
-        args[i] = std::move(value);
-    }
-    return S_OK;
+    return ExceptionResult(info, hr, error.source, error.description);
 }
 
 }  // namespace detail
@@ -256,11 +199,19 @@ HRESULT ClassObject::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
     }
 }
 
+HRESULT ClassObject::Serve(CreateFn create, BindFn bind, REFIID riid, void** ppv) {
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    const auto object = MakeObject<ClassObject>(create, bind);
+    if (!object) return E_OUTOFMEMORY;
+    return object->QueryInterface(riid, ppv);
+}
+
 HRESULT ClassObject::LockServer(BOOL lock) {
     if (lock) {
-        ++g_module_objects;
+        LockModule();
     } else {
-        --g_module_objects;
+        UnlockModule();
     }
     return S_OK;
 }

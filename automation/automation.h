@@ -20,9 +20,11 @@
 //       Value Add(const Arguments& args) { return Value(args.Long(0) + args.Long(1)); }
 //   };
 //
-// Arguments reach a member as the caller gave them, and the member converts
-// them; a left-out optional argument that declares a defaultvalue arrives as
-// that value, one that declares none stays left out (Arguments::Given).
+// Arguments bind as every IDispatch here binds them (BindArguments,
+// dispatch_table.h): positional or named, each converted to the type the IDL
+// declares (a VARIANT one as given, for the member to convert), a left-out
+// optional one as its defaultvalue. A property write's value is converted to
+// the property's type; the value of a property by any name arrives as given.
 //
 // A member raises a failure by throwing StepError: with a source or a
 // description it reaches the client through EXCEPINFO (DISP_E_EXCEPTION);
@@ -47,23 +49,26 @@ namespace quorvel::platform {
 // Raises a bare HRESULT from a member.
 [[noreturn]] void RaiseHresult(HRESULT hr);
 
-// The positional arguments of one call, in written order, by value.
+// The arguments of one call, one per parameter in declared order, by value.
 class Arguments {
 public:
-    explicit Arguments(std::vector<Value> values) : values_(std::move(values)) {}
+    explicit Arguments(std::vector<Variant> values) : values_(std::move(values)) {}
     std::size_t size() const { return values_.size(); }
-    // Given and not the "missing" marker of a skipped optional argument.
+    // Given and not the "missing" marker (a VARIANT parameter left out).
     bool Given(std::size_t i) const;
     // The argument; raises 450 (wrong number of arguments) when not given.
-    const Value& operator[](std::size_t i) const;
+    const Variant& operator[](std::size_t i) const;
     std::u16string Text(std::size_t i) const { return (*this)[i].Text(); }
     std::int32_t Long(std::size_t i) const { return (*this)[i].Long(); }
     std::int16_t Short(std::size_t i) const { return (*this)[i].Short(); }
     bool Bool(std::size_t i) const { return (*this)[i].Bool(); }
 
 private:
-    std::vector<Value> values_;
+    std::vector<Variant> values_;
 };
+
+// A property write's value when nothing declares its type.
+inline constexpr ParamInfo kValueAsGiven{u"Value", ParamType::Variant, false, false, nullptr, 0};
 
 // One member of an interface, as the generator writes it.
 template <typename T>
@@ -76,6 +81,8 @@ struct Member {
     void (T::*put)(const Variant&) = nullptr;
     // A method's parameters, in order.
     std::span<const ParamInfo> params;
+    // The value of a property write, as the IDL declares it.
+    const ParamInfo* written = &kValueAsGiven;
 };
 
 // An IEnumVARIANT over a fixed list, for a container's _NewEnum.
@@ -87,27 +94,9 @@ Value NewEnum(std::size_t count, std::function<Variant(std::size_t)> item);
 
 namespace detail {
 
-// Names compare without regard to ASCII case, as GetIDsOfNames does.
-bool SameName(std::u16string_view a, std::u16string_view b);
-
-// A member's name against a wanted one, its first letter looked at before
-// the member's length is taken (every property read asks).
-inline bool SameMemberName(const char16_t* member, std::u16string_view name) {
-    const auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c; };
-    if (name.empty() || fold(member[0]) != fold(name[0])) return member[0] == u'\0' && name.empty();
-    return SameName(member, name);
-}
-
-// Fills EXCEPINFO from a member's StepError and returns what Invoke returns.
+// What Invoke returns for a member's StepError: the bare HRESULT when it
+// carries no source or description, else DISP_E_EXCEPTION with EXCEPINFO.
 HRESULT ReportError(const StepError& error, EXCEPINFO* info);
-
-// The arguments of DISPPARAMS in written order (references followed);
-// `put_value` receives the DISPID_PROPERTYPUT argument of a property write.
-HRESULT CollectArguments(const DISPPARAMS* params, WORD flags, std::vector<Value>& args, Value* put_value);
-
-// Checks the count of `args` against `params` and puts in the declared
-// default of each left-out argument that has one.
-HRESULT ApplyDefaults(std::span<const ParamInfo> params, std::vector<Value>& args);
 
 // Calls a member through its table entry. A table may name a member a class
 // inherits (`&User::Name` from a shared base); GCC's vptr check then takes
@@ -148,28 +137,26 @@ public:
 
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
                                             DISPID* ids) override {
-        if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-        if (count == 0) return S_OK;
-        if (names == nullptr || ids == nullptr || names[0] == nullptr) return E_POINTER;
-        try {
-            for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
-            const std::u16string_view name(reinterpret_cast<const char16_t*>(names[0]));
+        const auto find = [this](std::u16string_view name, NamedMember& found) {
             for (const Member<T>& member : Members()) {
-                if (detail::SameMemberName(member.name, name)) {
-                    ids[0] = member.id;
-                    return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;  // no named arguments
+                if (SameName(name, member.name)) {
+                    found = {member.id, member.params};
+                    return true;
                 }
             }
             for (std::size_t d = 0; d < dynamic_.size(); ++d) {
-                if (detail::SameName(dynamic_[d], name)) {
-                    ids[0] = kFirstDynamicId + static_cast<DISPID>(d);
-                    return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
+                if (SameName(name, dynamic_[d].c_str())) {
+                    found = {kFirstDynamicId + static_cast<DISPID>(d), {}};
+                    return true;
                 }
             }
-            if (!static_cast<T*>(this)->HasProperty(name)) return DISP_E_UNKNOWNNAME;
+            if (!static_cast<T*>(this)->HasProperty(name)) return false;
             dynamic_.emplace_back(name);
-            ids[0] = kFirstDynamicId + static_cast<DISPID>(dynamic_.size() - 1);
-            return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
+            found = {kFirstDynamicId + static_cast<DISPID>(dynamic_.size() - 1), {}};
+            return true;
+        };
+        try {
+            return ResolveNames(riid, names, count, ids, find);
         } catch (...) {
             return E_OUTOFMEMORY;
         }
@@ -178,21 +165,19 @@ public:
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                      EXCEPINFO* info, UINT* arg_err) override {
         if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-        if (arg_err != nullptr) *arg_err = 0;
         if (result != nullptr) VariantInit(result);
         try {
-            std::vector<Value> values;
-            Value put_value;
             const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
-            if (const HRESULT hr = detail::CollectArguments(params, flags, values, &put_value); FAILED(hr)) return hr;
             T& self = *static_cast<T*>(this);
+            std::vector<Variant> values;
             Value out;
             if (id >= kFirstDynamicId) {
                 const std::size_t d = static_cast<std::size_t>(id - kFirstDynamicId);
                 if (d >= dynamic_.size()) return DISP_E_MEMBERNOTFOUND;
-                if (!values.empty()) return DISP_E_BADPARAMCOUNT;
+                const ParamInfo* written = put ? &kValueAsGiven : nullptr;
+                if (const HRESULT hr = BindArguments({}, written, params, values, arg_err); FAILED(hr)) return hr;
                 if (put) {
-                    self.PutProperty(dynamic_[d], put_value);
+                    self.PutProperty(dynamic_[d], values.back());
                 } else {
                     out = self.GetProperty(dynamic_[d]);
                 }
@@ -201,14 +186,17 @@ public:
                 for (const Member<T>& member : Members()) {
                     if (member.id == id) found = &member;
                 }
-                if (found == nullptr) return DISP_E_MEMBERNOTFOUND;
+                if (found == nullptr || (put ? found->put == nullptr : found->call == nullptr)) {
+                    return DISP_E_MEMBERNOTFOUND;
+                }
                 const Member<T>& member = *found;
-                if (const HRESULT hr = detail::ApplyDefaults(member.params, values); FAILED(hr)) return hr;
+                const ParamInfo* written = put ? member.written : nullptr;
+                if (const HRESULT hr = BindArguments(member.params, written, params, values, arg_err); FAILED(hr)) {
+                    return hr;
+                }
                 if (put) {
-                    if (member.put == nullptr) return DISP_E_MEMBERNOTFOUND;
-                    detail::PutMember(self, member.put, put_value);
+                    detail::PutMember(self, member.put, values.back());
                 } else {
-                    if (member.call == nullptr) return DISP_E_MEMBERNOTFOUND;
                     out = detail::CallMember(self, member.call, Arguments(std::move(values)));
                 }
             }
@@ -244,6 +232,9 @@ public:
     using BindFn = ComPtr<IDispatch> (*)(std::u16string_view display_name);
 
     ClassObject(CreateFn create, BindFn bind) : create_(create), bind_(bind) {}
+
+    // The body of DllGetClassObject for a class found: a new class object's `riid`.
+    static HRESULT Serve(CreateFn create, BindFn bind, REFIID riid, void** ppv);
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
 

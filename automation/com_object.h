@@ -1,6 +1,7 @@
-// The one shape of a COM object here: reference counting and QueryInterface
-// for the interfaces it derives from, and the module's count of live objects
-// (DllCanUnloadNow).
+// The one shape of a COM object here, the component's SiteManage and every
+// stand-in, enumerator and class object alike: reference counting and
+// QueryInterface for the interfaces it derives from (the first is its
+// IUnknown), and the module's lock count (DllCanUnloadNow).
 //
 //   class Enumerator final : public ComObject<IEnumVARIANT> { ...the interface's methods... };
 //   ComPtr<IEnumVARIANT> e = MakeObject<Enumerator>(items);
@@ -15,9 +16,14 @@
 
 namespace quorvel::platform {
 
-// Live objects and server locks of this module (each library has its own).
-inline std::atomic<long> g_module_objects{0};
-inline bool ModuleCanUnload() { return g_module_objects.load() <= 0; }
+// The module's one lock count (each library has its own): every live object
+// holds one, and every IClassFactory::LockServer(TRUE) until its FALSE.
+namespace detail {
+inline std::atomic<long> g_module_locks{0};
+}  // namespace detail
+inline void LockModule() { ++detail::g_module_locks; }
+inline void UnlockModule() { --detail::g_module_locks; }
+inline bool ModuleCanUnload() { return detail::g_module_locks.load() <= 0; }
 
 // The IIDs an interface answers to: its own and its bases'. Specialise for
 // an interface of your own: `template <> struct InterfaceIds<IMine> { static
@@ -55,8 +61,8 @@ template <typename First, typename... Rest>
 class ComObject : public First, public Rest... {
 public:
     using Primary = First;
-    ComObject() { ++g_module_objects; }
-    virtual ~ComObject() { --g_module_objects; }
+    ComObject() { LockModule(); }
+    virtual ~ComObject() { UnlockModule(); }
     ComObject(const ComObject&) = delete;
     ComObject& operator=(const ComObject&) = delete;
 
@@ -79,18 +85,11 @@ public:
         return left;
     }
 
-protected:
-    // An interface the class serves beyond those it derives from.
-    virtual void* FindMore(REFIID) { return nullptr; }
-
 private:
+    // The one cast from the object to an interface it serves: its base I.
     template <typename I>
     bool Find(REFIID riid, void** ppv) {
-        if (InterfaceIds<I>::Matches(riid)) {
-            *ppv = static_cast<I*>(this);
-        } else if (void* more = FindMore(riid)) {
-            *ppv = more;
-        }
+        if (InterfaceIds<I>::Matches(riid)) *ppv = static_cast<I*>(this);
         return *ppv != nullptr;
     }
 

@@ -295,6 +295,10 @@ def param_init(p):
             f"{str(p['has_default']).lower()}, {cstr(p['text'])}, {p['number']}}}")
 
 
+def qualified_param_init(p):
+    return param_init(p).replace("ParamType::", "platform::ParamType::")
+
+
 def check_unique_ids(iface):
     owner = {}
     for m in iface["members"]:
@@ -432,9 +436,15 @@ def members_file(api, idl_name, namespace):
             if params:
                 table = f"k{iname}_{name.lstrip('_')}"
                 h.append(f"inline constexpr platform::ParamInfo {table}[] = {{")
-                h += [f"    {param_init(p).replace('ParamType::', 'platform::ParamType::')}," for p in params]
+                h += [f"    {qualified_param_init(p)}," for p in params]
                 h.append("};")
-            lines.append(f"            {{{cstr(name)}, {e['dispid']}, {call}, {put}, {table}}},")
+            written = ""
+            if e["put"]:
+                # The written value converts to the property's type.
+                value = f"k{iname}_{name.lstrip('_')}_Value"
+                h.append(f"inline constexpr platform::ParamInfo {value} = {qualified_param_init(e['put']['params'][0])};")
+                written = f", &{value}"
+            lines.append(f"            {{{cstr(name)}, {e['dispid']}, {call}, {put}, {table}{written}}},")
         h += [f"struct {iname} {{",
               "    template <typename T>",
               "    static std::span<const platform::Member<T>> Members() {",

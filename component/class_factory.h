@@ -5,11 +5,6 @@
 
 namespace quorvel::component {
 
-// Every live object of the module (instances and class objects) holds one
-// reference; LockServer holds one more per lock.
-void ModuleAddRef();
-void ModuleRelease();
-
 // The body of DllGetClassObject: a class object for SiteManage's CLSID.
 HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
 

@@ -1,13 +1,9 @@
 // IDispatch of a dual interface, served from its generated method table
 // (kDispatchTable of the interface's header) the way a type-library invoker
-// serves it. A left-out optional parameter takes the IDL's defaultvalue.
-//
-// Argument rules (those of DispInvoke, with one choice made explicit): a call
-// without named arguments that gives fewer positional arguments than the
-// method requires fails with DISP_E_BADPARAMCOUNT; a required parameter left
-// out any other way (a call with named arguments, or a "missing" marker
-// VT_ERROR/DISP_E_PARAMNOTFOUND in a required slot) fails with
-// DISP_E_PARAMNOTOPTIONAL. A failing method answers DISP_E_EXCEPTION with its
+// serves it. Its arguments bind as every IDispatch here binds them
+// (BindArguments, dispatch_table.h): named ones accepted, a left-out optional
+// parameter taking the IDL's defaultvalue, each argument converted to its
+// parameter's type. A failing method answers DISP_E_EXCEPTION with its
 // HRESULT in EXCEPINFO::scode.
 #pragma once
 

@@ -3,7 +3,6 @@
 #include <new>
 #include <utility>
 
-#include "component/class_factory.h"
 #include "accounts/post_nt_user.h"
 #include "component/dispatch.h"
 #include "backup/backup_sit.h"
@@ -23,24 +22,6 @@ namespace {
 using platform::FromBstr;
 using platform::ToBstr;
 
-// A BSTR this code allocated, freed on every path.
-class OwnedBstr {
-public:
-    explicit OwnedBstr(BSTR text = nullptr) : text_(text) {}
-    ~OwnedBstr() { SysFreeString(text_); }
-    OwnedBstr(const OwnedBstr&) = delete;
-    OwnedBstr& operator=(const OwnedBstr&) = delete;
-    BSTR get() const { return text_; }
-    BSTR* out() {
-        SysFreeString(text_);
-        text_ = nullptr;
-        return &text_;
-    }
-
-private:
-    BSTR text_;
-};
-
 // No exception may cross the vtable: a failure inside a service reaches the
 // caller as an HRESULT.
 template <typename Work>
@@ -55,29 +36,6 @@ HRESULT Guarded(Work&& work) noexcept {
 }
 
 }  // namespace
-
-SiteManage::SiteManage() { ModuleAddRef(); }
-
-SiteManage::~SiteManage() { ModuleRelease(); }
-
-HRESULT SiteManage::QueryInterface(REFIID riid, void** ppv) {
-    if (ppv == nullptr) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, kIid)) {
-        *ppv = static_cast<_SiteManage*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG SiteManage::AddRef() { return ++refs_; }
-
-ULONG SiteManage::Release() {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-}
 
 HRESULT SiteManage::GetTypeInfoCount(UINT* pctinfo) {
     if (pctinfo == nullptr) return E_POINTER;
@@ -151,13 +109,12 @@ HRESULT SiteManage::PostEmail(BSTR Action, BSTR MailDir, BSTR Domain, BSTR MailB
     // client's call would.
     auto get_mail_pass = [this](const std::u16string& address, const std::u16string& dir,
                                 const std::u16string& password) -> std::u16string {
-        _SiteManage* self = nullptr;
-        if (FAILED(QueryInterface(kIid, reinterpret_cast<void**>(&self))) || self == nullptr) return {};
-        const OwnedBstr a(ToBstr(address)), d(ToBstr(dir)), p(ToBstr(password));
-        OwnedBstr result;
+        const auto self = platform::ComPtr<_SiteManage>::Share(this).Query<_SiteManage>(kIid);
+        if (!self) return {};
+        const platform::Bstr a(address), d(dir), p(password);
+        platform::Bstr result;
         const HRESULT hr = self->GetMailPass(a.get(), d.get(), p.get(), result.out());
-        self->Release();
-        return SUCCEEDED(hr) ? FromBstr(result.get()) : std::u16string();
+        return SUCCEEDED(hr) ? result.str() : std::u16string();
     };
     return Guarded([&] {
         *Result = mail::PostEmail(FromBstr(Action), FromBstr(MailDir), FromBstr(Domain), FromBstr(MailBox),

@@ -2,26 +2,21 @@
 // method copies its arguments and hands them to its service.
 #pragma once
 
-#include <atomic>
-
-#include "platform/com.h"
+#include "automation/com_object.h"
 #include "quorvel_interface.h"
+
+// The dual interface answers to its own IID and to IDispatch's.
+template <>
+struct quorvel::platform::InterfaceIds<quorvel::_SiteManage> {
+    static bool Matches(REFIID iid) { return IsEqualIID(iid, kIid) || IsEqualIID(iid, IID_IDispatch); }
+};
 
 namespace quorvel::component {
 
-class SiteManage final : public _SiteManage {
+// IUnknown and the module's count come from ComObject, as for every object
+// of the project; this class is its interface's methods.
+class SiteManage final : public platform::ComObject<_SiteManage> {
 public:
-    // Starts with one reference, owned by the creator.
-    SiteManage();
-    ~SiteManage();
-    SiteManage(const SiteManage&) = delete;
-    SiteManage& operator=(const SiteManage&) = delete;
-
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-
     // IDispatch
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
@@ -58,9 +53,6 @@ public:
     HRESULT STDMETHODCALLTYPE SendMail(LONG Sign, BSTR MailFrom, BSTR MailTo, BSTR MailSubject, BSTR MailBody,
                                        BSTR MailServerUserName, BSTR MailServerPassword, BSTR MailServerIp,
                                        LONG* Result) override;
-
-private:
-    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace quorvel::component

@@ -64,9 +64,7 @@ extern "C" QUORVEL_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rcls
     *ppv = nullptr;
     const quorvel::standins::StandinClass* found = Find(rclsid);
     if (found == nullptr) return CLASS_E_CLASSNOTAVAILABLE;
-    auto object = quorvel::platform::MakeObject<quorvel::platform::ClassObject>(found->create, found->bind);
-    if (!object) return E_OUTOFMEMORY;
-    return object->QueryInterface(riid, ppv);
+    return quorvel::platform::ClassObject::Serve(found->create, found->bind, riid, ppv);
 }
 
 extern "C" QUORVEL_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {

@@ -46,7 +46,7 @@ class MailObject : public platform::AutomationObject<T, Interface> {
 public:
     bool HasProperty(std::u16string_view name) const {
         for (const char16_t* known : T::kProperties)
-            if (platform::detail::SameName(known, name)) return true;
+            if (platform::SameName(name, known)) return true;
         return false;
     }
     platform::Value GetProperty(const std::u16string& name) {

@@ -7,6 +7,7 @@
 
 #include "component/dispatch.h"
 #include "sample_interface.h"
+#include "sample_object.h"
 
 namespace {
 
@@ -14,33 +15,10 @@ using quorvel::component::DispatchGetIDsOfNames;
 using quorvel::component::DispatchInvoke;
 using quorvel::platform::FromBstr;
 using quorvel::platform::ToBstr;
-using quorvel::sample::_Sample;
 using quorvel::sample::kDispatchTable;
+using Sample = quorvel::test::SampleObject;
 
-std::u16string Num(long n) {
-    const std::string s = std::to_string(n);
-    return {s.begin(), s.end()};
-}
-
-// Answers its arguments as one text: "Name|Greeting|Count|Most|Loud|Twice|Note|Extra".
-class Sample final : public _Sample {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Greet(BSTR name, BSTR greeting, LONG count, LONG most, VARIANT_BOOL loud,
-                                    VARIANT_BOOL twice, BSTR note, LONG extra, BSTR* result) override {
-        *result = ToBstr(FromBstr(name) + u"|" + FromBstr(greeting) + u"|" + Num(count) + u"|" + Num(most) + u"|" +
-                         Num(loud) + u"|" + Num(twice) + u"|" + FromBstr(note) + u"|" + Num(extra));
-        return S_OK;
-    }
-};
+std::u16string Num(long n) { return Sample::Num(n); }
 
 VARIANT Str(std::u16string_view text) {
     VARIANT v;

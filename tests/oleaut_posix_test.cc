@@ -6,25 +6,11 @@
 #include <cstring>
 #include <string>
 
-#include "platform/posix/runtime/com_types.h"
+#include "automation/com_holders.h"
 
 namespace {
 
-// Owns one VARIANT and clears it on destruction.
-class VariantHolder {
-public:
-    VariantHolder() { VariantInit(&value_); }
-    ~VariantHolder() { VariantClear(&value_); }
-    VariantHolder(const VariantHolder&) = delete;
-    VariantHolder& operator=(const VariantHolder&) = delete;
-
-    VARIANT* get() { return &value_; }
-    const VARIANT* get() const { return &value_; }
-    VARIANT* operator->() { return &value_; }
-
-private:
-    VARIANT value_;
-};
+using quorvel::platform::Variant;
 
 std::u16string TextOf(BSTR b) { return {b, SysStringLen(b)}; }
 
@@ -61,11 +47,11 @@ TEST(Bstr, ReallocFromItsOwnText) {
 }
 
 TEST(Variant, CopyDuplicatesTextAndFollowsReferences) {
-    VariantHolder src, dst;
+    Variant src, dst;
     SetText(src.get(), u"abc");
     ASSERT_EQ(VariantCopy(dst.get(), src.get()), S_OK);
-    EXPECT_NE(dst->bstrVal, src->bstrVal);
-    EXPECT_EQ(TextOf(dst->bstrVal), u"abc");
+    EXPECT_NE(dst.get()->bstrVal, src.get()->bstrVal);
+    EXPECT_EQ(TextOf(dst.get()->bstrVal), u"abc");
 
     LONG n = 42;
     VARIANT by_ref;
@@ -73,8 +59,8 @@ TEST(Variant, CopyDuplicatesTextAndFollowsReferences) {
     by_ref.vt = VT_BYREF | VT_I4;
     by_ref.plVal = &n;
     ASSERT_EQ(VariantCopyInd(dst.get(), &by_ref), S_OK);  // the old BSTR is freed
-    EXPECT_EQ(dst->vt, VT_I4);
-    EXPECT_EQ(dst->lVal, 42);
+    EXPECT_EQ(dst.get()->vt, VT_I4);
+    EXPECT_EQ(dst.get()->lVal, 42);
     EXPECT_EQ(VariantClear(&by_ref), S_OK);  // a reference owns nothing
     EXPECT_EQ(n, 42);
 }
@@ -98,34 +84,34 @@ class ChangeType : public testing::TestWithParam<Coercion> {};
 
 TEST_P(ChangeType, FollowsAutomationRules) {
     const Coercion& c = GetParam();
-    VariantHolder src, dst;
-    src->vt = c.from;
+    Variant src, dst;
+    src.get()->vt = c.from;
     switch (c.from) {
         case VT_BSTR: SetText(src.get(), c.text); break;
-        case VT_I2: src->iVal = static_cast<SHORT>(c.number); break;
-        case VT_I4: src->lVal = static_cast<LONG>(c.number); break;
-        case VT_R8: src->dblVal = c.number; break;
-        case VT_BOOL: src->boolVal = c.number != 0 ? VARIANT_TRUE : VARIANT_FALSE; break;
+        case VT_I2: src.get()->iVal = static_cast<SHORT>(c.number); break;
+        case VT_I4: src.get()->lVal = static_cast<LONG>(c.number); break;
+        case VT_R8: src.get()->dblVal = c.number; break;
+        case VT_BOOL: src.get()->boolVal = c.number != 0 ? VARIANT_TRUE : VARIANT_FALSE; break;
         default: break;
     }
     const HRESULT hr = VariantChangeType(dst.get(), src.get(), 0, c.to);
     ASSERT_EQ(hr, c.hr) << c.what;
     if (FAILED(hr)) {
-        EXPECT_EQ(dst->vt, VT_EMPTY) << c.what;  // untouched on failure
+        EXPECT_EQ(dst.get()->vt, VT_EMPTY) << c.what;  // untouched on failure
         return;
     }
-    ASSERT_EQ(dst->vt, c.to) << c.what;
+    ASSERT_EQ(dst.get()->vt, c.to) << c.what;
     if (c.to == VT_I4) {
-        EXPECT_EQ(dst->lVal, c.as_long) << c.what;
+        EXPECT_EQ(dst.get()->lVal, c.as_long) << c.what;
     }
     if (c.to == VT_I2) {
-        EXPECT_EQ(dst->iVal, c.as_long) << c.what;
+        EXPECT_EQ(dst.get()->iVal, c.as_long) << c.what;
     }
     if (c.to == VT_BOOL) {
-        EXPECT_EQ(dst->boolVal, c.as_long) << c.what;
+        EXPECT_EQ(dst.get()->boolVal, c.as_long) << c.what;
     }
     if (c.to == VT_BSTR) {
-        EXPECT_EQ(TextOf(dst->bstrVal), c.as_text) << c.what;
+        EXPECT_EQ(TextOf(dst.get()->bstrVal), c.as_text) << c.what;
     }
 }
 
@@ -168,11 +154,11 @@ INSTANTIATE_TEST_SUITE_P(
         Coercion{"Long overflows I2", VT_I4, u"", 70000, VT_I2, DISP_E_OVERFLOW, 0, u""}));
 
 TEST(ChangeTypeFlags, AlphaBoolWritesWords) {
-    VariantHolder src, dst;
-    src->vt = VT_BOOL;
-    src->boolVal = VARIANT_TRUE;
+    Variant src, dst;
+    src.get()->vt = VT_BOOL;
+    src.get()->boolVal = VARIANT_TRUE;
     ASSERT_EQ(VariantChangeType(dst.get(), src.get(), VARIANT_ALPHABOOL, VT_BSTR), S_OK);
-    EXPECT_EQ(TextOf(dst->bstrVal), u"True");
+    EXPECT_EQ(TextOf(dst.get()->bstrVal), u"True");
 }
 
 TEST(ChangeTypeReferences, ByRefVariantAndInPlace) {
@@ -184,9 +170,9 @@ TEST(ChangeTypeReferences, ByRefVariantAndInPlace) {
     VariantInit(&outer);
     outer.vt = VT_BYREF | VT_VARIANT;
     outer.pvarVal = &inner;
-    VariantHolder dst;
+    Variant dst;
     ASSERT_EQ(VariantChangeType(dst.get(), &outer, 0, VT_I4), S_OK);
-    EXPECT_EQ(dst->lVal, 17);
+    EXPECT_EQ(dst.get()->lVal, 17);
     EXPECT_EQ(TextOf(inner.bstrVal), u"17");  // the caller's variable is left alone
 
     // Converting a variant onto itself frees its old text.

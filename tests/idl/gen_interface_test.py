@@ -72,7 +72,9 @@ class Defaults(unittest.TestCase):
             [id(DISPID_NEWENUM), propget, restricted] HRESULT _NewEnum([out, retval] IUnknown** Items);
         """, members=True)
         self.assertEqual(rc, 0, err)
-        self.assertIn('{u"Name", 1, &T::GetName, &T::PutName, {}}', text)
+        # A write's value converts to the type its propput declares.
+        self.assertIn('{u"Name", 1, &T::GetName, &T::PutName, {}, &kIThing_Name_Value}', text)
+        self.assertIn('kIThing_Name_Value = {u"Value", platform::ParamType::String, false, false, u"", 0};', text)
         self.assertIn('{u"Class", 2, &T::Class, nullptr, {}}', text)
         self.assertIn('{u"Add", 3, &T::Add, nullptr, kIThing_Add}', text)
         self.assertIn('{u"B", platform::ParamType::Long, true, true, u"", 1}', text)

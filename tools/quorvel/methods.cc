@@ -2,9 +2,9 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/utf8.h"
 #include "quorvel_interface.h"
 #include "tools/quorvel/cli.h"
+#include "platform/utf8.h"
 
 namespace quorvel::cli {
 const char* TypeName(ParamType type) {

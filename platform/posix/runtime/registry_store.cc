@@ -16,23 +16,13 @@
 
 #include "platform/posix/runtime/machine_folder.h"
 #include "platform/posix/runtime/shared_library.h"
+#include "platform/posix/runtime/sqlite_connection.h"
 
 namespace quorvel::posix::registry {
 namespace {
 
-// Concurrent processes (a host registering while another calls) wait for
-// each other rather than fail.
-constexpr int kBusyTimeoutMs = 10000;
-
-struct DbCloser {
-    void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
-using Db = std::unique_ptr<sqlite3, DbCloser>;
-
-struct StmtFinalizer {
-    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
-};
-using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+using Db = SqliteConnection;
+using Stmt = SqliteStatement;
 
 // '\' separated, without leading, trailing or doubled separators.
 std::string NormalizeKey(std::string_view key) {
@@ -94,12 +84,8 @@ void SeedStandins();
 Db Open() {
     const std::filesystem::path path = StorePath();
     if (path.empty()) return nullptr;
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &raw,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    Db db(raw);
-    if (rc != SQLITE_OK) return nullptr;
-    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+    Db db = OpenSqlite(path);
+    if (!db) return nullptr;
     const int version = SchemaVersion(db.get());
     if (version == kSchemaVersion) return db;
     if (version != 0) return nullptr;

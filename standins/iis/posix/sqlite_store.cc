@@ -24,7 +24,9 @@
 #include <map>
 #include <mutex>
 
+#include "platform/posix/atomic_file.h"
 #include "platform/posix/runtime/machine_folder.h"
+#include "platform/posix/runtime/sqlite_connection.h"
 #include "platform/system.h"
 #include "platform/utf8.h"
 #include "standins/iis/metabase.h"
@@ -35,34 +37,12 @@ namespace {
 using platform::FromUtf8;
 using platform::ToUtf8;
 
-constexpr int kBusyTimeoutMs = 30000;
 // 2: secret properties sealed (a store of version 1 is sealed when opened).
 constexpr int kSchemaVersion = 2;
 constexpr off_t kChangeCounterOffset = 24;
 
-struct DbCloser {
-    void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
-using Db = std::unique_ptr<sqlite3, DbCloser>;
-
-struct StmtFinalizer {
-    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
-};
-using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+using posix::UniqueFd;
+using Stmt = posix::SqliteStatement;
 
 [[noreturn]] void Fail() { throw DirectoryError(kStoreFailure); }
 
@@ -88,17 +68,13 @@ class SqliteStore final : public Store {
 public:
     explicit SqliteStore(const std::filesystem::path& file) {
         KeepPrivate(file);
-        sqlite3* raw = nullptr;
-        const int rc = sqlite3_open_v2(file.c_str(), &raw,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-        db_.reset(raw);
-        Check(rc);
-        sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
+        db_ = posix::OpenSqlite(file);
+        if (!db_) Fail();
         Exec("PRAGMA journal_mode=DELETE");
         Exec("PRAGMA synchronous=FULL");
         CreateSchema();
-        counter_fd_ = std::make_unique<Fd>(open(file.c_str(), O_RDONLY | O_CLOEXEC));
-        if (counter_fd_->get() < 0) Fail();
+        counter_fd_ = UniqueFd(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!counter_fd_) Fail();
     }
 
     // A computer's name changes only with a restart: read once per process.
@@ -274,8 +250,8 @@ private:
     // Made for its owner alone, or made so when an older version left it
     // open to others.
     static void KeepPrivate(const std::filesystem::path& file) {
-        const Fd fd(open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-        if (fd.get() < 0) Fail();
+        const UniqueFd fd(open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+        if (!fd) Fail();
         struct stat st {};
         if (fstat(fd.get(), &st) != 0) Fail();
         if ((st.st_mode & 077) != 0 && fchmod(fd.get(), st.st_mode & 0700) != 0) Fail();
@@ -329,7 +305,7 @@ private:
 
     std::optional<std::uint32_t> ChangeCounter() const {
         unsigned char bytes[4];
-        if (pread(counter_fd_->get(), bytes, sizeof bytes, kChangeCounterOffset) != sizeof bytes) return std::nullopt;
+        if (pread(counter_fd_.get(), bytes, sizeof bytes, kChangeCounterOffset) != sizeof bytes) return std::nullopt;
         return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) |
                std::uint32_t{bytes[3]};
     }
@@ -495,8 +471,8 @@ private:
     }
 
     std::mutex mutex_;
-    Db db_;
-    std::unique_ptr<Fd> counter_fd_;
+    posix::SqliteConnection db_;
+    UniqueFd counter_fd_;
     std::unique_ptr<Tree> tree_;
     std::optional<std::uint32_t> counter_;
     std::optional<Text> computer_;

@@ -7,13 +7,12 @@
 
 #include "platform/posix/machine.h"
 #include "platform/posix/runtime/machine_folder.h"
+#include "platform/posix/runtime/sqlite_connection.h"
 #include "platform/utf8.h"
 #include "standins/winnt/accounts.h"
 
 namespace quorvel::winnt {
 namespace {
-
-constexpr int kBusyTimeoutMs = 10000;
 
 constexpr char kSchema[] =
     "CREATE TABLE IF NOT EXISTS accounts ("
@@ -31,13 +30,7 @@ constexpr char kSchema[] =
     "  PRIMARY KEY (group_key, user_key));"
     "CREATE TABLE IF NOT EXISTS seeded (done INTEGER);";
 
-struct CloseDb {
-    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct Finalize {
-    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-};
-using Db = std::unique_ptr<sqlite3, CloseDb>;
+using Db = posix::SqliteConnection;
 
 std::string Utf8(std::u16string_view text) { return platform::ToUtf8(text); }
 std::string Key(std::u16string_view name) { return Utf8(FoldName(name)); }
@@ -71,7 +64,7 @@ public:
     std::int64_t Int(int column) const { return sqlite3_column_int64(stmt_.get(), column); }
 
 private:
-    std::unique_ptr<sqlite3_stmt, Finalize> stmt_;
+    posix::SqliteStatement stmt_;
 };
 
 void Exec(sqlite3* db, const char* sql) {
@@ -232,12 +225,8 @@ private:
 std::unique_ptr<AccountStore> OpenMachineAccounts() {
     const std::filesystem::path folder = posix::MachineFolder();
     if (folder.empty()) throw DirectoryError(kStoreFailure);
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2((folder / "accounts.db").c_str(), &raw,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
-    Db db(raw);
-    if (rc != SQLITE_OK) throw DirectoryError(kStoreFailure);
-    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+    Db db = posix::OpenSqlite(folder / "accounts.db");
+    if (!db) throw DirectoryError(kStoreFailure);
     Exec(db.get(), kSchema);
     auto store = std::make_unique<SqliteStore>(std::move(db));
     store->Seed();
