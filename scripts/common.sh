@@ -26,20 +26,19 @@ run_alone() {
     local program=$1 name='' arg
     shift
     for arg in "$@"; do
-        case $arg in --gtest_filter=*) name=$(tr -c 'A-Za-z0-9._-' _ <<<"${arg#*=}") ;; esac
+        case $arg in --gtest_filter=*) name=${arg#*=} ;; esac
     done
-    local runs
-    runs=$(cd "$(dirname "$program")" && pwd)/runs
-    mkdir -p "$runs" || return 1
-    local dir
+    # Shell expansions, not programs, where they do: this runs before every test.
+    local runs=${program%/*}/runs dir
+    [ "$runs" != "$program/runs" ] || runs=runs
     if [ -n "$name" ]; then
-        dir=$runs/${name%_}
-        rm -rf "$dir" && mkdir "$dir" || return 1
+        dir=$runs/${name//[^A-Za-z0-9._-]/_}
+        [ ! -e "$dir" ] || rm -rf "$dir"
+        mkdir -p "$dir" || return 1
     else
-        dir=$(mktemp -d "$runs/run.XXXXXX") || return 1
+        mkdir -p "$runs" && dir=$(mktemp -d "$runs/run.XXXXXX") || return 1
     fi
-    local copy
-    copy=$dir/$(basename "$program")
+    local copy=$dir/${program##*/}
     ln "$program" "$copy" 2>/dev/null || cp "$program" "$copy" || return 1
     "${RUN_WITH[@]}" "$copy" "$@"
     local rc=$?
