@@ -40,6 +40,7 @@ registry_keys() {
         "HKCR\\Interface\\$(idl_guid interface)")
 }
 
+# The local server NAME, when it runs.
 stop() {
     local pid
     pid=$(cat "$SERVERS/$1.pid" 2>/dev/null) || return 0
