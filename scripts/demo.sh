@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
+source scripts/common.sh
 
 ./scripts/install-deps.sh all >/dev/null
 
@@ -97,11 +98,8 @@ mail=$machine/drives/D/MDaemon
 "$root/build/quorvel" webmail --mail-dir 'D:\MDaemon' --port 0 >"$root/build/demo-webmail.out" &
 webmail=$!
 trap 'kill $webmail 2>/dev/null || true' EXIT
-for _ in $(seq 100); do
-  port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$root/build/demo-webmail.out")
-  [ -n "$port" ] && break
-  sleep 0.1
-done
+wait_for 10 grep -q '^listening on' "$root/build/demo-webmail.out"
+port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$root/build/demo-webmail.out")
 echo "\$ quorvel webmail --mail-dir 'D:\\MDaemon' --port 0 &"
 cat "$root/build/demo-webmail.out"
 sed -i "s/^Port=.*/Port=$port\r/" "$mail/WorldClient/Domains.ini"
@@ -135,8 +133,10 @@ mkdir -p "$site/images"
 echo hello >"$site/index.html"
 # The call returns once the command started; the ACL tool finishes soon after.
 acl_of() { getfacl -p "$1" 2>/dev/null | sed '/^$/d; s/^/    /'; }
-wait_acl() { for _ in $(seq 50); do getfacl -p "$1" 2>/dev/null | grep -q "$2" && return; sleep 0.1; done; }
-wait_no_acl() { for _ in $(seq 50); do getfacl -p "$1" 2>/dev/null | grep -q "$2" || return 0; sleep 0.1; done; }
+has_acl() { getfacl -p "$1" 2>/dev/null | grep -q "$2"; }
+lacks_acl() { ! has_acl "$@"; }
+wait_acl() { wait_for 5 has_acl "$@" || true; }
+wait_no_acl() { wait_for 5 lacks_acl "$@" || true; }
 q call PostCACLS ADD 'D:\web\site1' nobody R
 wait_acl "$site/images" 'user:nobody'
 echo "  getfacl of D:\web\site1\images:"
@@ -158,7 +158,7 @@ echo "==== Shutdown and reboot: the machine's [Shutdown] commands (here harmless
 printf '[Shutdown]\r\nReboot=touch "%s"\r\n' "$machine/reboot-requested" >>"$machine/machine.ini"
 sed -n '/^\[Shutdown\]/,$p' "$machine/machine.ini" | tr -d '\r' | sed 's/^/    /'
 q call ExitWindows reboot
-for _ in $(seq 50); do [ -e "$machine/reboot-requested" ] && break; sleep 0.1; done
+wait_for 5 test -e "$machine/reboot-requested" || true
 ls "$machine/reboot-requested" >/dev/null && echo "  the Reboot command ran: $machine/reboot-requested exists"
 echo "  No PowerOff command is configured: the request is refused, and said so:"
 log_mark
@@ -194,7 +194,7 @@ rm -f "$pages"
 python3 tests/servers/page_server.py "$pages" &
 page_server=$!
 trap 'kill $page_server 2>/dev/null' EXIT
-for _ in $(seq 100); do [ -s "$pages" ] && break; sleep 0.1; done
+wait_for_file "$pages"
 server=$(cat "$pages")
 echo "  (the page http://$server/found holds \"Service is RUNNING\")"
 q call Supervise "http://$server/found" running
@@ -251,7 +251,7 @@ rm -rf "$sink" "$sink.address"
 python3 tests/servers/smtp_sink.py "$sink" "$sink.address" &
 smtp_sink=$!
 trap 'kill $smtp_sink 2>/dev/null' EXIT
-for _ in $(seq 100); do [ -s "$sink.address" ] && break; sleep 0.1; done
+wait_for_file "$sink.address"
 smtp=$(cat "$sink.address")
 q call SendMail 0 panel@webhost01.example alice@example.com '站点已开通' '<p>您好，您的站点 <b>alice</b> 已开通。</p>' '' '' "$smtp"
 printf '[Mail]\r\nSmtpServer=%s\r\n' "$smtp" >>"$machine/machine.ini"

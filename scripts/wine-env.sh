@@ -1,6 +1,7 @@
-# Shared by test-windows.sh and demo-windows.sh (sourced, not run): the
-# packages of the Windows build, the build itself, and a private Wine prefix
-# with the Simplified Chinese ANSI code page 936.
+# Shared by the scripts of the Windows build and its tests (sourced, not run):
+# the build itself, a private Wine prefix with the Simplified Chinese ANSI
+# code page 936, and running scripts with cscript in it.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${QUORVEL_WIN_BUILD:-$ROOT/build-win}
@@ -12,20 +13,9 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG=-all
 export WINEPREFIX=$PREFIX
 
-ensure_packages() {
-    local missing=() pkg
-    # The POSIX host (for the webmail stand-in the mail tests talk to) needs the
-    # packages of the POSIX build as well.
-    for pkg in cmake ninja-build python3 g++-mingw-w64-x86-64 mingw-w64-tools wine64 libwine-dev googletest \
-        zip unzip pkg-config libsqlite3-dev libcurl4-openssl-dev libcpp-httplib-dev; do
-        dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    echo "installing: ${missing[*]}"
-    local sudo=
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
-    $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-}
+# The packages of both builds: the tests of the Windows build use the
+# webmail stand-in of the POSIX build.
+ensure_packages() { "$ROOT/scripts/install-deps.sh" all; }
 
 build_windows() {
     cmake -S "$ROOT" -B "$BUILD" -G Ninja --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
@@ -45,27 +35,74 @@ winpath() {
     printf 'Z:%s' "${path//\//\\}"
 }
 
-# Makes the prefix on first use and starts one wineserver for the whole run,
-# so that each program starts in about a second. Its output goes nowhere, so
-# that it never holds our caller's pipe open.
-start_wine() {
-    if [ -f "$PREFIX/system.reg" ] && ! wine reg query 'HKLM\System\CurrentControlSet\Control\Nls\CodePage' /v ACP 2>/dev/null | grep -q '936'; then
-        echo "the Wine prefix has another code page; making it again"
-        "$WINESERVER" -k >/dev/null 2>&1 </dev/null
-        rm -rf "$PREFIX"
+# make_prefix [--check]: makes the prefix on first use; with --check, also
+# again when it has another code page. Runs that start at once make it once
+# (Wine's programs must not inherit the lock: its servers stay).
+make_prefix() {
+    mkdir -p "$BUILD" || return 1
+    (
+        flock 9
+        if [ "${1:-}" = --check ] && [ -f "$PREFIX/system.reg" ]; then
+            serve_wine 9>&-
+            if ! wine reg query 'HKLM\System\CurrentControlSet\Control\Nls\CodePage' /v ACP 2>/dev/null 9>&- |
+                grep -q 936; then
+                echo "the Wine prefix has another code page; making it again"
+                stop_wine 9>&-
+                rm -rf "$PREFIX"
+            fi
+        fi
+        if [ ! -f "$PREFIX/system.reg" ]; then
+            mkdir -p "$PREFIX"
+            wine wineboot -i >/dev/null 2>&1 9>&- || exit 1
+            # Its server would end soon and a program would start the next.
+            stop_wine 9>&-
+        fi
+    ) 9>"$BUILD/wineprefix.lock"
+}
+
+# One wineserver for a whole run, so that each program starts in a moment.
+# Its first program starts Wine's own services, which stay as long as it:
+# they get nowhere to write, so that they never hold a caller's pipe open
+# (CTest waits for a test's output to end). Does nothing when a server
+# already runs for this prefix.
+serve_wine() {
+    if "$WINESERVER" -p >/dev/null 2>&1 </dev/null; then
+        wine cmd /c exit >/dev/null 2>&1
     fi
-    if [ ! -f "$PREFIX/system.reg" ]; then
-        mkdir -p "$PREFIX"
-        wine wineboot -i >/dev/null 2>&1 || return 1
-    fi
-    # Fails harmlessly when one already runs for this prefix.
-    "$WINESERVER" -p >/dev/null 2>&1 </dev/null || true
-    trap stop_wine EXIT
 }
 
 stop_wine() {
     "$WINESERVER" -k >/dev/null 2>&1 </dev/null
     "$WINESERVER" -w >/dev/null 2>&1 </dev/null
+}
+
+# The prefix and its server for a script that ends them when it ends.
+start_wine() {
+    make_prefix --check || return 1
+    serve_wine
+    trap stop_wine EXIT
+}
+
+# to_ansi OUT FILE...: the files, joined, in the system code page, the
+# encoding cscript reads a script in.
+to_ansi() {
+    local out=$1
+    shift
+    cat "$@" | iconv -f UTF-8 -t GBK >"$out"
+}
+
+# from_ansi FILE: a text written in the system code page (by the component,
+# or by a script: Wine's cscript overruns its buffer when it echoes
+# double-byte text), as UTF-8 with LF line ends.
+from_ansi() {
+    iconv -c -f GBK -t UTF-8 "$1" | tr -d '\r'
+}
+
+# cscript SCRIPT ARGS...: runs a script (a Linux path) with Wine's cscript.
+cscript() {
+    local script=$1
+    shift
+    wine cscript //nologo "$(winpath "$script")" "$@"
 }
 
 # The ProgID, class, interface and library identifiers, from the IDL.
@@ -93,6 +130,11 @@ posix_host() {
         echo "$BUILD/posix-host/quorvel"
 }
 
+# webmail_port FILE: the port in the first words of `quorvel webmail`.
+webmail_port() {
+    sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$1"
+}
+
 # start_webmail MAILDIR: runs `quorvel webmail` on a free port in the
 # background; sets WEBMAIL_PID and WEBMAIL_PORT.
 start_webmail() {
@@ -101,12 +143,8 @@ start_webmail() {
     out=$(mktemp)
     "$host" webmail --mail-dir "$1" --port 0 >"$out" 2>&1 &
     WEBMAIL_PID=$!
-    for _ in $(seq 100); do
-        WEBMAIL_PORT=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$out")
-        [ -n "$WEBMAIL_PORT" ] && break
-        kill -0 "$WEBMAIL_PID" 2>/dev/null || break
-        sleep 0.1
-    done
+    wait_for 10 grep -q '^listening on' "$out"
+    WEBMAIL_PORT=$(webmail_port "$out")
     rm -f "$out"
     [ -n "$WEBMAIL_PORT" ]
 }

@@ -300,9 +300,8 @@ TEST_F(BackupIisTest, DelRemovesVersionZeroOnlyAndMissingBackupsFail) {
 }
 
 TEST(BackupIis, WithoutAComputerNameNothingIsTried) {
-    const fs::path settings = posix::MachineFolder() / "machine.ini";
-    const std::string saved = ReadBytes(settings);
-    WriteBytes(settings, "[Machine]\r\nComputerName=\r\n");
+    const test::FreshMachine machine;
+    WriteBytes(machine.path() / "machine.ini", "[Machine]\r\nComputerName=\r\n");
     test::LogWatch log;
     // The computer name comes before the backup name is looked at.
     EXPECT_EQ(BackupSit(u"BACKUP", 0, u"..\\x", u"", u""), 1);
@@ -310,7 +309,6 @@ TEST(BackupIis, WithoutAComputerNameNothingIsTried) {
     const auto lines = log.NewLines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(test::MessageOf(lines[0]), "错误号：1，错误源：计算机 ，错误描述：不能取得计算机名");
-    WriteBytes(settings, saved);
 }
 
 }  // namespace

@@ -58,6 +58,35 @@ TEST(ClassObject, CanUnloadOnlyWhenNothingIsOutstanding) {
     EXPECT_EQ(CanUnloadNow(), S_OK);
 }
 
+// A client asks GetTypeInfo for what GetTypeInfoCount promised (none, or the
+// interface's), and reads the out parameter whatever the answer.
+TEST(SiteManageObject, TypeInformationAgreesWithItsCount) {
+    IClassFactory* factory = Factory();
+    IDispatch* dispatch = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+    factory->Release();
+
+    EXPECT_EQ(dispatch->GetTypeInfoCount(nullptr), E_POINTER);
+    UINT count = 9;
+    ASSERT_EQ(dispatch->GetTypeInfoCount(&count), S_OK);
+    ASSERT_LE(count, 1u);
+    ITypeInfo* info = reinterpret_cast<ITypeInfo*>(1);
+    if (count == 1) {
+        ASSERT_EQ(dispatch->GetTypeInfo(0, 0, &info), S_OK);
+        ASSERT_NE(info, nullptr);
+        void* same = nullptr;
+        EXPECT_EQ(info->QueryInterface(IID_ITypeInfo, &same), S_OK);
+        if (same != nullptr) static_cast<ITypeInfo*>(same)->Release();
+        info->Release();
+        info = reinterpret_cast<ITypeInfo*>(1);
+    }
+    EXPECT_EQ(dispatch->GetTypeInfo(count, 0, &info), DISP_E_BADINDEX);
+    EXPECT_EQ(info, nullptr);
+    EXPECT_EQ(dispatch->GetTypeInfo(0, 0, nullptr), E_POINTER);
+    EXPECT_EQ(dispatch->Release(), 0u);
+    EXPECT_EQ(CanUnloadNow(), S_OK);
+}
+
 TEST(SiteManageObject, InterfacesAndResults) {
     IClassFactory* factory = Factory();
     IUnknown* unknown = nullptr;
@@ -72,10 +101,6 @@ TEST(SiteManageObject, InterfacesAndResults) {
     EXPECT_EQ(static_cast<IDispatch*>(site), dispatch);
     EXPECT_EQ(unknown->QueryInterface(IID_IClassFactory, &other), E_NOINTERFACE);
     EXPECT_EQ(other, nullptr);
-
-    UINT count = 9;
-    EXPECT_EQ(dispatch->GetTypeInfoCount(&count), S_OK);
-    EXPECT_EQ(count, 0u);
 
     // A call that does nothing still succeeds as a COM call, its result set.
     LONG result = 99;

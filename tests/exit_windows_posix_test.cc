@@ -9,6 +9,7 @@
 #include "host/exit_windows.h"
 #include "platform/posix/runtime/machine_folder.h"
 #include "test_support.h"
+#include "tests/iis_test_machine.h"
 
 namespace quorvel::host {
 namespace {
@@ -30,6 +31,7 @@ protected:
         return std::filesystem::exists(file);
     }
     test::TempDir dir_;
+    test::FreshMachine machine_;  // whose settings Configure replaces
 };
 
 TEST_F(ExitWindowsTest, EachActionWordStartsItsCommandInAnyCase) {

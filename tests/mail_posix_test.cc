@@ -342,11 +342,12 @@ TEST(MailKilled, ARealKillAtEachMomentOfTheLookupThenTheNextCall) {
             released.wait();
             return true;
         };
-        test::ScriptedWebmail webmail(mail.path());
         // Killed before the server had the form, or with its record appended
         // (before or after the answer).
-        if (moment == kFormArrived) webmail.on_arrival = [&] { return !hold(); };
-        if (moment != kFormArrived) webmail.on_answering = [&] { hold(); };
+        test::ScriptedWebmail::Hooks hooks;
+        if (moment == kFormArrived) hooks.on_arrival = [&] { return !hold(); };
+        if (moment != kFormArrived) hooks.on_answering = [&] { hold(); };
+        test::ScriptedWebmail webmail(mail.path(), std::move(hooks));
         mail.SetPort(webmail.port());
         ASSERT_EQ(write(go[1], "g", 1), 1);
         close(go[1]);

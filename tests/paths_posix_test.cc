@@ -9,6 +9,7 @@
 #include "platform/posix/runtime/machine_folder.h"
 #include "platform/text.h"
 #include "test_support.h"
+#include "tests/iis_test_machine.h"
 
 namespace quorvel::posix {
 namespace {
@@ -18,6 +19,7 @@ namespace fs = std::filesystem;
 std::string ReadSettings(const fs::path& machine) { return test::ReadBytes(machine / "machine.ini"); }
 
 TEST(Paths, DriveLettersMapToTheMachinesFolders) {
+    const test::FreshMachine fresh;
     const fs::path machine = MachineFolder();
     fs::create_directories(machine / "drives" / "D" / "Serv-U");
     EXPECT_EQ(MapWindowsPath("D:\\Serv-U\\ServUDaemon.ini"), machine / "drives" / "D" / "Serv-U" / "ServUDaemon.ini");

@@ -8,6 +8,7 @@
 #include "automation/objects.h"
 #include "platform/posix/runtime/machine_folder.h"
 #include "test_support.h"
+#include "tests/iis_test_machine.h"
 
 namespace quorvel::accounts {
 namespace {
@@ -21,12 +22,10 @@ constexpr char kUserExists[] = "错误号：2，错误源：Windows用户 ，错
 constexpr char kNoSuchUser[] = "错误号：3，错误源：Windows用户 ，错误描述：用户不存在";
 constexpr char kNoSuchUserOrGroup[] = "错误号：3，错误源：Windows用户 ，错误描述：用户或组不存在";
 
+// Each case on a fresh machine of its own: the settings it changes stay its own.
 class PostNTUserTest : public testing::Test {
 protected:
-    void SetUp() override {
-        std::filesystem::remove(posix::MachineFolder() / "accounts.db");
-        Machine("ComputerName=WEBHOST01\r\n", "MinPasswordLength=6\r\n");
-    }
+    void SetUp() override { Machine("ComputerName=WEBHOST01\r\n", "MinPasswordLength=6\r\n"); }
     static void Machine(const std::string& machine, const std::string& accounts) {
         test::WriteBytes(posix::MachineFolder() / "machine.ini",
                          "[Machine]\r\n" + machine + "[Accounts]\r\n" + accounts);
@@ -52,6 +51,7 @@ protected:
         if (lines.size() != 1) return "<" + std::to_string(lines.size()) + " lines>";
         return lines[0].find("PostNTUser函数") == std::string::npos ? "<no label>" : MessageOf(lines[0]);
     }
+    test::FreshMachine machine_;
 };
 
 TEST_F(PostNTUserTest, AddUserCreatesTheAccountAndItsMembership) {

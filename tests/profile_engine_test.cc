@@ -259,28 +259,61 @@ TEST(ProfileEngine, GbkTrailBytesNeverActAsAscii) {
     EXPECT_EQ(Get(ProfileEngine::Parse("[\x81\x5D\r\nk=1\r\n"), kNull, kNull).text, "");
 }
 
-// Speed is the benchmark's business; this checks that the indexes built for a
-// large file give the right answers through reads and edits.
-TEST(ProfileEngine, ManyAccountsAreReadThroughTheIndexes) {
-    std::string file = "[GLOBAL]\r\nVersion=6.4\r\n[DOMAINS]\r\nDomain1=x|21|x|1|0\r\n[Domain1]\r\n";
-    for (int i = 1; i <= 998; ++i) file += "User" + std::to_string(i) + "=user" + std::to_string(i) + "|1|0\r\n";
-    for (int i = 1; i <= 998; ++i) {
-        file += "[USER=user" + std::to_string(i) + "|1]\r\n";
-        for (int k = 0; k < 14; ++k) file += "Key" + std::to_string(k) + "=value" + std::to_string(k) + "\r\n";
-    }
+// A long section is searched through an index that edits keep up to date
+// instead of building it again: each read below has an answer that an index
+// gone stale after an edit, or one that folds a double-byte name's second
+// byte, gets wrong.
+TEST(ProfileEngine, ALongSectionsIndexStaysTrueThroughEdits) {
+    std::string file = "[Domain1]\r\n";
+    for (int i = 1; i <= 300; ++i) file += "User" + std::to_string(i) + "=user" + std::to_string(i) + "\r\n";
+    // A later duplicate, and two names that differ only in the second byte
+    // of a double-byte character ('A' and 'a').
+    file += "User7=second\r\n\x81\x41=upper\r\n\x81\x61=lower\r\n\r\n[Next]\r\nk=1\r\n";
     ProfileEngine e = ProfileEngine::Parse(file);
-    ASSERT_EQ(e.Serialize(), file);
-    std::string out;
-    size_t found = 0;
-    for (int i = 1; i <= 998; ++i) {
-        found += e.GetString("Domain1", "User" + std::to_string(i), 144, out) > 0;
-        found += e.GetString("USER=user" + std::to_string(i) + "|1", "Key13", 144, out) > 0;
+    EXPECT_EQ(Get(e, "Domain1", "uSER150"), (Read{7, "user150"}));
+    EXPECT_EQ(Get(e, "Domain1", "\x81\x41"), (Read{5, "upper"}));
+    EXPECT_EQ(Get(e, "Domain1", "\x81\x61"), (Read{5, "lower"}));
+
+    // Deleting the first of two keys of a name uncovers the second.
+    e.WriteString("Domain1", "User7", kNull);
+    EXPECT_EQ(Get(e, "Domain1", "User7"), (Read{6, "second"}));
+    e.WriteString("Domain1", "User7", kNull);
+    EXPECT_EQ(Get(e, "Domain1", "User7").count, 0u);
+    // A key added after the index was made is found; a changed one reads new.
+    e.WriteString("Domain1", "User7", "again");
+    e.WriteString("Domain1", "User8", "changed");
+    EXPECT_EQ(Get(e, "Domain1", "user7"), (Read{5, "again"}));
+    EXPECT_EQ(Get(e, "Domain1", "USER8"), (Read{7, "changed"}));
+
+    // Enough deletions that the section drops its dead lines: every name
+    // left is still found, and no deleted one.
+    for (int i = 100; i <= 299; ++i) e.WriteString("Domain1", "User" + std::to_string(i), kNull);
+    e.WriteString("Domain1", "User301", "new");
+    for (int i = 1; i <= 301; ++i) {
+        const std::string key = "user" + std::to_string(i);
+        const Read got = Get(e, "Domain1", key);
+        if (i == 7) {
+            EXPECT_EQ(got.text, "again");
+        } else if (i == 8) {
+            EXPECT_EQ(got.text, "changed");
+        } else if (i == 301) {
+            EXPECT_EQ(got.text, "new");
+        } else if (i >= 100 && i <= 299) {
+            EXPECT_EQ(got.count, 0u) << key;
+        } else {
+            EXPECT_EQ(got.text, key) << key;
+        }
     }
-    EXPECT_EQ(found, 1996u);
-    // Closing a gap in the user list touches only its lines.
-    e.WriteString("Domain1", "User1", kNull);
-    e.WriteString("Domain1", "User0", "user0|1|0");
-    EXPECT_EQ(e.GetString("Domain1", "User998", 144, out), 11u);
+    EXPECT_EQ(Get(e, "Domain1", "\x81\x61").text, "lower");
+
+    std::string expected = "[Domain1]\r\n";
+    for (int i = 1; i <= 300; ++i) {
+        if (i >= 100 && i <= 299) continue;
+        if (i == 7) continue;
+        expected += "User" + std::to_string(i) + "=" + (i == 8 ? "changed" : "user" + std::to_string(i)) + "\r\n";
+    }
+    expected += "\x81\x41=upper\r\n\x81\x61=lower\r\nUser7=again\r\nUser301=new\r\n\r\n[Next]\r\nk=1\r\n";
+    EXPECT_EQ(e.Serialize(), expected);
 }
 
 }  // namespace

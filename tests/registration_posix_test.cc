@@ -105,12 +105,17 @@ TEST(RegistryStore, ConcurrentWritersAllLand) {
     registry::DeleteTree("Concurrent");
 }
 
-// Writes `value` under Probe\\v of the database at `file` through a
+// The key the store's own tests write: no class of the machine's has it
+// (the stand-ins register PROBE, which names match without regard to case).
+constexpr char kStoreKey[] = "StoreTest";
+
+// Writes `value` under StoreTest\\v of the database at `file` through a
 // connection of its own, as another process would.
 void WriteBehind(const std::filesystem::path& file, const std::string& value) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-    const std::string sql = "UPDATE vals SET value = '" + value + "' WHERE key = 'Probe' AND name = 'v'";
+    const std::string sql =
+        "UPDATE vals SET value = '" + value + "' WHERE key = '" + kStoreKey + "' AND name = 'v'";
     EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     EXPECT_EQ(sqlite3_changes(db), 1);
     sqlite3_close(db);
@@ -121,12 +126,12 @@ void WriteBehind(const std::filesystem::path& file, const std::string& value) {
 // a database file replaced by another of the same version.
 TEST(RegistryStore, ReadsSeeEveryChange) {
     const std::filesystem::path file = registry::StorePath();
-    ASSERT_TRUE(registry::SetValue("Probe", "v", "aaaa"));
-    EXPECT_EQ(registry::GetValue("probe", "V"), "aaaa");
-    EXPECT_EQ(registry::GetValue("Probe\\", "v"), "aaaa");
+    ASSERT_TRUE(registry::SetValue(kStoreKey, "v", "aaaa"));
+    EXPECT_EQ(registry::GetValue("storetest", "V"), "aaaa");
+    EXPECT_EQ(registry::GetValue("StoreTest\\", "v"), "aaaa");
     for (const char* value : {"bbbb", "cccc", "dddd"}) {
         WriteBehind(file, value);
-        EXPECT_EQ(registry::GetValue("Probe", "v"), value);
+        EXPECT_EQ(registry::GetValue(kStoreKey, "v"), value);
     }
 
     // A copy made now and changed on its own reaches the same change counter.
@@ -134,12 +139,12 @@ TEST(RegistryStore, ReadsSeeEveryChange) {
     std::filesystem::copy_file(file, copy, std::filesystem::copy_options::overwrite_existing);
     WriteBehind(copy, "eeee");
     WriteBehind(file, "ffff");
-    EXPECT_EQ(registry::GetValue("Probe", "v"), "ffff");
+    EXPECT_EQ(registry::GetValue(kStoreKey, "v"), "ffff");
     std::filesystem::rename(copy, file);
-    EXPECT_EQ(registry::GetValue("Probe", "v"), "eeee");
+    EXPECT_EQ(registry::GetValue(kStoreKey, "v"), "eeee");
 
-    ASSERT_TRUE(registry::DeleteTree("Probe"));
-    EXPECT_EQ(registry::GetValue("Probe", "v"), std::nullopt);
+    ASSERT_TRUE(registry::DeleteTree(kStoreKey));
+    EXPECT_EQ(registry::GetValue(kStoreKey, "v"), std::nullopt);
 }
 
 // Binds keep what they found in the registry only while nothing is
@@ -154,8 +159,14 @@ TEST(RegistryStore, BindsFollowTheRegistry) {
             return false;
         }
     };
+    // The stand-ins' registration, as every test process's fresh machine has
+    // it; put back however this test ends, for the tests that bind after it.
     const std::optional<std::string> clsid = registry::GetValue("PROBE\\CLSID", "");
     ASSERT_TRUE(clsid.has_value());
+    const struct Restore {
+        const std::string& clsid;
+        ~Restore() { registry::SetValue("PROBE\\CLSID", "", clsid); }
+    } restore{*clsid};
     ASSERT_TRUE(binds());
     ASSERT_TRUE(registry::DeleteTree("PROBE"));
     EXPECT_FALSE(binds());

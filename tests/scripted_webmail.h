@@ -30,25 +30,30 @@ inline std::string TemporaryRecordLine(const std::u16string& stored) {
 
 class ScriptedWebmail {
 public:
-    explicit ScriptedWebmail(std::filesystem::path mail_dir)
-        : dir_(std::move(mail_dir)), server_([this](Socket fd, const std::atomic<bool>& stopping) {
+    // Run on the server's thread: when a form has arrived (false: it is
+    // dropped, unanswered), and when the record is in the list (or was
+    // refused) and the answer is about to go. Given before the server runs.
+    struct Hooks {
+        std::function<bool()> on_arrival;
+        std::function<void()> on_answering;
+    };
+
+    explicit ScriptedWebmail(std::filesystem::path mail_dir, Hooks hooks = {})
+        : dir_(std::move(mail_dir)),
+          hooks_(std::move(hooks)),
+          server_([this](Socket fd, const std::atomic<bool>& stopping) {
               const std::string request = ReadHttpRequest(fd, stopping);
               if (request.empty()) return;
               ++requests_;
-              if (on_arrival && !on_arrival()) return;
+              if (hooks_.on_arrival && !hooks_.on_arrival()) return;
               Answer(request);
-              if (on_answering) on_answering();
+              if (hooks_.on_answering) hooks_.on_answering();
               SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
           }) {}
 
     std::uint16_t port() const { return server_.port(); }
     int requests() const { return requests_; }
 
-    // Run on the server's thread: when a form has arrived (false: it is
-    // dropped, unanswered), and when the record is in the list (or was
-    // refused) and the answer is about to go.
-    std::function<bool()> on_arrival;
-    std::function<void()> on_answering;
     // Lines another writer puts in the list just before the account's record.
     std::string before_record;
 
@@ -65,6 +70,7 @@ private:
     }
 
     std::filesystem::path dir_;
+    const Hooks hooks_;
     std::atomic<int> requests_{0};
     LocalServer server_;
 };

@@ -18,6 +18,7 @@
 #include "platform/utf8.h"
 #include "sendmail/send_mail.h"
 #include "test_support.h"
+#include "tests/iis_test_machine.h"
 
 extern char** environ;
 
@@ -125,12 +126,11 @@ TEST(SendMail, JmailMessageLogsOnOnlyWithAUserName) {
 
 TEST(SendMail, CdontsDeliversToTheMachinesRelay) {
     Sink sink;
-    const std::filesystem::path ini = std::filesystem::path(getenv("QUORVEL_MACHINE")) / "machine.ini";
-    const std::string saved = test::ReadBytes(ini);
-    test::WriteBytes(ini, saved + "\r\n[Mail]\r\nSmtpServer=" + platform::ToUtf8(sink.address()) + "\r\n");
+    const test::FreshMachine machine;
+    const std::filesystem::path ini = machine.path() / "machine.ini";
+    test::WriteBytes(ini, test::ReadBytes(ini) + "[Mail]\r\nSmtpServer=" + platform::ToUtf8(sink.address()) + "\r\n");
     const std::int32_t result = Send(2, u"panel@host.example", u"carol@example.com", u"Hello", u"Plain text",
                                      u"unused", u"unused", u"192.0.2.1:9");
-    test::WriteBytes(ini, saved);
     EXPECT_EQ(result, 0);
     ASSERT_EQ(sink.count(), 1);
     EXPECT_TRUE(Has(sink.envelope(1), "\"rcpt_to\": [\"<carol@example.com>\"]")) << sink.envelope(1);
@@ -169,9 +169,9 @@ TEST(SendMail, LineBreaksInAnAddressOrTheSubjectAreRefused) {
 
 TEST(SendMail, AddressesThatWouldCarryMoreThanThemselvesAreRefused) {
     Sink sink;
-    const std::filesystem::path ini = std::filesystem::path(getenv("QUORVEL_MACHINE")) / "machine.ini";
-    const std::string saved = test::ReadBytes(ini);
-    test::WriteBytes(ini, saved + "\r\n[Mail]\r\nSmtpServer=" + platform::ToUtf8(sink.address()) + "\r\n");
+    const test::FreshMachine machine;
+    const std::filesystem::path ini = machine.path() / "machine.ini";
+    test::WriteBytes(ini, test::ReadBytes(ini) + "[Mail]\r\nSmtpServer=" + platform::ToUtf8(sink.address()) + "\r\n");
     const std::u16string bad[] = {
         u"a@x> SIZE=1 <evil@example.org",  // would be a parameter and a second address
         u"a@x>",      u"<a@x",          u"<a@x> x",     u"a @x",          u"a@x\tb",
@@ -189,7 +189,6 @@ TEST(SendMail, AddressesThatWouldCarryMoreThanThemselvesAreRefused) {
     }
     // Sound forms still go: a bare address, one with a name, Chinese in the name.
     EXPECT_EQ(Send(0, u"面板 <panel@host.example>", u" bob@example.com ", u"s", u"b", u"", u"", sink.address()), 0);
-    test::WriteBytes(ini, saved);
     ASSERT_EQ(sink.count(), 1);
     EXPECT_TRUE(Has(sink.envelope(1), "\"mail_from\": \"<panel@host.example>\"")) << sink.envelope(1);
     EXPECT_TRUE(Has(sink.envelope(1), "\"rcpt_to\": [\"<bob@example.com>\"]")) << sink.envelope(1);

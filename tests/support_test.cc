@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "automation/step_error.h"
-#include "support/computer_name.h"
 #include "support/profile.h"
 #include "support/strings.h"
 #include "test_support.h"
@@ -80,13 +79,6 @@ TEST_F(ProfileRoutines, TextThatWouldBreakTheFileIsNotWritten) {
     EXPECT_FALSE(WriteIniSection(u"A", u"k=1\r\n[B]", File()));
     EXPECT_EQ(ReadBytes(Path()), "[A]\r\nk=1\r\n");
     EXPECT_THROW(ReadIniValue(u"A", u"k", -1, File()), StepError);
-}
-
-TEST(ComputerName, ComesFromTheMachineAndMarksAnUnavailableName) {
-    const std::u16string name = GetLocalComputerName();
-    EXPECT_FALSE(name.empty());
-    EXPECT_EQ(name.find(u'\0'), std::u16string::npos);
-    EXPECT_NE(name.back(), u' ');
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "platform/utf8.h"
 #include "support/computer_name.h"
 #include "test_support.h"
+#include "tests/iis_test_machine.h"
 
 namespace quorvel {
 namespace {
@@ -33,9 +34,8 @@ std::int32_t ErrorOf(Work&& work) {
 
 class WinNT : public testing::Test {
 protected:
+    // Each case starts from a fresh machine of its own, with its accounts.
     void SetUp() override {
-        // Each case starts from a fresh machine's accounts.
-        std::filesystem::remove(posix::MachineFolder() / "accounts.db");
         test::WriteBytes(posix::MachineFolder() / "machine.ini",
                          "[Machine]\r\nComputerName=WEBHOST01\r\n[Accounts]\r\nMinPasswordLength=6\r\n");
     }
@@ -51,6 +51,7 @@ protected:
             names.push_back(platform::ToUtf8(child.Get(u"Name").Text() + u":" + child.Get(u"Class").Text()));
         return names;
     }
+    test::FreshMachine machine_;
 };
 
 TEST_F(WinNT, AFreshMachineHasTheBuiltInAccounts) {
