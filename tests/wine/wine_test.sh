@@ -172,8 +172,17 @@ vbs() {
     QUORVEL_TEST_HTTP=$(cat "$SERVERS/pages.address" 2>/dev/null)
     QUORVEL_TEST_SMTP=$(cat "$SERVERS/smtp.address" 2>/dev/null)
     QUORVEL_TEST_MAIL=$(winpath "$TEST/mail")
-    cscript "$script" "$(winpath "$BIN")" "$(winpath "$work")" >"$work.log" 2>&1
-    local rc=$?
+    # Under load Wine now and then fails to start cscript at all (its
+    # launcher's "cannot run the program"): the script never ran, so it is
+    # started again, at most twice.
+    local rc attempt
+    for attempt in 1 2 3; do
+        cscript "$script" "$(winpath "$BIN")" "$(winpath "$work")" >"$work.log" 2>&1
+        rc=$?
+        [ -e "$work/output.txt" ] && break
+        [ "$(wc -c <"$work.log")" -gt 200 ] && break
+        sleep 1
+    done
     local out result
     out=$(from_ansi "$work/output.txt" 2>/dev/null)
     grep -v '^RESULT ' <<<"$out" | grep -v '^$'
