@@ -34,7 +34,7 @@
 namespace quorvel::accounts {
 namespace {
 
-using platform::Object;
+using automation::Object;
 
 constexpr char16_t kUserExists[] = u"，错误源：Windows用户 ，错误描述：用户已经存在";
 constexpr char16_t kNoSuchUser[] = u"，错误源：Windows用户 ，错误描述：用户不存在";
@@ -119,7 +119,7 @@ std::optional<std::u16string> RepairAccount(CallFrame& frame, const std::u16stri
     Object container;
     bool exists = false;
     frame.Step([&] {
-        container = platform::GetObject(u"WinNT://" + computer);
+        container = automation::GetObject(u"WinNT://" + computer);
         exists = AccountExists(container, name);
     });
     if (frame.failures() != failures) return std::nullopt;
@@ -189,7 +189,7 @@ std::int32_t PostNTUser(std::u16string Action, std::u16string FullName, std::u16
             return frame.Detected(kPreconditionFailed, kUnsafeInput);
 
         Object container;
-        frame.Step([&] { container = platform::GetObject(u"WinNT://" + computer); });
+        frame.Step([&] { container = automation::GetObject(u"WinNT://" + computer); });
         const bool user_found = Lookup(frame, container, u"user", UserName);
         const bool group_found = Lookup(frame, container, u"Group", Groups);
         const std::u16string member = u"WinNT://" + computer + u"/" + UserName;

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace quorvel::platform {
+namespace quorvel::automation {
 namespace {
 
 bool IsMissing(const VARIANT& v) { return v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND; }
@@ -235,4 +235,4 @@ HRESULT ClassObject::ParseDisplayName(IBindCtx*, LPOLESTR name, ULONG* eaten, IM
     }
 }
 
-}  // namespace quorvel::platform
+}  // namespace quorvel::automation

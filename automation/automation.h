@@ -44,7 +44,7 @@
 #include "automation/dispatch_table.h"
 #include "automation/objects.h"
 
-namespace quorvel::platform {
+namespace quorvel::automation {
 
 // Raises a bare HRESULT from a member.
 [[noreturn]] void RaiseHresult(HRESULT hr);
@@ -256,4 +256,4 @@ HRESULT CreateInstanceOf(REFIID riid, void** ppv) {
     return object->QueryInterface(riid, ppv);
 }
 
-}  // namespace quorvel::platform
+}  // namespace quorvel::automation

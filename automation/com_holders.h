@@ -17,7 +17,7 @@
 
 #include "platform/com.h"
 
-namespace quorvel::platform {
+namespace quorvel::automation {
 
 template <typename T>
 class ComPtr {
@@ -83,9 +83,9 @@ inline std::u16string_view ViewOf(BSTR text) {
 class Bstr {
 public:
     Bstr() = default;
-    explicit Bstr(std::u16string_view text) : value_(ToBstr(text)) {}
+    explicit Bstr(std::u16string_view text) : value_(platform::ToBstr(text)) {}
     ~Bstr() { SysFreeString(value_); }
-    Bstr(const Bstr& other) : value_(other.value_ == nullptr ? nullptr : ToBstr(other.view())) {}
+    Bstr(const Bstr& other) : value_(other.value_ == nullptr ? nullptr : platform::ToBstr(other.view())) {}
     Bstr(Bstr&& other) noexcept : value_(std::exchange(other.value_, nullptr)) {}
     Bstr& operator=(Bstr other) noexcept {
         std::swap(value_, other.value_);
@@ -195,4 +195,4 @@ inline VARIANT* RawArray(std::vector<Variant>& values) {
     return values.empty() ? nullptr : values.front().get();
 }
 
-}  // namespace quorvel::platform
+}  // namespace quorvel::automation

@@ -14,7 +14,7 @@
 
 #include "automation/com_holders.h"
 
-namespace quorvel::platform {
+namespace quorvel::automation {
 
 // The module's one lock count (each library has its own): every live object
 // holds one, and every IClassFactory::LockServer(TRUE) until its FALSE.
@@ -104,4 +104,4 @@ auto MakeObject(Args&&... args) {
     return ComPtr<Interface>::Attach(static_cast<Interface*>(raw));
 }
 
-}  // namespace quorvel::platform
+}  // namespace quorvel::automation

@@ -1,6 +1,6 @@
 #include "automation/dispatch_table.h"
 
-namespace quorvel::platform {
+namespace quorvel::automation {
 namespace {
 
 char16_t FoldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c; }
@@ -38,7 +38,7 @@ HRESULT DefaultValue(const ParamInfo& param, VARIANT* out) {
     VariantInit(out);
     switch (param.type) {
         case ParamType::String:
-            out->bstrVal = ToBstr(param.text != nullptr ? param.text : u"");
+            out->bstrVal = platform::ToBstr(param.text != nullptr ? param.text : u"");
             if (out->bstrVal == nullptr) return E_OUTOFMEMORY;
             out->vt = VT_BSTR;
             break;
@@ -159,10 +159,10 @@ HRESULT ExceptionResult(EXCEPINFO* info, HRESULT scode, std::u16string_view sour
     if (info != nullptr) {
         *info = EXCEPINFO{};
         info->scode = scode;
-        info->bstrSource = ToBstr(source);
-        info->bstrDescription = ToBstr(description);
+        info->bstrSource = platform::ToBstr(source);
+        info->bstrDescription = platform::ToBstr(description);
     }
     return DISP_E_EXCEPTION;
 }
 
-}  // namespace quorvel::platform
+}  // namespace quorvel::automation

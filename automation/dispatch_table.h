@@ -37,7 +37,7 @@
 
 #include "automation/com_holders.h"
 
-namespace quorvel::platform {
+namespace quorvel::automation {
 
 enum class ParamType { String, Long, Boolean, Variant };
 
@@ -126,4 +126,4 @@ HRESULT ResolveNames(REFIID riid, LPOLESTR* names, UINT count, DISPID* ids, Find
     return detail::ParameterIds(member.params, names, count, ids);
 }
 
-}  // namespace quorvel::platform
+}  // namespace quorvel::automation

@@ -5,7 +5,7 @@
 #include <iterator>
 #include <utility>
 
-namespace quorvel::platform {
+namespace quorvel::automation {
 namespace {
 
 [[noreturn]] void RaiseFrom(HRESULT hr) { throw ErrorFromHresult(hr); }
@@ -40,7 +40,7 @@ std::u16string TakeText(BSTR text) {
 Variant::Variant(const Variant& other) : Variant() { Check(VariantCopy(&value_, const_cast<VARIANT*>(&other.value_))); }
 
 Variant::Variant(std::u16string_view text) : Variant() {
-    BSTR raw = ToBstr(text);
+    BSTR raw = platform::ToBstr(text);
     if (raw == nullptr) Raise(kOutOfMemory);
     value_.vt = VT_BSTR;
     value_.bstrVal = raw;
@@ -304,4 +304,4 @@ std::size_t Object::CountChildren() const {
     return count;
 }
 
-}  // namespace quorvel::platform
+}  // namespace quorvel::automation

@@ -33,7 +33,7 @@
 #include "automation/com_holders.h"
 #include "automation/step_error.h"
 
-namespace quorvel::platform {
+namespace quorvel::automation {
 
 class Object;
 
@@ -96,4 +96,4 @@ Object CreateObject(std::u16string_view prog_id);
 // object's IErrorInfo when it supports one (Windows), else the HRESULT.
 StepError ErrorFromInvoke(IDispatch* object, HRESULT hr, EXCEPINFO& info);
 
-}  // namespace quorvel::platform
+}  // namespace quorvel::automation

@@ -43,8 +43,8 @@
 namespace quorvel::backup {
 namespace {
 
-using platform::GetObject;
-using platform::Object;
+using automation::GetObject;
+using automation::Object;
 
 constexpr char16_t kNoFtpSoftware[] = u"，错误源：Serv-u软件 ，错误描述：Serv-U软件未安装或版本错误";
 constexpr char16_t kNoMailSoftware[] = u"，错误源：MDaemon软件 ，错误描述：MDaemon软件未安装或版本错误";

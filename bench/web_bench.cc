@@ -154,7 +154,7 @@ void BM_AddSite(benchmark::State& state) {
     Call(u"ISSEARCH", SiteName(sites));
     // The new site goes again through the provider the component uses, so
     // that its copy of the metabase stays current.
-    const auto service = quorvel::platform::GetObject(u"IIS://BENCH/W3SVC");
+    const auto service = quorvel::automation::GetObject(u"IIS://BENCH/W3SVC");
     for (auto _ : state) {
         if (Call(u"ADD", u"new.example") != 0) state.SkipWithError("ADD failed");
         state.PauseTiming();

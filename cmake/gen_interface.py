@@ -7,7 +7,7 @@
       one call thunk per method.
   gen_interface.py --members NS IDL OUT_H
       Every interface of the IDL as a member table for
-      platform::AutomationObject (the stand-ins): a struct per interface whose
+      automation::AutomationObject (the stand-ins): a struct per interface whose
       Members<T>() names T's member functions. A method Foo is T::Foo (a
       leading underscore dropped: _NewEnum is T::NewEnum); a read-only
       property Foo is T::Foo; a read-write one is T::GetFoo and T::PutFoo.
@@ -296,7 +296,7 @@ def param_init(p):
 
 
 def qualified_param_init(p):
-    return param_init(p).replace("ParamType::", "platform::ParamType::")
+    return param_init(p).replace("ParamType::", "automation::ParamType::")
 
 
 def check_unique_ids(iface):
@@ -335,8 +335,8 @@ def component_files(api, idl_name, out_h, namespace):
 
     h = [banner, "#pragma once", '#include "platform/com.h"', '#include "automation/dispatch_table.h"', "",
          f"namespace {namespace} {{",
-         "using platform::InterfaceTable;", "using platform::MethodInfo;", "using platform::MethodThunk;",
-         "using platform::ParamInfo;", "using platform::ParamType;", "",
+         "using automation::InterfaceTable;", "using automation::MethodInfo;", "using automation::MethodThunk;",
+         "using automation::ParamInfo;", "using automation::ParamType;", "",
          f"inline constexpr char16_t kLibraryName[] = u\"{libname}\";",
          f"inline constexpr char16_t kClassName[] = u\"{cname}\";",
          f"inline constexpr char16_t kInterfaceName[] = u\"{iname}\";",
@@ -435,20 +435,20 @@ def members_file(api, idl_name, namespace):
             table = "{}"
             if params:
                 table = f"k{iname}_{name.lstrip('_')}"
-                h.append(f"inline constexpr platform::ParamInfo {table}[] = {{")
+                h.append(f"inline constexpr automation::ParamInfo {table}[] = {{")
                 h += [f"    {qualified_param_init(p)}," for p in params]
                 h.append("};")
             written = ""
             if e["put"]:
                 # The written value converts to the property's type.
                 value = f"k{iname}_{name.lstrip('_')}_Value"
-                h.append(f"inline constexpr platform::ParamInfo {value} = {qualified_param_init(e['put']['params'][0])};")
+                h.append(f"inline constexpr automation::ParamInfo {value} = {qualified_param_init(e['put']['params'][0])};")
                 written = f", &{value}"
             lines.append(f"            {{{cstr(name)}, {e['dispid']}, {call}, {put}, {table}{written}}},")
         h += [f"struct {iname} {{",
               "    template <typename T>",
-              "    static std::span<const platform::Member<T>> Members() {",
-              "        static const platform::Member<T> kMembers[] = {"]
+              "    static std::span<const automation::Member<T>> Members() {",
+              "        static const automation::Member<T> kMembers[] = {"]
         h += lines
         h += ["        };", "        return kMembers;", "    }", "};", ""]
     h += [f"}}  // namespace {namespace}", ""]

@@ -12,9 +12,9 @@ HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
     if (!IsEqualCLSID(rclsid, kClsid)) return CLASS_E_CLASSNOTAVAILABLE;
     // The class object every library here hands out; SiteManage is created,
     // never bound by a display name.
-    return platform::ClassObject::Serve(&platform::CreateInstanceOf<SiteManage>, nullptr, riid, ppv);
+    return automation::ClassObject::Serve(&automation::CreateInstanceOf<SiteManage>, nullptr, riid, ppv);
 }
 
-HRESULT CanUnloadNow() { return platform::ModuleCanUnload() ? S_OK : S_FALSE; }
+HRESULT CanUnloadNow() { return automation::ModuleCanUnload() ? S_OK : S_FALSE; }
 
 }  // namespace quorvel::component

@@ -14,7 +14,7 @@ const char16_t* DescriptionOf(HRESULT hr) {
     return u"Unexpected failure.";
 }
 
-std::span<const platform::ParamInfo> ParamsOf(const MethodInfo& method) {
+std::span<const automation::ParamInfo> ParamsOf(const MethodInfo& method) {
     return {method.params, static_cast<std::size_t>(method.param_count)};
 }
 
@@ -29,17 +29,17 @@ const MethodInfo* FindMethod(const InterfaceTable& table, DISPID id) {
 
 HRESULT DispatchGetIDsOfNames(const InterfaceTable& table, REFIID riid, LPOLESTR* rgszNames, UINT cNames,
                               DISPID* rgDispId) {
-    const auto find = [&](std::u16string_view name, platform::NamedMember& found) {
+    const auto find = [&](std::u16string_view name, automation::NamedMember& found) {
         for (int i = 0; i < table.method_count; ++i) {
             const MethodInfo& method = table.methods[i];
-            if (platform::SameName(name, method.name)) {
+            if (automation::SameName(name, method.name)) {
                 found = {method.dispid, ParamsOf(method)};
                 return true;
             }
         }
         return false;
     };
-    return platform::ResolveNames(riid, rgszNames, cNames, rgDispId, find);
+    return automation::ResolveNames(riid, rgszNames, cNames, rgDispId, find);
 }
 
 HRESULT DispatchInvoke(const InterfaceTable& table, IDispatch* object, DISPID dispIdMember, REFIID riid, WORD wFlags,
@@ -51,15 +51,15 @@ HRESULT DispatchInvoke(const InterfaceTable& table, IDispatch* object, DISPID di
     if ((wFlags & DISPATCH_METHOD) == 0 || (wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0) {
         return DISP_E_MEMBERNOTFOUND;
     }
-    std::vector<platform::Variant> args;
-    if (const HRESULT hr = platform::BindArguments(ParamsOf(*method), nullptr, pDispParams, args, puArgErr);
+    std::vector<automation::Variant> args;
+    if (const HRESULT hr = automation::BindArguments(ParamsOf(*method), nullptr, pDispParams, args, puArgErr);
         FAILED(hr)) {
         return hr;
     }
 
     if (pVarResult != nullptr) VariantInit(pVarResult);
-    const HRESULT hr = method->call(object, platform::RawArray(args), pVarResult);
-    if (FAILED(hr)) return platform::ExceptionResult(pExcepInfo, hr, table.source, DescriptionOf(hr));
+    const HRESULT hr = method->call(object, automation::RawArray(args), pVarResult);
+    if (FAILED(hr)) return automation::ExceptionResult(pExcepInfo, hr, table.source, DescriptionOf(hr));
     return S_OK;
 }
 

@@ -109,10 +109,10 @@ HRESULT SiteManage::PostEmail(BSTR Action, BSTR MailDir, BSTR Domain, BSTR MailB
     // client's call would.
     auto get_mail_pass = [this](const std::u16string& address, const std::u16string& dir,
                                 const std::u16string& password) -> std::u16string {
-        const auto self = platform::ComPtr<_SiteManage>::Share(this).Query<_SiteManage>(kIid);
+        const auto self = automation::ComPtr<_SiteManage>::Share(this).Query<_SiteManage>(kIid);
         if (!self) return {};
-        const platform::Bstr a(address), d(dir), p(password);
-        platform::Bstr result;
+        const automation::Bstr a(address), d(dir), p(password);
+        automation::Bstr result;
         const HRESULT hr = self->GetMailPass(a.get(), d.get(), p.get(), result.out());
         return SUCCEEDED(hr) ? result.str() : std::u16string();
     };

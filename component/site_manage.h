@@ -7,7 +7,7 @@
 
 // The dual interface answers to its own IID and to IDispatch's.
 template <>
-struct quorvel::platform::InterfaceIds<quorvel::_SiteManage> {
+struct quorvel::automation::InterfaceIds<quorvel::_SiteManage> {
     static bool Matches(REFIID iid) { return IsEqualIID(iid, kIid) || IsEqualIID(iid, IID_IDispatch); }
 };
 
@@ -15,7 +15,7 @@ namespace quorvel::component {
 
 // IUnknown and the module's count come from ComObject, as for every object
 // of the project; this class is its interface's methods.
-class SiteManage final : public platform::ComObject<_SiteManage> {
+class SiteManage final : public automation::ComObject<_SiteManage> {
 public:
     // IDispatch
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;

@@ -93,6 +93,6 @@ private:
 extern const bool kReadersTakeTheLock;
 
 // The lead bytes of the system's ANSI code page.
-const LeadBytes& AnsiLeadBytes();
+const profile::LeadBytes& AnsiLeadBytes();
 
 }  // namespace quorvel::platform::profile_io

@@ -21,15 +21,15 @@
 #include "profile/engine/profile_engine.h"
 #include "profile/profile_file.h"
 
-namespace quorvel::platform {
+namespace quorvel::profile {
 namespace {
 
-using profile_io::LocalLock;
-using profile_io::LocalMutex;
-using profile_io::Lock;
-using profile_io::Stamp;
-using profile_io::Status;
-using profile_io::Target;
+using platform::profile_io::LocalLock;
+using platform::profile_io::LocalMutex;
+using platform::profile_io::Lock;
+using platform::profile_io::Stamp;
+using platform::profile_io::Status;
+using platform::profile_io::Target;
 
 // ---- the cache of parsed files ----
 
@@ -66,16 +66,16 @@ std::shared_ptr<CachedFile> CacheEntry(const std::string& key) {
 // Brings the entry up to date with the file; false when the file can't be read.
 // The caller holds the entry's mutex.
 bool Revalidate(CachedFile& entry, const std::string& path) {
-    const LeadBytes& leads = profile_io::AnsiLeadBytes();
+    const LeadBytes& leads = platform::profile_io::AnsiLeadBytes();
     if (entry.loaded && entry.engine.leads() == &leads) {
         Stamp now;
-        const Status r = profile_io::Stat(path, now);
+        const Status r = platform::profile_io::Stat(path, now);
         if (r == Status::kError) return false;
         if (now == entry.stamp) return true;
     }
     std::string bytes;
     Stamp stamp;
-    const Status r = profile_io::Read(path, bytes, stamp);
+    const Status r = platform::profile_io::Read(path, bytes, stamp);
     if (r == Status::kError) {
         entry.loaded = false;
         return false;
@@ -88,12 +88,12 @@ bool Revalidate(CachedFile& entry, const std::string& path) {
 
 // Writes the engine's bytes (or an empty file) and keeps the entry current.
 bool Store(CachedFile& entry, const std::string& path, bool changed) {
-    if (!profile_io::Replace(path, changed ? entry.engine.Serialize() : std::string())) {
+    if (!platform::profile_io::Replace(path, changed ? entry.engine.Serialize() : std::string())) {
         entry.loaded = false;
         return false;
     }
     Stamp stamp;
-    if (profile_io::Stat(path, stamp) == Status::kExists) {
+    if (platform::profile_io::Stat(path, stamp) == Status::kExists) {
         entry.stamp = stamp;
     } else {
         entry.loaded = false;
@@ -126,7 +126,7 @@ struct TransactionState {
     bool Commit() {
         if (!lock.held()) return !refused;
         if (dirty) {
-            if (!profile_io::Replace(path(), engine.Serialize())) {
+            if (!platform::profile_io::Replace(path(), engine.Serialize())) {
                 failed = true;
                 return false;
             }
@@ -135,7 +135,7 @@ struct TransactionState {
             exists = true;
             written = true;
         } else if (touch && !exists) {
-            if (!profile_io::Replace(path(), {})) return false;
+            if (!platform::profile_io::Replace(path(), {})) return false;
             touch = false;
             exists = true;
             written = true;
@@ -171,7 +171,7 @@ std::shared_ptr<TransactionState> TransactionNamed(std::string_view file) {
 // The transaction of this thread on the file, by the name given or by the file.
 std::shared_ptr<TransactionState> TransactionOf(std::string_view file, Target& target) {
     if (auto transaction = TransactionNamed(file)) return transaction;
-    target = profile_io::Resolve(file);
+    target = platform::profile_io::Resolve(file);
     if (target.key.empty()) return nullptr;
     return TransactionFor(target.key);
 }
@@ -188,7 +188,7 @@ TransactionState::~TransactionState() {
     LocalLock guard(entry->mutex);
     // Under the lock the file is as the transaction found it unless it wrote it.
     Stamp stamp = found;
-    if (committed && !failed && (!written || profile_io::Stat(path(), stamp) != Status::kError)) {
+    if (committed && !failed && (!written || platform::profile_io::Stat(path(), stamp) != Status::kError)) {
         entry->engine = std::move(engine);
         entry->stamp = stamp;
         entry->loaded = true;
@@ -227,8 +227,9 @@ bool Apply(std::string_view file, Op&& op) {
 }
 
 }  // namespace
+}  // namespace quorvel::profile
 
-namespace profile_io {
+namespace quorvel::platform::profile_io {
 
 bool Stamp::operator==(const Stamp& other) const {
     if (exists != other.exists) return false;
@@ -239,7 +240,9 @@ bool Stamp::operator==(const Stamp& other) const {
     return true;
 }
 
-}  // namespace profile_io
+}  // namespace quorvel::platform::profile_io
+
+namespace quorvel::profile {
 
 uint32_t ProfileGetString(ProfileName section, ProfileName key, uint32_t size, std::string_view file,
                           std::string& value) {
@@ -248,7 +251,7 @@ uint32_t ProfileGetString(ProfileName section, ProfileName key, uint32_t size, s
     if (auto transaction = TransactionOf(file, target)) return transaction->engine.GetString(section, key, size, value);
     if (target.key.empty()) return 0;
     std::optional<Lock> lock;
-    if (profile_io::kReadersTakeTheLock) {
+    if (platform::profile_io::kReadersTakeTheLock) {
         lock.emplace(target.key, target.path);
         if (!lock->held()) return 0;
     }
@@ -288,7 +291,7 @@ struct ProfileTransaction::Impl {
 };
 
 ProfileTransaction::ProfileTransaction(std::string_view file) : impl_(std::make_unique<Impl>()) {
-    Target target = profile_io::Resolve(file);
+    Target target = platform::profile_io::Resolve(file);
     if (target.key.empty()) return;
     if (auto existing = TransactionFor(target.key)) {  // this thread already holds the file: join
         impl_->state = std::move(existing);
@@ -323,4 +326,4 @@ bool ProfileTransaction::locked() const { return impl_->state != nullptr && impl
 
 bool ProfileTransaction::Commit() { return impl_->state ? impl_->state->Commit() : false; }
 
-}  // namespace quorvel::platform
+}  // namespace quorvel::profile

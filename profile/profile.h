@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace quorvel::platform {
+namespace quorvel::profile {
 
 // GetPrivateProfileStringA with a null default and a buffer of `size` bytes:
 // `value` receives the bytes copied (without the terminating zero), which are
@@ -51,4 +51,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace quorvel::platform
+}  // namespace quorvel::profile

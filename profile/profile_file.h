@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace quorvel::platform {
+namespace quorvel::profile {
 
 using ProfileName = std::optional<std::string_view>;
 
@@ -19,4 +19,4 @@ uint32_t ProfileGetString(ProfileName section, ProfileName key, uint32_t size, s
 bool ProfileWriteString(ProfileName section, ProfileName key, ProfileName value, std::string_view file);
 bool ProfileWriteSection(ProfileName section, ProfileName content, std::string_view file);
 
-}  // namespace quorvel::platform
+}  // namespace quorvel::profile

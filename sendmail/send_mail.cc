@@ -43,10 +43,10 @@ std::int32_t SendMail(std::int32_t Sign, std::u16string MailFrom, std::u16string
                       std::u16string MailBody, std::u16string MailServerUserName,
                       std::u16string MailServerPassword, std::u16string MailServerIp) {
     Steps step;
-    platform::Object mail;
+    automation::Object mail;
     switch (Sign) {
         case 0:
-            step([&] { mail = platform::CreateObject(u"JMAIL.SmtpMail"); });
+            step([&] { mail = automation::CreateObject(u"JMAIL.SmtpMail"); });
             step([&] { mail.Put(u"silent", true); });
             step([&] { mail.Put(u"Charset", kCharset); });
             step([&] { mail.Put(u"ContentType", kContentType); });
@@ -58,7 +58,7 @@ std::int32_t SendMail(std::int32_t Sign, std::u16string MailFrom, std::u16string
             step([&] { mail.Call(u"Execute"); });
             break;
         case 1:
-            step([&] { mail = platform::CreateObject(u"JMAIL.Message"); });
+            step([&] { mail = automation::CreateObject(u"JMAIL.Message"); });
             step([&] { mail.Put(u"silent", true); });
             step([&] { mail.Put(u"Charset", kCharset); });
             step([&] { mail.Put(u"ContentType", kContentType); });
@@ -73,7 +73,7 @@ std::int32_t SendMail(std::int32_t Sign, std::u16string MailFrom, std::u16string
             step([&] { mail.Call(u"Close"); });
             break;
         case 2:
-            step([&] { mail = platform::CreateObject(u"CDONTS.NewMail"); });
+            step([&] { mail = automation::CreateObject(u"CDONTS.NewMail"); });
             step([&] { mail.Put(u"To", MailTo); });
             step([&] { mail.Put(u"From", MailFrom); });
             step([&] { mail.Put(u"Subject", MailSubject); });

@@ -14,8 +14,8 @@ struct StandinClass {
     const char* clsid;      // "{...}", upper case
     const char* prog_id;    // ProgID or moniker prefix
     const char* name;       // the class key's default value
-    platform::ClassObject::CreateFn create;  // nullptr for a provider
-    platform::ClassObject::BindFn bind;      // nullptr for a ProgID class
+    automation::ClassObject::CreateFn create;  // nullptr for a provider
+    automation::ClassObject::BindFn bind;      // nullptr for a ProgID class
 };
 
 std::span<const StandinClass> Classes();

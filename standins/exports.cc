@@ -64,7 +64,7 @@ extern "C" QUORVEL_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rcls
     *ppv = nullptr;
     const quorvel::standins::StandinClass* found = Find(rclsid);
     if (found == nullptr) return CLASS_E_CLASSNOTAVAILABLE;
-    return quorvel::platform::ClassObject::Serve(found->create, found->bind, riid, ppv);
+    return quorvel::automation::ClassObject::Serve(found->create, found->bind, riid, ppv);
 }
 
 extern "C" QUORVEL_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {
@@ -85,5 +85,5 @@ extern "C" QUORVEL_EXPORT HRESULT STDAPICALLTYPE DllUnregisterServer() {
 }
 
 extern "C" QUORVEL_EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-    return quorvel::platform::ModuleCanUnload() ? S_OK : S_FALSE;
+    return quorvel::automation::ModuleCanUnload() ? S_OK : S_FALSE;
 }

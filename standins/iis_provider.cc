@@ -7,9 +7,9 @@
 namespace quorvel::standins {
 namespace {
 
-using platform::Arguments;
-using platform::Value;
-using platform::Variant;
+using automation::Arguments;
+using automation::Value;
+using automation::Variant;
 
 // The directory's failures reach the client as bare HRESULTs, as the
 // system's provider gives them.
@@ -18,7 +18,7 @@ auto Directory(Work&& work) {
     try {
         return work();
     } catch (const iis::DirectoryError& error) {
-        platform::RaiseHresult(error.code());
+        automation::RaiseHresult(error.code());
     }
 }
 
@@ -46,12 +46,12 @@ iis::Value FromVariant(const Variant& value) {
         case VT_R8:
         case VT_DECIMAL:
         case VT_CY: return value.Long();
-        default: platform::RaiseHresult(DISP_E_TYPEMISMATCH);
+        default: automation::RaiseHresult(DISP_E_TYPEMISMATCH);
     }
 }
 
 Value NewObject(iis::Entry entry) {
-    auto object = platform::MakeObject<IisObject, IDispatch>(std::move(entry));
+    auto object = automation::MakeObject<IisObject, IDispatch>(std::move(entry));
     if (!object) Raise(kOutOfMemory);
     return Value(Variant(object));
 }
@@ -60,7 +60,7 @@ Value NewObject(iis::Entry entry) {
 
 // A method of another class than the object's: as a member it does not have.
 void IisObject::RequireClass(std::u16string_view cls) const {
-    if (iis::UpperKey(entry_.cls()) != iis::UpperKey(cls)) platform::RaiseHresult(DISP_E_MEMBERNOTFOUND);
+    if (iis::UpperKey(entry_.cls()) != iis::UpperKey(cls)) automation::RaiseHresult(DISP_E_MEMBERNOTFOUND);
 }
 
 Value IisObject::Name(const Arguments&) { return Value(entry_.name()); }
@@ -114,7 +114,7 @@ Value IisObject::Delete(const Arguments& args) {
 Value IisObject::NewEnum(const Arguments&) {
     auto children = std::make_shared<const std::vector<iis::Child>>(Directory([&] { return entry_.ChildList(); }));
     auto parent = std::make_shared<const iis::Entry>(entry_);
-    return platform::NewEnum(children->size(), [children, parent](std::size_t i) -> Variant {
+    return automation::NewEnum(children->size(), [children, parent](std::size_t i) -> Variant {
         return NewObject(parent->MakeChild((*children)[i]));
     });
 }
@@ -167,7 +167,7 @@ Value IisObject::EnumBackups(const Arguments& args) {
     return Value(Variant(Directory([&] { return entry_.EnumBackups(location); })));
 }
 
-platform::ComPtr<IDispatch> BindIis(std::u16string_view display_name) {
+automation::ComPtr<IDispatch> BindIis(std::u16string_view display_name) {
     iis::Entry entry = Directory([&] { return iis::Entry::Bind(display_name); });
     return NewObject(std::move(entry)).Dispatch();
 }

@@ -15,34 +15,34 @@
 
 namespace quorvel::standins {
 
-class IisObject final : public platform::AutomationObject<IisObject, idl::IIisObject> {
+class IisObject final : public automation::AutomationObject<IisObject, idl::IIisObject> {
 public:
     explicit IisObject(iis::Entry entry) : entry_(std::move(entry)) {}
 
-    platform::Value Name(const platform::Arguments&);
-    platform::Value Class(const platform::Arguments&);
-    platform::Value ADsPath(const platform::Arguments&);
-    platform::Value Parent(const platform::Arguments&);
-    platform::Value Get(const platform::Arguments& args);
-    platform::Value Put(const platform::Arguments& args);
-    platform::Value SetInfo(const platform::Arguments&);
-    platform::Value GetInfo(const platform::Arguments&);
-    platform::Value Create(const platform::Arguments& args);
-    platform::Value GetObject(const platform::Arguments& args);
-    platform::Value Delete(const platform::Arguments& args);
-    platform::Value NewEnum(const platform::Arguments&);
-    platform::Value Start(const platform::Arguments&);
-    platform::Value Stop(const platform::Arguments&);
-    platform::Value AppCreate2(const platform::Arguments& args);
-    platform::Value Backup(const platform::Arguments& args);
-    platform::Value Restore(const platform::Arguments& args);
-    platform::Value DeleteBackup(const platform::Arguments& args);
-    platform::Value EnumBackups(const platform::Arguments& args);
+    automation::Value Name(const automation::Arguments&);
+    automation::Value Class(const automation::Arguments&);
+    automation::Value ADsPath(const automation::Arguments&);
+    automation::Value Parent(const automation::Arguments&);
+    automation::Value Get(const automation::Arguments& args);
+    automation::Value Put(const automation::Arguments& args);
+    automation::Value SetInfo(const automation::Arguments&);
+    automation::Value GetInfo(const automation::Arguments&);
+    automation::Value Create(const automation::Arguments& args);
+    automation::Value GetObject(const automation::Arguments& args);
+    automation::Value Delete(const automation::Arguments& args);
+    automation::Value NewEnum(const automation::Arguments&);
+    automation::Value Start(const automation::Arguments&);
+    automation::Value Stop(const automation::Arguments&);
+    automation::Value AppCreate2(const automation::Arguments& args);
+    automation::Value Backup(const automation::Arguments& args);
+    automation::Value Restore(const automation::Arguments& args);
+    automation::Value DeleteBackup(const automation::Arguments& args);
+    automation::Value EnumBackups(const automation::Arguments& args);
 
     // Schema properties: any name reads or writes a metabase property.
     bool HasProperty(std::u16string_view) { return true; }
-    platform::Value GetProperty(const std::u16string& name);
-    void PutProperty(const std::u16string& name, const platform::Variant& value);
+    automation::Value GetProperty(const std::u16string& name);
+    void PutProperty(const std::u16string& name, const automation::Variant& value);
 
 private:
     void RequireClass(std::u16string_view cls) const;
@@ -51,6 +51,6 @@ private:
 };
 
 // "IIS://NAME[/path]"; raises 0x80070003 for a name that is not there.
-platform::ComPtr<IDispatch> BindIis(std::u16string_view display_name);
+automation::ComPtr<IDispatch> BindIis(std::u16string_view display_name);
 
 }  // namespace quorvel::standins

@@ -42,18 +42,18 @@ std::string ComposeMail(const MailFields& fields, std::string_view date);
 // The properties of a mail component, by name (any letter case), from a
 // fixed list; a property never written reads empty.
 template <typename T, typename Interface>
-class MailObject : public platform::AutomationObject<T, Interface> {
+class MailObject : public automation::AutomationObject<T, Interface> {
 public:
     bool HasProperty(std::u16string_view name) const {
         for (const char16_t* known : T::kProperties)
-            if (platform::SameName(name, known)) return true;
+            if (automation::SameName(name, known)) return true;
         return false;
     }
-    platform::Value GetProperty(const std::u16string& name) {
+    automation::Value GetProperty(const std::u16string& name) {
         const auto found = values_.find(Key(name));
-        return found == values_.end() ? platform::Value() : platform::Value(platform::Variant(found->second));
+        return found == values_.end() ? automation::Value() : automation::Value(automation::Variant(found->second));
     }
-    void PutProperty(const std::u16string& name, const platform::Variant& value) { values_[Key(name)] = value; }
+    void PutProperty(const std::u16string& name, const automation::Variant& value) { values_[Key(name)] = value; }
 
 protected:
     std::u16string Text(std::u16string_view name) const {
@@ -73,7 +73,7 @@ private:
             if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
         return key;
     }
-    std::map<std::u16string, platform::Variant> values_;
+    std::map<std::u16string, automation::Variant> values_;
 };
 
 }  // namespace quorvel::standins

@@ -5,8 +5,8 @@
 
 namespace quorvel::standins {
 
-using platform::Arguments;
-using platform::Value;
+using automation::Arguments;
+using automation::Value;
 
 Value JmailSmtpMail::AddRecipient(const Arguments& args) {
     recipients_.push_back(args.Text(0));

@@ -17,9 +17,9 @@ public:
     static constexpr const char16_t* kProperties[] = {u"silent",  u"Charset", u"ContentType",  u"Sender",
                                                       u"Subject", u"Body",    u"ServerAddress"};
 
-    platform::Value AddRecipient(const platform::Arguments& args);
+    automation::Value AddRecipient(const automation::Arguments& args);
     // Sends to ServerAddress ("host[:port]"); True when sent.
-    platform::Value Execute(const platform::Arguments&);
+    automation::Value Execute(const automation::Arguments&);
 
 private:
     std::vector<std::u16string> recipients_;
@@ -31,11 +31,11 @@ public:
         u"silent",  u"Charset", u"ContentType", u"From",   u"MailServerUserName", u"MailServerPassword",
         u"Subject", u"Body",    u"Prority"};
 
-    platform::Value AddRecipient(const platform::Arguments& args);
+    automation::Value AddRecipient(const automation::Arguments& args);
     // Send(server): with AUTH when MailServerUserName is set; True when sent.
-    platform::Value Send(const platform::Arguments& args);
+    automation::Value Send(const automation::Arguments& args);
     // Forgets the message.
-    platform::Value Close(const platform::Arguments&);
+    automation::Value Close(const automation::Arguments&);
 
 private:
     std::vector<std::u16string> recipients_;
@@ -46,7 +46,7 @@ public:
     static constexpr const char16_t* kProperties[] = {u"To", u"From", u"Subject", u"Body"};
     // Sends plain text to the machine's mail relay; "To" may hold several
     // addresses separated by ";".
-    platform::Value Send(const platform::Arguments&);
+    automation::Value Send(const automation::Arguments&);
 };
 
 }  // namespace quorvel::standins

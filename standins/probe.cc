@@ -15,9 +15,9 @@ std::u16string Folded(std::u16string_view name) {
 
 }  // namespace
 
-using platform::Arguments;
-using platform::Value;
-using platform::Variant;
+using automation::Arguments;
+using automation::Value;
+using automation::Variant;
 
 Value Probe::GetName(const Arguments&) { return Value(name_); }
 
@@ -39,32 +39,32 @@ Value Probe::Raise(const Arguments& args) {
     throw StepError(args.Long(0), args.Text(1), args.Text(2));
 }
 
-Value Probe::RaiseHresult(const Arguments& args) { platform::RaiseHresult(args.Long(0)); }
+Value Probe::RaiseHresult(const Arguments& args) { automation::RaiseHresult(args.Long(0)); }
 
 Value Probe::Create(const Arguments& args) {
-    auto child = platform::MakeObject<Probe>(args.Text(0));
+    auto child = automation::MakeObject<Probe>(args.Text(0));
     if (!child) quorvel::Raise(kOutOfMemory);
     Variant item(child);
     children_.push_back(item);
     return Value(std::move(item));
 }
 
-Value Probe::NewEnum(const Arguments&) { return platform::NewEnum(children_); }
+Value Probe::NewEnum(const Arguments&) { return automation::NewEnum(children_); }
 
 bool Probe::HasProperty(std::u16string_view name) { return Folded(name.substr(0, 2)) != u"NO"; }
 
 Value Probe::GetProperty(const std::u16string& name) {
     const auto found = properties_.find(Folded(name));
-    if (found == properties_.end()) platform::RaiseHresult(static_cast<HRESULT>(0x8000500Du));
+    if (found == properties_.end()) automation::RaiseHresult(static_cast<HRESULT>(0x8000500Du));
     return Value(Variant(found->second));
 }
 
 void Probe::PutProperty(const std::u16string& name, const Variant& value) { properties_[Folded(name)] = value; }
 
-platform::ComPtr<IDispatch> BindProbe(std::u16string_view display_name) {
+automation::ComPtr<IDispatch> BindProbe(std::u16string_view display_name) {
     constexpr std::u16string_view kPrefix = u"PROBE://";
-    if (display_name.size() <= kPrefix.size()) platform::RaiseHresult(static_cast<HRESULT>(0x80070003u));
-    auto probe = platform::MakeObject<Probe>(std::u16string(display_name.substr(kPrefix.size())));
+    if (display_name.size() <= kPrefix.size()) automation::RaiseHresult(static_cast<HRESULT>(0x80070003u));
+    auto probe = automation::MakeObject<Probe>(std::u16string(display_name.substr(kPrefix.size())));
     if (!probe) Raise(kOutOfMemory);
     return probe;
 }

@@ -14,43 +14,43 @@
 
 namespace quorvel::standins {
 
-class Probe final : public platform::AutomationObject<Probe, idl::IProbe> {
+class Probe final : public automation::AutomationObject<Probe, idl::IProbe> {
 public:
     explicit Probe(std::u16string name = u"probe") : name_(std::move(name)) {}
 
     // Name: read-write string.
-    platform::Value GetName(const platform::Arguments&);
-    void PutName(const platform::Variant& value);
+    automation::Value GetName(const automation::Arguments&);
+    void PutName(const automation::Variant& value);
     // Class: "Probe"; SetInfo(): commits nothing (a probe keeps no state).
-    platform::Value Class(const platform::Arguments&);
-    platform::Value SetInfo(const platform::Arguments&);
+    automation::Value Class(const automation::Arguments&);
+    automation::Value SetInfo(const automation::Arguments&);
     // Echo(value): the value as given, type kept.
-    platform::Value Echo(const platform::Arguments& args);
+    automation::Value Echo(const automation::Arguments& args);
     // Add(a, [b]): a + b as a 32-bit integer; b defaults to 1.
-    platform::Value Add(const platform::Arguments& args);
+    automation::Value Add(const automation::Arguments& args);
     // Raise(number, source, description): fails with that error;
     // RaiseHresult(hr): fails with the bare HRESULT.
-    platform::Value Raise(const platform::Arguments& args);
-    platform::Value RaiseHresult(const platform::Arguments& args);
+    automation::Value Raise(const automation::Arguments& args);
+    automation::Value RaiseHresult(const automation::Arguments& args);
     // Create(name): a child probe; Children are enumerated by _NewEnum in creation order.
-    platform::Value Create(const platform::Arguments& args);
-    platform::Value NewEnum(const platform::Arguments&);
+    automation::Value Create(const automation::Arguments& args);
+    automation::Value NewEnum(const automation::Arguments&);
 
     // Properties by any name, as a directory object's schema properties:
     // any name is accepted but those beginning with "No" (so that an unknown
     // member can be seen); reading one never written fails with 0x8000500D.
     bool HasProperty(std::u16string_view name);
-    platform::Value GetProperty(const std::u16string& name);
-    void PutProperty(const std::u16string& name, const platform::Variant& value);
+    automation::Value GetProperty(const std::u16string& name);
+    void PutProperty(const std::u16string& name, const automation::Variant& value);
 
 private:
     std::u16string name_;
-    std::map<std::u16string, platform::Variant> properties_;
-    std::vector<platform::Variant> children_;
+    std::map<std::u16string, automation::Variant> properties_;
+    std::vector<automation::Variant> children_;
 };
 
 // "PROBE://NAME" binds a new probe named NAME; "PROBE://" with nothing after
 // it names no object (0x80070003).
-platform::ComPtr<IDispatch> BindProbe(std::u16string_view display_name);
+automation::ComPtr<IDispatch> BindProbe(std::u16string_view display_name);
 
 }  // namespace quorvel::standins

@@ -46,7 +46,7 @@ std::u16string ReadIniValue(std::u16string_view section, std::u16string_view key
                             std::u16string_view file) {
     if (size < 0) Raise(kInvalidCall);
     std::string value;
-    platform::GetPrivateProfileString(platform::ToAnsi(section), platform::ToAnsi(key),
+    profile::GetPrivateProfileString(platform::ToAnsi(section), platform::ToAnsi(key),
                                       static_cast<std::uint32_t>(size), AnsiFileName(file), value);
     return platform::FromAnsi(value);
 }
@@ -57,7 +57,7 @@ std::u16string ReadWholeIniValue(std::u16string_view section, std::u16string_vie
     // A count of Size - 1 may be a value that was cut.
     for (std::uint32_t size = 256;; size *= 4) {
         const std::uint32_t count =
-            platform::GetPrivateProfileString(ansi_section, ansi_key, size, AnsiFileName(file), value);
+            profile::GetPrivateProfileString(ansi_section, ansi_key, size, AnsiFileName(file), value);
         if (count + 1 < size || size >= (1u << 28)) break;
     }
     return platform::FromAnsi(value);
@@ -75,7 +75,7 @@ bool WriteIniValue(std::u16string_view section, std::u16string_view key, std::u1
         return false;
     std::optional<std::string> ansi_value;
     if (!remove) ansi_value = platform::ToAnsi(value);
-    return platform::WritePrivateProfileString(platform::ToAnsi(section), platform::ToAnsi(key),
+    return profile::WritePrivateProfileString(platform::ToAnsi(section), platform::ToAnsi(key),
                                                ansi_value ? std::optional<std::string_view>(*ansi_value)
                                                           : std::nullopt,
                                                AnsiFileName(file));
@@ -90,14 +90,14 @@ bool WriteIniSection(std::u16string_view section, std::u16string_view content, s
         if (content.find_first_of(u"\r\n") != std::u16string_view::npos || !FitsCodePage(content)) return false;
         ansi_content = platform::ToAnsi(content);
     }
-    return platform::WritePrivateProfileSection(
+    return profile::WritePrivateProfileSection(
         platform::ToAnsi(section), ansi_content ? std::optional<std::string_view>(*ansi_content) : std::nullopt,
         AnsiFileName(file));
 }
 
 struct ProfileTransaction::Impl {
     explicit Impl(std::u16string_view file) : transaction(platform::ToAnsi(file)) {}
-    platform::ProfileTransaction transaction;
+    profile::ProfileTransaction transaction;
 };
 
 ProfileTransaction::ProfileTransaction(std::u16string_view file) : impl_(std::make_unique<Impl>(file)) {}

@@ -16,14 +16,14 @@
 
 namespace {
 
-using quorvel::platform::BindArguments;
-using quorvel::platform::ComPtr;
-using quorvel::platform::NamedMember;
-using quorvel::platform::ParamInfo;
-using quorvel::platform::ParamType;
-using quorvel::platform::ResolveNames;
-using quorvel::platform::SameName;
-using quorvel::platform::Variant;
+using quorvel::automation::BindArguments;
+using quorvel::automation::ComPtr;
+using quorvel::automation::NamedMember;
+using quorvel::automation::ParamInfo;
+using quorvel::automation::ParamType;
+using quorvel::automation::ResolveNames;
+using quorvel::automation::SameName;
+using quorvel::automation::Variant;
 
 constexpr ParamInfo kParams[] = {
     {u"Count", ParamType::Long, false, false, u"", 0},
@@ -49,7 +49,7 @@ std::string Describe(const Variant& value) {
         case VT_I2: return "I2:" + std::to_string(v.iVal);
         case VT_I4: return "I4:" + std::to_string(v.lVal);
         case VT_BOOL: return "BOOL:" + std::to_string(v.boolVal);
-        case VT_BSTR: return "BSTR:" + U8(quorvel::platform::ViewOf(v.bstrVal));
+        case VT_BSTR: return "BSTR:" + U8(quorvel::automation::ViewOf(v.bstrVal));
         case VT_ERROR: return v.scode == DISP_E_PARAMNOTFOUND ? "missing" : "error";
         default: return "vt" + std::to_string(v.vt);
     }
@@ -67,7 +67,7 @@ public:
             values_.push_back(std::move(value));
         }
         for (auto it = positional.rbegin(); it != positional.rend(); ++it) values_.push_back(std::move(*it));
-        params_.rgvarg = quorvel::platform::RawArray(values_);
+        params_.rgvarg = quorvel::automation::RawArray(values_);
         params_.cArgs = static_cast<UINT>(values_.size());
         params_.rgdispidNamedArgs = ids_.empty() ? nullptr : ids_.data();
         params_.cNamedArgs = static_cast<UINT>(ids_.size());
@@ -243,7 +243,7 @@ std::string CallByName(IDispatch* object, std::u16string method, std::vector<Var
 
 TEST(ArgumentBinding, BothDispatchersTakeNamedArgumentsAndRefuseTheSameCalls) {
     quorvel::test::SampleObject sample;
-    const quorvel::platform::Object probe = quorvel::platform::CreateObject(u"QuorvelStandins.Probe");
+    const quorvel::automation::Object probe = quorvel::automation::CreateObject(u"QuorvelStandins.Probe");
     ASSERT_FALSE(probe.IsNothing());
     IDispatch* standin = probe.get();
 
@@ -284,7 +284,7 @@ std::string PutByName(IDispatch* object, std::u16string name, Variant value) {
 }
 
 TEST(ArgumentBinding, StandInPropertyWritesConvertToTheirDeclaredType) {
-    const quorvel::platform::Object probe = quorvel::platform::CreateObject(u"QuorvelStandins.Probe");
+    const quorvel::automation::Object probe = quorvel::automation::CreateObject(u"QuorvelStandins.Probe");
     ASSERT_FALSE(probe.IsNothing());
     // Name is a BSTR property: a number written to it reads back as text,
     // and a list, which no text holds, is refused before the member runs.

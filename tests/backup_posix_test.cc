@@ -226,18 +226,18 @@ TEST_F(BackupRaceTest, ChineseNamesNameTheirFilesInTheCodePage) {
 // The IIS branch against the directory stand-in of a machine of its own.
 class BackupIisTest : public testing::Test {
 protected:
-    static platform::Object Site() { return platform::GetObject(u"IIS://localhost/W3SVC/1"); }
+    static automation::Object Site() { return automation::GetObject(u"IIS://localhost/W3SVC/1"); }
     static std::int32_t Iis(const std::u16string& action, const std::u16string& name) {
         return BackupSit(action, 0, name, u"", u"");
     }
     static void SetConnections(std::int32_t n) {
-        const platform::Object site = Site();
+        const automation::Object site = Site();
         site.Put(u"MaxConnections", n);
         site.Call(u"SetInfo");
     }
     static std::vector<std::u16string> Backups() {
         std::vector<std::u16string> versions;
-        for (const auto& line : platform::GetObject(u"IIS://WEBHOST").Call(u"EnumBackups").TextList())
+        for (const auto& line : automation::GetObject(u"IIS://WEBHOST").Call(u"EnumBackups").TextList())
             versions.push_back(line.substr(0, line.find(u'\t', line.find(u'\t') + 1)));
         return versions;
     }
@@ -245,11 +245,11 @@ protected:
 };
 
 TEST_F(BackupIisTest, RestoreTakesTheNewestBackupOfTheWholeMetabase) {
-    const platform::Object service = platform::GetObject(u"IIS://localhost/W3SVC");
-    const platform::Object site = service.Call(u"Create", {u"IIsWebServer", u"1"}).AsObject();
+    const automation::Object service = automation::GetObject(u"IIS://localhost/W3SVC");
+    const automation::Object site = service.Call(u"Create", {u"IIsWebServer", u"1"}).AsObject();
     site.Put(u"ServerComment", u"alpha");
     site.Call(u"SetInfo");
-    const platform::Object root = site.Call(u"Create", {u"IIsWebVirtualDir", u"ROOT"}).AsObject();
+    const automation::Object root = site.Call(u"Create", {u"IIsWebVirtualDir", u"ROOT"}).AsObject();
     root.Put(u"Path", u"D:\\web\\alpha");
     root.Call(u"SetInfo");
 
@@ -267,7 +267,7 @@ TEST_F(BackupIisTest, RestoreTakesTheNewestBackupOfTheWholeMetabase) {
     EXPECT_EQ(Iis(u"Restore", u"NIGHTLY"), 0);
     EXPECT_EQ(Site().Get(u"MaxConnections").Long(), 20);
     EXPECT_EQ(Site().Get(u"ServerComment").Text(), u"alpha");
-    EXPECT_EQ(platform::GetObject(u"IIS://localhost/W3SVC/1/ROOT").Get(u"Path").Text(), u"D:\\web\\alpha");
+    EXPECT_EQ(automation::GetObject(u"IIS://localhost/W3SVC/1/ROOT").Get(u"Path").Text(), u"D:\\web\\alpha");
     EXPECT_EQ(service.CountChildren(), 1u);
     EXPECT_TRUE(log.NewLines().empty());
 }

@@ -26,7 +26,7 @@ namespace quorvel {
 namespace {
 
 namespace fs = std::filesystem;
-using platform::Object;
+using automation::Object;
 using test::LogWatch;
 using test::MessageOf;
 
@@ -67,9 +67,9 @@ std::vector<std::string> Changes(const Snapshot& before, const Snapshot& after) 
 
 // The component as a script has it: created by its class object, called by name.
 Object NewSiteManage() {
-    platform::ComPtr<IClassFactory> factory;
+    automation::ComPtr<IClassFactory> factory;
     EXPECT_EQ(component::GetClassObject(kClsid, IID_IClassFactory, factory.out_void()), S_OK);
-    platform::ComPtr<IDispatch> dispatch;
+    automation::ComPtr<IDispatch> dispatch;
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, dispatch.out_void()), S_OK);
     return Object(std::move(dispatch));
 }
@@ -99,8 +99,8 @@ protected:
         saved_path_ = std::getenv("PATH");
         setenv("PATH", (bin_.path().string() + ":" + saved_path_).c_str(), 1);
         // The directory stand-ins make their stores on first use.
-        platform::GetObject(u"WinNT://WEBHOST");
-        platform::GetObject(u"IIS://WEBHOST/W3SVC");
+        automation::GetObject(u"WinNT://WEBHOST");
+        automation::GetObject(u"IIS://WEBHOST/W3SVC");
     }
     void TearDown() override { setenv("PATH", saved_path_.c_str(), 1); }
 
@@ -126,7 +126,7 @@ TEST_F(CodePageTest, EveryMethodRefusesAValueOutsideTheCodePageAndTouchesNothing
     Object site = NewSiteManage();
     const std::u16string ftp = Root("servu"), mail = Root("mail"), bak = Root("bak"), web = Root("web");
     const std::u16string smtp = platform::FromUtf8(smtp_.address());
-    using Call = std::function<platform::Value(const std::u16string& bad)>;
+    using Call = std::function<automation::Value(const std::u16string& bad)>;
     const struct {
         const char* what;
         Call call;
@@ -249,7 +249,7 @@ TEST_F(CodePageTest, EveryMethodRefusesAValueOutsideTheCodePageAndTouchesNothing
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(c.what) + " with " + testing::PrintToString(bad));
             LogWatch log;
-            const platform::Value result = c.call(bad);
+            const automation::Value result = c.call(bad);
             if (std::string_view(c.what).starts_with("GetMailPass")) {
                 EXPECT_EQ(result.Text(), u"");
             } else {
@@ -291,7 +291,7 @@ TEST_F(CodePageTest, WebSitesKeepUnicodeAndRefuseOnlyLoneSurrogates) {
             .Long();
     };
     EXPECT_EQ(add(u"ADD", u"a\U0001F600", u":80:a.example"), 0);
-    EXPECT_EQ(platform::GetObject(u"IIS://WEBHOST/W3SVC/1").Get(u"ServerComment").Text(), u"a\U0001F600");
+    EXPECT_EQ(automation::GetObject(u"IIS://WEBHOST/W3SVC/1").Get(u"ServerComment").Text(), u"a\U0001F600");
     EXPECT_EQ(add(u"ISSEARCH", u"a\U0001F600", u""), 0);
 
     const Snapshot before = AllFiles();
@@ -306,7 +306,7 @@ TEST_F(CodePageTest, WebSitesKeepUnicodeAndRefuseOnlyLoneSurrogates) {
         EXPECT_EQ(MessageOf(lines[0]), "错误号：1，错误源：Web站点 ，错误描述：站点名或设置含有不允许的字符");
     }
     EXPECT_EQ(Changes(before, AllFiles()), std::vector<std::string>());
-    EXPECT_THROW(platform::GetObject(u"IIS://WEBHOST/W3SVC/2"), StepError);
+    EXPECT_THROW(automation::GetObject(u"IIS://WEBHOST/W3SVC/2"), StepError);
 }
 
 }  // namespace

@@ -126,15 +126,15 @@ TEST(SiteManageObject, InterfacesAndResults) {
 
 namespace {
 
-using quorvel::platform::ComPtr;
-using quorvel::platform::Variant;
+using quorvel::automation::ComPtr;
+using quorvel::automation::Variant;
 
 // An enumerator whose elements are made as they are fetched: only those
 // fetched are made, Skip, Clone and Reset keep their places, and an element
 // that cannot be made fails its Next without handing out the others.
 TEST(Enumerator, MadeAsFetched) {
     int made = 0;
-    const quorvel::platform::Value value = quorvel::platform::NewEnum(5, [&](std::size_t i) {
+    const quorvel::automation::Value value = quorvel::automation::NewEnum(5, [&](std::size_t i) {
         ++made;
         return Variant(static_cast<std::int32_t>(i));
     });
@@ -165,8 +165,8 @@ TEST(Enumerator, MadeAsFetched) {
 }
 
 TEST(Enumerator, ElementThatCannotBeMadeFailsItsNext) {
-    const quorvel::platform::Value value = quorvel::platform::NewEnum(3, [](std::size_t i) {
-        if (i == 1) quorvel::platform::RaiseHresult(E_ACCESSDENIED);
+    const quorvel::automation::Value value = quorvel::automation::NewEnum(3, [](std::size_t i) {
+        if (i == 1) quorvel::automation::RaiseHresult(E_ACCESSDENIED);
         return Variant(std::u16string(u"element"));
     });
     ComPtr<IEnumVARIANT> items =

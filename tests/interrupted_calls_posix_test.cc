@@ -22,8 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::FromUtf8;
-using platform::GetObject;
-using platform::Object;
+using automation::GetObject;
+using automation::Object;
 using platform::ToUtf8;
 using test::ProcessResult;
 using test::RunProcess;

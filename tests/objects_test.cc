@@ -13,11 +13,11 @@
 namespace {
 
 using quorvel::StepError;
-using quorvel::platform::CreateObject;
-using quorvel::platform::GetObject;
-using quorvel::platform::Object;
-using quorvel::platform::Value;
-using quorvel::platform::Variant;
+using quorvel::automation::CreateObject;
+using quorvel::automation::GetObject;
+using quorvel::automation::Object;
+using quorvel::automation::Value;
+using quorvel::automation::Variant;
 
 constexpr char16_t kProbe[] = u"QuorvelStandins.Probe";
 

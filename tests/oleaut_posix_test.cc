@@ -10,7 +10,7 @@
 
 namespace {
 
-using quorvel::platform::Variant;
+using quorvel::automation::Variant;
 
 std::u16string TextOf(BSTR b) { return {b, SysStringLen(b)}; }
 

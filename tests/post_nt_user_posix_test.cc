@@ -13,8 +13,8 @@
 namespace quorvel::accounts {
 namespace {
 
-using platform::GetObject;
-using platform::Object;
+using automation::GetObject;
+using automation::Object;
 using test::LogWatch;
 using test::MessageOf;
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace quorvel::platform {
+namespace quorvel::profile {
 namespace {
 
 using namespace std::string_literals;
@@ -317,4 +317,4 @@ TEST(ProfileEngine, ALongSectionsIndexStaysTrueThroughEdits) {
 }
 
 }  // namespace
-}  // namespace quorvel::platform
+}  // namespace quorvel::profile

@@ -25,10 +25,10 @@ namespace quorvel {
 namespace {
 
 namespace fs = std::filesystem;
-using platform::GetPrivateProfileString;
-using platform::ProfileTransaction;
-using platform::WritePrivateProfileSection;
-using platform::WritePrivateProfileString;
+using profile::GetPrivateProfileString;
+using profile::ProfileTransaction;
+using profile::WritePrivateProfileSection;
+using profile::WritePrivateProfileString;
 
 class ProfileFile : public testing::Test {
 protected:
@@ -70,7 +70,7 @@ TEST_F(ProfileFile, MissingFiles) {
     EXPECT_EQ(Read(ini_, "s", "k"), "");
     EXPECT_FALSE(fs::exists(ini_));
     // A write without a section fails and creates nothing.
-    EXPECT_FALSE(platform::ProfileWriteString(std::nullopt, "k", "v", ini_));
+    EXPECT_FALSE(profile::ProfileWriteString(std::nullopt, "k", "v", ini_));
     EXPECT_FALSE(fs::exists(ini_));
     // Deleting from a missing file leaves an empty one, as Windows does.
     EXPECT_TRUE(WritePrivateProfileString("s", "k", std::nullopt, ini_));
@@ -123,18 +123,18 @@ TEST_F(ProfileFile, WindowsPathsAreMapped) {
 TEST_F(ProfileFile, UnchangedFilesAreNotParsedAgain) {
     Put(ini_, "[s]\r\nk=1\r\n");
     EXPECT_EQ(Read(ini_, "s", "k"), "1");
-    const uint64_t parses = platform::ProfileEngine::parse_count();
+    const uint64_t parses = profile::ProfileEngine::parse_count();
     for (int i = 0; i < 50; ++i) EXPECT_EQ(Read(ini_, "s", "k"), "1");
     // Our own write keeps the cache current.
     EXPECT_TRUE(WritePrivateProfileString("s", "k", "2", ini_));
     EXPECT_EQ(Read(ini_, "s", "k"), "2");
-    EXPECT_EQ(platform::ProfileEngine::parse_count(), parses);
+    EXPECT_EQ(profile::ProfileEngine::parse_count(), parses);
     // A change by someone else is seen (another inode, as an editor's save gives).
     const std::string other = ini_ + ".new";
     Put(other, "[s]\r\nk=3\r\n");
     fs::rename(other, ini_);
     EXPECT_EQ(Read(ini_, "s", "k"), "3");
-    EXPECT_EQ(platform::ProfileEngine::parse_count(), parses + 1);
+    EXPECT_EQ(profile::ProfileEngine::parse_count(), parses + 1);
 }
 
 TEST_F(ProfileFile, ReadersNeverSeeAHalfWrittenFile) {
@@ -252,7 +252,7 @@ TEST_F(ProfileFile, ConcurrentTransactionsLoseNothing) {
         EXPECT_EQ(status, 0);
     }
     std::string list;
-    const uint32_t n = platform::ProfileGetString("Keys", std::nullopt, 1 << 20, ini_, list);
+    const uint32_t n = profile::ProfileGetString("Keys", std::nullopt, 1 << 20, ini_, list);
     EXPECT_EQ(static_cast<size_t>(n), list.size());
     size_t count = 0;
     for (const char c : list) count += c == '\0';

@@ -126,16 +126,16 @@ Field FieldAt(const std::vector<std::string_view>& f, size_t i) {
 }  // namespace
 
 uint32_t EngineCalls::Read(Name section, Name key, uint32_t size, std::string& shown) {
-    const uint32_t count = platform::ProfileGetString(section, key, size, ini_, shown);
+    const uint32_t count = profile::ProfileGetString(section, key, size, ini_, shown);
     if (size > 0) shown += '\0';  // the terminating NUL the buffer holds
     return count;
 }
 
 bool EngineCalls::Write(Name section, Name key, Name value) {
-    return platform::ProfileWriteString(section, key, value, ini_);
+    return profile::ProfileWriteString(section, key, value, ini_);
 }
 
-bool EngineCalls::Section(Name section, Name content) { return platform::ProfileWriteSection(section, content, ini_); }
+bool EngineCalls::Section(Name section, Name content) { return profile::ProfileWriteSection(section, content, ini_); }
 
 bool OutputMatches(const std::string& got, const std::string& want) {
     size_t g = 0;

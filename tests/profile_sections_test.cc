@@ -8,7 +8,7 @@
 
 #include "profile/engine/profile_engine.h"
 
-namespace quorvel::platform {
+namespace quorvel::profile {
 namespace {
 
 using namespace std::string_literals;
@@ -75,4 +75,4 @@ TEST(ProfileSections, AMovedEngineStillReadsItsSource) {
 }
 
 }  // namespace
-}  // namespace quorvel::platform
+}  // namespace quorvel::profile

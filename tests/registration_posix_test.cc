@@ -151,7 +151,7 @@ TEST(RegistryStore, ReadsSeeEveryChange) {
 // committed: a provider unregistered, or registered under another class,
 // is seen by the very next bind.
 TEST(RegistryStore, BindsFollowTheRegistry) {
-    using quorvel::platform::GetObject;
+    using quorvel::automation::GetObject;
     const auto binds = [] {
         try {
             return GetObject(u"PROBE://a").Get(u"Name").Text() == u"a";

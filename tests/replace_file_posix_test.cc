@@ -108,7 +108,7 @@ TEST_F(ReplaceFile, EveryWriterGivesTheCopyTheFilesModeBeforeItsFirstByte) {
         ASSERT_EQ(chmod(ini.c_str(), mode), 0);
         const std::string what = "mode " + std::to_string(mode);
 
-        EXPECT_TRUE(platform::WritePrivateProfileString("USER=a|1", "Password", "secret", ini.string())) << what;
+        EXPECT_TRUE(profile::WritePrivateProfileString("USER=a|1", "Password", "secret", ini.string())) << what;
         ExpectOneCopyMadeWith(mode, what + ", profile write");
         EXPECT_TRUE(platform::ReplaceFileBytes(ini.string(), "[USER=a|1]\r\nPassword=new\r\n")) << what;
         ExpectOneCopyMadeWith(mode, what + ", whole-file write");
@@ -178,7 +178,7 @@ TEST_F(ReplaceFile, TheFilesAccessAclAndAFoldersDefaultAclAreKept) {
     const std::string acl = AclText(file.string());
     ASSERT_NE(acl, "");
 
-    EXPECT_TRUE(platform::WritePrivateProfileString("Default:Settings", "Port", "3000", file.string()));
+    EXPECT_TRUE(profile::WritePrivateProfileString("Default:Settings", "Port", "3000", file.string()));
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].acl, acl) << "before the first byte";
     EXPECT_EQ(AclText(file.string()), acl);

@@ -12,8 +12,8 @@
 namespace quorvel::web {
 namespace {
 
-using platform::GetObject;
-using platform::Object;
+using automation::GetObject;
+using automation::Object;
 using test::LogWatch;
 using test::MessageOf;
 

@@ -17,8 +17,8 @@
 namespace quorvel {
 namespace {
 
-using platform::GetObject;
-using platform::Object;
+using automation::GetObject;
+using automation::Object;
 
 constexpr std::int32_t Hr(std::uint32_t value) { return static_cast<std::int32_t>(value); }
 

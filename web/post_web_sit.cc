@@ -35,10 +35,10 @@
 namespace quorvel::web {
 namespace {
 
-using platform::GetObject;
-using platform::Object;
-using platform::Value;
-using platform::Variant;
+using automation::GetObject;
+using automation::Object;
+using automation::Value;
+using automation::Variant;
 
 constexpr char16_t kSiteExists[] = u"，错误源：Web站点 ，错误描述：站点已经存在";
 constexpr char16_t kNoSuchSite[] = u"，错误源：Web站点 ，错误描述：站点不存在";

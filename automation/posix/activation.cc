@@ -16,7 +16,7 @@
 #include "platform/posix/runtime/shared_library.h"
 #include "platform/utf8.h"
 
-namespace quorvel::platform {
+namespace quorvel::automation {
 namespace {
 
 using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
@@ -81,7 +81,7 @@ std::optional<Registered> ReadRegistration(const std::string& name, std::string&
     }
     Registered out;
     out.clsid_text = *clsid_text;
-    const std::u16string wide = FromUtf8(*clsid_text);
+    const std::u16string wide = platform::FromUtf8(*clsid_text);
     if (FAILED(CLSIDFromString(wide.c_str(), &out.clsid))) {
         why = "the registration of " + name + " names no valid class (" + *clsid_text + "); " + FixHint();
         return std::nullopt;
@@ -129,7 +129,7 @@ std::shared_ptr<const Registered> Lookup(const std::string& name, std::string& w
 
 Object CreateObject(std::u16string_view prog_id) {
     const StepError cannot_create = RuntimeStepError(kCannotCreateObject);
-    const std::string name = ToUtf8(prog_id);
+    const std::string name = platform::ToUtf8(prog_id);
     std::string why;
     const std::shared_ptr<const Registered> entry = Lookup(name, why);
     if (!entry) Fail(cannot_create, why);
@@ -156,9 +156,9 @@ Object GetObject(std::u16string_view moniker) {
     // "PREFIX:rest"; a one-letter prefix would be a drive.
     const std::size_t colon = moniker.find(u':');
     if (colon == std::u16string_view::npos || colon < 2) {
-        Fail(ErrorFromHresult(MK_E_SYNTAX), "'" + ToUtf8(moniker) + "' names no moniker prefix");
+        Fail(ErrorFromHresult(MK_E_SYNTAX), "'" + platform::ToUtf8(moniker) + "' names no moniker prefix");
     }
-    const std::string prefix = ToUtf8(moniker.substr(0, colon));
+    const std::string prefix = platform::ToUtf8(moniker.substr(0, colon));
     std::string why;
     const std::shared_ptr<const Registered> entry = Lookup(prefix, why);
     if (!entry) Fail(ErrorFromHresult(MK_E_SYNTAX), why);
@@ -181,4 +181,4 @@ Object GetObject(std::u16string_view moniker) {
     return Object(std::move(object));
 }
 
-}  // namespace quorvel::platform
+}  // namespace quorvel::automation

@@ -7,7 +7,7 @@
 #include "automation/objects.h"
 #include "platform/win32/wide.h"
 
-namespace quorvel::platform {
+namespace quorvel::automation {
 namespace {
 
 bool CannotCreate(HRESULT hr) {
@@ -46,4 +46,4 @@ Object GetObject(std::u16string_view moniker) {
     return Object(std::move(object));
 }
 
-}  // namespace quorvel::platform
+}  // namespace quorvel::automation

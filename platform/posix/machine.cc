@@ -13,8 +13,8 @@
 namespace quorvel::posix {
 namespace {
 
-using platform::FoldProfileName;
-using platform::ProfileEngine;
+using profile::FoldProfileName;
+using profile::ProfileEngine;
 
 constexpr int kDefaultCodePage = 936;
 

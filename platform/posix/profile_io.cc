@@ -138,6 +138,6 @@ void LocalMutex::unlock() { impl_->mutex.unlock(); }
 // Renames never wait for readers.
 const bool kReadersTakeTheLock = false;
 
-const LeadBytes& AnsiLeadBytes() { return LeadBytes::ForCodePage(posix::MachineCodePage()); }
+const profile::LeadBytes& AnsiLeadBytes() { return profile::LeadBytes::ForCodePage(posix::MachineCodePage()); }
 
 }  // namespace quorvel::platform::profile_io

@@ -203,9 +203,9 @@ void LocalMutex::unlock() { ReleaseSRWLockExclusive(&impl_->lock); }
 
 const bool kReadersTakeTheLock = true;
 
-const LeadBytes& AnsiLeadBytes() {
-    static const LeadBytes leads = [] {
-        LeadBytes table;
+const profile::LeadBytes& AnsiLeadBytes() {
+    static const profile::LeadBytes leads = [] {
+        profile::LeadBytes table;
         CPINFO info{};
         if (GetCPInfo(CP_ACP, &info) && info.MaxCharSize > 1) {
             for (size_t i = 0; i + 1 < std::size(info.LeadByte) && info.LeadByte[i] != 0; i += 2)

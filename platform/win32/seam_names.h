@@ -1,6 +1,6 @@
 // Force-included in every file of the Windows build. <windows.h> maps many
 // Win32 names to their A or W form by macro; several seam functions share
-// those names (platform::GetComputerName, platform::WritePrivateProfileString)
+// those names (platform::GetComputerName, profile::WritePrivateProfileString)
 // and would be renamed in some files and not in others, depending on include
 // order; _SiteManage::ExitWindows would not compile at all. Including it here
 // first, then dropping those macros, gives every file the names as written.

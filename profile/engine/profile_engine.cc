@@ -41,7 +41,7 @@
 #include <atomic>
 #include <cstring>
 
-namespace quorvel::platform {
+namespace quorvel::profile {
 namespace {
 
 std::atomic<uint64_t> g_parses{0};
@@ -834,4 +834,4 @@ ProfileEngine::Result ProfileEngine::WriteSection(Name section, Name content) {
     return Finish({true, changed});
 }
 
-}  // namespace quorvel::platform
+}  // namespace quorvel::profile

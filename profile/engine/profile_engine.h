@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-namespace quorvel::platform {
+namespace quorvel::profile {
 
 // The bytes that start a double-byte character in the ANSI code page. The
 // byte after one is its second half, never an ASCII character, even when it
@@ -120,4 +120,4 @@ private:
 // the second byte of a double-byte character.
 std::string FoldProfileName(std::string_view name, const LeadBytes& leads = LeadBytes::Gbk());
 
-}  // namespace quorvel::platform
+}  // namespace quorvel::profile

@@ -17,15 +17,15 @@
 namespace quorvel::winnt {
 namespace {
 
-using platform::Arguments;
-using platform::ComPtr;
-using platform::Value;
-using platform::Variant;
+using automation::Arguments;
+using automation::ComPtr;
+using automation::Value;
+using automation::Variant;
 namespace idl = standins::idl;
 
 constexpr std::u16string_view kScheme = u"WinNT://";
 
-[[noreturn]] void Fail(std::uint32_t code) { platform::RaiseHresult(static_cast<HRESULT>(code)); }
+[[noreturn]] void Fail(std::uint32_t code) { automation::RaiseHresult(static_cast<HRESULT>(code)); }
 
 // Store failures reach the client as the directory's HRESULTs.
 template <typename Work>
@@ -102,7 +102,7 @@ protected:
     bool stored_;
 };
 
-class User final : public platform::AutomationObject<User, idl::IWinNTUser>, public AccountObject {
+class User final : public automation::AutomationObject<User, idl::IWinNTUser>, public AccountObject {
 public:
     User(std::u16string computer, Account account, bool stored)
         : AccountObject(std::move(computer), std::move(account), stored) {}
@@ -196,7 +196,7 @@ std::u16string MemberName(const std::u16string& path) {
     return account->name;
 }
 
-class Group final : public platform::AutomationObject<Group, idl::IWinNTGroup>, public AccountObject {
+class Group final : public automation::AutomationObject<Group, idl::IWinNTGroup>, public AccountObject {
 public:
     Group(std::u16string computer, Account account, bool stored)
         : AccountObject(std::move(computer), std::move(account), stored) {}
@@ -239,11 +239,11 @@ public:
 
 Variant ObjectOf(const std::u16string& computer, const Account& account, bool stored) {
     if (account.group) {
-        auto group = platform::MakeObject<Group>(computer, account, stored);
+        auto group = automation::MakeObject<Group>(computer, account, stored);
         if (!group) Fail(0x8007000Eu);
         return Variant(ComPtr<IDispatch>(std::move(group)));
     }
-    auto user = platform::MakeObject<User>(computer, account, stored);
+    auto user = automation::MakeObject<User>(computer, account, stored);
     if (!user) Fail(0x8007000Eu);
     return Variant(ComPtr<IDispatch>(std::move(user)));
 }
@@ -262,7 +262,7 @@ Account Existing(std::u16string_view name, bool group) {
     return *account;
 }
 
-class Computer final : public platform::AutomationObject<Computer, idl::IWinNTComputer> {
+class Computer final : public automation::AutomationObject<Computer, idl::IWinNTComputer> {
 public:
     explicit Computer(std::u16string name) : name_(std::move(name)) {}
 
@@ -303,7 +303,7 @@ public:
         std::vector<Variant> children;
         for (const Account& account : Directory([] { return OpenMachineAccounts()->List(); }))
             children.push_back(ObjectOf(name_, account, true));
-        return platform::NewEnum(std::move(children));
+        return automation::NewEnum(std::move(children));
     }
 
 private:
@@ -321,7 +321,7 @@ ComPtr<IDispatch> BindWinNT(std::u16string_view display_name) {
     const std::u16string_view computer = rest.substr(0, slash);
     if (!IsThisComputer(computer)) Fail(kBadNetPath);
     if (slash == std::u16string_view::npos) {
-        auto object = platform::MakeObject<Computer>(std::u16string(computer));
+        auto object = automation::MakeObject<Computer>(std::u16string(computer));
         if (!object) Fail(0x8007000Eu);
         return object;
     }

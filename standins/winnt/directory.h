@@ -10,6 +10,6 @@
 
 namespace quorvel::winnt {
 
-platform::ComPtr<IDispatch> BindWinNT(std::u16string_view display_name);
+automation::ComPtr<IDispatch> BindWinNT(std::u16string_view display_name);
 
 }  // namespace quorvel::winnt

@@ -74,10 +74,10 @@ class Defaults(unittest.TestCase):
         self.assertEqual(rc, 0, err)
         # A write's value converts to the type its propput declares.
         self.assertIn('{u"Name", 1, &T::GetName, &T::PutName, {}, &kIThing_Name_Value}', text)
-        self.assertIn('kIThing_Name_Value = {u"Value", platform::ParamType::String, false, false, u"", 0};', text)
+        self.assertIn('kIThing_Name_Value = {u"Value", automation::ParamType::String, false, false, u"", 0};', text)
         self.assertIn('{u"Class", 2, &T::Class, nullptr, {}}', text)
         self.assertIn('{u"Add", 3, &T::Add, nullptr, kIThing_Add}', text)
-        self.assertIn('{u"B", platform::ParamType::Long, true, true, u"", 1}', text)
+        self.assertIn('{u"B", automation::ParamType::Long, true, true, u"", 1}', text)
         self.assertIn('{u"_NewEnum", -4, &T::NewEnum, nullptr, {}}', text)
 
 

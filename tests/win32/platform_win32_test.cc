@@ -29,7 +29,7 @@ using test::WriteBytes;
 
 std::string Read(const std::string& file, const char* section, const char* key) {
     std::string value;
-    GetPrivateProfileString(section, key, 256, file, value);
+    profile::GetPrivateProfileString(section, key, 256, file, value);
     return value;
 }
 
@@ -43,17 +43,17 @@ protected:
 TEST_F(ProfileTransactionTest, ChangesReachTheFileTogetherAtCommit) {
     WriteBytes(file(), "[s]\r\na=1\r\n");
     {
-        ProfileTransaction transaction(file());
+        profile::ProfileTransaction transaction(file());
         ASSERT_TRUE(transaction.locked());
-        EXPECT_TRUE(WritePrivateProfileString("s", "a", "2", file()));
-        EXPECT_TRUE(WritePrivateProfileString("s", "b", "3", file()));
+        EXPECT_TRUE(profile::WritePrivateProfileString("s", "a", "2", file()));
+        EXPECT_TRUE(profile::WritePrivateProfileString("s", "b", "3", file()));
         // The transaction reads its own changes; everyone else still sees the old file.
         EXPECT_EQ(Read(file(), "s", "b"), "3");
         EXPECT_EQ(ReadBytes(file()), "[s]\r\na=1\r\n");
         EXPECT_TRUE(transaction.Commit());
         EXPECT_EQ(ReadBytes(file()), "[s]\r\na=2\r\nb=3\r\n");
         // Later changes of the same transaction wait for the end of it.
-        EXPECT_TRUE(WritePrivateProfileSection("s", std::nullopt, file()));
+        EXPECT_TRUE(profile::WritePrivateProfileSection("s", std::nullopt, file()));
         EXPECT_EQ(ReadBytes(file()), "[s]\r\na=2\r\nb=3\r\n");
     }
     EXPECT_EQ(ReadBytes(file()), "");
@@ -68,7 +68,7 @@ TEST_F(ProfileTransactionTest, ReadingOnlyLeavesTheFileAndMakesNoCopy) {
         GetFileTime(h.get(), nullptr, nullptr, &before);
     }
     {
-        ProfileTransaction transaction(file());
+        profile::ProfileTransaction transaction(file());
         EXPECT_EQ(Read(file(), "S", "A"), "1");
         EXPECT_EQ(GetFileAttributesA(copy().c_str()), INVALID_FILE_ATTRIBUTES);
     }
@@ -79,8 +79,8 @@ TEST_F(ProfileTransactionTest, ReadingOnlyLeavesTheFileAndMakesNoCopy) {
 
 TEST_F(ProfileTransactionTest, AMissingFileAppearsOnlyAtTheEnd) {
     {
-        ProfileTransaction transaction(file());
-        EXPECT_TRUE(WritePrivateProfileString("s", "k", "v", file()));
+        profile::ProfileTransaction transaction(file());
+        EXPECT_TRUE(profile::WritePrivateProfileString("s", "k", "v", file()));
         EXPECT_EQ(GetFileAttributesA(file().c_str()), INVALID_FILE_ATTRIBUTES);
     }
     EXPECT_EQ(ReadBytes(file()), "[s]\r\nk=v\r\n");
@@ -93,9 +93,9 @@ struct Contender {
 
 DWORD WINAPI IncrementInTransaction(void* arg) {
     auto* c = static_cast<Contender*>(arg);
-    ProfileTransaction transaction(c->path);
+    profile::ProfileTransaction transaction(c->path);
     c->seen = Read(c->path, "s", "n");
-    WritePrivateProfileString("s", "n", std::to_string(std::stoi(c->seen) + 1), c->path);
+    profile::WritePrivateProfileString("s", "n", std::to_string(std::stoi(c->seen) + 1), c->path);
     return 0;
 }
 
@@ -111,12 +111,12 @@ TEST_F(ProfileTransactionTest, ExcludesOtherTransactionsOnTheSameFile) {
     Contender contender{other_spelling, {}};
     win32::Handle thread;
     {
-        ProfileTransaction transaction(file());
+        profile::ProfileTransaction transaction(file());
         thread.reset(CreateThread(nullptr, 0, IncrementInTransaction, &contender, 0, nullptr));
         ASSERT_TRUE(thread.valid());
         EXPECT_EQ(WaitForSingleObject(thread.get(), 300), static_cast<DWORD>(WAIT_TIMEOUT))
             << "the other transaction waits";
-        WritePrivateProfileString("s", "n", "10", file());
+        profile::WritePrivateProfileString("s", "n", "10", file());
     }
     ASSERT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);
     EXPECT_EQ(contender.seen, "10");
@@ -206,7 +206,7 @@ TEST(Win32Files, EveryReplacementMakesItsCopyWithTheFilesDaclBeforeItsFirstByte)
 
     copies_seen.clear();
     win32::SetBeforeWriteHookForTests(&SeeCopy);
-    EXPECT_TRUE(WritePrivateProfileString("USER=a|1", "Password", "x", file));
+    EXPECT_TRUE(profile::WritePrivateProfileString("USER=a|1", "Password", "x", file));
     EXPECT_TRUE(ReplaceFileBytes(file, "[USER=a|1]\r\nPassword=new\r\n"));
     EXPECT_EQ(CopyFileReplacing((dir / "1_b.bak").string(), file), FileStatus::kDone);
     win32::SetBeforeWriteHookForTests(nullptr);

@@ -23,10 +23,10 @@ constexpr const char kAdsiUsage[] =
 constexpr int kExitFailed = 1;
 
 using platform::FromUtf8;
-using platform::Object;
+using automation::Object;
 using platform::ToUtf8;
-using platform::Value;
-using platform::Variant;
+using automation::Value;
+using automation::Variant;
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "quorvel adsi: %s\n%s", message.c_str(), kAdsiUsage);
@@ -76,14 +76,14 @@ int Run(const Args& args) {
     const std::size_t n = args.size() - 1;
     if (verb == "enum") {
         if (n != 1) return Usage("enum takes PATH");
-        for (const Object& child : platform::GetObject(FromUtf8(args[1])).Children()) {
+        for (const Object& child : automation::GetObject(FromUtf8(args[1])).Children()) {
             PrintLine(child.Get(u"Name").Text() + u"\t" + child.Get(u"Class").Text());
         }
         return kExitOk;
     }
     if (verb == "get") {
         if (n != 2) return Usage("get takes PATH PROPERTY");
-        PrintValue(platform::GetObject(FromUtf8(args[1])).Get(FromUtf8(args[2])));
+        PrintValue(automation::GetObject(FromUtf8(args[1])).Get(FromUtf8(args[2])));
         return kExitOk;
     }
     if (verb == "set") {
@@ -100,14 +100,14 @@ int Run(const Args& args) {
         const std::optional<Variant> value =
             Typed(type, std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(first), args.end()), error);
         if (!value) return Usage(error);
-        const Object object = platform::GetObject(FromUtf8(args[1]));
+        const Object object = automation::GetObject(FromUtf8(args[1]));
         object.Put(FromUtf8(args[2]), *value);
         object.Call(u"SetInfo");
         return kExitOk;
     }
     if (verb == "create" || verb == "delete") {
         if (n != 3) return Usage(verb + " takes PATH CLASS NAME");
-        const Object parent = platform::GetObject(FromUtf8(args[1]));
+        const Object parent = automation::GetObject(FromUtf8(args[1]));
         if (verb == "create") {
             parent.Call(u"Create", {FromUtf8(args[2]), FromUtf8(args[3])}).AsObject().Call(u"SetInfo");
         } else {
@@ -119,7 +119,7 @@ int Run(const Args& args) {
         if (n < 2) return Usage("call takes PATH METHOD [ARG...]");
         std::vector<Variant> call_args;
         for (std::size_t i = 3; i < args.size(); ++i) call_args.emplace_back(FromUtf8(args[i]));
-        const Value result = platform::GetObject(FromUtf8(args[1])).Call(FromUtf8(args[2]), call_args);
+        const Value result = automation::GetObject(FromUtf8(args[1])).Call(FromUtf8(args[2]), call_args);
         if (!result.empty()) PrintValue(result);
         return kExitOk;
     }

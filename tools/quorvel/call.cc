@@ -105,9 +105,9 @@ const MethodInfo* MethodOf(DISPID id) {
 
 // The component, created as a script creates it (the seam's CreateObject:
 // ProgID -> CLSID -> library -> DllGetClassObject -> IClassFactory).
-int Activate(platform::Object& out) {
+int Activate(automation::Object& out) {
     try {
-        out = platform::CreateObject(kProgId);
+        out = automation::CreateObject(kProgId);
         return kExitOk;
     } catch (const StepError& error) {
         return Unavailable(error.detail.empty() ? platform::ToUtf8(error.description) : error.detail);
@@ -176,7 +176,7 @@ int RunCall(const Args& args) {
     const std::optional<CallLine> line = Parse(args, error);
     if (!line) return Usage(error);
 
-    platform::Object component;
+    automation::Object component;
     if (const int status = Activate(component); status != kExitOk) return status;
 
     // The method's and the named arguments' DISPIDs in one request.
@@ -206,19 +206,19 @@ int RunCall(const Args& args) {
 
     // rgvarg: the named arguments first, then the positional ones last to first.
     const std::size_t total = line->named.size() + line->positional.size();
-    std::vector<platform::Variant> values(total);
+    std::vector<automation::Variant> values(total);
     std::vector<DISPID> named_ids(ids.begin() + 1, ids.end());
-    for (std::size_t k = 0; k < line->named.size(); ++k) values[k] = platform::Variant(platform::FromUtf8(line->named[k].value));
+    for (std::size_t k = 0; k < line->named.size(); ++k) values[k] = automation::Variant(platform::FromUtf8(line->named[k].value));
     for (std::size_t p = 0; p < line->positional.size(); ++p) {
-        values[total - 1 - p] = platform::Variant(platform::FromUtf8(line->positional[p]));
+        values[total - 1 - p] = automation::Variant(platform::FromUtf8(line->positional[p]));
     }
     DISPPARAMS params{};
-    params.rgvarg = platform::RawArray(values);
+    params.rgvarg = automation::RawArray(values);
     params.cArgs = static_cast<UINT>(total);
     params.rgdispidNamedArgs = named_ids.empty() ? nullptr : named_ids.data();
     params.cNamedArgs = static_cast<UINT>(named_ids.size());
 
-    platform::Variant result;
+    automation::Variant result;
     ExceptionInfo exception;
     UINT arg_err = std::numeric_limits<UINT>::max();
     hr = component.get()->Invoke(ids[0], IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.out(),
