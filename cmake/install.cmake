@@ -12,7 +12,14 @@
 if(WIN32)
   install(FILES $<TARGET_FILE:quorvel> DESTINATION .)
   install(FILES ${QUORVEL_TLB} DESTINATION .)
-  # Plain text for Windows administrators: CR LF line ends, the version filled in.
+  # Plain text for Windows administrators: CR LF line ends, the version and
+  # the class's GUID (which is also its AppID) filled in.
+  file(READ ${CMAKE_SOURCE_DIR}/component/quorvel.idl QUORVEL_IDL)
+  if(NOT QUORVEL_IDL MATCHES "uuid\\(([0-9a-fA-F-]+)\\)[^]]*][ \t\r\n]*coclass")
+    message(FATAL_ERROR "component/quorvel.idl names no coclass uuid")
+  endif()
+  string(TOUPPER "{${CMAKE_MATCH_1}}" QUORVEL_CLASS_GUID)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/component/quorvel.idl)
   set(QUORVEL_INSTALL_TXT ${CMAKE_BINARY_DIR}/package/INSTALL.txt)
   configure_file(${CMAKE_SOURCE_DIR}/packaging/windows/INSTALL.txt.in ${QUORVEL_INSTALL_TXT}
                  @ONLY NEWLINE_STYLE CRLF)

@@ -99,8 +99,9 @@ Db Open() {
               "CREATE TABLE vals (key TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,"
               " value TEXT NOT NULL, PRIMARY KEY (key, name));"
               // The standard keys every Windows machine has; registration
-              // writes below them and never removes them.
-              "INSERT INTO keys (path) VALUES ('CLSID'), ('Interface'), ('TypeLib');"
+              // writes below them and never removes them. (AppID entries are
+              // kept as written: nothing here runs a class out of process.)
+              "INSERT INTO keys (path) VALUES ('AppID'), ('CLSID'), ('Interface'), ('TypeLib');"
               "PRAGMA user_version = 1;")) {
         return nullptr;
     }
