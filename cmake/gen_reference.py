@@ -156,8 +156,13 @@ class Method:
         return self.tables["Result codes"][2]
 
 
+def read_text(path):
+    with open(path, encoding="utf-8") as f:
+        return f.read()
+
+
 def read_methods(path):
-    text = strip_comments(open(path, encoding="utf-8").read())
+    text = strip_comments(read_text(path))
     parts = split_sections(text, 2)
     head = parts[0][1]
     if not head or head[0] != "# Quorvel methods reference":
@@ -170,7 +175,7 @@ def read_methods(path):
 
 
 def read_host(path):
-    text = strip_comments(open(path, encoding="utf-8").read())
+    text = strip_comments(read_text(path))
     parts = split_sections(text, 2)
     if not parts[0][1] or parts[0][1][0] != "# quorvel":
         raise ReferenceError(f"{path}: must start with '# quorvel'")
@@ -438,7 +443,7 @@ def write_man(intro, methods, host, out, version):
 # ---- IDL ---------------------------------------------------------------------
 
 def write_idl(methods, idl, out):
-    text = open(idl, encoding="utf-8").read()
+    text = read_text(idl)
     summaries = {m.name: m.summary for m in methods}
     found = set()
 
