@@ -1,6 +1,9 @@
 # The Windows build: quorvel.dll, a real in-process COM server with its type
 # library embedded, and the programs that scripts/test-windows.sh runs under Wine.
 enable_language(RC)
+# cpack packs what the package holds (cmake/install.cmake) without building
+# everything else first: scripts/package-windows.sh builds only that.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 # Keep <windows.h> from defining min/max over the shared code, and ask for the
 # Vista-era API (RegDeleteTreeW, GetModuleHandleExW).

@@ -43,7 +43,8 @@ add_executable(early_binding_client ${CMAKE_SOURCE_DIR}/tests/wine/early_binding
 set_target_properties(early_binding_client PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 target_include_directories(early_binding_client PRIVATE ${CMAKE_SOURCE_DIR} ${GEN_DIR})
 target_compile_definitions(early_binding_client PRIVATE NOMINMAX _WIN32_WINNT=0x0601)
-target_link_libraries(early_binding_client PRIVATE ole32 oleaut32 uuid)
+# It compares the type library's helpstrings with the reference's summaries.
+target_link_libraries(early_binding_client PRIVATE quorvel_reference ole32 oleaut32 uuid)
 target_compile_options(early_binding_client PRIVATE ${QUORVEL_WARNINGS}
                        "SHELL:-include ${CMAKE_SOURCE_DIR}/platform/win32/seam_names.h")
 target_link_options(early_binding_client PRIVATE -static)
