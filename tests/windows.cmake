@@ -50,6 +50,9 @@ foreach(client early_binding_client surrogate_client)
                          "SHELL:-include ${CMAKE_SOURCE_DIR}/platform/win32/seam_names.h")
   target_link_options(${client} PRIVATE -static)
 endforeach()
+# The early-binding client compares the type library's helpstrings with the
+# reference's summaries.
+target_link_libraries(early_binding_client PRIVATE quorvel_reference)
 
 # Put where the command interpreter finds a program, it records the
 # command line it was started with.

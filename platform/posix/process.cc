@@ -28,11 +28,13 @@ bool NamesAFolder(std::string_view program) {
 }
 
 // Where a program named without a folder is looked for: beside the component
-// (the build tree and an installed lib/ keep the stand-in programs there or
-// in the bin/ beside it), then PATH.
+// (the build tree keeps the interpreter and the ACL tool there), in the
+// installation's private folder for them (libexec/quorvel, where their
+// generic names shadow no system command), in the bin/ beside the library's
+// folder (where older installations put them), then PATH.
 std::vector<std::filesystem::path> ProgramFolders() {
     const std::filesystem::path library = posix::MapAnsiPath(ModuleFolder());
-    return {library, library.parent_path() / "bin"};
+    return {library, (library / QUORVEL_LIBEXEC_FROM_LIBRARY).lexically_normal(), library.parent_path() / "bin"};
 }
 
 }  // namespace

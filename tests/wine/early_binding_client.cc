@@ -8,6 +8,7 @@
 #include <string>
 
 #include "quorvel_interface.h"
+#include "quorvel_reference.h"
 #include "tests/wine/com_client.h"
 
 using namespace client;
@@ -100,6 +101,21 @@ int main() {
                     info->ReleaseFuncDesc(desc);
                 }
                 Check(found, "type info: PostFtpSit takes 3 required, 8 optional and the result");
+
+                // What an object browser shows of each method: the reference's summary.
+                for (const quorvel::reference::MethodEntry& method : quorvel::reference::Methods()) {
+                    const std::wstring wide(method.name.begin(), method.name.end());
+                    auto* method_name = const_cast<LPOLESTR>(wide.c_str());
+                    MEMBERID member = 0;
+                    BSTR help = nullptr;
+                    const bool named = info->GetIDsOfNames(&method_name, 1, &member) == S_OK &&
+                                       info->GetDocumentation(member, nullptr, &help, nullptr, nullptr) == S_OK;
+                    const std::wstring text = help != nullptr ? std::wstring(help, SysStringLen(help)) : L"";
+                    SysFreeString(help);
+                    const std::wstring expected(method.summary.begin(), method.summary.end());
+                    Check(named && text == expected,
+                          ("type info: the helpstring of " + std::string(method.name) + " is its summary").c_str());
+                }
             }
         }
 

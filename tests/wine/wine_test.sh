@@ -237,8 +237,8 @@ package() {
     [ -f "$package" ] || { fail "cpack made no $top.zip"; return; }
     local listing
     listing=$(unzip -Z1 "$package" | grep -v '/$' | sort | tr '\n' ' ')
-    check "package holds quorvel.dll, quorvel.tlb and INSTALL.txt (got: $listing)" \
-        test "$listing" = "$top/INSTALL.txt $top/quorvel.dll $top/quorvel.tlb "
+    check "package holds quorvel.dll, quorvel.tlb, INSTALL.txt, methods.txt and CHANGELOG.txt (got: $listing)" \
+        test "$listing" = "$top/CHANGELOG.txt $top/INSTALL.txt $top/methods.txt $top/quorvel.dll $top/quorvel.tlb "
     local pkg=$BUILD/package-test
     rm -rf "$pkg"
     mkdir -p "$pkg"
@@ -248,6 +248,23 @@ package() {
 import sys
 b = open(sys.argv[1], "rb").read()
 sys.exit(not (b.isascii() and b.endswith(b"\r\n") and b.count(b"\n") == b.count(b"\r\n") and b.count(b"\r") == b.count(b"\r\n")))' "$guide"
+    check "CHANGELOG.txt is plain text with CR LF line ends, from 1.0.0" python3 -c '
+import sys
+b = open(sys.argv[1], "rb").read()
+sys.exit(not (b.isascii() and b.count(b"\n") == b.count(b"\r\n") and b"\r\n## 1.0.0\r\n" in b))' "$pkg/unpacked/$top/CHANGELOG.txt"
+    # The reference for Notepad: UTF-8 with a byte-order mark, CR LF, every method.
+    check "methods.txt is the whole reference for Notepad" python3 -c '
+import sys
+b = open(sys.argv[1], "rb").read()
+t = b.decode("utf-8-sig")
+sys.exit(not (b.startswith(b"\xef\xbb\xbf") and b.count(b"\n") == b.count(b"\r\n") and
+              all("\r\n" + m + "\r\n" in t for m in sys.argv[2:]) and "WARNING: ExitWindows(" in t))' \
+        "$pkg/unpacked/$top/methods.txt" PostWebSit PostFtpSit PostEmailDomain PostEmail GetMailPass PostNTUser \
+        PostCACLS BackupSit ExitWindows Supervise SendMail
+    check "INSTALL.txt points to methods.txt and CHANGELOG.txt" \
+        bash -c 'grep -q "methods\.txt" "$1" && grep -q "CHANGELOG\.txt" "$1"' _ "$guide"
+    check "the packaged quorvel.dll has no debug sections" \
+        bash -c '! x86_64-w64-mingw32-objdump -h "$1" | grep -q "\.debug"' _ "$pkg/unpacked/$top/quorvel.dll"
     check "quorvel.tlb is a type library" test "$(head -c 4 "$pkg/unpacked/$top/quorvel.tlb")" = MSFT
     check "quorvel.tlb is the library quorvel.dll carries" cmp -s "$pkg/unpacked/$top/quorvel.tlb" "$BUILD/generated/quorvel.tlb"
     steps() { python3 "$ROOT/tests/wine/install_steps.py" "$guide" "$@"; }

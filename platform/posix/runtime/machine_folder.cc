@@ -23,6 +23,8 @@ std::filesystem::path LocateFolder() {
 
 }  // namespace
 
+std::filesystem::path LocateMachineFolder() { return LocateFolder(); }
+
 std::string DefaultComputerName() {
     char host[256] = {};
     if (gethostname(host, sizeof host - 1) != 0) return "QUORVEL";
