@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 
+#include "base/ascii.h"
 #include "mail/files/paths.h"
 #include "mail/files/user_list.h"
 #include "platform/file_lock.h"
@@ -69,12 +70,12 @@ std::string Page(std::string_view title, std::string_view text) {
 
 Answer Refused(std::string_view why) { return {false, Page("Error", why)}; }
 
-bool IsYes(std::u16string_view value) { return UpperAscii(TrimSpaces(value)) == u"YES"; }
+bool IsYes(std::u16string_view value) { return base::ToUpperAscii(TrimSpaces(value)) == u"YES"; }
 
 }  // namespace
 
 std::u16string StoredForm(std::u16string_view password) {
-    return UpperAscii(Md5Hex(u"webmail:" + std::u16string(password))).substr(0, mail::kPasswordWidth);
+    return base::ToUpperAscii(Md5Hex(u"webmail:" + std::u16string(password))).substr(0, mail::kPasswordWidth);
 }
 
 std::u16string DefaultDomain(std::u16string_view mail_dir) {

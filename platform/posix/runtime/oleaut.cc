@@ -2,7 +2,6 @@
 // rules for the types the component's interface uses.
 #include "platform/posix/runtime/com_types.h"
 
-#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -12,7 +11,11 @@
 #include <optional>
 #include <string>
 
+#include "base/ascii.h"
+
 namespace {
+
+using quorvel::base::EqualsIgnoringAsciiCase;
 
 // A BSTR is the character data of a malloc block that begins with the byte
 // length; plain malloc keeps blocks interchangeable between the host and the
@@ -48,16 +51,6 @@ std::u16string_view Trim(std::u16string_view text) {
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
     while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
     return text;
-}
-
-bool EqualsAsciiNoCase(std::u16string_view text, std::string_view word) {
-    if (text.size() != word.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char16_t c = text[i];
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-        if (c != static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(word[i])))) return false;
-    }
-    return true;
 }
 
 // A number as VarNumFromParseNum reads it in the neutral locale: blanks
@@ -183,11 +176,11 @@ HRESULT ToBool(const Value& value, VARIANT_BOOL& out) {
         case Value::Text: {
             // The words match only without blanks around them, as in oleaut32.
             const std::u16string_view word = value.text;
-            if (EqualsAsciiNoCase(word, "true") || EqualsAsciiNoCase(word, "#true#")) {
+            if (EqualsIgnoringAsciiCase(word, u"true") || EqualsIgnoringAsciiCase(word, u"#true#")) {
                 out = VARIANT_TRUE;
                 return S_OK;
             }
-            if (EqualsAsciiNoCase(word, "false") || EqualsAsciiNoCase(word, "#false#")) {
+            if (EqualsIgnoringAsciiCase(word, u"false") || EqualsIgnoringAsciiCase(word, u"#false#")) {
                 out = VARIANT_FALSE;
                 return S_OK;
             }

@@ -14,6 +14,7 @@
 #include <system_error>
 #include <utility>
 
+#include "base/ascii.h"
 #include "platform/posix/runtime/machine_folder.h"
 #include "platform/posix/runtime/shared_library.h"
 #include "platform/posix/runtime/sqlite_connection.h"
@@ -197,13 +198,6 @@ std::optional<std::string> ReadValue(std::string_view key, std::string_view name
     return std::string(text == nullptr ? "" : text, static_cast<std::size_t>(size));
 }
 
-std::string FoldedAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 // Tells the states of the database file apart. Before each answer from
 // memory the file is looked at: SQLite raises the change counter in its
 // header with every commit, by any connection of any process, however close
@@ -270,7 +264,7 @@ public:
             values_.clear();
             version_ = version;
         }
-        auto entry = std::make_pair(FoldedAscii(NormalizeKey(key)), FoldedAscii(name));
+        auto entry = std::make_pair(base::ToLowerAscii(NormalizeKey(key)), base::ToLowerAscii(name));
         if (version) {
             if (const auto found = values_.find(entry); found != values_.end()) return found->second;
         }
