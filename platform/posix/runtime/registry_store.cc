@@ -1,6 +1,5 @@
 #include "platform/posix/runtime/registry_store.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -16,6 +15,7 @@
 
 #include "base/ascii.h"
 #include "platform/posix/runtime/machine_folder.h"
+#include "platform/posix/runtime/module_path.h"
 #include "platform/posix/runtime/shared_library.h"
 #include "platform/posix/runtime/sqlite_connection.h"
 
@@ -117,11 +117,10 @@ Db Open() {
 std::string StandinsLibrary() {
     if (const char* named = std::getenv("QUORVEL_STANDINS"); named != nullptr && *named != '\0') return named;
     std::error_code ec;
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<const void*>(&StandinsLibrary), &info) != 0 && info.dli_fname != nullptr) {
-        const std::filesystem::path folder = std::filesystem::absolute(info.dli_fname, ec).parent_path();
+    if (const std::filesystem::path self = ThisModulePath(); !self.empty()) {
+        const std::filesystem::path folder = self.parent_path();
         const std::filesystem::path beside = folder / "libquorvel_standins.so";
-        if (!ec && std::filesystem::exists(beside, ec)) return beside.string();
+        if (std::filesystem::exists(beside, ec)) return beside.string();
 #ifdef QUORVEL_INSTALLED_STANDINS
         const std::filesystem::path installed = (folder / QUORVEL_INSTALLED_STANDINS).lexically_normal();
         if (!ec && std::filesystem::exists(installed, ec)) return installed.string();
