@@ -3,11 +3,10 @@
 #include <map>
 #include <optional>
 
+#include "automation/step_error.h"
 #include "base/ascii.h"
 #include "mail/files/paths.h"
 #include "mail/files/user_list.h"
-#include "platform/file_lock.h"
-#include "platform/files.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
 #include "support/md5.h"
@@ -115,18 +114,16 @@ Answer NewAccount(std::string_view mail_dir_ansi, std::string_view body) {
     const auto record = mail::BuildRecord(box);
     if (!record) return Refused("A field is too long or holds a line break.");
 
-    const std::string list_file = platform::ToAnsi(mail::UserListPath(mail_dir));
-    const platform::FileLock lock(list_file);
-    if (!lock.held()) return Refused("The user list cannot be locked.");
-    std::string all = platform::ReadFileBytes(list_file).value_or(std::string());
-    // A list whose last line has no line end gets one first.
-    std::string bytes = !all.empty() && all.back() != '\n' ? "\r\n" : "";
-    const mail::UserList list(std::move(all));
-    if (list.FindLast(mail::LookupKey(box.domain, box.mailbox))) return Refused("The account exists already.");
-
-    bytes += platform::ToAnsi(*record) + "\r\n";
-    platform::AppendFile file;
-    if (!file.Open(list_file) || !file.Write(bytes)) return Refused("The user list cannot be written.");
+    const std::string line = platform::ToAnsi(*record);
+    try {
+        const mail::HeldUserList held(platform::ToAnsi(mail::UserListPath(mail_dir)),
+                                      mail::HeldUserList::IfMissing::kEmpty);
+        const mail::UserList& list = held.list();
+        if (list.FindLast(mail::LookupKey(box.domain, box.mailbox))) return Refused("The account exists already.");
+        held.Replace(list.Rewrite(mail::UserList::Change::kAppend, 0, line));
+    } catch (const StepError&) {
+        return Refused("The user list cannot be locked, read or written.");
+    }
     return {true, Page("Account created", "The account has been created.")};
 }
 
