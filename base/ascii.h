@@ -1,7 +1,8 @@
-// The case of ASCII letters, the only case the names this system compares
-// have: action words, member and key names, file and program names. Every
-// other character (a byte of a double-byte character included) stays as it
-// is, whatever the process's locale.
+// ASCII characters by what they are, whatever the process's locale: the case
+// of letters, the only case the names this system compares have (action
+// words, member and key names, file and program names), every other
+// character (a byte of a double-byte character included) staying as it is;
+// and the value of hexadecimal digits.
 #pragma once
 
 #include <string>
@@ -17,6 +18,15 @@ constexpr char ToUpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<
 constexpr char16_t ToUpperAscii(char16_t c) {
     return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - (u'a' - u'A')) : c;
 }
+
+// 0 to 15 for a hexadecimal digit of either case; -1 for any other character.
+constexpr int HexDigitValue(char16_t c) {
+    if (c >= u'0' && c <= u'9') return c - u'0';
+    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    return -1;
+}
+constexpr int HexDigitValue(char c) { return HexDigitValue(static_cast<char16_t>(static_cast<unsigned char>(c))); }
 
 namespace detail {
 

@@ -1,6 +1,6 @@
 // ASCII case, the one fold every name comparison of the tree goes through:
 // letters A to Z only, never a byte of a double-byte character, a letter of
-// another script or a full-width letter.
+// another script or a full-width letter; and hexadecimal digits.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -31,6 +31,17 @@ TEST(Ascii, EqualityIgnoresTheCaseOfAsciiLettersOnly) {
     EXPECT_FALSE(EqualsIgnoringAsciiCase(u"Ａ", u"ａ"));
     EXPECT_FALSE(EqualsIgnoringAsciiCase("@", "`"));  // 0x40 and 0x60 differ by the case bit
     EXPECT_FALSE(EqualsIgnoringAsciiCase("[", "{"));
+}
+
+TEST(Ascii, HexDigitsOfEitherCaseAndNothingBesideThem) {
+    EXPECT_EQ(HexDigitValue('0'), 0);
+    EXPECT_EQ(HexDigitValue('9'), 9);
+    EXPECT_EQ(HexDigitValue('a'), 10);
+    EXPECT_EQ(HexDigitValue(u'F'), 15);
+    for (const char c : {'/', ':', '@', 'G', '`', 'g', ' ', '\xb0', '\xc1'}) EXPECT_EQ(HexDigitValue(c), -1) << int(c);
+    // A full-width digit or letter is no hexadecimal digit.
+    EXPECT_EQ(HexDigitValue(u'１'), -1);
+    EXPECT_EQ(HexDigitValue(u'Ａ'), -1);
 }
 
 }  // namespace

@@ -19,13 +19,6 @@ namespace {
 constexpr char16_t kSettingsSection[] = u"Default:Settings";
 constexpr std::int32_t kValueSize = 255;
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Percent-decoding, "+" as a blank; nullopt for a broken escape.
 std::optional<std::string> Decode(std::string_view text) {
     std::string out;
@@ -34,7 +27,7 @@ std::optional<std::string> Decode(std::string_view text) {
             out += ' ';
         } else if (text[i] == '%') {
             if (i + 2 >= text.size()) return std::nullopt;
-            const int high = HexValue(text[i + 1]), low = HexValue(text[i + 2]);
+            const int high = base::HexDigitValue(text[i + 1]), low = base::HexDigitValue(text[i + 2]);
             if (high < 0 || low < 0) return std::nullopt;
             out += static_cast<char>(high * 16 + low);
             i += 2;

@@ -16,6 +16,7 @@
 namespace {
 
 using quorvel::base::EqualsIgnoringAsciiCase;
+using quorvel::base::HexDigitValue;
 
 // A BSTR is the character data of a malloc block that begins with the byte
 // length; plain malloc keeps blocks interchangeable between the host and the
@@ -259,11 +260,16 @@ HRESULT Convert(const VARIANT& source, USHORT flags, VARTYPE vt, VARIANT& out) {
     return hr;
 }
 
-int HexValue(char16_t c) {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-    return -1;
+// Gives `dest` what `value` owns once what `dest` held is cleared; when it
+// cannot be, `value` is cleared instead and `dest` left as it was.
+HRESULT MoveInto(VARIANT* dest, VARIANT& value) {
+    const HRESULT hr = VariantClear(dest);
+    if (FAILED(hr)) {
+        VariantClear(&value);
+        return hr;
+    }
+    *dest = value;
+    return S_OK;
 }
 
 }  // namespace
@@ -363,13 +369,7 @@ HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
     } else if ((pvargSrc->vt == VT_DISPATCH || pvargSrc->vt == VT_UNKNOWN) && pvargSrc->punkVal != nullptr) {
         pvargSrc->punkVal->AddRef();
     }
-    HRESULT hr = VariantClear(pvargDest);
-    if (FAILED(hr)) {
-        VariantClear(&copy);
-        return hr;
-    }
-    *pvargDest = copy;
-    return S_OK;
+    return MoveInto(pvargDest, copy);
 }
 
 HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc) {
@@ -385,15 +385,9 @@ HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc) {
             if ((inner->vt & VT_BYREF) != 0 && (inner->vt & ~VT_BYREF) == VT_VARIANT) return E_INVALIDARG;
             VARIANT tmp;
             VariantInit(&tmp);
-            HRESULT hr = VariantCopyInd(&tmp, inner);
+            const HRESULT hr = VariantCopyInd(&tmp, inner);
             if (FAILED(hr)) return hr;
-            hr = VariantClear(pvarDest);
-            if (FAILED(hr)) {
-                VariantClear(&tmp);
-                return hr;
-            }
-            *pvarDest = tmp;
-            return S_OK;
+            return MoveInto(pvarDest, tmp);
         }
         case VT_I1: direct.cVal = *pvargSrc->pcVal; break;
         case VT_UI1: direct.bVal = *pvargSrc->pbVal; break;
@@ -436,13 +430,7 @@ HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHO
         VariantClear(&source);
         if (FAILED(hr)) return hr;
     }
-    hr = VariantClear(pvargDest);
-    if (FAILED(hr)) {
-        VariantClear(&result);
-        return hr;
-    }
-    *pvargDest = result;
-    return S_OK;
+    return MoveInto(pvargDest, result);
 }
 
 // ---- SAFEARRAY ---------------------------------------------------------------
@@ -681,8 +669,8 @@ HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
             if (text[pos] != u'-') return CO_E_CLASSSTRING;
             ++pos;
         }
-        int high = HexValue(text[pos]);
-        int low = HexValue(text[pos + 1]);
+        int high = HexDigitValue(text[pos]);
+        int low = HexDigitValue(text[pos + 1]);
         if (high < 0 || low < 0) return CO_E_CLASSSTRING;
         bytes[b] = static_cast<std::uint8_t>(high * 16 + low);
         pos += 2;
