@@ -30,6 +30,9 @@ inline constexpr std::uint32_t kErrorFilenameTooLong = 206;
 inline constexpr std::uint32_t kErrorDirectory = 267;
 inline constexpr std::uint32_t kErrorPrivilegeNotHeld = 1314;
 
+// The file, or a folder of its path, is not there.
+constexpr bool IsNotFound(std::uint32_t error) { return error == kErrorFileNotFound || error == kErrorPathNotFound; }
+
 // Why a file operation that failed with the error failed.
 FileStatus FileStatusOf(std::uint32_t error);
 
