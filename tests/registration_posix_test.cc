@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "automation/objects.h"
+#include "base/ascii.h"
 #include "component/registration.h"
 #include "platform/posix/runtime/registry_store.h"
 #include "platform/registry.h"
@@ -18,11 +19,6 @@ namespace {
 namespace registry = quorvel::posix::registry;
 using quorvel::platform::GetClassesRootValue;
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 TEST(Registration, WritesTheClassProgIdInterfaceAndTypeLibrary) {
     const std::string module = quorvel::platform::ModulePathForRegistry();
     ASSERT_TRUE(std::filesystem::path(module).is_absolute());
@@ -32,7 +28,7 @@ TEST(Registration, WritesTheClassProgIdInterfaceAndTypeLibrary) {
     const std::string iid = quorvel::kInterfaceGuid;
     const std::string libid = quorvel::kLibraryGuid;
     // Lookups ignore case, as on Windows.
-    EXPECT_EQ(GetClassesRootValue(Lower("CLSID\\" + clsid + "\\InprocServer32"), ""), module);
+    EXPECT_EQ(GetClassesRootValue(quorvel::base::ToLowerAscii("CLSID\\" + clsid + "\\InprocServer32"), ""), module);
     EXPECT_EQ(GetClassesRootValue("CLSID\\" + clsid + "\\InprocServer32", "threadingmodel"), "Apartment");
     EXPECT_EQ(GetClassesRootValue("CLSID\\" + clsid, ""), "SiteManage");
     EXPECT_EQ(GetClassesRootValue("CLSID\\" + clsid + "\\ProgID", ""), "Quorvel.SiteManage");
