@@ -18,6 +18,7 @@
 #include <string>
 #include <system_error>
 
+#include "base/ascii.h"
 #include "mail/files/paths.h"
 #include "platform/posix/runtime/registry_store.h"
 #include "platform/text.h"
@@ -89,10 +90,10 @@ void ExplainMailLookup(const CallArguments& args) {
     const std::u16string settings = mail::WebmailSettingsPath(mail_dir);
     std::string cause;
     long code = 3;
-    if (UpperAscii(FindFile(list)) != u"USERLIST.DAT") {
+    if (base::ToUpperAscii(FindFile(list)) != u"USERLIST.DAT") {
         cause = "there is no user list " + platform::ToUtf8(list);
         code = 1;
-    } else if (UpperAscii(FindFile(settings)) != u"DOMAINS.INI") {
+    } else if (base::ToUpperAscii(FindFile(settings)) != u"DOMAINS.INI") {
         cause = "there are no webmail settings " + platform::ToUtf8(settings);
         code = 1;
     } else if (!FitsCodePage(platform::FromUtf8(args.Get(2, "MailPass")))) {
@@ -127,7 +128,7 @@ void ExplainMailLookup(const CallArguments& args) {
 
 std::string CallArguments::Get(std::size_t position, std::string_view name) const {
     for (const auto& [key, value] : named) {
-        if (key.size() == name.size() && UpperAscii(platform::FromUtf8(key)) == UpperAscii(platform::FromUtf8(name)))
+        if (key.size() == name.size() && base::ToUpperAscii(platform::FromUtf8(key)) == base::ToUpperAscii(platform::FromUtf8(name)))
             return value;
     }
     return position < positional.size() ? positional[position] : std::string();

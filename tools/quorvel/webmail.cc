@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "base/ascii.h"
 #include "mail/files/paths.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
@@ -38,7 +39,7 @@ int ParsePort(const std::string& text) {
 // where the component looks for it (when they are there: a mail server
 // without them stays without).
 bool PublishPort(const std::u16string& settings, int bound) {
-    if (UpperAscii(FindFile(settings)) != u"DOMAINS.INI") return false;
+    if (base::ToUpperAscii(FindFile(settings)) != u"DOMAINS.INI") return false;
     const std::u16string port = platform::FromUtf8(std::to_string(bound));
     if (TrimSpaces(ReadIniValue(kSettingsSection, u"Port", 255, settings)) == port) return false;
     return WriteIniValue(kSettingsSection, u"Port", port, settings);
