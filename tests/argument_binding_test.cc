@@ -92,7 +92,10 @@ std::string Bind(std::vector<Variant> positional, std::vector<std::pair<DISPID, 
     const HRESULT hr = BindArguments(kParams, written, args.get(), values, &arg_err);
     if (FAILED(hr)) return arg_err == 99 ? Failed(hr) : Failed(hr) + " at " + std::to_string(arg_err);
     std::string out;
-    for (const Variant& v : values) out += (out.empty() ? "" : "|") + Describe(v);
+    for (const Variant& v : values) {
+        if (!out.empty()) out += '|';
+        out += Describe(v);
+    }
     return out;
 }
 
