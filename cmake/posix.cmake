@@ -12,7 +12,26 @@ target_link_libraries(quorvel_iis PRIVATE OpenSSL::Crypto)
 # Automation runtime (BSTR, VARIANT), the registry store and the machine folder.
 target_link_libraries(quorvel_runtime PUBLIC SQLite::SQLite3 Threads::Threads ${CMAKE_DL_LIBS})
 
-target_link_libraries(quorvel_platform PUBLIC CURL::libcurl crypt)
+# The name the loader knows LIBRARY by (its SONAME), for a dlopen made
+# only when it is needed; FALLBACK when the file does not say.
+function(quorvel_soname var library fallback)
+  set(name ${fallback})
+  if(CMAKE_OBJDUMP)
+    execute_process(COMMAND ${CMAKE_OBJDUMP} -p ${library} OUTPUT_VARIABLE dump ERROR_QUIET)
+    if(dump MATCHES "SONAME +([^ \n]+)")
+      set(name ${CMAKE_MATCH_1})
+    endif()
+  endif()
+  set(${var} ${name} PARENT_SCOPE)
+endfunction()
+
+# libcurl is loaded by the first HTTP or SMTP request (platform/posix/curl.cc):
+# only its headers are used at build time.
+list(GET CURL_LIBRARIES 0 QUORVEL_CURL_FILE)
+quorvel_soname(QUORVEL_CURL_SONAME ${QUORVEL_CURL_FILE} libcurl.so.4)
+target_include_directories(quorvel_platform PRIVATE ${CURL_INCLUDE_DIRS})
+target_compile_definitions(quorvel_platform PRIVATE QUORVEL_CURL_LIBRARY="${QUORVEL_CURL_SONAME}")
+target_link_libraries(quorvel_platform PUBLIC crypt ${CMAKE_DL_LIBS})
 
 # The library is libquorvel.so; its target has another name than the host's
 # executable, `quorvel`, so that the two never clash in the build tree.
