@@ -1,7 +1,8 @@
 # What an installation holds.
 #
-# POSIX: `cmake --install build --prefix DIR` puts the host in DIR/bin and the
-# component library in DIR/lib; the installed host finds the library there.
+# POSIX: `cmake --install build --prefix DIR` puts the host in DIR/bin, the
+# component library in DIR/lib and the webmail stand-in in DIR/libexec/quorvel;
+# the installed host finds them there.
 #
 # Windows: the package for a production server, quorvel-VERSION-win64.zip
 # (`cpack` in the Windows build folder, see scripts/package-windows.sh):
@@ -40,4 +41,9 @@ else()
   file(RELATIVE_PATH QUORVEL_INSTALLED_LIBRARY /prefix/${CMAKE_INSTALL_BINDIR}
        /prefix/${CMAKE_INSTALL_LIBDIR}/libquorvel.so)
   target_compile_definitions(quorvel_host PRIVATE QUORVEL_INSTALLED_LIBRARY="${QUORVEL_INSTALLED_LIBRARY}")
+  # The webmail stand-in that `quorvel webmail` runs, a helper program.
+  install(TARGETS quorvel_webmail_program RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/quorvel)
+  file(RELATIVE_PATH QUORVEL_INSTALLED_WEBMAIL /prefix/${CMAKE_INSTALL_BINDIR}
+       /prefix/${CMAKE_INSTALL_LIBEXECDIR}/quorvel/quorvel-webmail)
+  target_compile_definitions(quorvel_host PRIVATE QUORVEL_INSTALLED_WEBMAIL="${QUORVEL_INSTALLED_WEBMAIL}")
 endif()

@@ -58,10 +58,13 @@ target_compile_definitions(quorvel_runtime PRIVATE
 pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 target_link_libraries(quorvel_webmail PUBLIC PkgConfig::HTTPLIB)
 
+set_target_properties(quorvel_webmail_program PROPERTIES OUTPUT_NAME quorvel-webmail)
+
 set_target_properties(quorvel_host PROPERTIES OUTPUT_NAME quorvel)
-# The host finds the library it was built with beside itself.
-target_compile_definitions(quorvel_host PRIVATE QUORVEL_DEFAULT_LIBRARY="$<TARGET_FILE:quorvel_com>")
-add_dependencies(quorvel_host quorvel_com quorvel_standins)
+# The host finds the library and the webmail program it was built with beside itself.
+target_compile_definitions(quorvel_host PRIVATE QUORVEL_DEFAULT_LIBRARY="$<TARGET_FILE:quorvel_com>"
+                                                QUORVEL_DEFAULT_WEBMAIL="$<TARGET_FILE:quorvel_webmail_program>")
+add_dependencies(quorvel_host quorvel_com quorvel_standins quorvel_webmail_program)
 
 # The command interpreter and the ACL tool of the POSIX machine: the
 # component's command lines run through them. WinExec looks for programs

@@ -59,6 +59,18 @@ TEST(Install, PrefixWorksWithoutTheBuildFolder) {
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out, "installed\n");
 
+    // `webmail` runs the installed stand-in program (its own usage error
+    // shows that it ran); without it, the host names where it looked.
+    r = RunProcess({host, "webmail", "--port", "0"});
+    EXPECT_EQ(r.exit_code, 64) << r.err;
+    EXPECT_NE(r.err.find("--mail-dir is required"), std::string::npos) << r.err;
+    const auto webmail = prefix.path() / QUORVEL_INSTALL_LIBEXECDIR / "quorvel/quorvel-webmail";
+    ASSERT_TRUE(std::filesystem::is_regular_file(webmail));
+    std::filesystem::remove(webmail);
+    r = RunProcess({host, "webmail", "--port", "0"});
+    EXPECT_EQ(r.exit_code, 69);
+    EXPECT_NE(r.err.find(webmail.string()), std::string::npos) << r.err;
+
     // A prefix without its library names where it looked.
     std::filesystem::remove(library);
     r = RunProcess({host, "--machine", machine.path().string(), "regsvr"});

@@ -1,101 +1,46 @@
-// quorvel webmail --mail-dir DIR [--port N]: the webmail stand-in in the
-// foreground until SIGINT or SIGTERM.
-#include <signal.h>
+// quorvel webmail: the webmail stand-in is a program of its own, run in the
+// host's place (same process, same signals, same output), so that the host
+// loads the HTTP server and its TLS libraries for this command only.
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
-#include <thread>
+#include <system_error>
+#include <vector>
 
-#include "mail/files/paths.h"
-#include "platform/text.h"
-#include "platform/utf8.h"
-#include "support/profile.h"
 #include "tools/quorvel/cli.h"
-#include "tools/webmail/server.h"
 
 namespace quorvel::cli {
 namespace {
 
-int Usage(const std::string& message) {
-    std::fprintf(stderr, "quorvel webmail: %s\nusage: quorvel [--machine DIR] webmail --mail-dir DIR [--port N]\n",
-                 message.c_str());
-    return kExitUsage;
-}
-
-// A port number from 0 to 65535, or -1.
-int ParsePort(const std::string& text) {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
-    const int port = std::atoi(text.c_str());
-    return port <= 65535 ? port : -1;
+// Beside the host in the build tree; installed, where the prefix keeps
+// helper programs, found from the host's own place.
+std::string WebmailProgram() {
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return QUORVEL_DEFAULT_WEBMAIL;
+    const std::filesystem::path beside = self.parent_path() / "quorvel-webmail";
+    if (std::filesystem::exists(beside, ec)) return beside.string();
+    return (self.parent_path() / QUORVEL_INSTALLED_WEBMAIL).lexically_normal().string();
 }
 
 }  // namespace
 
 int RunWebmail(const Args& args) {
-    std::string mail_dir;
-    std::string port_text;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](const char* name, std::string& into) {
-            const std::string prefix = std::string(name) + "=";
-            if (a == name && i + 1 < args.size()) {
-                into = args[++i];
-                return true;
-            }
-            if (a.rfind(prefix, 0) == 0) {
-                into = a.substr(prefix.size());
-                return true;
-            }
-            return false;
-        };
-        if (!value("--mail-dir", mail_dir) && !value("--port", port_text)) return Usage("unknown argument " + a);
-    }
-    if (mail_dir.empty()) return Usage("--mail-dir is required");
-    const std::string mail_dir_ansi = platform::ToAnsi(platform::FromUtf8(mail_dir));
-
-    int port = 0;
-    if (port_text.empty()) {
-        // The port the webmail settings name, where the component will connect.
-        port_text = platform::ToUtf8(ReadIniValue(u"Default:Settings", u"Port", 255,
-                                                  mail::WebmailSettingsPath(platform::FromUtf8(mail_dir))));
-        if (port_text.empty()) return Usage("no --port, and the webmail settings name no Port");
-    }
-    port = ParsePort(port_text);
-    if (port < 0) return Usage("not a port number: " + port_text);
-
-    // The signals are taken by one thread that stops the server; the
-    // server's own threads never see them.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-
-    webmail::Server server(mail_dir_ansi);
-    const int bound = server.Bind(port);
-    if (bound < 0) {
-        const int error = errno;
-        std::fprintf(stderr, "quorvel webmail: cannot listen on 127.0.0.1:%d: %s\n", port,
-                     error == EADDRINUSE ? "the port is in use (another webmail server?)"
-                     : error != 0        ? std::strerror(error)
-                                         : "the address is not available");
-        return kExitUnavailable;
-    }
-    std::thread waiter([&] {
-        int signal_number = 0;
-        sigwait(&stop_signals, &signal_number);
-        server.Stop();
-    });
-    std::printf("listening on 127.0.0.1:%d\n", bound);
-    std::fflush(stdout);
-    const bool served = server.Run();
-    // Wake the waiter when the server ended on its own.
-    ::kill(::getpid(), SIGTERM);
-    waiter.join();
-    return served ? kExitOk : kExitUnavailable;
+    const std::string program = WebmailProgram();
+    std::vector<std::string> words{program};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    execv(program.c_str(), argv.data());
+    std::fprintf(stderr, "quorvel webmail: cannot run %s: %s; rebuild or reinstall quorvel\n", program.c_str(),
+                 std::strerror(errno));
+    return kExitUnavailable;
 }
 
 }  // namespace quorvel::cli
