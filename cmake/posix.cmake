@@ -78,6 +78,20 @@ target_link_libraries(quorvel_cacls PRIVATE ${QUORVEL_ACL_LIBRARY})
 # Built with the component, since its command lines need them.
 add_dependencies(quorvel_com quorvel_cmd quorvel_cacls)
 
+# The programs and libraries a call runs carry the C++ runtime in them:
+# loading and binding libstdc++.so would take a call that edits one file
+# longer than the edit. Nothing of the runtime crosses their boundaries
+# (COM interfaces, BSTRs and VARIANTs only; no exception leaves a library),
+# and the libraries keep their copy hidden. SQLite stays one shared copy in
+# the process: its locks on a database file are per process, and two copies
+# would drop each other's. The webmail program keeps the shared runtime of
+# the HTTP library it stands on.
+if(NOT QUORVEL_SANITIZE)
+  foreach(target quorvel_com quorvel_standins quorvel_host quorvel_cmd quorvel_cacls)
+    target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+  endforeach()
+endif()
+
 if(QUORVEL_TESTS)
   enable_testing()
   add_subdirectory(tests)
