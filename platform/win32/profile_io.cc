@@ -21,6 +21,7 @@
 #include <winternl.h>
 
 #include <iterator>
+#include <map>
 
 #include "platform/win32/handles.h"
 #include "platform/win32/replace_file.h"
@@ -118,6 +119,42 @@ HANDLE OpenNamedMutex(const std::wstring& name) {
     return mutex;
 }
 
+// The mutexes of the files this process locked, kept open for its next
+// calls: opening one is a call into the system (under Wine, a round trip to
+// its server) at every lock, for a name that stays the same. A process
+// keeps at most kKeptMutexes; a lock on another file opens its own.
+class KeptMutexes {
+public:
+    ~KeptMutexes() {
+        for (const auto& kept : handles_) CloseHandle(kept.second);
+    }
+    // A handle the caller must not close, or null.
+    HANDLE Find(const std::wstring& name) {
+        AcquireSRWLockShared(&lock_);
+        const auto found = handles_.find(name);
+        HANDLE handle = found == handles_.end() ? nullptr : found->second;
+        ReleaseSRWLockShared(&lock_);
+        return handle;
+    }
+    // Keeps `handle` and answers true, or answers false when full.
+    bool Keep(const std::wstring& name, HANDLE handle) {
+        AcquireSRWLockExclusive(&lock_);
+        const bool kept = handles_.size() < kKeptMutexes && handles_.emplace(name, handle).second;
+        ReleaseSRWLockExclusive(&lock_);
+        return kept;
+    }
+
+private:
+    static constexpr size_t kKeptMutexes = 64;
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    std::map<std::wstring, HANDLE> handles_;
+};
+
+KeptMutexes& Kept() {
+    static KeptMutexes kept;
+    return kept;
+}
+
 }  // namespace
 
 Target Resolve(std::string_view file) {
@@ -189,17 +226,24 @@ bool Replace(const std::string& path, std::string_view bytes) {
 }
 
 struct Lock::Impl {
-    win32::Handle mutex;
+    HANDLE mutex = nullptr;
+    win32::Handle own;  // the mutex's handle when it is not one kept for the process
     bool owned = false;
     ~Impl() {
-        if (owned) ReleaseMutex(mutex.get());
+        if (owned) ReleaseMutex(mutex);
     }
 };
 
 Lock::Lock(const std::string& key, const std::string& /*path*/) : impl_(std::make_unique<Impl>()) {
-    impl_->mutex.reset(OpenNamedMutex(MutexName(WidePath(key))));
-    if (!impl_->mutex.valid()) return;
-    const DWORD wait = WaitForSingleObject(impl_->mutex.get(), kLockTimeoutMs);
+    const std::wstring name = MutexName(WidePath(key));
+    impl_->mutex = Kept().Find(name);
+    if (impl_->mutex == nullptr) {
+        impl_->own.reset(OpenNamedMutex(name));
+        if (!impl_->own.valid()) return;
+        impl_->mutex = impl_->own.get();
+        if (Kept().Keep(name, impl_->mutex)) impl_->own.release();
+    }
+    const DWORD wait = WaitForSingleObject(impl_->mutex, kLockTimeoutMs);
     // An abandoned mutex means its owner died; the file is whole, since it
     // changes only by a move.
     impl_->owned = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
