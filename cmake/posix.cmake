@@ -61,9 +61,12 @@ target_link_libraries(quorvel_webmail PUBLIC PkgConfig::HTTPLIB)
 set_target_properties(quorvel_webmail_program PROPERTIES OUTPUT_NAME quorvel-webmail)
 
 set_target_properties(quorvel_host PROPERTIES OUTPUT_NAME quorvel)
-# The host finds the library and the webmail program it was built with beside itself.
+# The host finds the library and the webmail program it was built with beside
+# itself, and in the build tree the example machine and the reference in the source.
 target_compile_definitions(quorvel_host PRIVATE QUORVEL_DEFAULT_LIBRARY="$<TARGET_FILE:quorvel_com>"
-                                                QUORVEL_DEFAULT_WEBMAIL="$<TARGET_FILE:quorvel_webmail_program>")
+                                                QUORVEL_DEFAULT_WEBMAIL="$<TARGET_FILE:quorvel_webmail_program>"
+                                                QUORVEL_SOURCE_EXAMPLE="${CMAKE_SOURCE_DIR}/demo/machine"
+                                                QUORVEL_SOURCE_DOCS="${CMAKE_SOURCE_DIR}/docs")
 add_dependencies(quorvel_host quorvel_com quorvel_standins quorvel_webmail_program)
 
 # The command interpreter and the ACL tool of the POSIX machine: the

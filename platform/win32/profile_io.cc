@@ -23,6 +23,7 @@
 #include <iterator>
 #include <map>
 
+#include "platform/system_error.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/replace_file.h"
 #include "platform/win32/wide.h"
@@ -39,8 +40,6 @@ std::wstring WidePath(const std::string& path) { return win32::Wide(win32::FromC
 std::string Utf8(const std::wstring& wide) {
     return win32::ToCodePage(CP_UTF8, std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
 }
-
-bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 // The file's number on its volume; false when the system does not say.
 bool FileIndex(HANDLE file, std::uint64_t& index) {
@@ -176,7 +175,7 @@ Target Resolve(std::string_view file) {
 Status Stat(const std::string& path, Stamp& stamp) {
     stamp = Stamp{};
     const win32::Handle file = OpenExisting(WidePath(path), FILE_READ_ATTRIBUTES);
-    if (!file.valid()) return IsMissing(GetLastError()) ? Status::kMissing : Status::kError;
+    if (!file.valid()) return IsNotFound(GetLastError()) ? Status::kMissing : Status::kError;
     return StampOf(file.get(), stamp) ? Status::kExists : Status::kError;
 }
 
@@ -185,7 +184,7 @@ Status Read(const std::string& path, std::string& bytes, Stamp& stamp, const Sta
     stamp = Stamp{};
     const win32::Handle file = OpenExisting(WidePath(path), GENERIC_READ);
     if (!file.valid()) {
-        if (!IsMissing(GetLastError())) return Status::kError;
+        if (!IsNotFound(GetLastError())) return Status::kError;
         return known != nullptr && *known == stamp ? Status::kUnchanged : Status::kMissing;
     }
     if (!StampOf(file.get(), stamp)) return Status::kError;
