@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench/flushed_file.h"
+#include "bench/servu_file.h"
 #include "ftp/post_ftp_sit.h"
 
 namespace {
@@ -33,28 +34,11 @@ fs::path Folder() {
 
 fs::path IniOf(int accounts) { return Folder() / std::to_string(accounts) / "ServUDaemon.ini"; }
 
-// A file as the server keeps it: the user list, then about fifteen keys for
-// every account.
-std::string MakeFile(int accounts) {
-    std::string out = "[GLOBAL]\r\nVersion=6.4.0.6\r\nProcessID=2140\r\n[DOMAINS]\r\nDomain1=0.0.0.0||21|Bench|1|0\r\n";
-    out += "[Domain1]\r\n";
-    for (int k = 1; k <= accounts; ++k) out += "User" + std::to_string(k) + "=user" + std::to_string(k) + "|1|0\r\n";
-    for (int k = 1; k <= accounts; ++k) {
-        const std::string u = "user" + std::to_string(k);
-        out += "[USER=" + u + "|1]\r\nPassword=vk5D44A032652974C3E53644945A95B126\r\nHomeDir=D:\\ftp\\" + u +
-               "\r\nRelPaths=1\r\nAccess1=D:\\ftp\\" + u + "|RWAMLCDP\r\nAccess2=D:\\logs\\" + u +
-               "|RL\r\nDiskQuota=1|512000|0\r\nMaxNrUsers=5\r\nSpeedLimitUp=65536\r\nSpeedLimitDown=131072\r\n"
-               "SessionTimeOut=600\r\nTimeOut=600\r\nEnable=1\r\nNote1=customer " +
-               u + "\r\nTimeOutSec=0\r\nQuotaCurrent=0\r\n";
-    }
-    return out;
-}
-
 // Puts the file back as another program would, flushed, so that the timed
 // call does not wait behind the write-back of the harness's own bytes.
 void Reset(int accounts) {
     fs::create_directories(IniOf(accounts).parent_path());
-    quorvel::bench::WriteFlushed(IniOf(accounts), MakeFile(accounts));
+    quorvel::bench::WriteFlushed(IniOf(accounts), quorvel::bench::ServUFile(accounts));
 }
 
 std::int32_t Call(const char16_t* action, const std::u16string& user, int accounts) {
