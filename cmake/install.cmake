@@ -4,7 +4,8 @@
 # binaries) puts the host in DIR/bin, the component and the stand-in library
 # in DIR/lib, the command interpreter and the ACL tool that the component's
 # command lines run in DIR/libexec/quorvel (their generic names, cmd and
-# cacls, would shadow system commands on PATH), the man page in
+# cacls, would shadow system commands on PATH) with the webmail stand-in that
+# `quorvel webmail` runs, the man page in
 # DIR/share/man/man1, the example machine in DIR/share/quorvel, and the
 # reference, README, CHANGELOG.md and copyright notes in DIR/share/doc/quorvel.
 # The installed host finds the library, the example and the reference there.
@@ -95,6 +96,10 @@ else()
   install(FILES ${QUORVEL_MAN} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${QUORVEL_METHODS_TXT} docs/methods.md docs/host.md README.md CHANGELOG.md
                 packaging/copyright DESTINATION ${QUORVEL_DOCDIR})
+  # The webmail stand-in that `quorvel webmail` runs, a helper program.
+  install(TARGETS quorvel_webmail_program RUNTIME DESTINATION ${QUORVEL_LIBEXEC})
+  file(RELATIVE_PATH QUORVEL_INSTALLED_WEBMAIL /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${QUORVEL_LIBEXEC}/quorvel-webmail)
+  target_compile_definitions(quorvel_host PRIVATE QUORVEL_INSTALLED_WEBMAIL="${QUORVEL_INSTALLED_WEBMAIL}")
 endif()
 # Made with the build; scripts/package-windows.sh builds this target alone,
 # which holds what the package holds.

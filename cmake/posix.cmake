@@ -12,7 +12,26 @@ target_link_libraries(quorvel_iis PRIVATE OpenSSL::Crypto)
 # Automation runtime (BSTR, VARIANT), the registry store and the machine folder.
 target_link_libraries(quorvel_runtime PUBLIC SQLite::SQLite3 Threads::Threads ${CMAKE_DL_LIBS})
 
-target_link_libraries(quorvel_platform PUBLIC CURL::libcurl crypt)
+# The name the loader knows LIBRARY by (its SONAME), for a dlopen made
+# only when it is needed; FALLBACK when the file does not say.
+function(quorvel_soname var library fallback)
+  set(name ${fallback})
+  if(CMAKE_OBJDUMP)
+    execute_process(COMMAND ${CMAKE_OBJDUMP} -p ${library} OUTPUT_VARIABLE dump ERROR_QUIET)
+    if(dump MATCHES "SONAME +([^ \n]+)")
+      set(name ${CMAKE_MATCH_1})
+    endif()
+  endif()
+  set(${var} ${name} PARENT_SCOPE)
+endfunction()
+
+# libcurl is loaded by the first HTTP or SMTP request (platform/posix/curl.cc):
+# only its headers are used at build time.
+list(GET CURL_LIBRARIES 0 QUORVEL_CURL_FILE)
+quorvel_soname(QUORVEL_CURL_SONAME ${QUORVEL_CURL_FILE} libcurl.so.4)
+target_include_directories(quorvel_platform PRIVATE ${CURL_INCLUDE_DIRS})
+target_compile_definitions(quorvel_platform PRIVATE QUORVEL_CURL_LIBRARY="${QUORVEL_CURL_SONAME}")
+target_link_libraries(quorvel_platform PUBLIC crypt ${CMAKE_DL_LIBS})
 
 # The library is libquorvel.so; its target has another name than the host's
 # executable, `quorvel`, so that the two never clash in the build tree.
@@ -39,13 +58,16 @@ target_compile_definitions(quorvel_runtime PRIVATE
 pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 target_link_libraries(quorvel_webmail PUBLIC PkgConfig::HTTPLIB)
 
+set_target_properties(quorvel_webmail_program PROPERTIES OUTPUT_NAME quorvel-webmail)
+
 set_target_properties(quorvel_host PROPERTIES OUTPUT_NAME quorvel)
-# The host finds the library it was built with beside itself, and in the
-# build tree the example machine and the reference in the source.
+# The host finds the library and the webmail program it was built with beside
+# itself, and in the build tree the example machine and the reference in the source.
 target_compile_definitions(quorvel_host PRIVATE QUORVEL_DEFAULT_LIBRARY="$<TARGET_FILE:quorvel_com>"
+                                                QUORVEL_DEFAULT_WEBMAIL="$<TARGET_FILE:quorvel_webmail_program>"
                                                 QUORVEL_SOURCE_EXAMPLE="${CMAKE_SOURCE_DIR}/demo/machine"
                                                 QUORVEL_SOURCE_DOCS="${CMAKE_SOURCE_DIR}/docs")
-add_dependencies(quorvel_host quorvel_com quorvel_standins)
+add_dependencies(quorvel_host quorvel_com quorvel_standins quorvel_webmail_program)
 
 # The command interpreter and the ACL tool of the POSIX machine: the
 # component's command lines run through them. WinExec looks for programs
@@ -58,6 +80,20 @@ target_include_directories(quorvel_cacls PRIVATE ${QUORVEL_ACL_INCLUDE})
 target_link_libraries(quorvel_cacls PRIVATE ${QUORVEL_ACL_LIBRARY})
 # Built with the component, since its command lines need them.
 add_dependencies(quorvel_com quorvel_cmd quorvel_cacls)
+
+# The programs and libraries a call runs carry the C++ runtime in them:
+# loading and binding libstdc++.so would take a call that edits one file
+# longer than the edit. Nothing of the runtime crosses their boundaries
+# (COM interfaces, BSTRs and VARIANTs only; no exception leaves a library),
+# and the libraries keep their copy hidden. SQLite stays one shared copy in
+# the process: its locks on a database file are per process, and two copies
+# would drop each other's. The webmail program keeps the shared runtime of
+# the HTTP library it stands on.
+if(NOT QUORVEL_SANITIZE)
+  foreach(target quorvel_com quorvel_standins quorvel_host quorvel_cmd quorvel_cacls)
+    target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+  endforeach()
+endif()
 
 if(QUORVEL_TESTS)
   enable_testing()

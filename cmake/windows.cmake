@@ -10,7 +10,7 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 target_compile_definitions(quorvel_platform PUBLIC NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
 # Seam functions share names with Win32's A/W macros; see the header.
 target_compile_options(quorvel_platform PUBLIC "SHELL:-include ${CMAKE_SOURCE_DIR}/platform/win32/seam_names.h")
-target_link_libraries(quorvel_platform PUBLIC ole32 oleaut32 uuid advapi32 user32 wininet ws2_32 bcrypt)
+target_link_libraries(quorvel_platform PUBLIC ole32 oleaut32 uuid advapi32 user32 wininet ws2_32 bcrypt ntdll)
 
 # Type library: widl compiles the IDL; the system IDL files and stdole2.tlb
 # come from Wine, since MinGW ships neither.

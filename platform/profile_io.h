@@ -4,7 +4,9 @@
 // and platform/win32/profile_io.cc implement it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -31,13 +33,23 @@ struct Stamp {
     bool exists = false;
     bool known = false;
     std::uint64_t parts[6] = {};
-    bool operator==(const Stamp& other) const;
+    bool operator==(const Stamp& other) const {
+        if (exists != other.exists) return false;
+        if (!exists) return true;
+        if (!known || !other.known) return false;
+        for (size_t i = 0; i < std::size(parts); ++i)
+            if (parts[i] != other.parts[i]) return false;
+        return true;
+    }
 };
 
-enum class Status { kExists, kMissing, kError };
+enum class Status { kExists, kMissing, kError, kUnchanged };
 
 Status Stat(const std::string& path, Stamp& stamp);
-Status Read(const std::string& path, std::string& bytes, Stamp& stamp);
+// The file's bytes and stamp. Given the stamp of a copy read before, a file
+// that still has it is not read again: kUnchanged, with `bytes` empty. One
+// opening of the file either way.
+Status Read(const std::string& path, std::string& bytes, Stamp& stamp, const Stamp* known = nullptr);
 
 // Replaces the file's bytes, atomically where the system allows it: readers
 // see the old file or the new one. A missing file is created.

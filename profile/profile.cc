@@ -67,20 +67,16 @@ std::shared_ptr<CachedFile> CacheEntry(const std::string& key) {
 // The caller holds the entry's mutex.
 bool Revalidate(CachedFile& entry, const std::string& path) {
     const LeadBytes& leads = platform::profile_io::AnsiLeadBytes();
-    if (entry.loaded && entry.engine.leads() == &leads) {
-        Stamp now;
-        const Status r = platform::profile_io::Stat(path, now);
-        if (r == Status::kError) return false;
-        if (now == entry.stamp) return true;
-    }
+    const bool cached = entry.loaded && entry.engine.leads() == &leads;
     std::string bytes;
     Stamp stamp;
-    const Status r = platform::profile_io::Read(path, bytes, stamp);
+    const Status r = platform::profile_io::Read(path, bytes, stamp, cached ? &entry.stamp : nullptr);
+    if (r == Status::kUnchanged) return true;
     if (r == Status::kError) {
         entry.loaded = false;
         return false;
     }
-    entry.engine = ProfileEngine::Parse(bytes, leads);
+    entry.engine = ProfileEngine::Parse(std::move(bytes), leads);
     entry.stamp = stamp;
     entry.loaded = true;
     return true;
@@ -228,19 +224,6 @@ bool Apply(std::string_view file, Op&& op) {
 
 }  // namespace
 }  // namespace quorvel::profile
-
-namespace quorvel::platform::profile_io {
-
-bool Stamp::operator==(const Stamp& other) const {
-    if (exists != other.exists) return false;
-    if (!exists) return true;
-    if (!known || !other.known) return false;
-    for (size_t i = 0; i < std::size(parts); ++i)
-        if (parts[i] != other.parts[i]) return false;
-    return true;
-}
-
-}  // namespace quorvel::platform::profile_io
 
 namespace quorvel::profile {
 

@@ -1,7 +1,9 @@
 // An installed prefix as a user gets it from `cmake --install`: the host and
 // the library it finds there, with no path into the build folder.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -59,6 +61,20 @@ TEST(Install, PrefixWorksWithoutTheBuildFolder) {
     r = RunProcess({host, "--machine", machine.path().string(), "adsi", "get", "PROBE://installed", "Name"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out, "installed\n");
+
+    // `webmail` runs the installed stand-in program, here in the background;
+    // without it, the host names where it looked.
+    TempDir mail;
+    r = RunProcess({host, "webmail", "--mail-dir", mail.path().string(), "--port", "0", "--background"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const size_t process = r.out.find("as process ");
+    ASSERT_NE(process, std::string::npos) << r.out;
+    EXPECT_EQ(::kill(std::atoi(r.out.c_str() + process + 11), SIGTERM), 0) << r.out;
+    const auto webmail = prefix / "libexec/quorvel/quorvel-webmail";
+    std::filesystem::remove(webmail);
+    r = RunProcess({host, "webmail", "--mail-dir", mail.path().string(), "--port", "0"});
+    EXPECT_EQ(r.exit_code, 69);
+    EXPECT_NE(r.err.find(webmail.string()), std::string::npos) << r.err;
 
     // The command interpreter and the ACL tool where they shadow no system
     // command, and where the installed component finds them: PostCACLS starts its line.

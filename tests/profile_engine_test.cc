@@ -29,13 +29,13 @@ Read Get(const ProfileEngine& e, Name section, Name key, uint32_t size = 256) {
 
 // The file after one WritePrivateProfileString on `start`.
 std::string AfterWrite(std::string_view start, Name section, Name key, Name value) {
-    ProfileEngine e = ProfileEngine::Parse(start);
+    ProfileEngine e = ProfileEngine::Parse(std::string(start));
     EXPECT_TRUE(e.WriteString(section, key, value).ok);
     return e.Serialize();
 }
 
 std::string AfterSection(std::string_view start, Name section, Name content) {
-    ProfileEngine e = ProfileEngine::Parse(start);
+    ProfileEngine e = ProfileEngine::Parse(std::string(start));
     EXPECT_TRUE(e.WriteSection(section, content).ok);
     return e.Serialize();
 }

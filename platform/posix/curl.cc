@@ -1,31 +1,86 @@
 #include "platform/posix/curl.h"
 
+#include <dlfcn.h>
+
 #include "platform/time_limits.h"
 
 namespace quorvel::posix {
+namespace {
 
-// curl_global_init is not thread-safe on older libcurl: once per process.
-bool CurlGlobalInit() {
-    static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    return ok;
+struct Loaded {
+    CurlLibrary library{};
+    bool ok = false;
+    std::string why;
+};
+
+template <typename Fn>
+bool Resolve(void* handle, const char* name, Fn& into, std::string& why) {
+    into = reinterpret_cast<Fn>(dlsym(handle, name));
+    if (into == nullptr) why = std::string(QUORVEL_CURL_LIBRARY " has no ") + name;
+    return into != nullptr;
+}
+
+// Never unloaded: libcurl keeps global state once initialised.
+Loaded Load() {
+    Loaded loaded;
+    void* handle = dlopen(QUORVEL_CURL_LIBRARY, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    if (handle == nullptr) {
+        const char* message = dlerror();
+        loaded.why = message != nullptr ? message : "cannot load " QUORVEL_CURL_LIBRARY;
+        return loaded;
+    }
+    CurlLibrary& l = loaded.library;
+    std::string& why = loaded.why;
+    const bool resolved =
+        Resolve(handle, "curl_global_init", l.global_init, why) && Resolve(handle, "curl_easy_init", l.easy_init, why) &&
+        Resolve(handle, "curl_easy_setopt", l.easy_setopt, why) &&
+        Resolve(handle, "curl_easy_perform", l.easy_perform, why) &&
+        Resolve(handle, "curl_easy_getinfo", l.easy_getinfo, why) &&
+        Resolve(handle, "curl_easy_cleanup", l.easy_cleanup, why) &&
+        Resolve(handle, "curl_easy_strerror", l.easy_strerror, why) &&
+        Resolve(handle, "curl_slist_append", l.slist_append, why) &&
+        Resolve(handle, "curl_slist_free_all", l.slist_free_all, why);
+    if (!resolved) return loaded;
+    // Once per process: curl_global_init is not thread-safe on older libcurl.
+    if (l.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+        why = "libcurl failed to initialise";
+        return loaded;
+    }
+    loaded.ok = true;
+    return loaded;
+}
+
+}  // namespace
+
+const CurlLibrary* Curl(std::string* why) {
+    static const Loaded loaded = Load();
+    if (!loaded.ok && why != nullptr) *why = loaded.why;
+    return loaded.ok ? &loaded.library : nullptr;
+}
+
+CurlHandle NewCurl(std::string* why) {
+    const CurlLibrary* curl = Curl(why);
+    if (curl == nullptr) return nullptr;
+    CurlHandle handle(curl->easy_init());
+    if (!handle && why != nullptr) *why = "libcurl made no handle";
+    return handle;
 }
 
 CurlHandle NewHttpRequest(const char* url) {
-    if (!CurlGlobalInit()) return nullptr;
-    const platform::TimeLimits limits = platform::CurrentTimeLimits();
-    CurlHandle curl(curl_easy_init());
+    CurlHandle curl = NewCurl();
     if (!curl) return nullptr;
+    const platform::TimeLimits limits = platform::CurrentTimeLimits();
     CURL* c = curl.get();
-    bool ok = curl_easy_setopt(c, CURLOPT_URL, url) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_PROXY, "") == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_NOPROXY, "*") == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_USERAGENT, "http generic") == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count())) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.total.count())) == CURLE_OK;
+    bool ok = CurlSet(c, CURLOPT_URL, url) == CURLE_OK;
+    ok = ok && CurlSet(c, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK;
+    ok = ok && CurlSet(c, CURLOPT_PROXY, "") == CURLE_OK;
+    ok = ok && CurlSet(c, CURLOPT_NOPROXY, "*") == CURLE_OK;
+    ok = ok && CurlSet(c, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK;
+    ok = ok && CurlSet(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+    ok = ok && CurlSet(c, CURLOPT_FORBID_REUSE, 1L) == CURLE_OK;
+    ok = ok && CurlSet(c, CURLOPT_USERAGENT, "http generic") == CURLE_OK;
+    ok = ok && CurlSet(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count())) == CURLE_OK;
+    ok = ok && CurlSet(c, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.total.count())) == CURLE_OK;
     if (!ok) return nullptr;
     return curl;
 }

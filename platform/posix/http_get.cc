@@ -1,6 +1,4 @@
 // HttpGet over libcurl.
-#include <curl/curl.h>
-
 #include <exception>
 #include <memory>
 #include <string>
@@ -58,13 +56,13 @@ std::string AsWinInetSendsIt(std::string_view address) {
 }  // namespace
 
 bool HttpGet(std::string_view address, const HttpBodySink& sink) {
-    if (!posix::CurlGlobalInit()) return false;
-    posix::CurlHandle curl(curl_easy_init());
+    posix::CurlHandle curl = posix::NewCurl();
     if (!curl) return false;
+    const posix::CurlLibrary& lib = *posix::Curl();
     // A reload: caches between us and the server must ask the server.
-    posix::CurlList headers(curl_slist_append(nullptr, "Pragma: no-cache"));
+    posix::CurlList headers(lib.slist_append(nullptr, "Pragma: no-cache"));
     if (!headers) return false;
-    if (curl_slist* more = curl_slist_append(headers.get(), "Cache-Control: no-cache")) {
+    if (curl_slist* more = lib.slist_append(headers.get(), "Cache-Control: no-cache")) {
         headers.release();
         headers.reset(more);
     } else {
@@ -75,32 +73,32 @@ bool HttpGet(std::string_view address, const HttpBodySink& sink) {
     const std::string url = AsWinInetSendsIt(address);
     Transfer transfer{&sink, false, nullptr};
     CURL* c = curl.get();
-    bool ok = curl_easy_setopt(c, CURLOPT_URL, url.c_str()) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK;
+    bool ok = posix::CurlSet(c, CURLOPT_URL, url.c_str()) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK;
     // Redirects are followed, as the URL-open call does.
-    ok = ok && curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_PROXY, "") == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_NOPROXY, "*") == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_USERAGENT, "http generic") == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_BUFFERSIZE, static_cast<long>(kHttpReadSize)) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count())) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.total.count())) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnBody) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_MAXREDIRS, 10L) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_PROXY, "") == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_NOPROXY, "*") == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_FORBID_REUSE, 1L) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_USERAGENT, "http generic") == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_BUFFERSIZE, static_cast<long>(kHttpReadSize)) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count())) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.total.count())) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_WRITEFUNCTION, &OnBody) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_WRITEDATA, &transfer) == CURLE_OK;
     if (!ok) return false;
 
-    const CURLcode code = curl_easy_perform(c);
+    const CURLcode code = lib.easy_perform(c);
     if (transfer.failure) std::rethrow_exception(transfer.failure);
     // A failure after the response began (a cut connection, the time-out, the
     // sink's stop) ends the body where it got to, as a failed read does.
     if (code == CURLE_OK || transfer.received) return true;
     long status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    lib.easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     return status != 0;
 }
 

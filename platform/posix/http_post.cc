@@ -34,26 +34,35 @@ HttpPostResult HttpPost(std::string_view server, std::string_view object, std::u
     posix::CurlHandle curl = posix::NewHttpRequest(url.c_str());
     if (!curl) return {false, CURLE_FAILED_INIT};
 
-    curl_slist* list = nullptr;
+    const posix::CurlLibrary& lib = *posix::Curl();
+    // A line that cannot be added fails the request, rather than lose the
+    // lines before it.
+    posix::CurlList list;
+    const auto append = [&](const std::string& line) {
+        curl_slist* more = lib.slist_append(list.get(), line.c_str());
+        if (more == nullptr) return false;
+        list.release();
+        list.reset(more);
+        return true;
+    };
     size_t start = 0;
     while (start < headers.size()) {
         size_t end = headers.find("\r\n", start);
         if (end == std::string_view::npos) end = headers.size();
-        if (end > start) list = curl_slist_append(list, std::string(headers.substr(start, end - start)).c_str());
+        if (end > start && !append(std::string(headers.substr(start, end - start)))) return {false, CURLE_OUT_OF_MEMORY};
         start = end + 2;
     }
-    for (const char* line : {"Cache-Control: no-cache", "Accept:", "Expect:"}) list = curl_slist_append(list, line);
-    const posix::CurlList owned(list);
-    if (list == nullptr) return {false, CURLE_OUT_OF_MEMORY};
+    for (const char* line : {"Cache-Control: no-cache", "Accept:", "Expect:"})
+        if (!append(line)) return {false, CURLE_OUT_OF_MEMORY};
 
     CURL* c = curl.get();
-    bool ok = curl_easy_setopt(c, CURLOPT_HTTPHEADER, list) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_POST, 1L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size())) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data()) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Discard) == CURLE_OK;
+    bool ok = posix::CurlSet(c, CURLOPT_HTTPHEADER, list.get()) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_POST, 1L) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size())) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_POSTFIELDS, body.data()) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_WRITEFUNCTION, &Discard) == CURLE_OK;
     if (!ok) return {false, CURLE_FAILED_INIT};
-    const CURLcode result = curl_easy_perform(c);
+    const CURLcode result = lib.easy_perform(c);
     if (result != CURLE_OK) return {false, static_cast<std::uint32_t>(result)};
     return {true, 0};
 }

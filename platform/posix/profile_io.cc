@@ -57,17 +57,21 @@ Status Stat(const std::string& path, Stamp& stamp) {
     return IsNotFound(posix::SystemErrorOf(errno)) ? Status::kMissing : Status::kError;
 }
 
-Status Read(const std::string& path, std::string& bytes, Stamp& stamp) {
+Status Read(const std::string& path, std::string& bytes, Stamp& stamp, const Stamp* known) {
     bytes.clear();
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) {
         stamp = Stamp{};
-        return IsNotFound(posix::SystemErrorOf(errno)) ? Status::kMissing : Status::kError;
+        if (!IsNotFound(posix::SystemErrorOf(errno))) return Status::kError;
+        return known != nullptr && *known == stamp ? Status::kUnchanged : Status::kMissing;
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Status::kError;
     stamp = StampOf(st);
-    bytes.resize(static_cast<size_t>(st.st_size));
+    if (known != nullptr && *known == stamp) return Status::kUnchanged;
+    // One byte more than the file holds, so that the read that finds its end
+    // needs no bigger buffer (and no copy of the bytes read).
+    bytes.resize(static_cast<size_t>(st.st_size) + 1);
     size_t done = 0;
     for (;;) {
         if (done == bytes.size()) bytes.resize(bytes.size() + 4096);  // the file grew

@@ -68,12 +68,13 @@ SmtpResult SendSmtp(const SmtpDelivery& delivery) {
     if (SmtpResult refused = CheckEnvelope(delivery); refused.failure != SmtpFailure::kNone) return refused;
     if (delivery.server.empty()) return {SmtpFailure::kConnect, "no server address"};
     if (!IsServerAddress(delivery.server)) return {SmtpFailure::kConnect, "not a server address: " + delivery.server};
-    if (!posix::CurlGlobalInit()) return {SmtpFailure::kConnect, "the SMTP client cannot start"};
-    posix::CurlHandle curl(curl_easy_init());
-    if (!curl) return {SmtpFailure::kConnect, "the SMTP client cannot start"};
+    std::string why;
+    posix::CurlHandle curl = posix::NewCurl(&why);
+    if (!curl) return {SmtpFailure::kConnect, "the SMTP client cannot start: " + why};
+    const posix::CurlLibrary& lib = *posix::Curl();
     posix::CurlList recipients;
     for (const std::string& to : delivery.to) {
-        curl_slist* more = curl_slist_append(recipients.get(), ("<" + to + ">").c_str());
+        curl_slist* more = lib.slist_append(recipients.get(), ("<" + to + ">").c_str());
         if (more == nullptr) return {SmtpFailure::kData, "out of memory"};
         recipients.release();
         recipients.reset(more);
@@ -93,37 +94,37 @@ SmtpResult SendSmtp(const SmtpDelivery& delivery) {
     Upload upload{delivery.message};
     char reason[CURL_ERROR_SIZE] = {};
     CURL* c = curl.get();
-    bool ok = curl_easy_setopt(c, CURLOPT_URL, url.c_str()) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp") == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_PROXY, "") == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_NOPROXY, "*") == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS,
+    bool ok = posix::CurlSet(c, CURLOPT_URL, url.c_str()) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_PROTOCOLS_STR, "smtp") == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_PROXY, "") == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_NOPROXY, "*") == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_CONNECTTIMEOUT_MS,
                                 static_cast<long>(std::min(limits.connect, budget).count())) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(budget.count())) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_TIMEOUT_MS, static_cast<long>(budget.count())) == CURLE_OK;
     // A connection kept for reuse would say QUIT when the handle is freed,
     // where nothing bounds the wait: it is closed at the end of the transfer.
-    ok = ok && curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &StopAtDeadline) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_XFERINFODATA, &deadline) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_MAIL_FROM, from.c_str()) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_MAIL_RCPT, recipients.get()) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_UPLOAD, 1L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_READFUNCTION, &OnRead) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_READDATA, &upload) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_ERRORBUFFER, reason) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_FORBID_REUSE, 1L) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_XFERINFOFUNCTION, &StopAtDeadline) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_XFERINFODATA, &deadline) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_MAIL_FROM, from.c_str()) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_MAIL_RCPT, recipients.get()) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_UPLOAD, 1L) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_READFUNCTION, &OnRead) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_READDATA, &upload) == CURLE_OK;
+    ok = ok && posix::CurlSet(c, CURLOPT_ERRORBUFFER, reason) == CURLE_OK;
     if (!delivery.user.empty()) {
-        ok = ok && curl_easy_setopt(c, CURLOPT_USERNAME, delivery.user.c_str()) == CURLE_OK;
-        ok = ok && curl_easy_setopt(c, CURLOPT_PASSWORD, delivery.password.c_str()) == CURLE_OK;
+        ok = ok && posix::CurlSet(c, CURLOPT_USERNAME, delivery.user.c_str()) == CURLE_OK;
+        ok = ok && posix::CurlSet(c, CURLOPT_PASSWORD, delivery.password.c_str()) == CURLE_OK;
     }
     if (!ok) return {SmtpFailure::kConnect, "the SMTP client cannot start"};
 
-    const CURLcode code = curl_easy_perform(c);
+    const CURLcode code = lib.easy_perform(c);
     if (code == CURLE_OK) return {};
     std::string detail = code == CURLE_ABORTED_BY_CALLBACK ? "the server did not answer in time"
                          : reason[0] != '\0'               ? reason
-                                                           : curl_easy_strerror(code);
+                                                           : lib.easy_strerror(code);
     return {FailureOf(code, detail), detail};
 }
 

@@ -28,6 +28,8 @@ public:
     // Both null and INVALID_HANDLE_VALUE mean "none": the API uses either.
     bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
     T get() const { return handle_; }
+    // The handle, no longer closed by this owner.
+    T release() { return std::exchange(handle_, nullptr); }
     void reset(T handle = nullptr) {
         if (valid()) Close(handle_);
         handle_ = handle;

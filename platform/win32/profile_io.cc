@@ -18,8 +18,10 @@
 #include "platform/profile_io.h"
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <iterator>
+#include <map>
 
 #include "platform/system_error.h"
 #include "platform/win32/handles.h"
@@ -39,24 +41,34 @@ std::string Utf8(const std::wstring& wide) {
     return win32::ToCodePage(CP_UTF8, std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
 }
 
-std::uint64_t Join(DWORD high, DWORD low) { return (static_cast<std::uint64_t>(high) << 32) | low; }
+// The file's number on its volume; false when the system does not say.
+bool FileIndex(HANDLE file, std::uint64_t& index) {
+    IO_STATUS_BLOCK status{};
+    LARGE_INTEGER number{};
+    if (!NT_SUCCESS(NtQueryInformationFile(file, &status, &number, sizeof number, FileInternalInformation)))
+        return false;
+    index = static_cast<std::uint64_t>(number.QuadPart);
+    return true;
+}
 
-std::uint64_t Ticks(const FILETIME& t) { return Join(t.dwHighDateTime, t.dwLowDateTime); }
-
-// Identity, size and times of an open file; false for a folder.
+// Identity, size and times of an open file; false for a folder. Not
+// GetFileInformationByHandle: it asks for the volume's serial number too,
+// which Wine gets from its mount manager, a dozen round trips to its server
+// on every call. The path the file is stamped by names the volume already.
 bool StampOf(HANDLE file, Stamp& stamp) {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file, &info)) return false;
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+    FILE_STANDARD_INFO standard{};
+    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) || standard.Directory)
+        return false;
     FILE_BASIC_INFO basic{};
-    const bool changed_known = GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) != 0;
+    std::uint64_t index = 0;
+    const bool times_known = GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) != 0;
+    const bool index_known = FileIndex(file, index);
     stamp = Stamp{};
     stamp.exists = true;
-    stamp.known = changed_known;
-    stamp.parts[0] = info.dwVolumeSerialNumber;
-    stamp.parts[1] = Join(info.nFileIndexHigh, info.nFileIndexLow);
-    stamp.parts[2] = Join(info.nFileSizeHigh, info.nFileSizeLow);
-    stamp.parts[3] = Ticks(info.ftLastWriteTime);
+    stamp.known = times_known && index_known;
+    stamp.parts[1] = index;
+    stamp.parts[2] = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
+    stamp.parts[3] = static_cast<std::uint64_t>(basic.LastWriteTime.QuadPart);
     stamp.parts[4] = static_cast<std::uint64_t>(basic.ChangeTime.QuadPart);
     return true;
 }
@@ -106,6 +118,42 @@ HANDLE OpenNamedMutex(const std::wstring& name) {
     return mutex;
 }
 
+// The mutexes of the files this process locked, kept open for its next
+// calls: opening one is a call into the system (under Wine, a round trip to
+// its server) at every lock, for a name that stays the same. A process
+// keeps at most kKeptMutexes; a lock on another file opens its own.
+class KeptMutexes {
+public:
+    ~KeptMutexes() {
+        for (const auto& kept : handles_) CloseHandle(kept.second);
+    }
+    // A handle the caller must not close, or null.
+    HANDLE Find(const std::wstring& name) {
+        AcquireSRWLockShared(&lock_);
+        const auto found = handles_.find(name);
+        HANDLE handle = found == handles_.end() ? nullptr : found->second;
+        ReleaseSRWLockShared(&lock_);
+        return handle;
+    }
+    // Keeps `handle` and answers true, or answers false when full.
+    bool Keep(const std::wstring& name, HANDLE handle) {
+        AcquireSRWLockExclusive(&lock_);
+        const bool kept = handles_.size() < kKeptMutexes && handles_.emplace(name, handle).second;
+        ReleaseSRWLockExclusive(&lock_);
+        return kept;
+    }
+
+private:
+    static constexpr size_t kKeptMutexes = 64;
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    std::map<std::wstring, HANDLE> handles_;
+};
+
+KeptMutexes& Kept() {
+    static KeptMutexes kept;
+    return kept;
+}
+
 }  // namespace
 
 Target Resolve(std::string_view file) {
@@ -131,15 +179,21 @@ Status Stat(const std::string& path, Stamp& stamp) {
     return StampOf(file.get(), stamp) ? Status::kExists : Status::kError;
 }
 
-Status Read(const std::string& path, std::string& bytes, Stamp& stamp) {
+Status Read(const std::string& path, std::string& bytes, Stamp& stamp, const Stamp* known) {
     bytes.clear();
     stamp = Stamp{};
     const win32::Handle file = OpenExisting(WidePath(path), GENERIC_READ);
-    if (!file.valid()) return IsNotFound(GetLastError()) ? Status::kMissing : Status::kError;
+    if (!file.valid()) {
+        if (!IsNotFound(GetLastError())) return Status::kError;
+        return known != nullptr && *known == stamp ? Status::kUnchanged : Status::kMissing;
+    }
     if (!StampOf(file.get(), stamp)) return Status::kError;
+    if (known != nullptr && *known == stamp) return Status::kUnchanged;
     const std::uint64_t size = stamp.parts[2];
     if (size > (1ull << 31)) return Status::kError;
-    bytes.resize(static_cast<size_t>(size));
+    // One byte more than the file holds, so that the read that finds its end
+    // needs no bigger buffer (and no copy of the bytes read).
+    bytes.resize(static_cast<size_t>(size) + 1);
     size_t done = 0;
     for (;;) {
         if (done == bytes.size()) bytes.resize(bytes.size() + 4096);  // the file grew
@@ -171,17 +225,24 @@ bool Replace(const std::string& path, std::string_view bytes) {
 }
 
 struct Lock::Impl {
-    win32::Handle mutex;
+    HANDLE mutex = nullptr;
+    win32::Handle own;  // the mutex's handle when it is not one kept for the process
     bool owned = false;
     ~Impl() {
-        if (owned) ReleaseMutex(mutex.get());
+        if (owned) ReleaseMutex(mutex);
     }
 };
 
 Lock::Lock(const std::string& key, const std::string& /*path*/) : impl_(std::make_unique<Impl>()) {
-    impl_->mutex.reset(OpenNamedMutex(MutexName(WidePath(key))));
-    if (!impl_->mutex.valid()) return;
-    const DWORD wait = WaitForSingleObject(impl_->mutex.get(), kLockTimeoutMs);
+    const std::wstring name = MutexName(WidePath(key));
+    impl_->mutex = Kept().Find(name);
+    if (impl_->mutex == nullptr) {
+        impl_->own.reset(OpenNamedMutex(name));
+        if (!impl_->own.valid()) return;
+        impl_->mutex = impl_->own.get();
+        if (Kept().Keep(name, impl_->mutex)) impl_->own.release();
+    }
+    const DWORD wait = WaitForSingleObject(impl_->mutex, kLockTimeoutMs);
     // An abandoned mutex means its owner died; the file is whole, since it
     // changes only by a move.
     impl_->owned = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;

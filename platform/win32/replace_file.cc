@@ -11,18 +11,26 @@ namespace {
 std::atomic<BeforeWriteHook> before_write_hook{nullptr};
 
 // The file's DACL as a security descriptor to make the copy with; empty
-// where the volume keeps no security.
+// where the volume keeps no security. Each asking opens the file, so the
+// first asks with room for a usual descriptor and a larger one asks again.
 DWORD DaclOf(const std::wstring& file, std::vector<BYTE>& descriptor) {
-    descriptor.clear();
-    DWORD needed = 0;
-    if (GetFileSecurityW(file.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed)) return ERROR_SUCCESS;
-    const DWORD error = GetLastError();
-    if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION) return ERROR_SUCCESS;
-    if (error != ERROR_INSUFFICIENT_BUFFER) return error;
-    descriptor.resize(needed);
-    if (!GetFileSecurityW(file.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed))
-        return GetLastError();
-    return ERROR_SUCCESS;
+    descriptor.resize(1024);
+    for (;;) {
+        DWORD needed = 0;
+        if (GetFileSecurityW(file.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(),
+                             static_cast<DWORD>(descriptor.size()), &needed)) {
+            // Only the bytes it filled in belong to the descriptor.
+            descriptor.resize(GetSecurityDescriptorLength(descriptor.data()));
+            return ERROR_SUCCESS;
+        }
+        const DWORD error = GetLastError();
+        if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION) {
+            descriptor.clear();
+            return ERROR_SUCCESS;
+        }
+        if (error != ERROR_INSUFFICIENT_BUFFER || needed <= descriptor.size()) return error;
+        descriptor.resize(needed);
+    }
 }
 
 void Remove(const std::wstring& file) {

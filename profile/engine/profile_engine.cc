@@ -530,11 +530,11 @@ ProfileEngine& ProfileEngine::operator=(ProfileEngine&&) noexcept = default;
 
 uint64_t ProfileEngine::parse_count() { return g_parses.load(); }
 
-ProfileEngine ProfileEngine::Parse(std::string_view bytes, const LeadBytes& leads) {
+ProfileEngine ProfileEngine::Parse(std::string source, const LeadBytes& leads) {
     ++g_parses;
     ProfileEngine engine(leads);
-    engine.source_ = std::make_shared<const std::string>(bytes);
-    bytes = *engine.source_;
+    engine.source_ = std::make_shared<const std::string>(std::move(source));
+    const std::string_view bytes = *engine.source_;
     const size_t n = bytes.size();
     Section* current = nullptr;
     size_t body = 0;  // where the bytes of the current section (or the prefix) begin

@@ -65,8 +65,10 @@ public:
     ProfileEngine(const ProfileEngine&) = delete;
     ProfileEngine& operator=(const ProfileEngine&) = delete;
 
-    // `leads` must outlive the engine (the tables of ForCodePage do).
-    static ProfileEngine Parse(std::string_view bytes, const LeadBytes& leads = LeadBytes::Gbk());
+    // `leads` must outlive the engine (the tables of ForCodePage do). The
+    // engine keeps `bytes`, which its lines view: a file read is moved in,
+    // not copied.
+    static ProfileEngine Parse(std::string bytes, const LeadBytes& leads = LeadBytes::Gbk());
     std::string Serialize() const;
     bool empty() const;
     const LeadBytes* leads() const { return leads_; }

@@ -19,6 +19,7 @@
 #include "platform/win32/handles.h"
 #include "platform/win32/replace_file.h"
 #include "platform/win32/wide.h"
+#include "profile/engine/profile_engine.h"
 #include "profile/profile.h"
 
 namespace quorvel::platform {
@@ -85,6 +86,30 @@ TEST_F(ProfileTransactionTest, AMissingFileAppearsOnlyAtTheEnd) {
         EXPECT_EQ(GetFileAttributesA(file().c_str()), INVALID_FILE_ATTRIBUTES);
     }
     EXPECT_EQ(ReadBytes(file()), "[s]\r\nk=v\r\n");
+}
+
+// The cache of parsed files knows a file it read by its stamp: read again
+// only when another file took its place, even one of the same size and
+// times.
+TEST_F(ProfileTransactionTest, AFileIsParsedAgainOnlyWhenReplaced) {
+    WriteBytes(file(), "[s]\r\nk=1\r\n");
+    EXPECT_EQ(Read(file(), "s", "k"), "1");
+    const uint64_t parses = profile::ProfileEngine::parse_count();
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(Read(file(), "s", "k"), "1");
+    EXPECT_EQ(profile::ProfileEngine::parse_count(), parses);
+
+    const std::string other = (dir_ / "other.ini").string();
+    WriteBytes(other, "[s]\r\nk=2\r\n");
+    FILETIME created{}, accessed{}, written{};
+    {
+        win32::Handle old(CreateFileA(file().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(GetFileTime(old.get(), &created, &accessed, &written));
+        win32::Handle fresh(CreateFileA(other.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(SetFileTime(fresh.get(), &created, &accessed, &written));
+    }
+    ASSERT_TRUE(MoveFileExA(other.c_str(), file().c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(Read(file(), "s", "k"), "2");
+    EXPECT_EQ(profile::ProfileEngine::parse_count(), parses + 1);
 }
 
 struct Contender {
@@ -219,6 +244,36 @@ TEST(Win32Files, EveryReplacementMakesItsCopyWithTheFilesDaclBeforeItsFirstByte)
     }
     EXPECT_EQ(DaclText(wide), dacl);
     EXPECT_EQ(ReadBytes(dir / "ServUDaemon.ini"), "[USER=a|1]\r\nPassword=saved\r\n");
+}
+
+// A DACL longer than the first buffer asked with still reaches the copy.
+TEST(Win32Files, ALongDaclReachesTheCopyWhole) {
+    TempDir dir;
+    const std::string file = (dir / "ServUDaemon.ini").string();
+    const std::wstring wide = (dir / "ServUDaemon.ini").wstring();
+    WriteBytes(file, "[s]\r\nk=1\r\n");
+    const std::wstring sid = UserSid();
+    ASSERT_NE(sid, L"");
+    std::wstring sddl = L"D:P(A;;FA;;;" + sid + L")(A;;FA;;;BA)";
+    for (int n = 1000; n < 1030; ++n) sddl += L"(A;;FR;;;S-1-5-21-1-2-3-" + std::to_wstring(n) + L")";
+    PSECURITY_DESCRIPTOR long_one = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &long_one, nullptr));
+    ASSERT_GT(GetSecurityDescriptorLength(long_one), 1024u);
+    const bool set = SetFileSecurityW(wide.c_str(), DACL_SECURITY_INFORMATION, long_one);
+    LocalFree(long_one);
+    ASSERT_TRUE(set);
+    const std::wstring dacl = DaclText(wide);
+    // Wine keeps DACLs only where the file system takes extended attributes.
+    if (dacl.find(L"S-1-5-21-1-2-3-1029") == std::wstring::npos) GTEST_SKIP() << "this file system keeps no DACL";
+
+    copies_seen.clear();
+    win32::SetBeforeWriteHookForTests(&SeeCopy);
+    EXPECT_TRUE(profile::WritePrivateProfileString("s", "k", "2", file));
+    win32::SetBeforeWriteHookForTests(nullptr);
+    ASSERT_EQ(copies_seen.size(), 1u);
+    EXPECT_EQ(copies_seen[0].dacl, dacl);
+    EXPECT_EQ(DaclText(wide), dacl);
+    EXPECT_EQ(ReadBytes(file), "[s]\r\nk=2\r\n");
 }
 
 TEST(Win32Files, AppendersShareTheFileAndKeepTheirLines) {

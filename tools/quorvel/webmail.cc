@@ -1,30 +1,28 @@
 // quorvel webmail --mail-dir DIR [--port N] [--background]: the webmail
 // stand-in, in the foreground until SIGINT or SIGTERM, or in the background.
-#include <fcntl.h>
-#include <signal.h>
+// The host checks the arguments and finds the port; the server is a program
+// of its own, run in the host's place (same process, same signals, same
+// output), so that the host loads the HTTP server and its TLS libraries for
+// this command only.
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
-#include <thread>
+#include <system_error>
+#include <vector>
 
-#include "base/ascii.h"
 #include "mail/files/paths.h"
-#include "platform/text.h"
 #include "platform/utf8.h"
-#include "support/find_file.h"
 #include "support/profile.h"
 #include "support/strings.h"
 #include "tools/quorvel/cli.h"
-#include "tools/webmail/server.h"
 
 namespace quorvel::cli {
 namespace {
-
-constexpr char16_t kSettingsSection[] = u"Default:Settings";
 
 int Usage(const std::string& message) { return CommandUsageError("webmail", message); }
 
@@ -35,34 +33,15 @@ int ParsePort(const std::string& text) {
     return port <= 65535 ? port : -1;
 }
 
-// A port the server took other than the settings' goes into the settings,
-// where the component looks for it (when they are there: a mail server
-// without them stays without).
-bool PublishPort(const std::u16string& settings, int bound) {
-    if (base::ToUpperAscii(FindFile(settings)) != u"DOMAINS.INI") return false;
-    const std::u16string port = platform::FromUtf8(std::to_string(bound));
-    if (TrimSpaces(ReadIniValue(kSettingsSection, u"Port", 255, settings)) == port) return false;
-    return WriteIniValue(kSettingsSection, u"Port", port, settings);
-}
-
-// Parent: says the server listens and returns; child: serves, its output
-// going nowhere, so that it holds no caller's pipe.
-bool Detach(int port) {
-    std::fflush(stdout);
-    const pid_t child = fork();
-    if (child < 0) return false;
-    if (child > 0) {
-        std::printf("listening on 127.0.0.1:%d\nrunning in the background as process %d; stop it with `kill %d`\n",
-                    port, static_cast<int>(child), static_cast<int>(child));
-        std::fflush(stdout);
-        _exit(kExitOk);
-    }
-    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (null >= 0) {
-        for (int fd = 0; fd <= 2; ++fd) ::dup2(null, fd);
-        ::close(null);
-    }
-    return true;
+// Beside the host in the build tree; installed, where the prefix keeps
+// helper programs, found from the host's own place.
+std::string WebmailProgram() {
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return QUORVEL_DEFAULT_WEBMAIL;
+    const std::filesystem::path beside = self.parent_path() / "quorvel-webmail";
+    if (std::filesystem::exists(beside, ec)) return beside.string();
+    return (self.parent_path() / QUORVEL_INSTALLED_WEBMAIL).lexically_normal().string();
 }
 
 }  // namespace
@@ -93,59 +72,25 @@ int RunWebmail(const Args& args) {
         }
     }
     if (mail_dir.empty()) return Usage("--mail-dir is required");
-    const std::string mail_dir_ansi = platform::ToAnsi(platform::FromUtf8(mail_dir));
-    const std::u16string settings = mail::WebmailSettingsPath(platform::FromUtf8(mail_dir));
-
-    int port = 0;
     if (port_text.empty()) {
         // The port the webmail settings name, where the component will connect.
-        port_text = platform::ToUtf8(TrimSpaces(ReadIniValue(kSettingsSection, u"Port", 255, settings)));
+        const std::u16string settings = mail::WebmailSettingsPath(platform::FromUtf8(mail_dir));
+        port_text = platform::ToUtf8(TrimSpaces(ReadIniValue(u"Default:Settings", u"Port", 255, settings)));
         if (port_text.empty()) return Usage("no --port, and the webmail settings name no Port");
     }
-    port = ParsePort(port_text);
-    if (port < 0) return Usage("not a port number: " + port_text);
+    if (ParsePort(port_text) < 0) return Usage("not a port number: " + port_text);
 
-    // The signals are taken by one thread that stops the server; the
-    // server's own threads never see them.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-
-    webmail::Server server(mail_dir_ansi);
-    const int bound = server.Bind(port);
-    if (bound < 0) {
-        const int error = errno;
-        std::fprintf(stderr, "quorvel webmail: cannot listen on 127.0.0.1:%d: %s\n", port,
-                     error == EADDRINUSE ? "the port is in use (another webmail server?)"
-                     : error != 0        ? std::strerror(error)
-                                         : "the address is not available");
-        return kExitUnavailable;
-    }
-    if (PublishPort(settings, bound)) {
-        std::fprintf(stderr, "quorvel webmail: Port=%d written to %s\n", bound,
-                     platform::ToUtf8(settings).c_str());
-    }
-    if (background) {
-        if (!Detach(bound)) {
-            std::fprintf(stderr, "quorvel webmail: cannot go on in the background: %s\n", std::strerror(errno));
-            return kExitUnavailable;
-        }
-    } else {
-        std::printf("listening on 127.0.0.1:%d\n", bound);
-        std::fflush(stdout);
-    }
-    std::thread waiter([&] {
-        int signal_number = 0;
-        sigwait(&stop_signals, &signal_number);
-        server.Stop();
-    });
-    const bool served = server.Run();
-    // Wake the waiter when the server ended on its own.
-    ::kill(::getpid(), SIGTERM);
-    waiter.join();
-    return served ? kExitOk : kExitUnavailable;
+    const std::string program = WebmailProgram();
+    std::vector<std::string> words{program, "--mail-dir", mail_dir, "--port", port_text};
+    if (background) words.emplace_back("--background");
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    execv(program.c_str(), argv.data());
+    std::fprintf(stderr, "quorvel webmail: cannot run %s: %s; rebuild or reinstall quorvel\n", program.c_str(),
+                 std::strerror(errno));
+    return kExitUnavailable;
 }
 
 }  // namespace quorvel::cli
