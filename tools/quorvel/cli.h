@@ -21,6 +21,7 @@ int RunCall(const Args& args);
 int RunMethods(const Args& args);
 int RunWebmail(const Args& args);
 int RunAdsi(const Args& args);
+int RunDoctor(const Args& args);
 int RunVersion();
 
 // The version a quorvel library file carries, empty when it carries none.

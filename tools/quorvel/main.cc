@@ -84,6 +84,7 @@ int Main(int argc, char** argv) {
     if (command == "methods") return RunMethods(rest);
     if (command == "adsi") return RunAdsi(rest);
     if (command == "webmail") return RunWebmail(rest);
+    if (command == "doctor") return RunDoctor(rest);
     return UsageError("unknown command " + command);
 }
 

@@ -1,0 +1,47 @@
+// A profile file as the component's reads see it, with the line of every
+// section and key: the first section of each name, and in it the first line
+// of each key (later ones no read ever reaches). Names and values are the
+// file's bytes, in the system code page.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace quorvel::doctor {
+
+struct IniKey {
+    std::string name;
+    std::string value;  // as a read returns it whole
+    bool has_value = false;
+    std::uint32_t line = 0;
+};
+
+struct IniSection {
+    std::string name;
+    std::uint32_t line = 0;
+    std::vector<IniKey> keys;
+    // The key of that name (any letter case), or null.
+    const IniKey* Find(std::string_view key) const;
+
+    std::unordered_map<std::string, size_t> index;  // folded name -> keys
+};
+
+class IniFile {
+public:
+    static IniFile Parse(std::string_view bytes);
+
+    const std::vector<IniSection>& sections() const { return sections_; }
+    const IniSection* Find(std::string_view section) const;
+
+private:
+    std::vector<IniSection> sections_;
+    std::unordered_map<std::string, size_t> index_;  // folded name -> sections
+};
+
+// Profile names compare so: ASCII letters without regard to case.
+std::string Fold(std::string_view name);
+
+}  // namespace quorvel::doctor
