@@ -75,8 +75,10 @@ public:
     }
 
     void Folder(const std::u16string& folder) {
-        const auto entries = platform::ListFolder(Ansi(folder));
+        auto entries = platform::ListFolder(Ansi(folder));
         if (!entries) return;
+        std::sort(entries->begin(), entries->end(),
+                  [](const platform::FolderEntry& a, const platform::FolderEntry& b) { return a.name < b.name; });
         const bool state = UpperAscii(folder) == UpperAscii(state_);
         for (const platform::FolderEntry& entry : *entries) {
             if (entry.folder) continue;
