@@ -6,11 +6,12 @@
 # Windows: the package for a production server, quorvel-VERSION-win64.zip
 # (`cpack` in the Windows build folder, see scripts/package-windows.sh):
 # quorvel.dll, the type library as quorvel.tlb for clients that bind early,
-# and INSTALL.txt. The stand-in COM servers that the tests use in place of the
+# quorvel-doctor.exe (the checks of quorvel doctor) and INSTALL.txt. The stand-in COM servers that the tests use in place of the
 # directory services and mail components stay out of it: registered on a real
 # server they would take over the real providers' names.
 if(WIN32)
   install(FILES $<TARGET_FILE:quorvel> DESTINATION .)
+  install(FILES $<TARGET_FILE:quorvel_doctor_program> DESTINATION .)
   install(FILES ${QUORVEL_TLB} DESTINATION .)
   # Plain text for Windows administrators: CR LF line ends, the version filled in.
   set(QUORVEL_INSTALL_TXT ${CMAKE_BINARY_DIR}/package/INSTALL.txt)
