@@ -22,6 +22,7 @@
 #include "doctor/checks.h"
 #include "doctor/ini_file.h"
 #include "platform/files.h"
+#include "platform/profile_io.h"
 #include "platform/text.h"
 #include "profile/profile.h"
 #include "support/find_file.h"
@@ -38,10 +39,14 @@ std::u16string Text(std::string_view bytes) { return platform::FromAnsi(bytes); 
 std::u16string Number(std::int64_t n) { return Decimal(n); }
 
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // N of a key "UserN" as the component names them (no leading zero), else 0.
 int SlotNumber(const std::string& key) {
-    if (key.size() < 5 || Fold(key.substr(0, 4)) != "user" || key[4] == '0') return 0;
+    const auto lower = [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); };
+    if (key.size() < 5 || lower(key[0]) != 'u' || lower(key[1]) != 's' || lower(key[2]) != 'e' ||
+        lower(key[3]) != 'r' || key[4] == '0')
+        return 0;
     int n = 0;
     for (size_t i = 4; i < key.size(); ++i) {
         if (key[i] < '0' || key[i] > '9' || n > 100000) return 0;
@@ -109,6 +114,18 @@ public:
     }
 
 private:
+    // "NAME|N|N": the suffix is four characters, so four ASCII bytes that
+    // start where a character of the code page starts.
+    bool HasSuffix(const std::string& entry) const {
+        const size_t size = entry.size();
+        if (size <= kSuffix || entry[size - 4] != '|' || !IsDigit(entry[size - 3]) || entry[size - 2] != '|' ||
+            !IsDigit(entry[size - 1]))
+            return false;
+        size_t i = 0;
+        while (i < size - kSuffix) i += leads_.lead(entry[i]) ? 2 : 1;
+        return i == size - kSuffix;
+    }
+
     void Add(const char* kind, std::uint32_t line, std::u16string message, std::u16string repair) {
         findings_->push_back({kind, path_, line, std::move(message), std::move(repair), false});
     }
@@ -162,28 +179,23 @@ private:
                 continue;
             }
             const IniKey& key = *slots.at(n);
-            const std::u16string entry = Text(key.value);
-            const std::u16string where = list + u" User" + Number(n) + u"=" + entry;
+            const auto where = [&] { return list + u" User" + Number(n) + u"=" + Text(key.value); };
             if (key.value.size() > kReadBytes)
                 Add("ftp.entry-too-long", key.line,
-                    where + u" takes " + Number(static_cast<std::int64_t>(key.value.size())) +
+                    where() + u" takes " + Number(static_cast<std::int64_t>(key.value.size())) +
                         u" bytes: PostFtpSit reads 143 of an entry and can never find this account",
                     {});
-            const std::u16string_view suffix =
-                std::u16string_view(entry).substr(entry.size() >= kSuffix ? entry.size() - kSuffix : 0);
-            if (entry.size() <= kSuffix || suffix[0] != u'|' || !IsDigit(suffix[1]) || suffix[2] != u'|' ||
-                !IsDigit(suffix[3])) {
-                Add("ftp.unparsable-entry", key.line, where + u" is not NAME|N|N: it names no account", {});
+            if (!HasSuffix(key.value)) {
+                Add("ftp.unparsable-entry", key.line, where() + u" is not NAME|N|N: it names no account", {});
                 rewrite.entries.push_back(key.value);
                 continue;
             }
-            // The suffix is ASCII: the name is the bytes before it.
             const std::string name = key.value.substr(0, key.value.size() - kSuffix);
-            const std::string folded = Fold(name);
+            const std::string folded = fold_(name);
             if (const auto seen = first_of.find(folded); seen != first_of.end()) {
                 const bool same = seen->second->value == key.value;
                 Add("ftp.duplicate-name", key.line,
-                    where + u" names the account of an earlier entry (" + Text(seen->second->value) +
+                    where() + u" names the account of an earlier entry (" + Text(seen->second->value) +
                         u", line " + Number(seen->second->line) + u"): PostFtpSit finds only the first" +
                         (same ? u"" : u", and the two differ"),
                     same ? u"remove this second entry, closing the list" : u"");
@@ -198,7 +210,7 @@ private:
             names.insert(folded);
             if (ini_.Find("USER=" + name + "|" + std::to_string(number)) == nullptr) {
                 Add("ftp.missing-section", key.line,
-                    where + u" has no section [USER=" + Text(name) + u"|" + Number(number) +
+                    where() + u" has no section [USER=" + Text(name) + u"|" + Number(number) +
                         u"]: the account has no password, home folder or rights",
                     u"remove the entry, closing the list");
                 removals = true;
@@ -214,13 +226,13 @@ private:
     void ExamineSections(Plan& plan) {
         if (std::find(numbers_.begin(), numbers_.end(), -1) != numbers_.end()) return;  // no list to hold them to
         for (const IniSection& section : ini_.sections()) {
-            if (section.name.size() < 7 || Fold(section.name.substr(0, 5)) != "user=") continue;
+            if (section.name.size() < 7 || fold_(section.name.substr(0, 5)) != "user=") continue;
             const size_t bar = section.name.rfind('|');
             if (bar == std::string::npos || bar < 5 || bar + 2 != section.name.size() ||
                 section.name.back() < '0' || section.name.back() > '9')
                 continue;
             const int number = section.name.back() - '0';
-            const std::string folded = Fold(section.name.substr(5, bar - 5));
+            const std::string folded = fold_(section.name.substr(5, bar - 5));
             const auto domain = accounts_.find(number);
             if (domain != accounts_.end() && domain->second.count(folded) != 0) continue;
             // Without a list at all, it is the list that may be lost: the
@@ -240,6 +252,8 @@ private:
 
     const std::u16string& path_;
     const IniFile& ini_;
+    const profile::LeadBytes& leads_ = platform::profile_io::AnsiLeadBytes();
+    const Folder fold_;
     std::vector<Finding>* findings_ = nullptr;
     std::vector<int> numbers_;                        // the domains' numbers, -1 for one without
     std::map<int, std::set<std::string>> accounts_;  // domain -> folded account names of its list

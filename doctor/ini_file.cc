@@ -5,23 +5,24 @@
 
 namespace quorvel::doctor {
 
-std::string Fold(std::string_view name) {
-    return profile::FoldProfileName(name, platform::profile_io::AnsiLeadBytes());
-}
+Folder::Folder() : leads_(&platform::profile_io::AnsiLeadBytes()) {}
+
+std::string Folder::operator()(std::string_view name) const { return profile::FoldProfileName(name, *leads_); }
 
 const IniKey* IniSection::Find(std::string_view key) const {
-    const auto it = index.find(Fold(key));
+    const auto it = index.find(fold(key));
     return it == index.end() ? nullptr : &keys[it->second];
 }
 
 const IniSection* IniFile::Find(std::string_view section) const {
-    const auto it = index_.find(Fold(section));
+    const auto it = index_.find(fold_(section));
     return it == index_.end() ? nullptr : &sections_[it->second];
 }
 
 IniFile IniFile::Parse(std::string_view bytes) {
     using View = profile::ProfileEngine::LineView;
     IniFile file;
+    const Folder& fold = file.fold_;
     const profile::ProfileEngine engine =
         profile::ProfileEngine::Parse(bytes, platform::profile_io::AnsiLeadBytes());
     IniSection* current = nullptr;
@@ -29,12 +30,13 @@ IniFile IniFile::Parse(std::string_view bytes) {
         if (line.type == View::Type::kHeader) {
             current = nullptr;
             if (!line.first) return;
-            file.index_.emplace(Fold(*line.section), file.sections_.size());
+            file.index_.emplace(fold(*line.section), file.sections_.size());
             current = &file.sections_.emplace_back();
+            current->fold = fold;
             current->name = std::string(*line.section);
             current->line = line.number;
         } else if (line.type == View::Type::kKey && current != nullptr && line.first) {
-            current->index.emplace(Fold(line.key), current->keys.size());
+            current->index.emplace(fold(line.key), current->keys.size());
             current->keys.push_back({std::string(line.key), std::string(line.value), line.has_value, line.number});
         }
     });

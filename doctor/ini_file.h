@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "profile/engine/profile_engine.h"
+
 namespace quorvel::doctor {
 
 struct IniKey {
@@ -19,6 +21,17 @@ struct IniKey {
     std::uint32_t line = 0;
 };
 
+// Profile names compare so: ASCII letters without regard to case (never the
+// second byte of a double-byte character of the code page).
+class Folder {
+public:
+    Folder();  // the system code page's
+    std::string operator()(std::string_view name) const;
+
+private:
+    const profile::LeadBytes* leads_;
+};
+
 struct IniSection {
     std::string name;
     std::uint32_t line = 0;
@@ -26,6 +39,7 @@ struct IniSection {
     // The key of that name (any letter case), or null.
     const IniKey* Find(std::string_view key) const;
 
+    Folder fold;
     std::unordered_map<std::string, size_t> index;  // folded name -> keys
 };
 
@@ -37,11 +51,9 @@ public:
     const IniSection* Find(std::string_view section) const;
 
 private:
+    Folder fold_;
     std::vector<IniSection> sections_;
     std::unordered_map<std::string, size_t> index_;  // folded name -> sections
 };
-
-// Profile names compare so: ASCII letters without regard to case.
-std::string Fold(std::string_view name);
 
 }  // namespace quorvel::doctor

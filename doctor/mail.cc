@@ -19,6 +19,7 @@
 #include <optional>
 #include <set>
 #include <tuple>
+#include <unordered_map>
 
 #include "automation/step_error.h"
 #include "doctor/checks.h"
@@ -44,24 +45,26 @@ constexpr size_t kKeyWidth = mail::kDomainWidth + mail::kMailBoxWidth;
 std::u16string Number(std::int64_t n) { return Decimal(n); }
 
 // The characters of a line of the code page, and the bytes of its first `chars`.
-size_t CharCount(std::string_view line) {
-    const profile::LeadBytes& leads = platform::profile_io::AnsiLeadBytes();
+size_t CharCount(std::string_view line, const profile::LeadBytes& leads) {
     size_t n = 0;
     for (size_t i = 0; i < line.size(); ++n) i += leads.lead(line[i]) && i + 1 < line.size() ? 2 : 1;
     return n;
 }
-size_t BytesOfChars(std::string_view line, size_t chars) {
-    const profile::LeadBytes& leads = platform::profile_io::AnsiLeadBytes();
+size_t BytesOfChars(std::string_view line, size_t chars, const profile::LeadBytes& leads) {
     size_t i = 0;
     for (; chars > 0 && i < line.size(); --chars) i += leads.lead(line[i]) && i + 1 < line.size() ? 2 : 1;
     return i;
 }
 
+std::u16string Record(size_t n) { return u"record " + Number(static_cast<std::int64_t>(n + 1)); }
+
 bool Blank(std::string_view line) { return line.find_first_not_of(" \t") == std::string_view::npos; }
 
-// The record's domain and mailbox, for a message.
+// The record's domain and mailbox, for a message; a line too short to hold
+// them, as it is.
 std::u16string Identity(std::string_view line) {
     const std::u16string text = platform::FromAnsi(line);
+    if (text.size() < kKeyWidth) return u"\"" + text + u"\"";
     const std::u16string domain(TrimSpaces(std::u16string_view(text).substr(0, mail::kDomainWidth)));
     const std::u16string box(TrimSpaces(std::u16string_view(text).substr(std::min(text.size(), mail::kDomainWidth),
                                                                          mail::kMailBoxWidth)));
@@ -83,42 +86,43 @@ std::vector<Finding> ExamineList(const std::u16string& path, const UserList& lis
         plan.removed.insert(n);
         plan.rewrite = true;
     };
-    std::map<std::string_view, size_t> first_of;  // domain and mailbox -> first record
+    const profile::LeadBytes& leads = platform::profile_io::AnsiLeadBytes();
+    std::unordered_map<std::string_view, size_t> first_of;  // domain and mailbox -> first record
+    first_of.reserve(list.size());
     for (size_t n = 0; n < list.size(); ++n) {
         const std::string_view line = list.line(n);
-        const std::u16string record = u"record " + Number(static_cast<std::int64_t>(n + 1));
-        const size_t chars = CharCount(line);
+        const size_t chars = CharCount(line, leads);
         const bool unended = n + 1 == list.size() && !list.ended();
         if (Blank(line)) {
-            add("mail.record-width", n, record + u" is empty", u"remove the empty line");
+            add("mail.record-width", n, Record(n) + u" is empty", u"remove the empty line");
             remove(n);
             continue;
         }
         if (unended && chars < mail::kRecordLength) {
             add("mail.partial-record", n,
-                record + u" (" + Identity(line) + u") ends after " + Number(static_cast<std::int64_t>(chars)) +
+                Record(n) + u" (" + Identity(line) + u") ends after " + Number(static_cast<std::int64_t>(chars)) +
                     u" of its 235 characters, without a line end: it was cut off while being written",
                 u"remove the cut-off record");
             remove(n);
             continue;
         }
         if (unended && chars == mail::kRecordLength) {
-            add("mail.partial-record", n, record + u" (" + Identity(line) + u") is the last and has no line end",
+            add("mail.partial-record", n, Record(n) + u" (" + Identity(line) + u") is the last and has no line end",
                 u"end it with CR LF");
             plan.rewrite = true;
         }
         if (chars != mail::kRecordLength)
             add("mail.record-width", n,
-                record + u" (" + Identity(line) + u") has " + Number(static_cast<std::int64_t>(chars)) +
+                Record(n) + u" (" + Identity(line) + u") has " + Number(static_cast<std::int64_t>(chars)) +
                     u" characters, not 235: its fields are out of place",
                 {});
         if (chars < kKeyWidth) continue;
-        const std::string_view key = line.substr(0, BytesOfChars(line, kKeyWidth));
+        const std::string_view key = line.substr(0, BytesOfChars(line, kKeyWidth, leads));
         const auto [seen, fresh] = first_of.emplace(key, n);
         if (fresh) continue;
         const bool same = list.line(seen->second) == line;
         add("mail.duplicate-key", n,
-            record + u" is " + Identity(line) + u" again (record " + Number(static_cast<std::int64_t>(seen->second + 1)) +
+            Record(n) + u" is " + Identity(line) + u" again (" + Record(seen->second) +
                 u"): the mail server and PostEmail may each take another one" +
                 (same ? u"" : u", and the two differ"),
             same ? u"remove this copy" : u"");

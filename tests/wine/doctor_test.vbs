@@ -137,7 +137,9 @@ Sub InterruptedCall()
 End Sub
 
 Function AccountExists(name)
+    On Error Resume Next
     Dim user
+    Err.Clear
     Set user = Account(name)
     AccountExists = (Err.Number = 0)
     Err.Clear
