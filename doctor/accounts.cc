@@ -123,6 +123,7 @@ void CheckAccounts(Context& context) {
                 d.group.Call(u"Remove", {d.member_path});
                 d.group.Call(u"SetInfo");
                 finding.repaired = true;
+                RecordRepair(context, d.group_path, {{d.group_path, u"Remove()", std::nullopt, d.member_path}});
             } catch (const StepError& error) {
                 context.report.Unchecked(d.group_path, u"not repaired: " + error.description);
             }

@@ -7,14 +7,38 @@
 #include <string>
 #include <vector>
 
+#include "doctor/audit_trail.h"
 #include "doctor/report.h"
 
+namespace quorvel::doctor {
+
+class IniFile;
+}  // namespace quorvel::doctor
+namespace quorvel::mail {
+class UserList;
+}  // namespace quorvel::mail
 namespace quorvel::doctor {
 
 struct Context {
     Report& report;
     bool repair = false;
+    // The audit trail the files are held to; null when there is none.
+    const Trail* trail = nullptr;
 };
+
+// Each item of `file` that differs from what the trail last recorded for it:
+// changed outside the component since (audit.outside-edit, reported only).
+void CrossCheckProfile(const std::u16string& file, const IniFile& ini, Context& context);
+// The same for the records of a user list.
+void CrossCheckUserList(const std::u16string& file, const mail::UserList& list, Context& context);
+
+// Appends the line of a repair to the trail; when it cannot be written, the
+// repair is said to be unrecorded.
+void RecordRepair(Context& context, const std::u16string& target, const std::vector<RepairChange>& changes);
+
+// The keys whose values differ between two states of a profile file, as
+// changes of `file` (a key absent on one side is absent there).
+std::vector<RepairChange> ProfileChanges(const std::u16string& file, const IniFile& before, const IniFile& after);
 
 // CFile\ServUDaemon.ini: every domain's user list and account sections.
 void CheckFtp(const std::u16string& cfile, Context& context);
@@ -51,5 +75,8 @@ ServerFolders FindServerFolders();
 
 // The folder of the component's intent records and locks on this machine.
 std::u16string ComponentStateFolder();
+// The folder of the library registered for the component's class; empty
+// when it is not registered.
+std::u16string RegisteredComponentFolder();
 
 }  // namespace quorvel::doctor

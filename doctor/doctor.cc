@@ -101,7 +101,11 @@ Outcome Run(const std::vector<std::string>& args, std::string_view command) {
     }
 
     Report report;
-    Context context{report, options->repair};
+    // The files are held to the component's audit trail, when it keeps one.
+    const std::u16string log_folder = ComponentLogFolder();
+    std::optional<Trail> trail;
+    if (!log_folder.empty()) trail = Trail::Load(log_folder + u"\\DllAudit.log");
+    Context context{report, options->repair, trail && trail->exists() ? &*trail : nullptr};
     Places places;
     for (const std::u16string& cfile : options->ftp) {
         CheckFtp(cfile, context);

@@ -260,9 +260,8 @@ private:
     std::set<int> unlisted_;                          // domains whose list is missing or names nobody
 };
 
-std::vector<Finding> Examine(const std::u16string& path, std::string_view bytes, Plan& plan) {
+std::vector<Finding> Examine(const std::u16string& path, const IniFile& ini, Plan& plan) {
     std::vector<Finding> findings;
-    const IniFile ini = IniFile::Parse(bytes);
     plan = FtpFile(path, ini).Examine(findings);
     return findings;
 }
@@ -306,7 +305,8 @@ void CheckFtp(const std::u16string& cfile, Context& context) {
     }
     context.report.Checked(path);
     Plan plan;
-    std::vector<Finding> findings = Examine(path, *bytes, plan);
+    const IniFile read = IniFile::Parse(*bytes);
+    std::vector<Finding> findings = Examine(path, read, plan);
     if (context.repair && !plan.empty()) {
         // Again under the lock, on the file as it is now.
         profile::ProfileTransaction transaction(file);
@@ -314,9 +314,12 @@ void CheckFtp(const std::u16string& cfile, Context& context) {
         if (!transaction.locked() || !now) {
             context.report.Unchecked(path, u"not repaired: the file's lock cannot be had or the file read");
         } else {
-            findings = Examine(path, *now, plan);
+            const IniFile before = IniFile::Parse(*now);
+            findings = Examine(path, before, plan);
             if (Apply(plan, file) && transaction.Commit()) {
                 for (Finding& f : findings) f.repaired = !f.repair.empty();
+                if (const auto after = platform::ReadFileBytes(file))
+                    RecordRepair(context, path, ProfileChanges(path, before, IniFile::Parse(*after)));
             } else {
                 context.report.Unchecked(path, u"not repaired: the file cannot be written");
             }
@@ -325,6 +328,7 @@ void CheckFtp(const std::u16string& cfile, Context& context) {
     std::stable_sort(findings.begin(), findings.end(),
                      [](const Finding& a, const Finding& b) { return a.line < b.line; });
     for (Finding& f : findings) context.report.Add(std::move(f));
+    CrossCheckProfile(path, read, context);
 }
 
 }  // namespace quorvel::doctor

@@ -72,8 +72,9 @@ std::u16string Identity(std::string_view line) {
 }
 
 struct ListPlan {
-    std::set<size_t> removed;  // lines
-    bool rewrite = false;      // also when nothing is removed (a line end to add)
+    std::set<size_t> removed;   // lines
+    std::set<size_t> recorded;  // of them, those that take an account's record away (for the trail)
+    bool rewrite = false;       // also when nothing is removed (a line end to add)
 };
 
 std::vector<Finding> ExamineList(const std::u16string& path, const UserList& list, ListPlan& plan) {
@@ -104,6 +105,7 @@ std::vector<Finding> ExamineList(const std::u16string& path, const UserList& lis
                     u" of its 235 characters, without a line end: it was cut off while being written",
                 u"remove the cut-off record");
             remove(n);
+            if (chars >= kKeyWidth) plan.recorded.insert(n);
             continue;
         }
         if (unended && chars == mail::kRecordLength) {
@@ -134,6 +136,7 @@ std::vector<Finding> ExamineList(const std::u16string& path, const UserList& lis
                 std::u16string(mail::kTemporaryAccount) + u"\" that an interrupted password lookup left",
             u"remove it, as the next mailbox call would");
         remove(n);
+        plan.recorded.insert(n);
     }
     return findings;
 }
@@ -180,6 +183,13 @@ void Report(Context& context, std::vector<Finding>& findings) {
     for (Finding& f : findings) context.report.Add(std::move(f));
 }
 
+// A profile file held to the audit trail.
+void CrossCheckFile(const std::u16string& path, Context& context) {
+    if (context.trail == nullptr || context.trail->Of(path) == nullptr) return;
+    if (const auto bytes = platform::ReadFileBytes(platform::ToAnsi(path)))
+        CrossCheckProfile(path, IniFile::Parse(*bytes), context);
+}
+
 void CheckUserList(const std::u16string& mail_dir, Context& context) {
     const std::u16string list_path = mail::UserListPath(mail_dir);
     const std::string list_file = platform::ToAnsi(list_path);
@@ -214,6 +224,8 @@ void CheckUserList(const std::u16string& mail_dir, Context& context) {
             }
         }
         Report(context, examined.findings);
+        CrossCheckUserList(list_path, *list, context);
+        if (has_settings) CrossCheckFile(settings_path, context);
         return;
     }
 
@@ -227,20 +239,33 @@ void CheckUserList(const std::u16string& mail_dir, Context& context) {
     try {
         const HeldUserList held(list_file);
         examined = Examine(list_path, held.list(), settings);
+        std::vector<RepairChange> changes;
         if (examined.plan.rewrite) {
             const std::vector<size_t> removed(examined.plan.removed.begin(), examined.plan.removed.end());
             held.Replace(held.list().Without(removed));
             if (!platform::CreateEmptyFile(platform::ToAnsi(mail::SemaphorePath(mail_dir)))) Raise(kPathFileAccess);
+            for (const size_t n : examined.plan.recorded)
+                changes.push_back({list_path, u"record", MaskedRecord(held.list().Text(n)), std::nullopt});
         }
         bool switched = true;
-        if (examined.creation_on) switched = mail::WriteCreation(false, settings_path);
+        if (examined.creation_on) {
+            const std::u16string was = mail::CreationSetting(settings_path);
+            switched = mail::WriteCreation(false, settings_path);
+            if (switched)
+                changes.push_back({settings_path,
+                                   u"[" + std::u16string(mail::kSettingsSection) + u"]" + mail::kCreationKey, was,
+                                   u"No"});
+        }
         if (!switched) context.report.Unchecked(settings_path, u"not repaired: the settings cannot be written");
         for (Finding& f : examined.findings)
             f.repaired = !f.repair.empty() && (f.kind != std::string("mail.creation-left-on") || switched);
+        RecordRepair(context, mail_dir, changes);
     } catch (const StepError&) {
         context.report.Unchecked(list_path, u"not repaired: the list's lock cannot be had, or the list read or written");
     }
     Report(context, examined.findings);
+    CrossCheckUserList(list_path, *list, context);
+    if (has_settings) CrossCheckFile(settings_path, context);
 }
 
 // The keys PostEmailDomain writes into each domain's section.
@@ -276,6 +301,7 @@ void CheckDomains(const std::u16string& mail_dir, Context& context) {
                                        : u": PostEmailDomain writes all six"),
                             {}, false});
     }
+    CrossCheckProfile(path, ini, context);
 }
 
 }  // namespace

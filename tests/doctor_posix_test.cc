@@ -280,6 +280,19 @@ TEST_F(DoctorHost, WithoutFoldersItSearchesTheDrivesAndItsJsonParses) {
     EXPECT_EQ(Host({"doctor", "--bogus"}).exit_code, kUsage);
 }
 
+TEST_F(DoctorHost, TheTrailBesideTheLogsIsTheOneTheFilesAreHeldTo) {
+    test::TempDir logs;
+    const std::string ini = work_.path().string() + "\\ServUDaemon.ini";
+    WriteBytes(logs / "DllAudit.log", "2026/12/7\t5:04:09\tPostFtpSit\tADD\ta\t0\t1\troot\t" + ini +
+                                          "\t[Domain1]User1\t-\ta|1|0\r\n");
+    WriteBytes(work_ / "ServUDaemon.ini",
+               "[DOMAINS]\r\nDomain1=0.0.0.0||21|E|1|0\r\n[Domain1]\r\nUser1=b|1|0\r\n[USER=b|1]\r\nPassword=x\r\n");
+    const ProcessResult r = Host({"doctor", "--ftp", Ftp()}, {"QUORVEL_LOG_FOLDER=" + logs.path().string()});
+    EXPECT_EQ(r.exit_code, kFindings) << r.out << r.err;
+    EXPECT_NE(r.out.find(":4: audit.outside-edit: [Domain1]User1 is \"b|1|0\""), std::string::npos) << r.out;
+    EXPECT_EQ(Host({"doctor", "--ftp", Ftp()}).exit_code, kSound) << "without a trail nothing is held to one";
+}
+
 TEST_F(DoctorHost, ARepairRacingTheMethodsLosesNothing) {
     std::string ini = "[GLOBAL]\r\n[DOMAINS]\r\nDomain1=0.0.0.0||21|E|1|0\r\n[Domain1]\r\n";
     for (int i = 1; i <= 40; ++i) ini += "User" + std::to_string(i + (i > 10)) + "=u" + std::to_string(i) + "|1|0\r\n";

@@ -229,3 +229,86 @@ TEST_F(DoctorMailTest, TheJsonDocumentEscapesWhatItQuotes) {
 
 }  // namespace
 }  // namespace quorvel::doctor
+
+// ---- The files held to the audit trail
+
+namespace quorvel::doctor {
+namespace {
+
+class DoctorTrailTest : public testing::Test {
+protected:
+    std::string Path(const std::string& name) const { return platform::ToUtf8(dir_.u16()) + "\\" + name; }
+    // A line as the component writes it: the fixed fields, then OBJECT ITEM OLD NEW for each change.
+    static std::string Line(const std::string& call, const std::vector<std::string>& changes) {
+        std::string line = "2026/12/7\t5:04:09\t" + call + "\t0\t4711\twww-data";
+        for (const std::string& field : changes) line += "\t" + field;
+        return line + "\r\n";
+    }
+    void Trail(const std::string& lines) { WriteBytes(dir_ / "DllAudit.log", lines); }
+    Report Check(void (*check)(const std::u16string&, Context&), const std::u16string& folder, bool repair) const {
+        const doctor::Trail trail = Trail::Load(dir_.u16() + u"\\DllAudit.log");
+        Report report;
+        Context context{report, repair, &trail};
+        check(folder, context);
+        return report;
+    }
+    test::TempDir dir_;
+};
+
+TEST_F(DoctorTrailTest, AKeyThatIsNotWhatTheLastRecordedChangeMadeItIsAnOutsideEdit) {
+    const std::string ini = Path("ServUDaemon.ini");
+    Trail(Line("PostFtpSit\tADD\talice", {ini, "[Domain1]User1", "-", "alice|1|0", ini, "[USER=alice|1]Password", "-",
+                                          "***", ini, "[USER=alice|1]HomeDir", "-", "D:\\ftp\\alice", ini,
+                                          "[GLOBAL]ReloadSettings", "-", "True"}) +
+          Line("PostFtpSit\tEDIT\talice", {ini, "[USER=alice|1]HomeDir", "D:\\ftp\\alice", "D:\\ftp\\alice2"}) +
+          Line("PostFtpSit\tADD\tbob", {ini, "[Domain1]User2", "-", "bob|1|0"}) +
+          Line("PostFtpSit\tDEL\tbob", {ini, "[Domain1]User2", "bob|1|0", "-"}));
+    WriteBytes(dir_ / "ServUDaemon.ini", std::string(kFtpHead) +
+                                             "[Domain1]\r\nUser1=alice|1|0\r\nUser2=carol|1|0\r\n"  // 6, 7
+                                             "[USER=alice|1]\r\nPassword=changed\r\nHomeDir=D:\\elsewhere\r\n" +  // 10
+                                             Section("carol", "D:\\c"));
+    const Report report = Check(CheckFtp, dir_.u16(), false);
+    ASSERT_EQ(Summary(report), (std::vector<std::string>{"audit.outside-edit:7", "audit.outside-edit:10"}));
+    EXPECT_NE(report.findings()[1].message.find(u"[USER=alice|1]HomeDir is \"D:\\elsewhere\", but the last change "
+                                                u"DllAudit.log records for it (line 2: 2026/12/7 5:04:09 PostFtpSit "
+                                                u"EDIT alice) made it \"D:\\ftp\\alice2\""),
+              std::u16string::npos)
+        << platform::ToUtf8(report.findings()[1].message);
+    EXPECT_NE(report.findings()[0].message.find(u"removed it"), std::u16string::npos) << "the password is never compared";
+}
+
+TEST_F(DoctorTrailTest, TheDoctorsOwnRepairIsRecordedSoThatItIsNoOutsideEdit) {
+    const std::string ini = Path("ServUDaemon.ini");
+    Trail(Line("PostFtpSit\tADD\tbob", {ini, "[Domain1]User2", "-", "bob|1|0"}) +
+          Line("PostFtpSit\tADD\tcarol", {ini, "[Domain1]User3", "-", "carol|1|0"}));
+    WriteBytes(dir_ / "ServUDaemon.ini", std::string(kFtpHead) + "[Domain1]\r\nUser2=bob|1|0\r\nUser3=carol|1|0\r\n" +
+                                             Section("bob", "D:\\b") + Section("carol", "D:\\c"));
+    EXPECT_EQ(Summary(Check(CheckFtp, dir_.u16(), true)), (std::vector<std::string>{"ftp.list-gap:6*"}));
+    const std::string trail = ReadBytes(dir_ / "DllAudit.log");
+    EXPECT_NE(trail.find("\tDoctor\tREPAIR\t" + ini + "\t0\t"), std::string::npos) << trail;
+    EXPECT_NE(trail.find(ini + "\t[Domain1]User1\t-\tbob|1|0"), std::string::npos) << trail;
+    EXPECT_NE(trail.find(ini + "\t[Domain1]User3\tcarol|1|0\t-"), std::string::npos) << trail;
+    EXPECT_EQ(Check(CheckFtp, dir_.u16(), false).ExitCode(), kSound);
+}
+
+TEST_F(DoctorTrailTest, ARecordThatIsNotWhatTheLastRecordedChangeMadeItIsAnOutsideEdit) {
+    std::filesystem::create_directories(dir_ / "App");
+    WriteBytes(dir_ / "App" / "Domains.dat", "");
+    const auto record = [](const std::u16string& box, const std::u16string& name, const std::u16string& pass) {
+        return platform::ToUtf8(*mail::BuildRecord({u"example.com", box, name, u"D:\\M", pass, 1, 1}));
+    };
+    const std::string list = Path("App\\USERLIST.DAT");
+    const std::string masked = platform::ToUtf8(MaskedRecord(platform::FromUtf8(record(u"a", u"Name", u"PW"))));
+    Trail(Line("PostEmail\tADD\ta@example.com", {list, "record", "-", masked}) +
+          Line("PostEmail\tADD\tb@example.com", {list, "record", "-", record(u"b", u"B", u"***")}) +
+          Line("PostEmail\tDEL\tb@example.com", {list, "record", record(u"b", u"B", u"***"), "-"}) +
+          Line("PostEmail\tADD\tc@example.com", {list, "record", "-", record(u"c", u"C", u"***")}));
+    // a as recorded (its password is its own), b back again, c renamed by hand.
+    WriteBytes(dir_ / "App" / "USERLIST.DAT", record(u"a", u"Name", u"SECRET") + "\r\n" +
+                                                  record(u"b", u"B", u"X") + "\r\n" + record(u"c", u"Hand", u"Y") + "\r\n");
+    EXPECT_EQ(Summary(Check(CheckMail, dir_.u16(), false)),
+              (std::vector<std::string>{"audit.outside-edit:2", "audit.outside-edit:3"}));
+}
+
+}  // namespace
+}  // namespace quorvel::doctor
