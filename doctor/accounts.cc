@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 
+#include "base/ascii.h"
 #include "automation/objects.h"
 #include "doctor/checks.h"
 #include "platform/file_lock.h"
@@ -47,8 +48,8 @@ public:
         const Object container = automation::GetObject(u"WinNT://" + computer_);
         std::vector<Object> groups;
         for (const Object& child : container.Children()) {
-            names_.insert(UpperAscii(child.Get(u"Name").Text()));
-            if (UpperAscii(child.Get(u"Class").Text()) == u"GROUP") groups.push_back(child);
+            names_.insert(base::ToUpperAscii(child.Get(u"Name").Text()));
+            if (base::ToUpperAscii(child.Get(u"Class").Text()) == u"GROUP") groups.push_back(child);
         }
         std::vector<Dangling> found;
         for (const Object& group : groups) {
@@ -63,8 +64,8 @@ public:
 
 private:
     bool Gone(const std::u16string& path) {
-        const std::u16string local = UpperAscii(u"WinNT://" + computer_ + u"/");
-        const std::u16string upper = UpperAscii(path);
+        const std::u16string local = base::ToUpperAscii(u"WinNT://" + computer_ + u"/");
+        const std::u16string upper = base::ToUpperAscii(path);
         if (upper.starts_with(local)) {
             std::u16string name = upper.substr(local.size());
             name = name.substr(0, name.find(u','));

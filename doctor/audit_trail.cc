@@ -1,5 +1,6 @@
 #include "doctor/audit_trail.h"
 
+#include "base/ascii.h"
 #include "mail/files/user_list.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -13,13 +14,6 @@ constexpr char16_t kAbsent[] = u"-";
 constexpr char16_t kSecret[] = u"***";
 constexpr size_t kFixedFields = 8;  // DATE TIME METHOD ACTION TARGET RESULT PID ACCOUNT
 
-int HexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    return -1;
-}
-
 // "%uXXXX" and "%XX" replaced ("%7C" too: the doctor compares whole texts).
 std::u16string Unescape(std::u16string_view text) {
     std::u16string out;
@@ -29,7 +23,7 @@ std::u16string Unescape(std::u16string_view text) {
             int unit = 0;
             bool ok = true;
             for (size_t k = 2; k < 6; ++k) {
-                const int d = HexDigit(text[i + k]);
+                const int d = base::HexDigitValue(text[i + k]);
                 ok = ok && d >= 0;
                 unit = unit * 16 + (d < 0 ? 0 : d);
             }
@@ -39,8 +33,8 @@ std::u16string Unescape(std::u16string_view text) {
                 continue;
             }
         }
-        if (text[i] == u'%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
-            out += static_cast<char16_t>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+        if (text[i] == u'%' && i + 2 < text.size() && base::HexDigitValue(text[i + 1]) >= 0 && base::HexDigitValue(text[i + 2]) >= 0) {
+            out += static_cast<char16_t>(base::HexDigitValue(text[i + 1]) * 16 + base::HexDigitValue(text[i + 2]));
             i += 2;
             continue;
         }
@@ -62,7 +56,7 @@ std::u16string FileKey(std::u16string_view file) {
     for (char16_t c : file) {
         if (c == u'/') c = u'\\';
         if (c == u'\\' && !key.empty() && key.back() == u'\\') continue;
-        key += c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
+        key += base::ToUpperAscii(c);
     }
     return key;
 }
@@ -100,7 +94,7 @@ std::string ValueField(const std::optional<std::u16string>& value, bool secret) 
 }  // namespace
 
 std::u16string Trail::ProfileItem(std::u16string_view section, std::u16string_view key) {
-    return u"[" + UpperAscii(TrimSpaces(section)) + u"]" + UpperAscii(TrimSpaces(key));
+    return u"[" + base::ToUpperAscii(TrimSpaces(section)) + u"]" + base::ToUpperAscii(TrimSpaces(key));
 }
 
 std::u16string Trail::RecordItem(std::u16string_view record) {
@@ -186,7 +180,7 @@ bool WriteRepairLine(const std::u16string& trail_path, const std::u16string& tar
           std::u16string(u"REPAIR"), target, std::u16string(u"0"), Decimal(ProcessNumber()), ProcessAccount()})
         line += Field(field) + '\t';
     for (const RepairChange& change : changes) {
-        const bool secret = UpperAscii(change.item).find(u"PASS") != std::u16string::npos;
+        const bool secret = base::ToUpperAscii(change.item).find(u"PASS") != std::u16string::npos;
         line += Field(change.object) + '\t' + Field(change.item) + '\t' + ValueField(change.before, secret) + '\t' +
                 ValueField(change.after, secret) + '\t';
     }

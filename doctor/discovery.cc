@@ -5,6 +5,7 @@
 // Users folder holds a folder per mailbox).
 #include <string_view>
 
+#include "base/ascii.h"
 #include "doctor/checks.h"
 #include "platform/folders.h"
 #include "platform/text.h"
@@ -22,7 +23,7 @@ bool Skipped(std::u16string_view upper_name) {
 
 bool Holds(const std::vector<platform::FolderEntry>& entries, std::u16string_view upper_name, bool folder) {
     for (const platform::FolderEntry& entry : entries)
-        if (entry.folder == folder && UpperAscii(platform::FromAnsi(entry.name)) == upper_name) return true;
+        if (entry.folder == folder && base::ToUpperAscii(platform::FromAnsi(entry.name)) == upper_name) return true;
     return false;
 }
 
@@ -41,7 +42,7 @@ void Search(const std::u16string& folder, int depth, ServerFolders& found) {
     for (const platform::FolderEntry& entry : *entries) {
         if (!entry.folder || entry.hidden) continue;
         const std::u16string name = platform::FromAnsi(entry.name);
-        if (depth == 0 && Skipped(UpperAscii(name))) continue;
+        if (depth == 0 && Skipped(base::ToUpperAscii(name))) continue;
         Search(folder + u"\\" + name, depth + 1, found);
     }
 }

@@ -19,6 +19,7 @@
 #include <optional>
 #include <set>
 
+#include "base/ascii.h"
 #include "doctor/checks.h"
 #include "doctor/ini_file.h"
 #include "platform/files.h"
@@ -294,7 +295,7 @@ bool Apply(const Plan& plan, const std::string& file) {
 void CheckFtp(const std::u16string& cfile, Context& context) {
     const std::u16string path = cfile + u"\\ServUDaemon.ini";
     const std::string file = platform::ToAnsi(path);
-    if (UpperAscii(FindFile(path)) != u"SERVUDAEMON.INI") {
+    if (base::ToUpperAscii(FindFile(path)) != u"SERVUDAEMON.INI") {
         context.report.Unchecked(path, u"there is no such file");
         return;
     }

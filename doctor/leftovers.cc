@@ -15,6 +15,7 @@
 #include <optional>
 #include <set>
 
+#include "base/ascii.h"
 #include "automation/objects.h"
 #include "doctor/checks.h"
 #include "platform/file_lock.h"
@@ -71,7 +72,7 @@ std::u16string Describe(const std::string& bytes) {
 class Leftovers {
 public:
     Leftovers(const Places& places, Context& context) : state_(places.state), context_(context) {
-        for (const std::u16string& guard : places.guards) guards_.insert(UpperAscii(guard));
+        for (const std::u16string& guard : places.guards) guards_.insert(base::ToUpperAscii(guard));
     }
 
     void Folder(const std::u16string& folder) {
@@ -79,7 +80,7 @@ public:
         if (!entries) return;
         std::sort(entries->begin(), entries->end(),
                   [](const platform::FolderEntry& a, const platform::FolderEntry& b) { return a.name < b.name; });
-        const bool state = UpperAscii(folder) == UpperAscii(state_);
+        const bool state = base::ToUpperAscii(folder) == base::ToUpperAscii(state_);
         for (const platform::FolderEntry& entry : *entries) {
             if (entry.folder) continue;
             const std::u16string name = platform::FromAnsi(entry.name);
@@ -123,7 +124,7 @@ private:
         const std::u16string path = folder + u"\\" + name;
         const std::u16string target = folder + u"\\" + target_name;
         if (platform::FileExists(Ansi(target)) || platform::FolderExists(Ansi(target))) return;
-        if (guards_.count(UpperAscii(target)) != 0) return;
+        if (guards_.count(base::ToUpperAscii(target)) != 0) return;
         Finding finding{"leftover.stale-lock", path, 0, u"the lock file of " + target + u", which is gone",
                         u"delete it while holding it", false};
         if (context_.repair) {
@@ -194,7 +195,7 @@ void CheckLeftovers(const Places& places, Context& context) {
     std::vector<std::u16string> all = places.folders;
     if (!places.state.empty()) all.push_back(places.state);
     for (const std::u16string& folder : all) {
-        if (!seen.insert(UpperAscii(folder)).second) continue;
+        if (!seen.insert(base::ToUpperAscii(folder)).second) continue;
         leftovers.Folder(folder);
     }
 }

@@ -21,6 +21,7 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "base/ascii.h"
 #include "automation/step_error.h"
 #include "doctor/checks.h"
 #include "doctor/ini_file.h"
@@ -143,7 +144,7 @@ std::vector<Finding> ExamineList(const std::u16string& path, const UserList& lis
 
 // The account-creation switch, when it is left on.
 std::optional<Finding> ExamineCreation(const std::u16string& settings) {
-    if (UpperAscii(mail::CreationSetting(settings)) != u"YES") return std::nullopt;
+    if (base::ToUpperAscii(mail::CreationSetting(settings)) != u"YES") return std::nullopt;
     std::int64_t line = 0;
     if (const auto bytes = platform::ReadFileBytes(platform::ToAnsi(settings))) {
         const IniFile ini = IniFile::Parse(*bytes);
@@ -193,12 +194,12 @@ void CrossCheckFile(const std::u16string& path, Context& context) {
 void CheckUserList(const std::u16string& mail_dir, Context& context) {
     const std::u16string list_path = mail::UserListPath(mail_dir);
     const std::string list_file = platform::ToAnsi(list_path);
-    if (UpperAscii(FindFile(list_path)) != u"USERLIST.DAT") {
+    if (base::ToUpperAscii(FindFile(list_path)) != u"USERLIST.DAT") {
         context.report.Unchecked(list_path, u"there is no such file");
         return;
     }
     const std::u16string settings_path = mail::WebmailSettingsPath(mail_dir);
-    const bool has_settings = UpperAscii(FindFile(settings_path)) == u"DOMAINS.INI";
+    const bool has_settings = base::ToUpperAscii(FindFile(settings_path)) == u"DOMAINS.INI";
     const std::u16string* settings = has_settings ? &settings_path : nullptr;
     if (has_settings) context.report.Checked(settings_path);
 
@@ -274,7 +275,7 @@ constexpr const char* kDomainKeys[] = {"IP", "Bind", "MaxInactive", "MaxMessageA
 
 void CheckDomains(const std::u16string& mail_dir, Context& context) {
     const std::u16string path = mail_dir + u"\\app\\Domains.dat";
-    if (UpperAscii(FindFile(path)) != u"DOMAINS.DAT") {
+    if (base::ToUpperAscii(FindFile(path)) != u"DOMAINS.DAT") {
         context.report.Unchecked(path, u"there is no such file");
         return;
     }

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 
+#include "base/ascii.h"
 #include "automation/objects.h"
 #include "doctor/checks.h"
 #include "platform/files.h"
@@ -80,7 +81,7 @@ void CheckSites(Context& context) {
     for (const Object& child : children) {
         std::u16string path = service_path;
         try {
-            if (UpperAscii(child.Get(u"Class").Text()) != u"IISWEBSERVER") continue;
+            if (base::ToUpperAscii(child.Get(u"Class").Text()) != u"IISWEBSERVER") continue;
             const std::u16string name = child.Get(u"Name").Text();
             path += u"/" + name;
             Site& site = sites.emplace_back(Site{path, SiteNumber(name), std::nullopt});
@@ -132,7 +133,7 @@ void CheckSites(Context& context) {
     std::map<std::u16string, const Site*> first_of;
     for (const Site& site : sites) {
         if (!site.comment) continue;
-        const auto [seen, fresh] = first_of.emplace(UpperAscii(*site.comment), &site);
+        const auto [seen, fresh] = first_of.emplace(base::ToUpperAscii(*site.comment), &site);
         if (!fresh)
             add("web.duplicate-comment", site.path,
                 u"the server comment \"" + *site.comment + u"\" is also " + seen->second->path +
