@@ -1,5 +1,7 @@
 #include "doctor/audit_trail.h"
 
+#include <algorithm>
+
 #include "base/ascii.h"
 #include "mail/files/user_list.h"
 #include "platform/files.h"
@@ -165,10 +167,26 @@ const FileHistory* Trail::Of(const std::u16string& file) const {
 
 std::u16string MaskedRecord(std::u16string_view record) {
     std::u16string masked(record);
-    if (masked.size() >= mail::kPasswordPosition + mail::kPasswordWidth)
-        masked.replace(mail::kPasswordPosition, mail::kPasswordWidth, u"***" + std::u16string(mail::kPasswordWidth - 3, u' '));
+    if (masked.size() <= mail::kPasswordPosition) return masked;
+    const size_t width = std::min(mail::kPasswordWidth, masked.size() - mail::kPasswordPosition);
+    std::u16string shown = u"***" + std::u16string(mail::kPasswordWidth - 3, u' ');
+    masked.replace(mail::kPasswordPosition, width, shown.substr(0, width));
     return masked;
 }
+
+namespace {
+
+// Whether an item holds a secret: its name ("KEY" of "[SECTION]KEY", or a
+// method's name) holds "pass" in any letter case.
+bool IsSecretItem(std::u16string_view item) {
+    if (!item.empty() && item[0] == u'[') {
+        const size_t close = item.find(u']');
+        if (close != std::u16string_view::npos) item.remove_prefix(close + 1);
+    }
+    return base::ToUpperAscii(item).find(u"PASS") != std::u16string::npos;
+}
+
+}  // namespace
 
 bool WriteRepairLine(const std::u16string& trail_path, const std::u16string& target,
                      const std::vector<RepairChange>& changes) {
@@ -180,7 +198,7 @@ bool WriteRepairLine(const std::u16string& trail_path, const std::u16string& tar
           std::u16string(u"REPAIR"), target, std::u16string(u"0"), Decimal(ProcessNumber()), ProcessAccount()})
         line += Field(field) + '\t';
     for (const RepairChange& change : changes) {
-        const bool secret = base::ToUpperAscii(change.item).find(u"PASS") != std::u16string::npos;
+        const bool secret = IsSecretItem(change.item);
         line += Field(change.object) + '\t' + Field(change.item) + '\t' + ValueField(change.before, secret) + '\t' +
                 ValueField(change.after, secret) + '\t';
     }

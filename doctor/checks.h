@@ -26,9 +26,11 @@ struct Context {
     const Trail* trail = nullptr;
 };
 
-// Each item of `file` that differs from what the trail last recorded for it:
-// changed outside the component since (audit.outside-edit, reported only).
-void CrossCheckProfile(const std::u16string& file, const IniFile& ini, Context& context);
+// Each item of `file` (read as `bytes`, parsed as `ini`) that differs from
+// what the trail last recorded for it, and the file itself when the trail's
+// last word on it is the whole file: changed outside the component since
+// (audit.outside-edit, reported only).
+void CrossCheckProfile(const std::u16string& file, std::string_view bytes, const IniFile& ini, Context& context);
 // The same for the records of a user list.
 void CrossCheckUserList(const std::u16string& file, const mail::UserList& list, Context& context);
 

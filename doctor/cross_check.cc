@@ -3,13 +3,12 @@
 // the component (by hand, by another program) since. Only reported: which
 // of the two is right is the administrator's to say. An item the trail
 // never mentions predates it and is not judged; a secret is never compared.
-#include <set>
+#include <string_view>
 
 #include "doctor/audit_trail.h"
 #include "doctor/checks.h"
 #include "doctor/ini_file.h"
 #include "mail/files/user_list.h"
-#include "platform/files.h"
 #include "platform/text.h"
 #include "support/md5.h"
 #include "support/strings.h"
@@ -33,20 +32,26 @@ void Add(Context& context, const std::u16string& file, std::int64_t line, std::u
 // The server's own answer to a reload request: not the component's to keep.
 bool ServersOwn(const std::u16string& item) { return item == u"[GLOBAL]RELOADSETTINGS"; }
 
+// The file as a whole, when the trail's last change of it replaced it whole
+// (a restore): its size and digest as that change left them.
+void CrossCheckWhole(const std::u16string& file, std::string_view bytes, const FileHistory& history,
+                     Context& context) {
+    if (!history.whole || history.whole->after.kind != Kind::kText) return;
+    const std::u16string now = Decimal(static_cast<std::int64_t>(bytes.size())) + u" bytes MD5 " +
+                               platform::FromAnsi(Md5HexOfBytes(bytes));
+    if (now != history.whole->after.text)
+        Add(context, file, 0,
+            u"the file (" + now + u") is not the one " + Recorded(*history.whole) + u" left (" +
+                history.whole->after.text + u")");
+}
+
 }  // namespace
 
-void CrossCheckProfile(const std::u16string& file, const IniFile& ini, Context& context) {
+void CrossCheckProfile(const std::u16string& file, std::string_view bytes, const IniFile& ini, Context& context) {
     if (context.trail == nullptr) return;
     const FileHistory* history = context.trail->Of(file);
     if (history == nullptr) return;
-    if (history->whole && history->whole->after.kind == Kind::kText) {
-        const std::optional<std::string> bytes = platform::ReadFileBytes(platform::ToAnsi(file));
-        const std::string digest = bytes ? Md5HexOfBytes(*bytes) : std::string();
-        const std::u16string now =
-            bytes ? Decimal(static_cast<std::int64_t>(bytes->size())) + u" bytes MD5 " + platform::FromAnsi(digest) : u"";
-        if (now != history->whole->after.text)
-            Add(context, file, 0, u"the file is not the one " + Recorded(*history->whole) + u" left");
-    }
+    CrossCheckWhole(file, bytes, *history, context);
     for (const auto& [item, last] : history->items) {
         if (last.after.kind == Kind::kSecret || ServersOwn(item)) continue;
         const size_t close = item.find(u']');
@@ -69,7 +74,8 @@ void CrossCheckProfile(const std::u16string& file, const IniFile& ini, Context& 
 void CrossCheckUserList(const std::u16string& file, const mail::UserList& list, Context& context) {
     if (context.trail == nullptr) return;
     const FileHistory* history = context.trail->Of(file);
-    if (history == nullptr || history->items.empty()) return;
+    if (history == nullptr) return;
+    CrossCheckWhole(file, list.bytes(), *history, context);
     for (const auto& [key, last] : history->items) {
         if (last.after.kind == Kind::kSecret) continue;
         // The records of that domain and mailbox, as they are.

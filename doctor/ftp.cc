@@ -329,7 +329,7 @@ void CheckFtp(const std::u16string& cfile, Context& context) {
     std::stable_sort(findings.begin(), findings.end(),
                      [](const Finding& a, const Finding& b) { return a.line < b.line; });
     for (Finding& f : findings) context.report.Add(std::move(f));
-    CrossCheckProfile(path, read, context);
+    CrossCheckProfile(path, *bytes, read, context);
 }
 
 }  // namespace quorvel::doctor

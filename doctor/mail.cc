@@ -188,7 +188,7 @@ void Report(Context& context, std::vector<Finding>& findings) {
 void CrossCheckFile(const std::u16string& path, Context& context) {
     if (context.trail == nullptr || context.trail->Of(path) == nullptr) return;
     if (const auto bytes = platform::ReadFileBytes(platform::ToAnsi(path)))
-        CrossCheckProfile(path, IniFile::Parse(*bytes), context);
+        CrossCheckProfile(path, *bytes, IniFile::Parse(*bytes), context);
 }
 
 void CheckUserList(const std::u16string& mail_dir, Context& context) {
@@ -302,7 +302,7 @@ void CheckDomains(const std::u16string& mail_dir, Context& context) {
                                        : u": PostEmailDomain writes all six"),
                             {}, false});
     }
-    CrossCheckProfile(path, ini, context);
+    CrossCheckProfile(path, *bytes, ini, context);
 }
 
 }  // namespace

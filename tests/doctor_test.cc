@@ -15,6 +15,7 @@
 #include "mail/files/user_list.h"
 #include "mail/post_email.h"
 #include "platform/text.h"
+#include "support/md5.h"
 #include "test_support.h"
 
 namespace quorvel::doctor {
@@ -289,6 +290,44 @@ TEST_F(DoctorTrailTest, TheDoctorsOwnRepairIsRecordedSoThatItIsNoOutsideEdit) {
     EXPECT_NE(trail.find(ini + "\t[Domain1]User1\t-\tbob|1|0"), std::string::npos) << trail;
     EXPECT_NE(trail.find(ini + "\t[Domain1]User3\tcarol|1|0\t-"), std::string::npos) << trail;
     EXPECT_EQ(Check(CheckFtp, dir_.u16(), false).ExitCode(), kSound);
+}
+
+TEST_F(DoctorTrailTest, EscapedValuesReadBackExactlyAndARestoredFileIsHeldToItsDigest) {
+    const std::string ini = Path("ServUDaemon.ini");
+    const std::string body = std::string(kFtpHead) + "[Domain1]\r\nUser1=alice|1|0\r\n" + Section("alice", "D:\\a") +
+                             "Note=100%\r\nDash=-\r\n";
+    // "%25" and "%2D" are the text "100%" and "-", not escapes left as they are or the word for absent.
+    const std::string keys = Line("PostFtpSit\tEDIT\talice", {ini, "[USER=alice|1]Note", "-", "100%25", ini,
+                                                              "[USER=alice|1]Dash", "-", "%2D"});
+    Trail(keys);
+    WriteBytes(dir_ / "ServUDaemon.ini", body);
+    EXPECT_EQ(Summary(Check(CheckFtp, dir_.u16(), false)), std::vector<std::string>{});
+
+    // A restore replaced the file after those changes: its size and digest
+    // are what the file is held to, and the keys recorded before no longer.
+    const std::string restored = body + "Extra=1\r\n";
+    const std::string whole = std::to_string(restored.size()) + " bytes MD5 " + Md5HexOfBytes(restored);
+    Trail(keys + Line("BackupSit\tRESTORE\tnightly", {ini, "", "1 bytes MD5 0cc175b9c0f1b6a831c399e269772661", whole}));
+    WriteBytes(dir_ / "ServUDaemon.ini", restored);
+    EXPECT_EQ(Summary(Check(CheckFtp, dir_.u16(), false)), std::vector<std::string>{});
+    WriteBytes(dir_ / "ServUDaemon.ini", body);
+    const Report edited = Check(CheckFtp, dir_.u16(), false);
+    ASSERT_EQ(Summary(edited), std::vector<std::string>{"audit.outside-edit:0"});
+    EXPECT_NE(edited.findings()[0].message.find(u"BackupSit RESTORE nightly"), std::u16string::npos);
+}
+
+TEST_F(DoctorTrailTest, ARepairLineHidesPasswordsAndNothingElse) {
+    const std::string ini = Path("ServUDaemon.ini");
+    Trail(Line("PostFtpSit\tADD\talice", {ini, "[Domain1]User1", "-", "alice|1|0"}));
+    WriteBytes(dir_ / "ServUDaemon.ini", std::string(kFtpHead) + "[Domain1]\r\nUser1=alice|1|0\r\n" +
+                                             Section("alice", "D:\\a") + Section("passer", "D:\\p"));
+    EXPECT_EQ(Summary(Check(CheckFtp, dir_.u16(), true)), std::vector<std::string>{"ftp.orphan-section:12*"});
+    const std::string trail = ReadBytes(dir_ / "DllAudit.log");
+    EXPECT_NE(trail.find(ini + "\t[USER=passer|1]Password\t***\t-\t"), std::string::npos) << trail;
+    EXPECT_NE(trail.find(ini + "\t[USER=passer|1]HomeDir\tD:\\p\t-\t"), std::string::npos) << trail;
+    EXPECT_EQ(trail.find("vk5D44A0"), std::string::npos) << trail;
+    EXPECT_EQ(trail.substr(trail.size() - 2), "\r\n");
+    EXPECT_EQ(Check(CheckFtp, dir_.u16(), false).ExitCode(), kSound) << "the repair is explained by its own line";
 }
 
 TEST_F(DoctorTrailTest, ARecordThatIsNotWhatTheLastRecordedChangeMadeItIsAnOutsideEdit) {
