@@ -2,7 +2,8 @@
 // thousand), 100,000 mailboxes and 10,000 sites, each check and the whole
 // run (read-only, sound files), next to the floor measured on the same
 // machine: the servers' files read once, and one query that reads every
-// site's and root's properties from the metabase.
+// site's and root's properties from the metabase. The files are also held to
+// an audit trail of the calls that made every account and mailbox.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -12,7 +13,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
+#include "doctor/audit_trail.h"
 #include "doctor/checks.h"
 #include "doctor/doctor.h"
 #include "doctor/report.h"
@@ -52,6 +55,15 @@ fs::path Drive() { return Folder() / "drives" / "D"; }
 
 Text U16(const std::string& text) { return Text(text.begin(), text.end()); }
 
+// DllAudit.log of the calls that made the accounts and mailboxes, one line each.
+std::string g_trail;
+constexpr char kTrail[] = "D:\\Quorvel\\DllAudit.log";
+void TrailLine(const std::string& call, const std::vector<std::string>& changes) {
+    g_trail += "2026/12/7\t5:04:09\t" + call + "\t0\t4711\twww-data";
+    for (const std::string& field : changes) g_trail += "\t" + field;
+    g_trail += "\r\n";
+}
+
 void Write(const fs::path& path, const std::string& bytes) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << bytes;
@@ -70,6 +82,13 @@ void MakeFtp() {
     for (int d = 1; d <= kDomains; ++d) {
         for (int k = 1; k <= kAccountsPerDomain; ++k) {
             const std::string name = "user" + std::to_string(d) + "_" + std::to_string(k);
+            const std::string ini_path = "D:\\Serv-U\\ServUDaemon.ini";
+            const std::string section = "[USER=" + name + "|" + std::to_string(d % 10) + "]";
+            TrailLine("PostFtpSit\tADD\t" + name,
+                      {ini_path, "[Domain" + std::to_string(d % 10) + "]User" + std::to_string(k), "-", name + "|1|0",
+                       ini_path, section + "Password", "-", "***", ini_path, section + "HomeDir", "-",
+                       "D:\\ftp\\" + name, ini_path, section + "Access1", "-", "D:\\ftp\\" + name + "|RWAMLCDP",
+                       ini_path, "[GLOBAL]ReloadSettings", "-", "True"});
             ini += "[USER=" + name + "|" + std::to_string(d % 10) + "]\r\nPassword=vk5D44A032652974C3E53644945A95B126\r\n"
                    "HomeDir=D:\\ftp\\" + name + "\r\nRelPaths=1\r\nAccess1=D:\\ftp\\" + name +
                    "|RWAMLCDP\r\nDiskQuota=1|512000|0\r\nMaxNrUsers=5\r\nSpeedLimitUp=65536\r\n"
@@ -85,10 +104,13 @@ void MakeMail() {
     for (int i = 0; i < kMailboxes; ++i) {
         const std::u16string domain = U16("domain" + std::to_string(i % kMailDomains) + ".example");
         const std::u16string box = U16("box" + std::to_string(i));
-        list += quorvel::platform::ToAnsi(*quorvel::mail::BuildRecord(
-                    {domain, box, u"Name", quorvel::mail::MailboxFolder(u"D:\\MDaemon", domain, box),
-                     u"7F3A09C1D2B4E5F60718", 100, 10240})) +
-                "\r\n";
+        const std::u16string record = *quorvel::mail::BuildRecord(
+            {domain, box, u"Name", quorvel::mail::MailboxFolder(u"D:\\MDaemon", domain, box), u"7F3A09C1D2B4E5F60718",
+             100, 10240});
+        list += quorvel::platform::ToAnsi(record) + "\r\n";
+        TrailLine("PostEmail\tADD\tbox" + std::to_string(i) + "@domain" + std::to_string(i % kMailDomains) + ".example",
+                  {"D:\\MDaemon\\App\\USERLIST.DAT", "record", "-",
+                   quorvel::platform::ToAnsi(quorvel::doctor::MaskedRecord(record))});
     }
     Write(Drive() / "MDaemon" / "App" / "USERLIST.DAT", list);
     std::string domains;
@@ -130,6 +152,8 @@ void UseMachine() {
     MakeFtp();
     MakeMail();
     MakeSites();
+    Write(Drive() / "Quorvel" / "DllAudit.log", g_trail);
+    g_trail.clear();
     std::ofstream(Folder() / "made") << "";
     made = true;
 }
@@ -142,6 +166,19 @@ void BM_FloorReadFiles(benchmark::State& state) {
         for (const char* file : {"D:\\Serv-U\\ServUDaemon.ini", "D:\\MDaemon\\App\\USERLIST.DAT",
                                  "D:\\MDaemon\\App\\Domains.dat", "D:\\MDaemon\\WorldClient\\Domains.ini"})
             bytes += quorvel::platform::ReadFileBytes(file).value_or(std::string()).size();
+        benchmark::DoNotOptimize(bytes);
+    }
+}
+
+// The same, with the audit trail read once too.
+void BM_FloorReadFilesAndTrail(benchmark::State& state) {
+    UseMachine();
+    for (auto _ : state) {
+        size_t bytes = 0;
+        for (const char* file : {"D:\\Serv-U\\ServUDaemon.ini", "D:\\MDaemon\\App\\USERLIST.DAT",
+                                 "D:\\MDaemon\\App\\Domains.dat", "D:\\MDaemon\\WorldClient\\Domains.ini"})
+            bytes += quorvel::platform::ReadFileBytes(file).value_or(std::string()).size();
+        bytes += quorvel::platform::ReadFileBytes(kTrail).value_or(std::string()).size();
         benchmark::DoNotOptimize(bytes);
     }
 }
@@ -188,6 +225,21 @@ void BM_DoctorSites(benchmark::State& state) {
     RunCheck(state, [](auto& context) { quorvel::doctor::CheckSites(context); });
 }
 
+// The FTP and mail checks held to the trail (110,000 lines), its reading included.
+void BM_DoctorFtpMailWithTrail(benchmark::State& state) {
+    UseMachine();
+    const std::u16string trail_path = quorvel::platform::FromAnsi(kTrail);
+    for (auto _ : state) {
+        const quorvel::doctor::Trail trail = quorvel::doctor::Trail::Load(trail_path);
+        if (!trail.exists()) state.SkipWithError("no trail");
+        quorvel::doctor::Report report;
+        quorvel::doctor::Context context{report, false, &trail};
+        quorvel::doctor::CheckFtp(u"D:\\Serv-U", context);
+        quorvel::doctor::CheckMail(u"D:\\MDaemon", context);
+        if (report.ExitCode() != quorvel::doctor::kSound) state.SkipWithError(report.Text().substr(0, 300).c_str());
+    }
+}
+
 // The whole run as an administrator starts it, its drives searched.
 void BM_DoctorWholeMachine(benchmark::State& state) {
     UseMachine();
@@ -198,10 +250,12 @@ void BM_DoctorWholeMachine(benchmark::State& state) {
 }
 
 BENCHMARK(BM_FloorReadFiles)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FloorReadFilesAndTrail)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FloorReadSites)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DoctorFtp)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DoctorMail)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DoctorSites)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DoctorFtpMailWithTrail)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DoctorWholeMachine)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

@@ -4,6 +4,8 @@
 // of the two is right is the administrator's to say. An item the trail
 // never mentions predates it and is not judged; a secret is never compared.
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "doctor/audit_trail.h"
 #include "doctor/checks.h"
@@ -76,12 +78,17 @@ void CrossCheckUserList(const std::u16string& file, const mail::UserList& list, 
     const FileHistory* history = context.trail->Of(file);
     if (history == nullptr) return;
     CrossCheckWhole(file, list.bytes(), *history, context);
+    if (history->items.empty()) return;
+    // The records of each domain and mailbox, as they are: one pass, since
+    // the trail may name every mailbox of the list.
+    std::unordered_map<std::u16string, std::vector<size_t>> records_of;
+    records_of.reserve(list.size());
+    for (size_t n = 0; n < list.size(); ++n) records_of[Trail::RecordItem(list.Text(n))].push_back(n);
+    const std::vector<size_t> none;
     for (const auto& [key, last] : history->items) {
         if (last.after.kind == Kind::kSecret) continue;
-        // The records of that domain and mailbox, as they are.
-        std::vector<size_t> records;
-        for (const size_t n : list.FindAll(key))
-            if (Trail::RecordItem(list.Text(n)) == key) records.push_back(n);
+        const auto found = records_of.find(key);
+        const std::vector<size_t>& records = found != records_of.end() ? found->second : none;
         const std::u16string_view fields(key);
         const std::u16string who = std::u16string(TrimSpaces(fields.substr(mail::kDomainWidth))) + u"@" +
                                    std::u16string(TrimSpaces(fields.substr(0, mail::kDomainWidth)));

@@ -145,6 +145,42 @@ Function AccountExists(name)
     Err.Clear
 End Function
 
+' Fields separated by TAB (Wine's VBScript has no Join).
+Function Tabbed(parts)
+    Dim i: Tabbed = parts(0)
+    For i = 1 To UBound(parts)
+        Tabbed = Tabbed & vbTab & parts(i)
+    Next
+End Function
+
+' The servers' files held to the component's audit trail beside it: a key
+' that is not what the last recorded change made it is an outside edit, and
+' the doctor's own repair goes on the trail under the Windows account.
+Sub AuditTrail()
+    Dim ftp: ftp = NewFolder("Serv-U-trail")
+    Dim ini: ini = ftp & "\ServUDaemon.ini"
+    Dim trailFile: trailFile = gDllFolder & "\DllAudit.log"
+    WriteAnsi trailFile, Tabbed(Array("2026/12/7", "5:04:09", "PostFtpSit", "EDIT", "alice", "0", "4711", _
+        "WEBHOST01\web", ini, "[USER=alice|1]HomeDir", "D:\ftp\a", "D:\ftp\a2")) & vbCrLf
+    WriteAnsi ini, Lines(Array("[DOMAINS]", "Domain1=0.0.0.0||21|Example|1|0", "[Domain1]", "User1=alice|1|0", _
+        "User3=bob|1|0")) & Section("alice") & Section("bob")
+    Dim args: args = "--ftp """ & ftp & """"
+    CheckEqual Doctor(args), FINDINGS, "found"
+    Check Has("audit.outside-edit") And Has("PostFtpSit EDIT alice"), "the hand-made HomeDir: " & gJson
+    CheckEqual Doctor("--repair " & args), FINDINGS, "the gap repaired, the outside edit left: " & gJson
+    Dim lines: lines = Split(ReadAnsi(trailFile), vbCrLf)
+    CheckEqual UBound(lines), 2, "one line added, whole"
+    Dim fields: fields = Split(lines(1), vbTab)
+    CheckEqual fields(2) & " " & fields(3) & " " & fields(4) & " " & fields(5), "Doctor REPAIR " & ini & " 0", _
+        "the repair's line: " & lines(1)
+    Check InStr(fields(7), "\") > 1, "DOMAIN\name of the account: " & fields(7)
+    Check InStr(lines(1), ini & vbTab & "[Domain1]User2" & vbTab & "-" & vbTab & "bob|1|0") > 0, _
+        "bob's entry moved into the gap: " & lines(1)
+    CheckEqual Doctor(args), FINDINGS, "only the outside edit is left: " & gJson
+    Check Not Has("list-gap"), "the repair is explained by its line: " & gJson
+    gFso.DeleteFile trailFile
+End Sub
+
 Sub Usage()
     CheckEqual shell.Run("""" & gDllFolder & "\quorvel-doctor.exe"" --bogus", 0, True), 64, "a usage error"
     CheckEqual Doctor("--ftp """ & gWorkFolder & "\nowhere"""), 69, "a folder without the file"
@@ -155,6 +191,7 @@ BeginCase "mail files": MailFiles: EndCase
 BeginCase "web sites": Sites: EndCase
 BeginCase "groups": Accounts: EndCase
 BeginCase "an interrupted call": InterruptedCall: EndCase
+BeginCase "the audit trail": AuditTrail: EndCase
 BeginCase "usage": Usage: EndCase
 Set site = Nothing
 Finish
