@@ -158,29 +158,26 @@ void UseMachine() {
     made = true;
 }
 
+// The servers' files, and with `trail` the audit trail too, read once.
+size_t ReadFilesOnce(bool trail) {
+    size_t bytes = 0;
+    for (const char* file : {"D:\\Serv-U\\ServUDaemon.ini", "D:\\MDaemon\\App\\USERLIST.DAT",
+                             "D:\\MDaemon\\App\\Domains.dat", "D:\\MDaemon\\WorldClient\\Domains.ini"})
+        bytes += quorvel::platform::ReadFileBytes(file).value_or(std::string()).size();
+    if (trail) bytes += quorvel::platform::ReadFileBytes(kTrail).value_or(std::string()).size();
+    return bytes;
+}
+
 // The floor: each of the servers' files read once.
 void BM_FloorReadFiles(benchmark::State& state) {
     UseMachine();
-    for (auto _ : state) {
-        size_t bytes = 0;
-        for (const char* file : {"D:\\Serv-U\\ServUDaemon.ini", "D:\\MDaemon\\App\\USERLIST.DAT",
-                                 "D:\\MDaemon\\App\\Domains.dat", "D:\\MDaemon\\WorldClient\\Domains.ini"})
-            bytes += quorvel::platform::ReadFileBytes(file).value_or(std::string()).size();
-        benchmark::DoNotOptimize(bytes);
-    }
+    for (auto _ : state) benchmark::DoNotOptimize(ReadFilesOnce(false));
 }
 
 // The same, with the audit trail read once too.
 void BM_FloorReadFilesAndTrail(benchmark::State& state) {
     UseMachine();
-    for (auto _ : state) {
-        size_t bytes = 0;
-        for (const char* file : {"D:\\Serv-U\\ServUDaemon.ini", "D:\\MDaemon\\App\\USERLIST.DAT",
-                                 "D:\\MDaemon\\App\\Domains.dat", "D:\\MDaemon\\WorldClient\\Domains.ini"})
-            bytes += quorvel::platform::ReadFileBytes(file).value_or(std::string()).size();
-        bytes += quorvel::platform::ReadFileBytes(kTrail).value_or(std::string()).size();
-        benchmark::DoNotOptimize(bytes);
-    }
+    for (auto _ : state) benchmark::DoNotOptimize(ReadFilesOnce(true));
 }
 
 // The floor of the sites: every property of every site and root in one query.

@@ -168,14 +168,14 @@ Sub AuditTrail()
     CheckEqual Doctor(args), FINDINGS, "found"
     Check Has("audit.outside-edit") And Has("PostFtpSit EDIT alice"), "the hand-made HomeDir: " & gJson
     CheckEqual Doctor("--repair " & args), FINDINGS, "the gap repaired, the outside edit left: " & gJson
-    Dim lines: lines = Split(ReadAnsi(trailFile), vbCrLf)
-    CheckEqual UBound(lines), 2, "one line added, whole"
-    Dim fields: fields = Split(lines(1), vbTab)
+    Dim written: written = Split(ReadAnsi(trailFile), vbCrLf)
+    CheckEqual UBound(written), 2, "one line added, whole"
+    Dim fields: fields = Split(written(1), vbTab)
     CheckEqual fields(2) & " " & fields(3) & " " & fields(4) & " " & fields(5), "Doctor REPAIR " & ini & " 0", _
-        "the repair's line: " & lines(1)
+        "the repair's line: " & written(1)
     Check InStr(fields(7), "\") > 1, "DOMAIN\name of the account: " & fields(7)
-    Check InStr(lines(1), ini & vbTab & "[Domain1]User2" & vbTab & "-" & vbTab & "bob|1|0") > 0, _
-        "bob's entry moved into the gap: " & lines(1)
+    Check InStr(written(1), ini & vbTab & "[Domain1]User2" & vbTab & "-" & vbTab & "bob|1|0") > 0, _
+        "bob's entry moved into the gap: " & written(1)
     CheckEqual Doctor(args), FINDINGS, "only the outside edit is left: " & gJson
     Check Not Has("list-gap"), "the repair is explained by its line: " & gJson
     gFso.DeleteFile trailFile
