@@ -113,6 +113,8 @@ Trail Trail::Load(const std::u16string& path) {
     trail.exists_ = true;
     const std::u16string text = platform::FromAnsi(*bytes);
     std::int64_t number = 0;
+    FileHistory* history = nullptr;  // of object_of_history
+    std::u16string object_of_history;
     for (size_t start = 0; start < text.size();) {
         size_t end = text.find(u'\n', start);
         if (end == std::u16string::npos) end = text.size();
@@ -135,25 +137,29 @@ Trail Trail::Load(const std::u16string& path) {
             const std::u16string item = Unescape(fields[i + 1]);
             const TrailValue before = ValueOf(fields[i + 2]);
             LastChange change{ValueOf(fields[i + 3]), number, call};
-            FileHistory& history = trail.files_[FileKey(object)];
+            // A line's changes mostly name one file: it is looked up once.
+            if (history == nullptr || object != object_of_history) {
+                history = &trail.files_[FileKey(object)];
+                object_of_history = object;
+            }
             if (item.empty()) {
                 // A whole file: what was recorded of its items no longer holds.
-                history.items.clear();
-                history.whole = std::move(change);
+                history->items.clear();
+                history->whole = std::move(change);
                 continue;
             }
-            history.whole.reset();
+            history->whole.reset();
             if (item == u"record") {
                 const TrailValue& known = change.after.kind == TrailValue::Kind::kText ? change.after : before;
                 if (known.kind != TrailValue::Kind::kText) continue;
-                history.items[RecordItem(known.text)] = std::move(change);
+                history->items[RecordItem(known.text)] = std::move(change);
             } else if (item.size() > 1 && item[0] == u'[') {
                 const size_t close = item.find(u']');
                 if (close == std::u16string::npos) continue;
-                history.items[ProfileItem(std::u16string_view(item).substr(1, close - 1),
+                history->items[ProfileItem(std::u16string_view(item).substr(1, close - 1),
                                           std::u16string_view(item).substr(close + 1))] = std::move(change);
             } else {
-                history.items[item] = std::move(change);
+                history->items[item] = std::move(change);
             }
         }
     }

@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace quorvel::doctor {
@@ -39,7 +40,7 @@ struct LastChange {
 struct FileHistory {
     // "[SECTION]KEY", the section and key folded, for a profile file; the
     // domain and mailbox (75 characters) for a user list's records.
-    std::map<std::u16string, LastChange> items;
+    std::unordered_map<std::u16string, LastChange> items;
     // The file replaced as a whole after the last change of an item ("SIZE
     // bytes MD5 HEX"), as a restore replaces it.
     std::optional<LastChange> whole;

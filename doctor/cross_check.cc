@@ -3,6 +3,7 @@
 // the component (by hand, by another program) since. Only reported: which
 // of the two is right is the administrator's to say. An item the trail
 // never mentions predates it and is not judged; a secret is never compared.
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -26,24 +27,41 @@ std::u16string Recorded(const LastChange& last) {
     return u"the last change DllAudit.log records for it (line " + Decimal(last.log_line) + u": " + last.call + u")";
 }
 
-void Add(Context& context, const std::u16string& file, std::int64_t line, std::u16string message) {
-    context.report.Add({"audit.outside-edit", file, line, std::move(message) + u": it was changed outside the component since",
-                        {}, false});
-}
+// The outside edits of one file, reported in the order of their lines
+// whatever order the trail's items come in.
+class OutsideEdits {
+public:
+    OutsideEdits(Context& context, const std::u16string& file) : context_(context), file_(file) {}
+    OutsideEdits(const OutsideEdits&) = delete;
+    OutsideEdits& operator=(const OutsideEdits&) = delete;
+    ~OutsideEdits() {
+        std::sort(found_.begin(), found_.end(), [](const Finding& a, const Finding& b) {
+            return a.line != b.line ? a.line < b.line : a.message < b.message;
+        });
+        for (Finding& f : found_) context_.report.Add(std::move(f));
+    }
+    void Add(std::int64_t line, std::u16string message) {
+        found_.push_back({"audit.outside-edit", file_, line,
+                          std::move(message) + u": it was changed outside the component since", {}, false});
+    }
+
+private:
+    Context& context_;
+    const std::u16string& file_;
+    std::vector<Finding> found_;
+};
 
 // The server's own answer to a reload request: not the component's to keep.
 bool ServersOwn(const std::u16string& item) { return item == u"[GLOBAL]RELOADSETTINGS"; }
 
 // The file as a whole, when the trail's last change of it replaced it whole
 // (a restore): its size and digest as that change left them.
-void CrossCheckWhole(const std::u16string& file, std::string_view bytes, const FileHistory& history,
-                     Context& context) {
+void CrossCheckWhole(std::string_view bytes, const FileHistory& history, OutsideEdits& edits) {
     if (!history.whole || history.whole->after.kind != Kind::kText) return;
     const std::u16string now = Decimal(static_cast<std::int64_t>(bytes.size())) + u" bytes MD5 " +
                                platform::FromAnsi(Md5HexOfBytes(bytes));
     if (now != history.whole->after.text)
-        Add(context, file, 0,
-            u"the file (" + now + u") is not the one " + Recorded(*history.whole) + u" left (" +
+        edits.Add(0, u"the file (" + now + u") is not the one " + Recorded(*history.whole) + u" left (" +
                 history.whole->after.text + u")");
 }
 
@@ -53,7 +71,8 @@ void CrossCheckProfile(const std::u16string& file, std::string_view bytes, const
     if (context.trail == nullptr) return;
     const FileHistory* history = context.trail->Of(file);
     if (history == nullptr) return;
-    CrossCheckWhole(file, bytes, *history, context);
+    OutsideEdits edits(context, file);
+    CrossCheckWhole(bytes, *history, edits);
     for (const auto& [item, last] : history->items) {
         if (last.after.kind == Kind::kSecret || ServersOwn(item)) continue;
         const size_t close = item.find(u']');
@@ -67,7 +86,7 @@ void CrossCheckProfile(const std::u16string& file, std::string_view bytes, const
         if (present == recorded && (!present || TrimSpaces(now) == TrimSpaces(last.after.text))) continue;
         const std::u16string name = u"[" + platform::FromAnsi(found != nullptr ? found->name : section) + u"]" +
                                     platform::FromAnsi(key != nullptr ? key->name : key_name);
-        Add(context, file, key != nullptr ? key->line : found != nullptr ? found->line : 0,
+        edits.Add(key != nullptr ? key->line : found != nullptr ? found->line : 0,
             name + (present ? u" is " + Quoted(now) : u" is not there") + u", but " + Recorded(last) +
                 (recorded ? u" made it " + Quoted(last.after.text) : u" removed it"));
     }
@@ -77,7 +96,8 @@ void CrossCheckUserList(const std::u16string& file, const mail::UserList& list, 
     if (context.trail == nullptr) return;
     const FileHistory* history = context.trail->Of(file);
     if (history == nullptr) return;
-    CrossCheckWhole(file, list.bytes(), *history, context);
+    OutsideEdits edits(context, file);
+    CrossCheckWhole(list.bytes(), *history, edits);
     if (history->items.empty()) return;
     // The records of each domain and mailbox, as they are: one pass, since
     // the trail may name every mailbox of the list.
@@ -94,7 +114,7 @@ void CrossCheckUserList(const std::u16string& file, const mail::UserList& list, 
                                    std::u16string(TrimSpaces(fields.substr(0, mail::kDomainWidth)));
         if (last.after.kind == Kind::kAbsent) {
             if (!records.empty())
-                Add(context, file, static_cast<std::int64_t>(records.front() + 1),
+                edits.Add(static_cast<std::int64_t>(records.front() + 1),
                     u"the record of " + who + u" is there, but " + Recorded(last) + u" removed it");
             continue;
         }
@@ -102,9 +122,9 @@ void CrossCheckUserList(const std::u16string& file, const mail::UserList& list, 
         for (const size_t n : records) same = same || MaskedRecord(list.Text(n)) == last.after.text;
         if (same) continue;
         if (records.empty()) {
-            Add(context, file, 0, u"the record of " + who + u" is not there, but " + Recorded(last) + u" made it");
+            edits.Add(0, u"the record of " + who + u" is not there, but " + Recorded(last) + u" made it");
         } else {
-            Add(context, file, static_cast<std::int64_t>(records.front() + 1),
+            edits.Add(static_cast<std::int64_t>(records.front() + 1),
                 u"the record of " + who + u" is not what " + Recorded(last) + u" made it");
         }
     }
