@@ -95,8 +95,14 @@ std::string ValueField(const std::optional<std::u16string>& value, bool secret) 
 
 }  // namespace
 
+std::u16string ItemName(std::u16string_view section, std::u16string_view key) {
+    std::u16string name;
+    name.reserve(section.size() + key.size() + 2);
+    return name.append(1, u'[').append(section).append(1, u']').append(key);
+}
+
 std::u16string Trail::ProfileItem(std::u16string_view section, std::u16string_view key) {
-    return u"[" + base::ToUpperAscii(TrimSpaces(section)) + u"]" + base::ToUpperAscii(TrimSpaces(key));
+    return ItemName(base::ToUpperAscii(TrimSpaces(section)), base::ToUpperAscii(TrimSpaces(key)));
 }
 
 std::u16string Trail::RecordItem(std::u16string_view record) {
@@ -131,7 +137,10 @@ Trail Trail::Load(const std::u16string& path) {
         }
         if (fields.size() < kFixedFields || (fields.size() - kFixedFields) % 4 != 0) continue;
         std::u16string call;
-        for (size_t i = 0; i < 5; ++i) call += (i > 0 ? u" " : u"") + Unescape(fields[i]);
+        for (size_t i = 0; i < 5; ++i) {
+            if (i > 0) call += u' ';
+            call += Unescape(fields[i]);
+        }
         for (size_t i = kFixedFields; i < fields.size(); i += 4) {
             const std::u16string object = Unescape(fields[i]);
             const std::u16string item = Unescape(fields[i + 1]);

@@ -68,6 +68,9 @@ private:
     std::map<std::u16string, FileHistory> files_;  // by the file's folded name
 };
 
+// "[SECTION]KEY": a profile key as the trail names it.
+std::u16string ItemName(std::u16string_view section, std::u16string_view key);
+
 // One change of a repair: OBJECT, ITEM, OLD, NEW (nullopt: absent).
 struct RepairChange {
     std::u16string object;

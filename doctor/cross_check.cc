@@ -84,8 +84,8 @@ void CrossCheckProfile(const std::u16string& file, std::string_view bytes, const
         const std::u16string now = present ? platform::FromAnsi(key->value) : u"";
         const bool recorded = last.after.kind == Kind::kText;
         if (present == recorded && (!present || TrimSpaces(now) == TrimSpaces(last.after.text))) continue;
-        const std::u16string name = u"[" + platform::FromAnsi(found != nullptr ? found->name : section) + u"]" +
-                                    platform::FromAnsi(key != nullptr ? key->name : key_name);
+        const std::u16string name = ItemName(platform::FromAnsi(found != nullptr ? found->name : section),
+                                             platform::FromAnsi(key != nullptr ? key->name : key_name));
         edits.Add(key != nullptr ? key->line : found != nullptr ? found->line : 0,
             name + (present ? u" is " + Quoted(now) : u" is not there") + u", but " + Recorded(last) +
                 (recorded ? u" made it " + Quoted(last.after.text) : u" removed it"));
@@ -155,8 +155,8 @@ std::vector<RepairChange> ProfileChanges(const std::u16string& file, const IniFi
             auto text = [](const std::optional<std::string>& v) {
                 return v ? std::optional<std::u16string>(platform::FromAnsi(*v)) : std::nullopt;
             };
-            changes.push_back({file, u"[" + platform::FromAnsi(section.name) + u"]" + platform::FromAnsi(key.name),
-                               text(old), text(now)});
+            changes.push_back(
+                {file, ItemName(platform::FromAnsi(section.name), platform::FromAnsi(key.name)), text(old), text(now)});
         }
     };
     for (const IniSection& section : before.sections()) compare(section, after.Find(section.name), true);

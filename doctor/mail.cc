@@ -253,9 +253,7 @@ void CheckUserList(const std::u16string& mail_dir, Context& context) {
             const std::u16string was = mail::CreationSetting(settings_path);
             switched = mail::WriteCreation(false, settings_path);
             if (switched)
-                changes.push_back({settings_path,
-                                   u"[" + std::u16string(mail::kSettingsSection) + u"]" + mail::kCreationKey, was,
-                                   u"No"});
+                changes.push_back({settings_path, ItemName(mail::kSettingsSection, mail::kCreationKey), was, u"No"});
         }
         if (!switched) context.report.Unchecked(settings_path, u"not repaired: the settings cannot be written");
         for (Finding& f : examined.findings)
@@ -297,7 +295,7 @@ void CheckDomains(const std::u16string& mail_dir, Context& context) {
         if (missing.empty()) continue;
         const bool no_ip = missing.starts_with(u"IP");
         context.report.Add({"mail.domain-keys", path, section.line,
-                            u"[" + platform::FromAnsi(section.name) + u"] lacks " + missing +
+                            ItemName(platform::FromAnsi(section.name), u" lacks ") + missing +
                                 (no_ip ? u": without an IP, PostEmailDomain takes the domain for missing"
                                        : u": PostEmailDomain writes all six"),
                             {}, false});
