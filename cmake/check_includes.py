@@ -8,7 +8,7 @@ A file belongs to the room with the longest folder that holds it. Two rules:
   direction  a file includes only headers of its own room and of the rooms
              its room names as dependencies;
   side       a header of one side (a path through a posix/ or win32/ folder,
-             or a file of a POSIX-only room) is included only from the same
+             or a file of a POSIX-only or Windows-only room) is included only from the same
              side: a file under such a folder, a *_posix_test.cc or a
              *_win32_test.cc, a file of a room of that side, or a line under
              `#if defined(_WIN32)` (Windows) or its `#else` (POSIX).

@@ -13,8 +13,9 @@
 # Windows: the package for a production server, quorvel-VERSION-win64.zip
 # (`cpack` in the Windows build folder, see scripts/package-windows.sh):
 # quorvel.dll (stripped), the type library as quorvel.tlb for clients that
-# bind early, INSTALL.txt, the method reference methods.txt and
-# CHANGELOG.txt. The stand-in COM servers that the tests use in place of the
+# bind early, quorvel-doctor.exe (stripped; the checks of quorvel doctor),
+# INSTALL.txt, the method reference methods.txt and CHANGELOG.txt. The
+# stand-in COM servers that the tests use in place of the
 # directory services and mail components stay out of it: registered on a real
 # server they would take over the real providers' names.
 
@@ -35,6 +36,13 @@ if(WIN32)
                      DEPENDS quorvel COMMENT "Stripping the debug sections of the packaged quorvel.dll")
   list(APPEND QUORVEL_PACKAGE_FILES ${QUORVEL_SHIPPED_DLL})
   install(FILES ${QUORVEL_SHIPPED_DLL} DESTINATION .)
+  set(QUORVEL_SHIPPED_DOCTOR ${CMAKE_BINARY_DIR}/package/quorvel-doctor.exe)
+  add_custom_command(OUTPUT ${QUORVEL_SHIPPED_DOCTOR}
+                     COMMAND ${QUORVEL_STRIP} --strip-debug -o ${QUORVEL_SHIPPED_DOCTOR}
+                             $<TARGET_FILE:quorvel_doctor_program>
+                     DEPENDS quorvel_doctor_program COMMENT "Stripping the debug sections of the packaged doctor")
+  list(APPEND QUORVEL_PACKAGE_FILES ${QUORVEL_SHIPPED_DOCTOR})
+  install(FILES ${QUORVEL_SHIPPED_DOCTOR} DESTINATION .)
   install(FILES ${QUORVEL_TLB} DESTINATION .)
   # Plain text for Windows administrators: CR LF line ends, the version and
   # the class's GUID (which is also its AppID) filled in.

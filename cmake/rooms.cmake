@@ -4,7 +4,7 @@
 #
 #   quorvel_room(NAME [FOLDERS dir...] [DEPS room...] [KIND STATIC|SHARED|EXECUTABLE]
 #                [TARGET name] [EXCLUDE file...] [SOURCES file...] [GENERATED header...]
-#                [POSIX_ONLY] [NO_TARGET])
+#                [POSIX_ONLY] [WINDOWS_ONLY] [NO_TARGET])
 #
 # A room's sources are the .cc files of its folders and of their side for this
 # build (FOLDER/posix/ or FOLDER/win32/), minus EXCLUDE (names in the first
@@ -13,10 +13,10 @@
 # and links its DEPS, which must be rooms declared before it: the graph has
 # no cycle by construction. GENERATED names the generated headers the room
 # owns. A POSIX_ONLY room is on the POSIX side: the Windows build declares it
-# (the graph is the same in both builds) but makes no target of it. A
-# NO_TARGET room (one of headers only, the tests, the benchmarks) is declared
-# only for the include check; the tests' and benchmarks' CMakeLists make their
-# targets.
+# (the graph is the same in both builds) but makes no target of it; a
+# WINDOWS_ONLY room likewise on the Windows side. A NO_TARGET room (one of
+# headers only, the tests, the benchmarks) is declared only for the include
+# check; the tests' and benchmarks' CMakeLists make their targets.
 #
 # quorvel_check_rooms() then adds the include check to the build: every file
 # of a room may include only its own room's headers and those of the rooms it
@@ -25,7 +25,7 @@
 set_property(GLOBAL PROPERTY QUORVEL_ROOMS "")
 
 function(quorvel_room name)
-  cmake_parse_arguments(PARSE_ARGV 1 ROOM "POSIX_ONLY;NO_TARGET" "KIND;TARGET"
+  cmake_parse_arguments(PARSE_ARGV 1 ROOM "POSIX_ONLY;WINDOWS_ONLY;NO_TARGET" "KIND;TARGET"
                         "FOLDERS;DEPS;EXCLUDE;SOURCES;GENERATED")
   if(ROOM_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "quorvel_room(${name}): unknown arguments ${ROOM_UNPARSED_ARGUMENTS}")
@@ -44,8 +44,9 @@ function(quorvel_room name)
   set_property(GLOBAL PROPERTY QUORVEL_ROOM_${name}_DEPS "${ROOM_DEPS}")
   set_property(GLOBAL PROPERTY QUORVEL_ROOM_${name}_GENERATED "${ROOM_GENERATED}")
   set_property(GLOBAL PROPERTY QUORVEL_ROOM_${name}_POSIX_ONLY ${ROOM_POSIX_ONLY})
+  set_property(GLOBAL PROPERTY QUORVEL_ROOM_${name}_WINDOWS_ONLY ${ROOM_WINDOWS_ONLY})
   set_property(GLOBAL PROPERTY QUORVEL_ROOM_${name}_TARGET "")
-  if(ROOM_NO_TARGET OR (ROOM_POSIX_ONLY AND WIN32))
+  if(ROOM_NO_TARGET OR (ROOM_POSIX_ONLY AND WIN32) OR (ROOM_WINDOWS_ONLY AND NOT WIN32))
     return()
   endif()
 
@@ -103,9 +104,12 @@ function(quorvel_check_rooms)
     get_property(deps GLOBAL PROPERTY QUORVEL_ROOM_${room}_DEPS)
     get_property(generated GLOBAL PROPERTY QUORVEL_ROOM_${room}_GENERATED)
     get_property(posix_only GLOBAL PROPERTY QUORVEL_ROOM_${room}_POSIX_ONLY)
+    get_property(windows_only GLOBAL PROPERTY QUORVEL_ROOM_${room}_WINDOWS_ONLY)
     set(side "")
     if(posix_only)
       set(side posix)
+    elseif(windows_only)
+      set(side win32)
     endif()
     string(REPLACE ";" " " folders_text "${folders}")
     string(REPLACE ";" " " deps_text "${deps}")

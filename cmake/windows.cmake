@@ -61,6 +61,13 @@ set_target_properties(quorvel_standins PROPERTIES PREFIX "" OUTPUT_NAME quorvel_
 target_link_libraries(quorvel_iis PRIVATE crypt32)
 target_link_options(quorvel_standins PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--no-undefined)
 
+# quorvel-doctor.exe, the package's console program: the same checks as the
+# POSIX host's doctor verb, over the system's file calls and COM.
+set_target_properties(quorvel_doctor_program PROPERTIES OUTPUT_NAME quorvel-doctor
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+target_link_libraries(quorvel_doctor_program PRIVATE shell32)
+target_link_options(quorvel_doctor_program PRIVATE -static -static-libgcc -static-libstdc++)
+
 if(QUORVEL_TESTS)
   # The tests, run under Wine by CTest.
   include(${CMAKE_SOURCE_DIR}/tests/windows.cmake)

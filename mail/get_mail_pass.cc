@@ -44,8 +44,6 @@ namespace quorvel::mail {
 namespace {
 
 constexpr std::int32_t kValueSize = 255;
-constexpr char16_t kSettingsSection[] = u"Default:Settings";
-constexpr char16_t kCreationKey[] = u"NewAccountCreation";
 constexpr char16_t kObject[] = u"/WorldClient.dll";
 constexpr char kFormHeader[] = "Content-Type: application/x-www-form-urlencoded";
 
@@ -74,7 +72,7 @@ std::uint16_t PortNumber(std::u16string_view text) {
 
 void SwitchOff(CallFrame& frame, const std::u16string& settings) {
     frame.Step([&] {
-        if (!WriteIniValue(kSettingsSection, kCreationKey, u"No", settings)) Raise(kPathFileAccess);
+        if (!WriteCreation(false, settings)) Raise(kPathFileAccess);
     });
 }
 
@@ -83,11 +81,11 @@ void SwitchOff(CallFrame& frame, const std::u16string& settings) {
 class CreationSwitch {
 public:
     CreationSwitch(CallFrame& frame, const std::u16string& settings) : frame_(frame), settings_(settings) {
-        frame_.Step([&] { WriteIniValue(kSettingsSection, kCreationKey, u"Yes", settings_); });
+        frame_.Step([&] { WriteCreation(true, settings_); });
     }
     ~CreationSwitch() {
         try {
-            if (on_) WriteIniValue(kSettingsSection, kCreationKey, u"No", settings_);
+            if (on_) WriteCreation(false, settings_);
         } catch (...) {
         }
     }
@@ -110,10 +108,6 @@ void Note(CallFrame& frame, std::int32_t code, std::u16string_view text) {
         frame.Log(u"错误号：" + Decimal(code) + std::u16string(text));
     } catch (const StepError&) {
     }
-}
-
-std::vector<size_t> TemporaryRecords(const UserList& list) {
-    return list.FindAccount(kTemporaryAccount, kTemporaryAccount);
 }
 
 bool PostForm(const std::u16string& server, std::uint16_t port, const std::string& body) {
@@ -150,22 +144,19 @@ std::optional<size_t> SettleInterruptedLookup(CallFrame& frame, std::u16string_v
         frame.Step([] { Raise(kPathFileAccess); });
         return std::nullopt;
     }
-    if (base::ToUpperAscii(TrimSpaces(ReadIniValue(kSettingsSection, kCreationKey, kValueSize, settings))) != u"NO")
-        SwitchOff(frame, settings);
+    if (base::ToUpperAscii(CreationSetting(settings)) != u"NO") SwitchOff(frame, settings);
 
     const std::u16string list_path = UserListPath(mail_dir);
     if (base::ToUpperAscii(FindFile(list_path)) != u"USERLIST.DAT") return std::nullopt;
     std::optional<size_t> records;
     frame.Step([&] {
         const HeldUserList held(platform::ToAnsi(list_path));
-        const UserList& list = held.list();
-        const std::vector<size_t> left = TemporaryRecords(list);
-        if (!left.empty()) {
-            held.Replace(list.Without(left));
+        const size_t removed = RemoveTemporaryRecords(held);
+        if (removed > 0) {
             Note(frame, kLeftRecordsCode, kLeftRecordsRemoved);
             if (!platform::CreateEmptyFile(platform::ToAnsi(SemaphorePath(mail_dir)))) Raise(kPathFileAccess);
         }
-        records = list.size() - left.size();
+        records = held.list().size() - removed;
     });
     return records;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "mail/files/webmail_account.h"
+
 namespace quorvel {
 class CallFrame;
 namespace platform {
@@ -14,9 +16,6 @@ class FileLock;
 }  // namespace quorvel
 
 namespace quorvel::mail {
-
-// The temporary account the webmail server is asked to create.
-inline constexpr char16_t kTemporaryAccount[] = u"Quorvel";
 
 // Returns the 20-character stored password, or the empty text on failure.
 // Writes its failure lines into the caller's open log.

@@ -21,7 +21,7 @@ list(FILTER WIN_TEST_SOURCES EXCLUDE REGEX "_posix_test\\.cc$")
 add_executable(quorvel_tests ${WIN_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/win32/test_main.cc
                              ${CMAKE_SOURCE_DIR}/tests/profile_script.cc)
 set_target_properties(quorvel_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-target_link_libraries(quorvel_tests PRIVATE quorvel_core quorvel_sample_interface GTest::gtest GTest::gmock)
+target_link_libraries(quorvel_tests PRIVATE quorvel_core quorvel_doctor quorvel_sample_interface GTest::gtest GTest::gmock)
 target_compile_options(quorvel_tests PRIVATE ${QUORVEL_WARNINGS})
 target_compile_definitions(quorvel_tests PRIVATE QUORVEL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 target_link_options(quorvel_tests PRIVATE -static)

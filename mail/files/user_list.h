@@ -63,7 +63,11 @@ public:
     UserList& operator=(const UserList&) = delete;
 
     size_t size() const { return lines_.size(); }
+    // Whether the last line is ended (an empty list counts as ended).
+    bool ended() const { return bytes_.empty() || bytes_.back() == '\n'; }
     std::string_view line(size_t n) const { return lines_[n]; }
+    // The file's bytes as read.
+    std::string_view bytes() const { return bytes_; }
     // A line as text.
     std::u16string Text(size_t n) const;
 

@@ -119,13 +119,27 @@ Lock::Lock(const std::string& key, const std::string& path) : impl_(std::make_un
         return;
     }
     const std::string name = "." + std::filesystem::path(path).filename().string() + ".lock";
-    UniqueFd fd(::open(Beside(path, name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-    if (!fd) return;
-    while (::flock(fd.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) return;
+    const std::string lock_path = Beside(path, name).string();
+    for (;;) {
+        UniqueFd fd(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+        if (!fd) return;
+        while (::flock(fd.get(), LOCK_EX) != 0) {
+            if (errno != EINTR) return;
+        }
+        // A lock file may be removed by the one who holds it (quorvel doctor
+        // clears those whose file is gone): a lock taken on a file that is
+        // no longer at its name excludes nobody, so it is taken again there.
+        struct stat held {}, named {};
+        if (::fstat(fd.get(), &held) != 0) return;
+        const bool moved = ::stat(lock_path.c_str(), &named) != 0
+                               ? errno == ENOENT
+                               : named.st_dev != held.st_dev || named.st_ino != held.st_ino;
+        if (!moved) {
+            impl_->fd = std::move(fd);
+            held_here[key] = 1;
+            return;
+        }
     }
-    impl_->fd = std::move(fd);
-    held_here[key] = 1;
 }
 
 Lock::~Lock() = default;

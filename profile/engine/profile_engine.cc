@@ -713,6 +713,45 @@ uint32_t ProfileEngine::GetString(Name section, Name key, uint32_t size, std::st
     return CopyValue(value, size, out, *leads_);
 }
 
+void ProfileEngine::ForEachLine(const std::function<void(const LineView&)>& visit) const {
+    uint32_t number = 0;
+    LineView view;
+    for (size_t i = 0; i < prefix_.size(); ++i) {
+        view.number = ++number;
+        visit(view);
+    }
+    for (const auto& s : sections_) {
+        const std::string_view name = s->header.name();
+        view = LineView{};
+        view.number = ++number;
+        view.type = LineView::Type::kHeader;
+        view.section = name;
+        view.first = FindSection(name) == s.get();
+        visit(view);
+        const std::vector<Line>& body = s->Body();
+        for (size_t i = 0; i < body.size(); ++i) {
+            const Line& l = body[i];
+            if (l.kind == Kind::Dead) continue;
+            view = LineView{};
+            view.number = ++number;
+            view.section = name;
+            if (l.kind == Kind::Entry) {
+                view.type = LineView::Type::kKey;
+                view.key = l.name();
+                view.first = s->FindKey(view.key) == static_cast<long>(i);
+                view.has_value = l.has_value;
+                if (l.has_value) {
+                    std::string_view v = l.value();
+                    v = v.substr(0, v.find('\0'));
+                    if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) v = v.substr(1, v.size() - 2);
+                    view.value = v;
+                }
+            }
+            visit(view);
+        }
+    }
+}
+
 ProfileEngine::Result ProfileEngine::SetKey(std::string_view section, std::string_view key,
                                             std::string_view value) {
     const std::string_view v = LTrim(value);

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -85,6 +86,25 @@ public:
     // ends at the first empty entry; null content deletes the section.
     Result WriteSection(Name section, Name content);
     Result DeleteSection(std::string_view section);
+
+    // Every line of the file in order, as the read functions see it: its
+    // number (from 1), the section it lies in (the trimmed name of the header
+    // above it, or of itself for a header; none before the first header), and
+    // for a key line its trimmed name and, when it has a "=", the value a read
+    // returns whole (one pair of outer quotes dropped, cut at a NUL). Reads
+    // find the first section of a name and the first line of a key in it;
+    // `first` says whether the line is that one.
+    struct LineView {
+        enum class Type { kOther, kHeader, kKey };
+        uint32_t number = 0;
+        Type type = Type::kOther;
+        std::optional<std::string_view> section;
+        bool first = true;  // of its section (a header), of its key in the section (a key)
+        std::string_view key;
+        bool has_value = false;
+        std::string_view value;
+    };
+    void ForEachLine(const std::function<void(const LineView&)>& visit) const;
 
     // How many times a file was parsed in this process (for tests of caching).
     static uint64_t parse_count();

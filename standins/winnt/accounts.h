@@ -82,6 +82,7 @@ public:
     virtual void Update(const Account& account) = 0;
     // Removes the account with its memberships (of a user) or its members (of a group).
     virtual void Delete(std::u16string_view name) = 0;
+    // The names of a group's members; one whose account is gone as stored.
     virtual std::vector<std::u16string> Members(std::u16string_view group) = 0;
     // Raise kMemberInAlias / kMemberNotInAlias.
     virtual void AddMember(std::u16string_view group, std::u16string_view user) = 0;

@@ -4,6 +4,7 @@
 // methods act at once, as the provider does.
 #include "standins/winnt/directory.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -178,8 +179,8 @@ private:
     }
 };
 
-// The user a member path names: "WinNT://NAME/alice" or ".../alice,user".
-std::u16string MemberName(const std::u16string& path) {
+// The name a member path gives: "WinNT://NAME/alice" or ".../alice,user".
+std::u16string PathName(const std::u16string& path) {
     if (path.size() <= kScheme.size() || !SameText(std::u16string_view(path).substr(0, kScheme.size()), kScheme))
         Fail(kNoSuchUser);
     std::u16string rest = path.substr(kScheme.size());
@@ -191,10 +192,27 @@ std::u16string MemberName(const std::u16string& path) {
         if (!SameText(std::u16string_view(name).substr(comma + 1), u"user")) Fail(kNoSuchUser);
         name.resize(comma);
     }
+    return name;
+}
+
+// The user a member path names.
+std::u16string MemberName(const std::u16string& path) {
+    const std::u16string name = PathName(path);
     const auto account = Directory([&] { return OpenMachineAccounts()->Find(name); });
     if (!account || account->group) Fail(kNoSuchUser);
     return account->name;
 }
+
+class MemberList final : public automation::AutomationObject<MemberList, idl::IWinNTMembers> {
+public:
+    explicit MemberList(std::vector<Variant> members) : members_(std::move(members)) {}
+    Value NewEnum(const Arguments&) { return automation::NewEnum(members_); }
+
+private:
+    std::vector<Variant> members_;
+};
+
+Variant ObjectOf(const std::u16string& computer, const Account& account, bool stored);
 
 class Group final : public automation::AutomationObject<Group, idl::IWinNTGroup>, public AccountObject {
 public:
@@ -209,10 +227,36 @@ public:
         return Value();
     }
 
+    // Also a membership whose account is gone, as the provider removes one
+    // by its SID.
     Value Remove(const Arguments& args) {
-        const std::u16string user = MemberName(args.Text(0));
-        Directory([&] { OpenMachineAccounts()->RemoveMember(account_.name, user); });
+        const std::u16string name = PathName(args.Text(0));
+        const auto account = Directory([&] { return OpenMachineAccounts()->Find(name); });
+        if (account && account->group) Fail(kNoSuchUser);
+        Directory([&] { OpenMachineAccounts()->RemoveMember(account_.name, account ? account->name : name); });
         return Value();
+    }
+
+    Value Members(const Arguments&) {
+        const auto [names, accounts] = Directory([&] {
+            auto store = OpenMachineAccounts();
+            return std::pair(store->Members(account_.name), store->List());
+        });
+        std::vector<Variant> members;
+        for (const std::u16string& name : names) {
+            const auto account = std::find_if(accounts.begin(), accounts.end(),
+                                              [&](const Account& a) { return !a.group && SameText(a.name, name); });
+            if (account != accounts.end()) {
+                members.push_back(ObjectOf(computer_, *account, true));
+            } else {
+                Account gone;
+                gone.name = name;
+                members.push_back(ObjectOf(computer_, gone, false));
+            }
+        }
+        auto list = automation::MakeObject<MemberList>(std::move(members));
+        if (!list) Fail(0x8007000Eu);
+        return Value(Variant(ComPtr<IDispatch>(std::move(list))));
     }
 
     Value IsMember(const Arguments& args) {

@@ -72,10 +72,12 @@ prefix() {
 end() { stop_wine; }
 
 imports() {
-    local imports
-    imports=$(x86_64-w64-mingw32-objdump -p "$BUILD/quorvel.dll" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
-    check "quorvel.dll imports only system DLLs (got: $(echo $imports))" \
-        test -z "$(grep -E '^(libstdc|libgcc|libwinpthread)' <<<"$imports")"
+    local imports file
+    for file in quorvel.dll quorvel-doctor.exe; do
+        imports=$(x86_64-w64-mingw32-objdump -p "$BUILD/$file" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
+        check "$file imports only system DLLs (got: $(echo $imports))" \
+            test -z "$(grep -E '^(libstdc|libgcc|libwinpthread)' <<<"$imports")"
+    done
 }
 
 exports() {
@@ -91,7 +93,9 @@ register() {
     quorvel)
         registry_keys
         # With the recorder of command lines, for the tests of methods that start programs.
-        cp "$BUILD/quorvel.dll" "$BUILD/tests/record_command_line.exe" "$BIN/" || { fail "copying quorvel.dll"; return; }
+        # The package's doctor beside it, as INSTALL.txt puts it.
+        cp "$BUILD/quorvel.dll" "$BUILD/quorvel-doctor.exe" "$BUILD/tests/record_command_line.exe" "$BIN/" ||
+            { fail "copying quorvel.dll"; return; }
         local dll
         dll=$(winpath "$BIN/quorvel.dll")
         check "regsvr32 quorvel.dll" wine regsvr32 /s "$dll"
@@ -219,6 +223,13 @@ vbs() {
     read -r ok bad <<<"$result"
     echo "$name: $ok passed, $bad failed"
     [ "$bad" -eq 0 ] || failed=$((failed + bad))
+    # A test's JSON documents (quorvel-doctor's) must parse.
+    local json
+    for json in "$work"/*.json; do
+        [ -e "$json" ] || continue
+        python3 -c 'import json,sys; json.load(open(sys.argv[1], encoding="utf-8"))' "$json" 2>/dev/null ||
+            fail "$name: $(basename "$json") is not one JSON document: $(head -c 300 "$json")"
+    done
     if [ $rc -ne 0 ] && [ "$bad" -eq 0 ]; then
         fail "$name: cscript ended with status $rc after its checks passed; it said: $(head -5 "$work.log")"
     fi
@@ -236,9 +247,9 @@ package() {
     package=$BUILD/$top.zip
     [ -f "$package" ] || { fail "cpack made no $top.zip"; return; }
     local listing
-    listing=$(unzip -Z1 "$package" | grep -v '/$' | sort | tr '\n' ' ')
-    check "package holds quorvel.dll, quorvel.tlb, INSTALL.txt, methods.txt and CHANGELOG.txt (got: $listing)" \
-        test "$listing" = "$top/CHANGELOG.txt $top/INSTALL.txt $top/methods.txt $top/quorvel.dll $top/quorvel.tlb "
+    listing=$(unzip -Z1 "$package" | grep -v '/$' | LC_ALL=C sort | tr '\n' ' ')
+    check "package holds quorvel.dll, quorvel.tlb, quorvel-doctor.exe, INSTALL.txt, methods.txt and CHANGELOG.txt (got: $listing)" \
+        test "$listing" = "$top/CHANGELOG.txt $top/INSTALL.txt $top/methods.txt $top/quorvel-doctor.exe $top/quorvel.dll $top/quorvel.tlb "
     local pkg=$BUILD/package-test
     rm -rf "$pkg"
     mkdir -p "$pkg"
@@ -277,7 +288,8 @@ sys.exit(not (b.startswith(b"\xef\xbb\xbf") and b.count(b"\n") == b.count(b"\r\n
     local drive_c=$WINEPREFIX/drive_c out
     # 2 a): the component's folder.
     mkdir -p "$drive_c/Quorvel"
-    cp "$pkg/unpacked/$top/quorvel.dll" "$pkg/unpacked/$top/quorvel.tlb" "$drive_c/Quorvel/"
+    cp "$pkg/unpacked/$top/quorvel.dll" "$pkg/unpacked/$top/quorvel.tlb" "$pkg/unpacked/$top/quorvel-doctor.exe" \
+        "$drive_c/Quorvel/"
     # Each typed block runs as the administrator's prompt would run it.
     typed() { # typed FILE: a block of INSTALL.txt, run by cmd
         wine cmd /c "C:\\${1//\//\\}" 2>&1 | tr -d '\r'
@@ -311,6 +323,11 @@ VBS
     got=$(tr -d '\r\n' <"$drive_c/version.txt" 2>/dev/null)
     while [ "$(tr -cd . <<<"$want" | wc -c)" -lt 3 ]; do want=$want.0; done
     check "GetFileVersion of quorvel.dll is $want (got: $got)" test "$got" = "$want"
+
+    # The doctor runs from the component's folder, on its own.
+    steps block "Checking the servers" 1 >"$drive_c/doctor.cmd" || { fail "INSTALL.txt has no doctor step"; return; }
+    out=$(typed doctor.cmd)
+    check "INSTALL.txt's doctor step prints the doctor's usage (printed: $out)" contains "$out" "usage: quorvel-doctor"
 
     steps block Uninstall 1 >"$drive_c/uninstall.cmd" || { fail "INSTALL.txt has no uninstall step"; return; }
     out=$(typed uninstall.cmd)

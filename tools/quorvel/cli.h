@@ -28,6 +28,7 @@ int RunCall(const Args& args);
 int RunMethods(const Args& args);
 int RunWebmail(const Args& args);
 int RunAdsi(const Args& args);
+int RunDoctor(const Args& args);
 int RunVersion();
 
 // `quorvel --help`: the host's usage, its environment, exit statuses and

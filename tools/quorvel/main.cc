@@ -24,7 +24,7 @@ bool SetMachine(const std::string& dir) {
 
 enum class Machine {
     kNone,      // works without one (help, methods)
-    kExisting,  // works on one that must exist (call, adsi, webmail)
+    kExisting,  // works on one that must exist (call, adsi, webmail, doctor)
     kMade,      // makes it when it does not exist (regsvr, init: after reading their arguments)
 };
 
@@ -38,7 +38,7 @@ constexpr Command kCommands[] = {
     {"help", RunHelp, Machine::kNone},          {"init", RunInit, Machine::kMade},
     {"regsvr", RunRegsvr, Machine::kMade},      {"call", RunCall, Machine::kExisting},
     {"methods", RunMethods, Machine::kNone},    {"adsi", RunAdsi, Machine::kExisting},
-    {"webmail", RunWebmail, Machine::kExisting},
+    {"webmail", RunWebmail, Machine::kExisting}, {"doctor", RunDoctor, Machine::kExisting},
 };
 
 }  // namespace

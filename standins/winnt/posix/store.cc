@@ -150,9 +150,11 @@ public:
     }
 
     std::vector<std::u16string> Members(std::u16string_view group) override {
+        // A membership whose account is gone (a store an older version or a
+        // hand wrote) keeps its key as the name.
         Statement s(db_.get(),
-                    "SELECT a.name FROM members m JOIN accounts a ON a.key = m.user_key "
-                    "WHERE m.group_key = ? ORDER BY a.id");
+                    "SELECT COALESCE(a.name, m.user_key) FROM members m LEFT JOIN accounts a ON a.key = m.user_key "
+                    "WHERE m.group_key = ? ORDER BY a.id IS NULL, a.id, m.rowid");
         s.Bind(1, Key(group));
         std::vector<std::u16string> names;
         while (s.Step()) names.push_back(platform::FromUtf8(s.Text(0)));

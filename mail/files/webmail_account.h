@@ -1,0 +1,38 @@
+// The webmail server's new-account form as the mailbox calls use it: the
+// temporary account they have it create, and the settings' switch that lets
+// it create accounts. What a call that died in the middle of a lookup
+// leaves (the switch on, the account's records in the user list) is put
+// right with these by the next mailbox call and by quorvel doctor.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mail/files/user_list.h"
+
+namespace quorvel::mail {
+
+// The temporary account the webmail server is asked to create.
+inline constexpr char16_t kTemporaryAccount[] = u"Quorvel";
+
+// The switch in the webmail settings (WebmailSettingsPath).
+inline constexpr char16_t kSettingsSection[] = u"Default:Settings";
+inline constexpr char16_t kCreationKey[] = u"NewAccountCreation";
+
+// The switch as the settings hold it, without its blanks; empty when unset.
+std::u16string CreationSetting(std::u16string_view settings);
+// Writes "Yes" or "No"; false when it cannot be written.
+bool WriteCreation(bool on, std::u16string_view settings);
+
+// The temporary account's records: those whose mailbox and full-name fields
+// both hold its name, wherever they stand, in order.
+std::vector<size_t> TemporaryRecords(const UserList& list);
+
+// Takes the temporary account's records out of the held list, which is
+// written back atomically; returns how many there were. Raises error 75
+// when the list cannot be written.
+size_t RemoveTemporaryRecords(const HeldUserList& held);
+
+}  // namespace quorvel::mail
