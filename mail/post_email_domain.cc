@@ -40,6 +40,7 @@ std::int32_t PostEmailDomain(std::u16string Action, std::u16string MailDir, std:
         if (UpperAscii(FindFile(file)) != u"DOMAINS.DAT") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
 
         const std::u16string action = UpperAscii(Action);
+        frame.Audit().About(action, Domain);
         if (ChangesDomains(action) && (!IsSafeProfileText(Domain, ProfileText::kSection) ||
                                        !IsSafeProfileText(IPAddress, ProfileText::kValue)))
             return frame.Detected(kPreconditionFailed, kUnsafeInput);

@@ -132,10 +132,13 @@ struct AuditLine {
 };
 
 // The line as written, in the system code page with its CR LF (secrets
-// masked); and a line read back (nullopt when it is not one). A secret reads
-// back as the text "***".
+// masked); and a line read back (nullopt when it is not one): every escape
+// replaced but "%7C", which only a list element holds, so that a list value
+// can still be split with SplitAuditList. A secret reads back as the text
+// "***", an absent value as absent.
 std::string FormatAuditLine(const AuditLine& line);
 std::optional<AuditLine> ParseAuditLine(std::string_view bytes);
+std::vector<std::u16string> SplitAuditList(std::u16string_view text);
 
 // DllAudit.log beside DllErr.log.
 std::u16string AuditLogPath();
@@ -156,8 +159,12 @@ public:
     // A change the method made itself (a record, a file, a program started).
     AuditTrail& Change(std::u16string_view object, std::u16string_view item, AuditValue before, AuditValue after);
     // A change seen by the profile or object layer: one of the same object
-    // and item made earlier in the call keeps its OLD and takes this NEW.
+    // and item made earlier in the call keeps its OLD and takes this NEW, and
+    // one whose NEW is its OLD again is no change.
     AuditTrail& Merge(std::u16string_view object, std::u16string_view item, AuditValue before, AuditValue after);
+    // The call is a change by itself, with no value to show (a shutdown asked
+    // for): its line is written even without changes.
+    AuditTrail& Requested();
 
     bool empty() const;
     // Writes the changes so far as one line with `result`, then forgets them;
@@ -166,11 +173,17 @@ public:
     // The same as the line of a repair: ACTION REPAIR, `target`, RESULT 5.
     bool WriteRepair(std::u16string_view target);
 
+    // The trail this thread's calls add to (the outermost call's), and the
+    // one made current in its place, which is returned.
+    static AuditTrail* Current();
+    static AuditTrail* MakeCurrent(AuditTrail* trail);
+
     struct Watchers;
 
 private:
     AuditLine line_;
     std::vector<bool> merged_;  // per change: from the profile or object layer
+    bool requested_ = false;
     std::unique_ptr<Watchers> watchers_;
 };
 

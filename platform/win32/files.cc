@@ -78,6 +78,8 @@ std::string ModuleFolder() {
 // One component per folder on Windows: its folder is its machine's.
 std::string StateFolder() { return ModuleFolder(); }
 
+std::string LogFolder() { return ModuleFolder(); }
+
 struct AppendFile::Impl {
     win32::Handle file;
 };

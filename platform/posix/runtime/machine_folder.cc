@@ -114,6 +114,8 @@ auto WithFolder(Use&& use) {
 
 }  // namespace
 
+std::filesystem::path LocateMachineFolder() { return LocateFolder(); }
+
 std::filesystem::path MachineFolder() {
     return WithFolder([](const Prepared& p) { return p.folder; });
 }

@@ -12,6 +12,9 @@ namespace quorvel::posix {
 
 // Throws nothing; an empty path when the folder can neither be found nor made.
 std::filesystem::path MachineFolder();
+// The folder the environment names, without making it or anything in it;
+// empty when it names none.
+std::filesystem::path LocateMachineFolder();
 // The same as a string; cheap while the environment names the folder
 // prepared last (every bind of an outside object asks for it).
 std::string MachineFolderString();
