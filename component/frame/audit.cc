@@ -23,7 +23,7 @@ void AppendHex(std::u16string& out, unsigned value, int digits) {
     for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out += kHex[(value >> shift) & 15];
 }
 
-// The escapes of a field that are ASCII: "%", controls, and "|" in a list
+// The escapes of a text that are ASCII: "%", controls, and "|" in a list
 // element. The code page's turn comes after.
 std::u16string EscapeAscii(std::u16string_view text, bool in_list) {
     std::u16string out;
@@ -39,7 +39,7 @@ std::u16string EscapeAscii(std::u16string_view text, bool in_list) {
     return out;
 }
 
-// The field in the code page; a character it cannot hold as %uXXXX.
+// An escaped text in the code page; a character it cannot hold as %uXXXX.
 std::string ToField(std::u16string_view escaped) {
     if (auto bytes = platform::TryToAnsi(escaped)) return std::move(*bytes);
     std::u16string out;
@@ -62,28 +62,64 @@ std::string ToField(std::u16string_view escaped) {
 
 std::string Field(std::u16string_view text) { return ToField(EscapeAscii(text, false)); }
 
-// A value: "-" when absent, "***" when secret, else its escaped text (a
-// value that reads as one of those words has its first character escaped).
-std::string ValueField(const AuditValue& value, bool secret) {
-    if (value.absent()) return platform::ToAnsi(kAbsent);
-    if (secret) return platform::ToAnsi(kSecret);
-    std::u16string escaped;
-    if (value.is_list()) {
-        for (size_t i = 0; i < value.items().size(); ++i) {
-            if (i > 0) escaped += u'|';
-            escaped += EscapeAscii(value.items()[i], true);
+// Bytes already in the code page, escaped as their text would be. The bytes
+// escaped (below 0x20, "%", 0x7F) are never the second byte of a double-byte
+// character, so the bytes can be looked at one by one.
+void AppendEscapedBytes(std::string& out, std::string_view bytes) {
+    static constexpr char kHexBytes[] = "0123456789ABCDEF";
+    for (const char byte : bytes) {
+        const auto c = static_cast<unsigned char>(byte);
+        if (c == '%' || c < 0x20 || c == 0x7F) {
+            out += '%';
+            out += kHexBytes[c >> 4];
+            out += kHexBytes[c & 15];
+        } else {
+            out += byte;
         }
-    } else {
-        escaped = EscapeAscii(value.text(), false);
     }
-    if (escaped == kAbsent) escaped = u"%2D";
-    if (escaped == kSecret) escaped = u"%2A**";
-    return ToField(escaped);
 }
 
-// An item whose name holds "pass" in any letter case holds a secret.
-bool IsSecret(std::u16string_view item) {
-    return UpperAscii(item).find(u"PASS") != std::u16string::npos;
+// A value field that reads as one of the two words has its first character escaped.
+std::string Unambiguous(std::string field) {
+    if (field == "-") return "%2D";
+    if (field == "***") return "%2A**";
+    return field;
+}
+
+std::string ValueField(const AuditValue& value) {
+    if (value.absent()) return platform::ToAnsi(kAbsent);
+    if (!value.is_list()) return Unambiguous(Field(value.text()));
+    std::u16string escaped;
+    for (size_t i = 0; i < value.items().size(); ++i) {
+        if (i > 0) escaped += u'|';
+        escaped += EscapeAscii(value.items()[i], true);
+    }
+    return Unambiguous(ToField(escaped));
+}
+
+std::string BytesField(std::optional<std::string_view> bytes) {
+    if (!bytes) return platform::ToAnsi(kAbsent);
+    std::string field;
+    field.reserve(bytes->size());
+    AppendEscapedBytes(field, *bytes);
+    return Unambiguous(std::move(field));
+}
+
+// Whether an item holds a secret: its name ("KEY" of "[SECTION]KEY") holds
+// "pass" in any letter case.
+template <typename Char>
+bool IsSecretName(std::basic_string_view<Char> item) {
+    if (!item.empty() && item[0] == Char('[')) {
+        const size_t close = item.find(Char(']'));
+        if (close != std::basic_string_view<Char>::npos) item.remove_prefix(close + 1);
+    }
+    static constexpr char kPass[] = "pass";
+    for (size_t i = 0; i + 4 <= item.size(); ++i) {
+        size_t k = 0;
+        while (k < 4 && (item[i + k] | 0x20) == kPass[k]) ++k;
+        if (k == 4) return true;
+    }
+    return false;
 }
 
 int HexDigit(char16_t c) {
@@ -131,8 +167,6 @@ AuditValue ParseValue(std::u16string_view field) {
     return AuditValue(Unescape(field));
 }
 
-bool EqualFolded(std::u16string_view a, std::u16string_view b) { return UpperAscii(a) == UpperAscii(b); }
-
 // The trail that this thread's calls report to: the outermost frame's.
 thread_local AuditTrail* t_trail = nullptr;
 
@@ -163,30 +197,40 @@ std::vector<std::u16string> SplitAuditList(std::u16string_view text) {
     return items;
 }
 
-std::string FormatAuditLine(const AuditLine& line) {
+namespace {
+
+// The line's first eight fields, each followed by TAB.
+std::string LineStart(const AuditLine& line) {
     std::string out;
-    out.reserve(128 + line.changes.size() * 64);
-    const auto add = [&](const std::string& field) {
-        out += field;
+    for (const std::u16string* field : {&line.date, &line.time, &line.method, &line.action, &line.target}) {
+        out += Field(*field);
         out += '\t';
-    };
-    add(Field(line.date));
-    add(Field(line.time));
-    add(Field(line.method));
-    add(Field(line.action));
-    add(Field(line.target));
-    add(Field(Decimal(line.result)));
-    add(Field(Decimal(line.process_id)));
-    add(Field(line.account));
-    for (const AuditChange& change : line.changes) {
-        const bool secret = IsSecret(change.item);
-        add(Field(change.object));
-        add(Field(change.item));
-        add(ValueField(change.before, secret));
-        add(ValueField(change.after, secret));
     }
-    out.back() = '\r';
-    out += '\n';
+    out += std::to_string(line.result);
+    out += '\t';
+    out += std::to_string(line.process_id);
+    out += '\t';
+    out += Field(line.account);
+    return out;
+}
+
+void AppendChange(std::string& out, std::string_view object, std::string_view item, std::string_view before,
+                  std::string_view after, bool secret) {
+    const auto value = [&](std::string_view field) { return secret && field != "-" ? std::string_view("***") : field; };
+    for (const std::string_view field : {object, item, value(before), value(after)}) {
+        out += '\t';
+        out += field;
+    }
+}
+
+}  // namespace
+
+std::string FormatAuditLine(const AuditLine& line) {
+    std::string out = LineStart(line);
+    for (const AuditChange& change : line.changes)
+        AppendChange(out, Field(change.object), Field(change.item), ValueField(change.before),
+                     ValueField(change.after), IsSecretName(std::u16string_view(change.item)));
+    out += "\r\n";
     return out;
 }
 
@@ -248,12 +292,7 @@ struct AuditTrail::Watchers : profile::ChangeObserver {
     void KeyChanged(std::string_view file, std::string_view section, std::string_view key,
                     const std::optional<std::string_view>& before,
                     const std::optional<std::string_view>& after) override {
-        const auto value = [](const std::optional<std::string_view>& bytes) {
-            return bytes ? AuditValue(platform::FromAnsi(*bytes)) : AuditValue();
-        };
-        objects.trail().Merge(platform::FromAnsi(file),
-                              u"[" + platform::FromAnsi(section) + u"]" + platform::FromAnsi(key), value(before),
-                              value(after));
+        objects.trail().MergeKey(file, section, key, before, after);
     }
 
     ObjectAudit objects;
@@ -261,36 +300,66 @@ struct AuditTrail::Watchers : profile::ChangeObserver {
     automation::ObjectWatcher* previous_objects;
 };
 
-AuditTrail::AuditTrail(std::u16string_view method) : watchers_(std::make_unique<Watchers>(*this)) {
-    line_.method = method;
-}
+AuditTrail::AuditTrail(std::u16string_view method) : method_(method), watchers_(std::make_unique<Watchers>(*this)) {}
 
 AuditTrail::~AuditTrail() = default;
 
 AuditTrail& AuditTrail::About(std::u16string_view action, std::u16string_view target) {
-    line_.action = action;
-    line_.target = target;
+    action_ = action;
+    target_ = target;
     return *this;
+}
+
+std::uint32_t AuditTrail::ObjectIndex(std::string field) {
+    // A call changes few objects, most often one, many times.
+    for (size_t i = objects_.size(); i-- > 0;)
+        if (objects_[i] == field) return static_cast<std::uint32_t>(i);
+    objects_.push_back(std::move(field));
+    return static_cast<std::uint32_t>(objects_.size() - 1);
+}
+
+void AuditTrail::Add(std::string object, std::string item, std::string before, std::string after, bool secret,
+                     std::string merge_key) {
+    const std::uint32_t index = ObjectIndex(std::move(object));
+    if (!merge_key.empty()) {
+        merge_key += '\t';
+        merge_key += std::to_string(index);
+        const auto [at, fresh] = merged_at_.try_emplace(std::move(merge_key), entries_.size());
+        if (!fresh) {
+            entries_[at->second].after = std::move(after);
+            return;
+        }
+    }
+    entries_.push_back({index, std::move(item), std::move(before), std::move(after), secret, !merge_key.empty()});
 }
 
 AuditTrail& AuditTrail::Change(std::u16string_view object, std::u16string_view item, AuditValue before,
                                AuditValue after) {
-    line_.changes.push_back({std::u16string(object), std::u16string(item), std::move(before), std::move(after)});
-    merged_.push_back(false);
+    Add(Field(object), Field(item), ValueField(before), ValueField(after), IsSecretName(item), {});
     return *this;
 }
 
 AuditTrail& AuditTrail::Merge(std::u16string_view object, std::u16string_view item, AuditValue before,
                               AuditValue after) {
-    for (size_t i = 0; i < line_.changes.size(); ++i) {
-        AuditChange& earlier = line_.changes[i];
-        if (merged_[i] && EqualFolded(earlier.item, item) && EqualFolded(earlier.object, object)) {
-            earlier.after = std::move(after);
-            return *this;
-        }
-    }
-    Change(object, item, std::move(before), std::move(after));
-    merged_.back() = true;
+    std::string key = Field(UpperAscii(item));
+    Add(Field(object), Field(item), ValueField(before), ValueField(after), IsSecretName(item),
+        key.empty() ? std::string(1, '\0') : std::move(key));
+    return *this;
+}
+
+AuditTrail& AuditTrail::MergeKey(std::string_view file, std::string_view section, std::string_view key,
+                                 std::optional<std::string_view> before, std::optional<std::string_view> after) {
+    std::string item;
+    item.reserve(section.size() + key.size() + 2);
+    item += '[';
+    AppendEscapedBytes(item, section);
+    item += ']';
+    AppendEscapedBytes(item, key);
+    std::string object;
+    AppendEscapedBytes(object, file);
+    std::string merge_key = item;
+    Add(std::move(object), std::move(item), BytesField(before), BytesField(after), IsSecretName(key),
+        std::move(merge_key));
     return *this;
 }
 
@@ -301,37 +370,43 @@ AuditTrail& AuditTrail::Requested() {
 
 bool AuditTrail::empty() const {
     if (requested_) return false;
-    for (size_t i = 0; i < line_.changes.size(); ++i)
-        if (!merged_[i] || line_.changes[i].before != line_.changes[i].after) return false;
+    for (const Entry& entry : entries_)
+        if (!entry.merged || entry.before != entry.after) return false;
     return true;
 }
 
 bool AuditTrail::Write(std::int32_t result) {
-    if (empty()) {
-        line_.changes.clear();
-        merged_.clear();
-        return true;
+    const bool write = !empty();
+    std::string bytes;
+    if (write) {
+        AuditLine line;
+        const platform::DateTimeText now = platform::NowText();
+        line.date = platform::FromAnsi(now.date);
+        line.time = platform::FromAnsi(now.time);
+        line.method = method_;
+        line.action = action_;
+        line.target = target_;
+        line.result = result;
+        line.process_id = platform::ProcessId();
+        line.account = platform::AccountName();
+        bytes = LineStart(line);
+        for (const Entry& entry : entries_)
+            if (!entry.merged || entry.before != entry.after)
+                AppendChange(bytes, objects_[entry.object], entry.item, entry.before, entry.after, entry.secret);
+        bytes += "\r\n";
     }
-    AuditLine line = line_;
-    line.changes.clear();
-    for (size_t i = 0; i < line_.changes.size(); ++i)
-        if (!merged_[i] || line_.changes[i].before != line_.changes[i].after) line.changes.push_back(line_.changes[i]);
-    line_.changes.clear();
-    merged_.clear();
+    objects_.clear();
+    entries_.clear();
+    merged_at_.clear();
     requested_ = false;
-    const platform::DateTimeText now = platform::NowText();
-    line.date = platform::FromAnsi(now.date);
-    line.time = platform::FromAnsi(now.time);
-    line.result = result;
-    line.process_id = platform::ProcessId();
-    line.account = platform::AccountName();
+    if (!write) return true;
     platform::AppendFile file;
-    return file.Open(platform::ToAnsi(AuditLogPath())) && file.Write(FormatAuditLine(line));
+    return file.Open(platform::ToAnsi(AuditLogPath())) && file.Write(bytes);
 }
 
 bool AuditTrail::WriteRepair(std::u16string_view target) {
-    const std::u16string action = line_.action;
-    const std::u16string call_target = line_.target;
+    const std::u16string action = action_;
+    const std::u16string call_target = target_;
     About(kRepair, target);
     const bool written = Write(kRepairResult);
     About(action, call_target);

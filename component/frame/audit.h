@@ -46,8 +46,8 @@
 //
 // Two values are words of their own: "-" means absent (no such key, record,
 // property, object or file) and "***" a secret. Every value of an item whose
-// name holds "pass" in any letter case (Password, AnonymousUserPass,
-// SetPassword()...) is written "***" unless absent, and a user-list record
+// name (the KEY of "[SECTION]KEY") holds "pass" in any letter case (Password,
+// AnonymousUserPass, SetPassword()...) is written "***" unless absent, and a user-list record
 // has its 20-character password field written as "***" and 17 blanks, so it
 // keeps its width. Nothing else is hidden.
 //
@@ -78,6 +78,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace quorvel {
@@ -160,8 +161,13 @@ public:
     AuditTrail& Change(std::u16string_view object, std::u16string_view item, AuditValue before, AuditValue after);
     // A change seen by the profile or object layer: one of the same object
     // and item made earlier in the call keeps its OLD and takes this NEW, and
-    // one whose NEW is its OLD again is no change.
+    // one whose NEW is its OLD again is no change. Names compare without
+    // regard to the case of ASCII letters.
     AuditTrail& Merge(std::u16string_view object, std::u16string_view item, AuditValue before, AuditValue after);
+    // The same for a profile key, all of it in the code page's bytes as the
+    // file holds them (nothing: no such key); names compare byte for byte.
+    AuditTrail& MergeKey(std::string_view file, std::string_view section, std::string_view key,
+                         std::optional<std::string_view> before, std::optional<std::string_view> after);
     // The call is a change by itself, with no value to show (a shutdown asked
     // for): its line is written even without changes.
     AuditTrail& Requested();
@@ -181,8 +187,26 @@ public:
     struct Watchers;
 
 private:
-    AuditLine line_;
-    std::vector<bool> merged_;  // per change: from the profile or object layer
+    // A change as it will be written: its fields escaped, in the code page
+    // ("-" for an absent value; a secret is masked when the line is made).
+    struct Entry {
+        std::uint32_t object;  // in objects_
+        std::string item;
+        std::string before;
+        std::string after;
+        bool secret;
+        bool merged;
+    };
+    std::uint32_t ObjectIndex(std::string field);
+    void Add(std::string object, std::string item, std::string before, std::string after, bool secret,
+             std::string merge_key);
+
+    std::u16string method_;
+    std::u16string action_;
+    std::u16string target_;
+    std::vector<std::string> objects_;
+    std::vector<Entry> entries_;
+    std::unordered_map<std::string, size_t> merged_at_;  // merged entries by object and item
     bool requested_ = false;
     std::unique_ptr<Watchers> watchers_;
 };
