@@ -1,9 +1,9 @@
 #include "automation/dispatch_table.h"
 
+#include "base/ascii.h"
+
 namespace quorvel::automation {
 namespace {
-
-char16_t FoldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c; }
 
 VARTYPE TypeOf(ParamType type) {
     switch (type) {
@@ -59,11 +59,7 @@ HRESULT DefaultValue(const ParamInfo& param, VARIANT* out) {
 }
 
 bool SameName(std::u16string_view given, const char16_t* name) {
-    std::size_t i = 0;
-    for (; i < given.size() && name[i] != u'\0'; ++i) {
-        if (FoldAscii(given[i]) != FoldAscii(name[i])) return false;
-    }
-    return i == given.size() && name[i] == u'\0';
+    return base::EqualsIgnoringAsciiCase(given, std::u16string_view(name));
 }
 
 namespace detail {

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "automation/objects.h"
+#include "base/ascii.h"
 #include "component/frame/frame.h"
 #include "component/frame/intent.h"
 #include "mail/files/paths.h"
@@ -66,7 +67,7 @@ constexpr std::int16_t kOverwrite = 1;
 enum class Verb { kBackup, kRestore, kDelete, kNone };
 
 Verb ActionOf(const std::u16string& word) {
-    const std::u16string action = UpperAscii(word);
+    const std::u16string action = base::ToUpperAscii(word);
     if (action == u"BACKUP") return Verb::kBackup;
     if (action == u"RESTORE") return Verb::kRestore;
     if (action == u"DEL") return Verb::kDelete;
@@ -249,7 +250,7 @@ std::int32_t BackupSit(std::u16string Action, std::int32_t Edition, std::u16stri
     CallFrame frame(u"BackupSit", ErrorMode::ContinueOnError);
     return frame.Run([&]() -> std::int32_t {
         const auto action = ActionOf(Action);
-        frame.Audit().About(UpperAscii(Action), Bakname);
+        frame.Audit().About(base::ToUpperAscii(Action), Bakname);
         MethodIntent intent("BackupSit", "Bakname");
         const bool mail_files = Edition == 2 && action != Verb::kNone;
         if (mail_files && !TakeLock(frame, intent)) return frame.Finish();

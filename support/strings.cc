@@ -9,13 +9,6 @@ std::u16string Decimal(std::int64_t number) {
     return std::u16string(digits.begin(), digits.end());
 }
 
-std::u16string UpperAscii(std::u16string_view text) {
-    std::u16string upper(text);
-    for (char16_t& c : upper)
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-    return upper;
-}
-
 std::vector<std::u16string> Split(std::u16string_view text, char16_t separator) {
     std::vector<std::u16string> items;
     size_t start = 0;

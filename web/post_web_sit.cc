@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "automation/objects.h"
+#include "base/ascii.h"
 #include "component/frame/frame.h"
 #include "component/frame/intent.h"
 #include "platform/utf8.h"
@@ -112,7 +113,7 @@ Search FindSite(CallFrame& frame, const Object& service, const std::u16string& s
     Search search;
     std::size_t children = 0;
     frame.Step([&] { children = service.CountChildren(); });
-    const std::u16string wanted = UpperAscii(name);
+    const std::u16string wanted = base::ToUpperAscii(name);
     for (size_t i = 0; i < children; ++i) {
         search.site.Release();
         bool bound = false;
@@ -121,7 +122,7 @@ Search FindSite(CallFrame& frame, const Object& service, const std::u16string& s
             bound = true;
         });
         bool match = false;
-        if (bound) frame.Step([&] { match = UpperAscii(search.site.Get(u"ServerComment").Text()) == wanted; });
+        if (bound) frame.Step([&] { match = base::ToUpperAscii(search.site.Get(u"ServerComment").Text()) == wanted; });
         if (match) {
             search.found = true;
             return search;
@@ -230,7 +231,7 @@ std::optional<std::u16string> RepairSite(CallFrame& frame, const std::u16string&
     });
     bool ours = false;
     if (!site.IsNothing())
-        frame.Step([&] { ours = UpperAscii(site.Get(u"ServerComment").Text()) == UpperAscii(settings.name); });
+        frame.Step([&] { ours = base::ToUpperAscii(site.Get(u"ServerComment").Text()) == base::ToUpperAscii(settings.name); });
     if (frame.failures() != failures) return std::nullopt;
     // The site was never committed, or is another's: nothing of the dead call is there.
     if (!ours) return kRepairNothing;
@@ -265,7 +266,7 @@ std::int32_t PostWebSit(std::u16string WebAction, std::u16string WebSiteName, st
         const Settings settings{WebSiteName, WebFilesPath, WebDefaultDoc, WebScriptMaps, WebServerbindings,
                                 WebAccess,   WebLogPath,   WebLinks,      WebTimes,      WebWidth,
                                 WebCPU,      IUSRName,     IUSRPass};
-        const std::u16string action = UpperAscii(WebAction);
+        const std::u16string action = base::ToUpperAscii(WebAction);
         const std::u16string service_path = u"IIS://" + computer + u"/W3SVC";
 
         frame.Audit().About(action, WebSiteName);

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "base/ascii.h"
 #include "component/frame/object_audit.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -341,7 +342,7 @@ AuditTrail& AuditTrail::Change(std::u16string_view object, std::u16string_view i
 
 AuditTrail& AuditTrail::Merge(std::u16string_view object, std::u16string_view item, AuditValue before,
                               AuditValue after) {
-    std::string key = Field(UpperAscii(item));
+    std::string key = Field(base::ToUpperAscii(item));
     Add(Field(object), Field(item), ValueField(before), ValueField(after), IsSecretName(item),
         key.empty() ? std::string(1, '\0') : std::move(key));
     return *this;

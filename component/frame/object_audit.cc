@@ -2,7 +2,7 @@
 
 #include <initializer_list>
 
-#include "support/strings.h"
+#include "base/ascii.h"
 
 namespace quorvel {
 namespace {
@@ -10,7 +10,7 @@ namespace {
 using automation::Object;
 using automation::Variant;
 
-bool Is(std::u16string_view member, std::u16string_view name) { return UpperAscii(member) == UpperAscii(name); }
+bool Is(std::u16string_view member, std::u16string_view name) { return base::ToUpperAscii(member) == base::ToUpperAscii(name); }
 
 // The methods that change nothing.
 bool OnlyReads(std::u16string_view member) {

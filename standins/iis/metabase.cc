@@ -67,13 +67,6 @@ std::optional<Int> ParseInt(std::string_view text) {
 
 }  // namespace
 
-Text UpperKey(std::u16string_view text) {
-    Text upper(text);
-    for (char16_t& c : upper)
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-    return upper;
-}
-
 bool IsStorable(std::u16string_view text) { return platform::IsWellFormedUtf16(text); }
 
 bool IsStorableValue(const Value& value) {

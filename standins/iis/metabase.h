@@ -18,6 +18,8 @@
 #include <variant>
 #include <vector>
 
+#include "base/ascii.h"
+
 namespace quorvel::iis {
 
 using Text = std::u16string;
@@ -74,8 +76,8 @@ private:
     std::uint32_t code_;
 };
 
-// ASCII upper case; keys of objects, classes and property names.
-Text UpperKey(std::u16string_view text);
+// The key of an object's path, a class or a property name: its ASCII upper case.
+inline Text UpperKey(std::u16string_view text) { return base::ToUpperAscii(text); }
 Text JoinPath(std::u16string_view parent, std::u16string_view name);
 // "" for a top-level object.
 Text ParentPath(std::u16string_view path);

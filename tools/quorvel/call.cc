@@ -13,15 +13,13 @@
 #include <vector>
 
 #include "automation/objects.h"
+#include "base/ascii.h"
 #include "platform/utf8.h"
-#include "support/strings.h"
 #include "tools/quorvel/cli.h"
 #include "tools/quorvel/dry_run.h"
 
 namespace quorvel::cli {
 namespace {
-
-constexpr const char kCallUsage[] = "usage: quorvel call [--dry-run] METHOD [ARG ...] [--PARAM=VALUE ...]\n";
 
 struct Named {
     std::string name;
@@ -34,10 +32,7 @@ struct CallLine {
     std::vector<Named> named;
 };
 
-int Usage(const std::string& message) {
-    std::fprintf(stderr, "quorvel call: %s\n%s", message.c_str(), kCallUsage);
-    return kExitUsage;
-}
+int Usage(const std::string& message) { return CommandUsageError("call", message); }
 
 int Unavailable(const std::string& message) {
     std::fprintf(stderr, "quorvel call: %s\n", message.c_str());
@@ -173,8 +168,16 @@ std::string FirstMissing(const CallLine& line, const MethodInfo& method, const s
     return "a required argument";
 }
 
-// The method's result as text in `output`; the exit status.
-int Call(const CallLine* line, std::string& output) {
+// What one call gave: the result as text, the method's name as the
+// component spells it, and where the error log stood before the call.
+struct CallOutcome {
+    std::string output;
+    std::string method_name;
+    LogMark mark;
+};
+
+// The call; the exit status, `outcome` filled when it is kExitOk.
+int Call(const CallLine* line, CallOutcome& outcome) {
     automation::Object component;
     if (const int status = Activate(component); status != kExitOk) return status;
 
@@ -189,6 +192,7 @@ int Call(const CallLine* line, std::string& output) {
                                                  LOCALE_USER_DEFAULT, ids.data());
     const MethodInfo* method = MethodOf(ids[0]);
     const std::string method_name = method != nullptr ? platform::ToUtf8(method->name) : line->method;
+    outcome.method_name = method_name;
     if (hr == DISP_E_UNKNOWNNAME) {
         if (ids[0] == DISPID_UNKNOWN) {
             return BadArgument("unknown method " + line->method + "; `quorvel methods` lists the methods");
@@ -217,6 +221,7 @@ int Call(const CallLine* line, std::string& output) {
     params.rgdispidNamedArgs = named_ids.empty() ? nullptr : named_ids.data();
     params.cNamedArgs = static_cast<UINT>(named_ids.size());
 
+    outcome.mark = MarkLog();
     automation::Variant result;
     ExceptionInfo exception;
     UINT arg_err = std::numeric_limits<UINT>::max();
@@ -266,7 +271,7 @@ int Call(const CallLine* line, std::string& output) {
     if (FAILED(hr)) return Unavailable("the call of " + method_name + " failed with " + HexCode(hr));
 
     try {
-        output = platform::ToUtf8(result.Text());
+        outcome.output = platform::ToUtf8(result.Text());
     } catch (const StepError&) {
         return Unavailable(method_name + " returned a value that cannot be printed");
     }
@@ -274,19 +279,19 @@ int Call(const CallLine* line, std::string& output) {
 }
 
 const MethodInfo* MethodNamed(const std::string& name) {
-    const std::u16string wanted = UpperAscii(platform::FromUtf8(name));
+    const std::u16string wanted = base::ToUpperAscii(platform::FromUtf8(name));
     for (const MethodInfo& m : kMethods)
-        if (UpperAscii(m.name) == wanted) return &m;
+        if (base::ToUpperAscii(m.name) == wanted) return &m;
     return nullptr;
 }
 
 // The argument the line gives for a parameter, by position or by name.
 std::string* ArgumentOf(CallLine& line, const MethodInfo& method, std::u16string_view param) {
     for (int p = 0; p < method.param_count; ++p) {
-        if (UpperAscii(method.params[p].name) != UpperAscii(param)) continue;
+        if (base::ToUpperAscii(method.params[p].name) != base::ToUpperAscii(param)) continue;
         if (static_cast<std::size_t>(p) < line.positional.size()) return &line.positional[static_cast<std::size_t>(p)];
         for (Named& n : line.named)
-            if (UpperAscii(platform::FromUtf8(n.name)) == UpperAscii(param)) return &n.value;
+            if (base::ToUpperAscii(platform::FromUtf8(n.name)) == base::ToUpperAscii(param)) return &n.value;
     }
     return nullptr;
 }
@@ -300,7 +305,7 @@ std::optional<std::string> OutsideEffect(CallLine& line, const MethodInfo& metho
     if (name == u"PostCACLS") return "starts the ACL tool, whose changes can reach folders outside the machine folder";
     if (name == u"ExitWindows") {
         const std::string* action = ArgumentOf(line, method, u"Action");
-        const std::u16string word = action != nullptr ? UpperAscii(platform::FromUtf8(*action)) : u"";
+        const std::u16string word = action != nullptr ? base::ToUpperAscii(platform::FromUtf8(*action)) : u"";
         if (word == u"SHUTDOWN" || word == u"REBOOT") return "would shut the machine down";
     }
     return std::nullopt;
@@ -328,27 +333,33 @@ int DryRunCall(CallLine line) {
             run->ServeWebmail(platform::FromUtf8(*mail_dir)))
             *address = "127.0.0.1";
     }
-    std::string output;
-    const int status = Call(&line, output);
+    CallOutcome outcome;
+    const int status = Call(&line, outcome);
     run->Report();
-    if (status == kExitOk) std::fprintf(stderr, "result: %s\n", output.c_str());
+    if (status == kExitOk) std::fprintf(stderr, "result: %s\n", outcome.output.c_str());
     return status;
 }
 
 }  // namespace
 
 int RunCall(const Args& args) {
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) return PrintCommandHelp("call");
     const bool dry_run = !args.empty() && args[0] == "--dry-run";
     std::string error;
     const std::optional<CallLine> line = Parse(dry_run ? Args(args.begin() + 1, args.end()) : args, error);
     if (!line) return Usage(error);
     if (dry_run) return DryRunCall(*line);
 
-    std::string output;
-    if (const int status = Call(&*line, output); status != kExitOk) return status;
+    CallOutcome outcome;
+    if (const int status = Call(&*line, outcome); status != kExitOk) return status;
+    const std::string& output = outcome.output;
     std::fwrite(output.data(), 1, output.size(), stdout);
     std::fputc('\n', stdout);
-    return std::fflush(stdout) == 0 ? kExitOk : kExitUnavailable;
+    const bool printed = std::fflush(stdout) == 0;
+    CallArguments given{line->positional, {}};
+    for (const Named& n : line->named) given.named.emplace_back(n.name, n.value);
+    ExplainResult(outcome.method_name, output, outcome.mark, given);
+    return printed ? kExitOk : kExitUnavailable;
 }
 
 }  // namespace quorvel::cli

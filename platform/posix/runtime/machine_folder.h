@@ -12,8 +12,8 @@ namespace quorvel::posix {
 
 // Throws nothing; an empty path when the folder can neither be found nor made.
 std::filesystem::path MachineFolder();
-// The folder the environment names, without making it or anything in it;
-// empty when it names none.
+// Where the environment puts the folder, without making it; empty when it
+// names none (no QUORVEL_MACHINE, XDG_DATA_HOME or HOME).
 std::filesystem::path LocateMachineFolder();
 // The same as a string; cheap while the environment names the folder
 // prepared last (every bind of an outside object asks for it).
