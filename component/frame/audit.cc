@@ -322,7 +322,8 @@ std::uint32_t AuditTrail::ObjectIndex(std::string field) {
 void AuditTrail::Add(std::string object, std::string item, std::string before, std::string after, bool secret,
                      std::string merge_key) {
     const std::uint32_t index = ObjectIndex(std::move(object));
-    if (!merge_key.empty()) {
+    const bool merged = !merge_key.empty();
+    if (merged) {
         merge_key += '\t';
         merge_key += std::to_string(index);
         const auto [at, fresh] = merged_at_.try_emplace(std::move(merge_key), entries_.size());
@@ -331,7 +332,7 @@ void AuditTrail::Add(std::string object, std::string item, std::string before, s
             return;
         }
     }
-    entries_.push_back({index, std::move(item), std::move(before), std::move(after), secret, !merge_key.empty()});
+    entries_.push_back({index, std::move(item), std::move(before), std::move(after), secret, merged});
 }
 
 AuditTrail& AuditTrail::Change(std::u16string_view object, std::u16string_view item, AuditValue before,
