@@ -5,7 +5,7 @@
 
 #include <filesystem>
 #include <string>
-#include <thread>
+#include <memory>
 #include <vector>
 
 #include "backup/backup_sit.h"
@@ -17,6 +17,7 @@
 #include "support/md5.h"
 #include "test_support.h"
 #include "tests/audit_watch.h"
+#include "tests/test_thread.h"
 
 namespace quorvel {
 namespace {
@@ -103,9 +104,9 @@ TEST(AuditTrail, LinesOfConcurrentCallsStayWhole) {
     constexpr int kThreads = 6;
     constexpr int kLines = 40;
     const std::string before = test::AuditBytes();
-    std::vector<std::thread> threads;
+    std::vector<std::unique_ptr<test::TestThread>> threads;
     for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t] {
+        threads.push_back(std::make_unique<test::TestThread>([t] {
             for (int n = 0; n < kLines; ++n) {
                 AuditTrail trail(u"PostFtpSit");
                 trail.About(u"EDIT", platform::FromUtf8("user" + std::to_string(t)));
@@ -114,9 +115,9 @@ TEST(AuditTrail, LinesOfConcurrentCallsStayWhole) {
                                  {}, std::u16string(100, static_cast<char16_t>(u'a' + t)));
                 ASSERT_TRUE(trail.Write(0));
             }
-        });
+        }));
     }
-    for (std::thread& thread : threads) thread.join();
+    for (const auto& thread : threads) thread->join();
     const std::vector<std::string> lines = test::SplitAuditLines(test::AuditBytes().substr(before.size()));
     ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
     for (const std::string& raw : lines) {

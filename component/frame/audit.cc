@@ -190,10 +190,16 @@ AuditValue FileAuditValue(std::u16string_view path) {
 }
 
 std::vector<std::u16string> SplitAuditList(std::u16string_view text) {
-    std::vector<std::u16string> items = Split(text, u'|');
-    for (std::u16string& item : items) {
-        for (size_t at = item.find(u"%7C"); at != std::u16string::npos; at = item.find(u"%7C", at + 1))
-            item.replace(at, 3, u"|");
+    std::vector<std::u16string> items(1);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'|') {
+            items.emplace_back();
+        } else if (text.substr(i, 3) == u"%7C") {
+            items.back() += u'|';
+            i += 2;
+        } else {
+            items.back() += text[i];
+        }
     }
     return items;
 }

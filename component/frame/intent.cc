@@ -58,7 +58,8 @@ std::optional<std::int32_t> IntentRecord::Number(std::string_view key) const {
 }
 
 std::string IntentRecord::Serialize(std::string_view method) const {
-    std::string out = "[" + std::string(method) + "]\r\n";
+    std::string out = "[";
+    out.append(method).append("]\r\n");
     for (const auto& [name, text] : fields_)
         out += name + "=" + platform::EscapeLineField(platform::ToUtf8(text)) + "\r\n";
     return out;
