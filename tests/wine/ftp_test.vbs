@@ -200,8 +200,9 @@ Sub AuditTrail()
         "the entry added"
     Check InStr(lines(0), vbTab & "[USER=c|1]Password" & vbTab & "-" & vbTab & "***" & vbTab) > 0, _
         "the password masked"
+    f = Split(lines(1), vbTab)
     CheckEqual Mid(lines(1), InStr(lines(1), "PostFtpSit")), "PostFtpSit" & vbTab & "MPASS" & vbTab & "c" & _
-        vbTab & "0" & vbTab & Split(lines(1), vbTab)(6) & vbTab & Split(lines(1), vbTab)(7) & vbTab & ini & _
+        vbTab & "0" & vbTab & f(6) & vbTab & f(7) & vbTab & ini & _
         vbTab & "[USER=c|1]Password" & vbTab & "***" & vbTab & "***", "the MPASS line"
     Check InStr(added, "secret") = 0 And InStr(added, PASS_SECRET) = 0 And InStr(added, PASS_NEWPASS) = 0, _
         "no password in the trail"
