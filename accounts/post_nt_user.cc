@@ -179,13 +179,14 @@ std::int32_t PostNTUser(std::u16string Action, std::u16string FullName, std::u16
         const std::u16string computer = GetLocalComputerName();
         if (computer == kUnknownComputerName) return frame.Detected(kPreconditionFailed, kNoComputerNameText);
 
-        MethodIntent intent("PostNTUser");
+        MethodIntent intent("PostNTUser", "UserName");
         if (!TakeLock(frame, intent)) return frame.Finish();
         if (!RepairLeftover(frame, intent,
                             [&](const IntentRecord& left) { return RepairAccount(frame, computer, left); }))
             return frame.Finish();
 
         const std::u16string action = base::ToUpperAscii(Action);
+        frame.Audit().About(action, UserName);
         if (!ValuesFitCodePage(action, FullName, UserName, PassWord, Groups))
             return frame.Detected(kPreconditionFailed, kUnsafeInput);
 

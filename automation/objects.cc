@@ -10,6 +10,19 @@ namespace {
 
 [[noreturn]] void RaiseFrom(HRESULT hr) { throw ErrorFromHresult(hr); }
 
+thread_local ObjectWatcher* t_watcher = nullptr;
+
+// While the watcher is told, this thread's calls are not watched.
+template <typename Tell>
+void TellWatcher(ObjectWatcher* watcher, Tell&& tell) noexcept {
+    t_watcher = nullptr;
+    try {
+        tell(*watcher);
+    } catch (...) {
+    }
+    t_watcher = watcher;
+}
+
 void Check(HRESULT hr) {
     if (FAILED(hr)) RaiseFrom(hr);
 }
@@ -237,19 +250,33 @@ Value Object::Get(std::u16string_view property) const {
     return Invoke(IdOf(property), DISPATCH_PROPERTYGET | DISPATCH_METHOD, none, false);
 }
 
+Value Object::Use(std::u16string_view member, WORD flags, const std::vector<Variant>& args, bool put) const {
+    const DISPID id = IdOf(member);
+    std::vector<Variant> copy(args);
+    ObjectWatcher* const watcher = t_watcher;
+    if (watcher == nullptr) return Invoke(id, flags, copy, put);
+    TellWatcher(watcher, [&](ObjectWatcher& w) { w.Before(*this, member, put, args); });
+    Value result = Invoke(id, flags, copy, put);
+    TellWatcher(watcher, [&](ObjectWatcher& w) { w.After(*this, member, put, args, result); });
+    return result;
+}
+
 void Object::Put(std::u16string_view property, const Variant& value) const {
-    std::vector<Variant> args{value};
-    Invoke(IdOf(property), DISPATCH_PROPERTYPUT, args, true);
+    Use(property, DISPATCH_PROPERTYPUT, {value}, true);
 }
 
 Value Object::Call(std::u16string_view method, std::initializer_list<Variant> args) const {
-    std::vector<Variant> copy(args);
-    return Invoke(IdOf(method), DISPATCH_METHOD | DISPATCH_PROPERTYGET, copy, false);
+    return Use(method, DISPATCH_METHOD | DISPATCH_PROPERTYGET, std::vector<Variant>(args), false);
 }
 
 Value Object::Call(std::u16string_view method, const std::vector<Variant>& args) const {
-    std::vector<Variant> copy(args);
-    return Invoke(IdOf(method), DISPATCH_METHOD | DISPATCH_PROPERTYGET, copy, false);
+    return Use(method, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, false);
+}
+
+ObjectWatcher* WatchObjects(ObjectWatcher* watcher) {
+    ObjectWatcher* const previous = t_watcher;
+    t_watcher = watcher;
+    return previous;
 }
 
 ComPtr<IEnumVARIANT> Object::Elements() const {

@@ -73,6 +73,8 @@ public:
     std::size_t CountChildren() const;
 
 private:
+    // A property write or method call, told to the thread's watcher.
+    Value Use(std::u16string_view member, WORD flags, const std::vector<Variant>& args, bool put) const;
     // The member's DISPID; raises 438 when the object has no such member.
     DISPID IdOf(std::u16string_view name) const;
     Value Invoke(DISPID id, WORD flags, std::vector<Variant>& args, bool put) const;
@@ -84,6 +86,27 @@ private:
 
     ComPtr<IDispatch> dispatch_;
 };
+
+// Told of what a thread does through objects that may change them, for the
+// call frame's audit trail: each property write (`put`) and method call,
+// before it is made and after it succeeded, with the arguments in their
+// written order (a write's one argument is the value). Property reads are not
+// told. While the watcher is told, the thread's calls are not watched, so it
+// may read the object; it must not throw.
+class ObjectWatcher {
+public:
+    virtual void Before(const Object& object, std::u16string_view member, bool put,
+                        const std::vector<Variant>& args) = 0;
+    virtual void After(const Object& object, std::u16string_view member, bool put, const std::vector<Variant>& args,
+                       const Value& result) = 0;
+
+protected:
+    ~ObjectWatcher() = default;
+};
+
+// Installs `watcher` for this thread's calls (nullptr: none) and returns the
+// one it replaces.
+ObjectWatcher* WatchObjects(ObjectWatcher* watcher);
 
 // GetObject(moniker).
 Object GetObject(std::u16string_view moniker);

@@ -91,6 +91,15 @@ bool IsSafeName(const std::u16string& name) {
     return FitsCodePage(name);
 }
 
+// Changes the file `path` with `work`, its state before and after in the
+// audit trail.
+template <typename Work>
+void ChangeFile(CallFrame& frame, const std::u16string& path, Work&& work) {
+    const AuditValue before = FileAuditValue(path);
+    work();
+    frame.Audit().Change(path, u"", before, FileAuditValue(path));
+}
+
 // One file's copy or deletion as one step; `after` belongs to the step.
 template <typename After>
 void Act(CallFrame& frame, Verb action, const Copy& copy, After&& after) {
@@ -99,7 +108,7 @@ void Act(CallFrame& frame, Verb action, const Copy& copy, After&& after) {
             frame.Step(
                 [&] {
                     FileHold hold(copy.live);
-                    CopyFileOver(copy.live, copy.backup);
+                    ChangeFile(frame, copy.backup, [&] { CopyFileOver(copy.live, copy.backup); });
                 },
                 after);
             break;
@@ -107,12 +116,12 @@ void Act(CallFrame& frame, Verb action, const Copy& copy, After&& after) {
             frame.Step(
                 [&] {
                     FileHold hold(copy.live);
-                    CopyFileOver(copy.backup, copy.live);
+                    ChangeFile(frame, copy.live, [&] { CopyFileOver(copy.backup, copy.live); });
                 },
                 after);
             break;
         case Verb::kDelete:
-            frame.Step([&] { DeleteFileForced(copy.backup); }, after);
+            frame.Step([&] { ChangeFile(frame, copy.backup, [&] { DeleteFileForced(copy.backup); }); }, after);
             break;
         case Verb::kNone:
             break;
@@ -241,7 +250,8 @@ std::int32_t BackupSit(std::u16string Action, std::int32_t Edition, std::u16stri
     CallFrame frame(u"BackupSit", ErrorMode::ContinueOnError);
     return frame.Run([&]() -> std::int32_t {
         const auto action = ActionOf(Action);
-        MethodIntent intent("BackupSit");
+        frame.Audit().About(base::ToUpperAscii(Action), Bakname);
+        MethodIntent intent("BackupSit", "Bakname");
         const bool mail_files = Edition == 2 && action != Verb::kNone;
         if (mail_files && !TakeLock(frame, intent)) return frame.Finish();
         if (!RepairLeftover(frame, intent, [&](const IntentRecord& left) { return RepairMailFiles(frame, left); }))

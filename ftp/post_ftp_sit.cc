@@ -180,6 +180,7 @@ std::int32_t PostFtpSit(std::u16string FtpAction, std::u16string FtpUser, std::u
         if (base::ToUpperAscii(FindFile(file)) != u"SERVUDAEMON.INI") return frame.Detected(kPreconditionFailed, kNoFtpSoftware);
 
         const std::u16string action = base::ToUpperAscii(FtpAction);
+        frame.Audit().About(action, FtpUser);
         if (ChangesAccounts(action) && !IsSafeInput(FtpUser, HomeDir, settings.access))
             return frame.Detected(kPreconditionFailed, kUnsafeInput);
         if (StoresPassword(action) && !FitsCodePage(FtpPass)) return frame.Detected(kPreconditionFailed, kUnsafePassword);

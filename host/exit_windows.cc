@@ -10,6 +10,7 @@
 #include "platform/shutdown.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "support/computer_name.h"
 
 namespace quorvel::host {
 namespace {
@@ -30,10 +31,17 @@ std::int32_t ExitWindows(std::u16string Action) {
     return frame.Run([&]() -> std::int32_t {
         platform::EnableShutdownPrivilege();
         const std::u16string action = base::ToUpperAscii(Action);
+        frame.Audit().About(action, GetLocalComputerName());
         if (action == u"SHUTDOWN") {
-            frame.Step([] { RequestExit(platform::kExitShutdown | platform::kExitForce); });
+            frame.Step([&] {
+                RequestExit(platform::kExitShutdown | platform::kExitForce);
+                frame.Audit().Requested();
+            });
         } else if (action == u"REBOOT") {
-            frame.Step([] { RequestExit(platform::kExitReboot | platform::kExitForce); });
+            frame.Step([&] {
+                RequestExit(platform::kExitReboot | platform::kExitForce);
+                frame.Audit().Requested();
+            });
         }
         return frame.Finish();
     });

@@ -102,6 +102,12 @@ private:
     bool on_ = true;
 };
 
+// What the repair of an interrupted lookup changed, as the audit trail's
+// REPAIR line; one that cannot be written is a failed step.
+void AuditRepair(CallFrame& frame, std::u16string_view mail_dir) {
+    if (!frame.Audit().WriteRepair(mail_dir)) frame.Step([] { Raise(kPathFileAccess); });
+}
+
 // The log is the caller's; called directly there is none, and the line is lost.
 void Note(CallFrame& frame, std::int32_t code, std::u16string_view text) {
     try {
@@ -147,17 +153,24 @@ std::optional<size_t> SettleInterruptedLookup(CallFrame& frame, std::u16string_v
     if (base::ToUpperAscii(CreationSetting(settings)) != u"NO") SwitchOff(frame, settings);
 
     const std::u16string list_path = UserListPath(mail_dir);
-    if (base::ToUpperAscii(FindFile(list_path)) != u"USERLIST.DAT") return std::nullopt;
+    if (base::ToUpperAscii(FindFile(list_path)) != u"USERLIST.DAT") {
+        AuditRepair(frame, mail_dir);
+        return std::nullopt;
+    }
     std::optional<size_t> records;
     frame.Step([&] {
         const HeldUserList held(platform::ToAnsi(list_path));
-        const size_t removed = RemoveTemporaryRecords(held);
-        if (removed > 0) {
+        const UserList& list = held.list();
+        const std::vector<size_t> left = TemporaryRecords(list);
+        if (!left.empty()) {
+            held.Replace(list.Without(left));
+            for (const size_t n : left) frame.Audit().Change(list_path, u"record", HidePassword(list.Text(n)), {});
             Note(frame, kLeftRecordsCode, kLeftRecordsRemoved);
             if (!platform::CreateEmptyFile(platform::ToAnsi(SemaphorePath(mail_dir)))) Raise(kPathFileAccess);
         }
-        records = held.list().size() - removed;
+        records = list.size() - left.size();
     });
+    AuditRepair(frame, mail_dir);
     return records;
 }
 

@@ -63,6 +63,7 @@ std::int32_t PostEmail(std::u16string Action, std::u16string MailDir, std::u16st
         if (base::ToUpperAscii(FindFile(list_path)) != u"USERLIST.DAT") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
 
         const std::u16string action = base::ToUpperAscii(Action);
+        frame.Audit().About(action, MailBox + u"@" + Domain);
         Mailbox box{Domain, MailBox, RealName, MailboxFolder(MailDir, Domain, MailBox), {}, MessageMax, MessageDisk};
         const bool fits = action == u"DEL" ? FitsField(Domain, kDomainWidth) && FitsField(MailBox, kMailBoxWidth)
                                            : BuildRecord(box).has_value();
@@ -96,7 +97,13 @@ std::int32_t PostEmail(std::u16string Action, std::u16string MailDir, std::u16st
             if (!found) return frame.Detected(kDoesNotExist, kNoSuchMailbox);
             pieces = list.Rewrite(UserList::Change::kRemove, *found, {});
         }
-        frame.Step([&] { held.Replace(pieces); });
+        frame.Step([&] {
+            held.Replace(pieces);
+            const auto shown = [](std::string_view line) { return AuditValue(HidePassword(platform::FromAnsi(line))); };
+            if (!found || list.line(*found) != record)
+                frame.Audit().Change(list_path, u"record", found ? shown(list.line(*found)) : AuditValue(),
+                                     action == u"DEL" ? AuditValue() : shown(record));
+        });
         frame.Step([&] {
             if (!platform::CreateEmptyFile(platform::ToAnsi(SemaphorePath(MailDir))))
                 Raise(kPathFileAccess);

@@ -41,6 +41,7 @@ std::int32_t PostEmailDomain(std::u16string Action, std::u16string MailDir, std:
         if (base::ToUpperAscii(FindFile(file)) != u"DOMAINS.DAT") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
 
         const std::u16string action = base::ToUpperAscii(Action);
+        frame.Audit().About(action, Domain);
         if (ChangesDomains(action) && (!IsSafeProfileText(Domain, ProfileText::kSection) ||
                                        !IsSafeProfileText(IPAddress, ProfileText::kValue)))
             return frame.Detected(kPreconditionFailed, kUnsafeInput);

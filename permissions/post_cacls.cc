@@ -58,6 +58,7 @@ std::int32_t PostCACLS(std::u16string Action, std::u16string FolderName, std::u1
 
         std::u16string line = kPrefix;
         const std::u16string action = base::ToUpperAscii(Action);
+        frame.Audit().About(action, FolderName);
         if (action == u"ADD") {
             line += FolderName + u" /t /e /p " + NtUser + u":" + Owner;
         } else if (action == u"DEL") {
@@ -66,6 +67,8 @@ std::int32_t PostCACLS(std::u16string Action, std::u16string FolderName, std::u1
 
         if (platform::WinExec(platform::ToAnsi(line)) <= kHighestFailure)
             return frame.Detected(kPreconditionFailed, kCannotRun);
+        // Another action word starts the tool without arguments: it changes nothing.
+        if (action == u"ADD" || action == u"DEL") frame.Audit().Change(FolderName, u"WinExec()", {}, AuditValue::List({line}));
         return frame.Finish();
     });
 }

@@ -33,6 +33,11 @@ bool CreateEmptyFile(std::string_view path);
 // separator.
 std::string ModuleFolder();
 
+// The folder of the component's logs (DllErr.log, DllAudit.log), without a
+// trailing separator: the component's own folder; on POSIX the folder that
+// QUORVEL_LOG_FOLDER names when it is set (the host's dry run).
+std::string LogFolder();
+
 // The folder of the component's own records on this machine (the locks of
 // its methods, the intent records of calls under way), without a trailing
 // separator: on Windows the component's folder, beside DllErr.log; on POSIX

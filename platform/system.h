@@ -27,6 +27,14 @@ std::string SystemErrorText(std::uint32_t error);
 // it is not set.
 std::optional<std::string> EnvironmentVariable(std::string_view name);
 
+// The calling process's id.
+std::uint32_t ProcessId();
+
+// The account the calling thread runs under: DOMAIN\name on Windows (the
+// thread's own token when it impersonates a client, else the process's), the
+// user name on POSIX; empty when it cannot be told.
+std::u16string AccountName();
+
 // Ends this process at once, as a kill would: no destructor runs, nothing is
 // flushed.
 [[noreturn]] void TerminateAbruptly();

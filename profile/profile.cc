@@ -12,10 +12,13 @@
 // a section, creates a 0-byte file. A null section fails and touches nothing.
 #include "profile/profile.h"
 
+#include <algorithm>
 #include <iterator>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "platform/profile_io.h"
 #include "profile/engine/profile_engine.h"
@@ -97,12 +100,90 @@ bool Store(CachedFile& entry, const std::string& path, bool changed) {
     return true;
 }
 
+// ---- what the changes did, for the thread's observer ----
+
+thread_local ChangeObserver* t_observer = nullptr;
+
+std::string_view Trimmed(std::string_view s) {
+    const size_t b = s.find_first_not_of(" \t");
+    if (b == std::string_view::npos) return {};
+    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
+// The keys that changes touched, each with its value before the first of
+// them; told to the observer with their values once the changes are stored.
+class Journal {
+public:
+    // Before a change of `key`, or of the whole section when there is none.
+    void Before(const ProfileEngine& engine, std::string_view section, ProfileName key) {
+        if (key) {
+            Note(engine, section, *key, engine.StoredValue(section, *key));
+            return;
+        }
+        for (const std::string& name : KeyNames(engine, section))
+            Note(engine, section, name, engine.StoredValue(section, name));
+    }
+    // After a change of a whole section: a key it brought had no value before.
+    void AfterSection(const ProfileEngine& engine, std::string_view section) {
+        for (const std::string& name : KeyNames(engine, section)) Note(engine, section, name, std::nullopt);
+    }
+    // The keys whose value differs now, then nothing more.
+    void Deliver(const ProfileEngine& engine, std::string_view file) {
+        if (t_observer != nullptr) {
+            for (const Touched& t : touched_) {
+                const std::optional<std::string_view> after = engine.StoredValue(t.section, t.key);
+                const std::optional<std::string_view> before =
+                    t.before ? std::optional<std::string_view>(*t.before) : std::nullopt;
+                if (before != after) t_observer->KeyChanged(file, t.section, t.key, before, after);
+            }
+        }
+        touched_.clear();
+        seen_.clear();
+    }
+
+private:
+    struct Touched {
+        std::string section;
+        std::string key;
+        std::optional<std::string> before;
+    };
+
+    static std::vector<std::string> KeyNames(const ProfileEngine& engine, std::string_view section) {
+        std::string list;
+        engine.GetString(section, std::nullopt, 1u << 30, list);
+        std::vector<std::string> names;
+        for (size_t pos = 0; pos < list.size();) {
+            const size_t end = std::min(list.find('\0', pos), list.size());
+            names.emplace_back(list, pos, end - pos);
+            pos = end + 1;
+        }
+        return names;
+    }
+
+    void Note(const ProfileEngine& engine, std::string_view section, std::string_view key,
+              std::optional<std::string_view> before) {
+        section = Trimmed(section);
+        key = Trimmed(key);
+        std::string id = FoldProfileName(section, *engine.leads());
+        id += '\0';
+        id += FoldProfileName(key, *engine.leads());
+        if (!seen_.insert(std::move(id)).second) return;
+        touched_.push_back({std::string(section), std::string(key),
+                            before ? std::optional<std::string>(*before) : std::nullopt});
+    }
+
+    std::vector<Touched> touched_;
+    std::unordered_set<std::string> seen_;
+};
+
 // ---- transactions ----
 
 struct TransactionState {
     Target target;
     Lock lock;
     ProfileEngine engine;
+    std::string name;         // the file as the caller named it
+    Journal journal;          // what the changes touched, when a thread observes them
     bool registered = false;  // routed to by this thread's calls
     bool exists = false;      // the file is on disk
     bool written = false;     // the transaction wrote the file
@@ -136,6 +217,7 @@ struct TransactionState {
             exists = true;
             written = true;
         }
+        journal.Deliver(engine, name);
         return true;
     }
 };
@@ -194,8 +276,9 @@ TransactionState::~TransactionState() {
 }
 
 // One change, applied to the thread's transaction copy or to the file.
+// `key` is the key the change writes, or none when it writes the whole section.
 template <typename Op>
-bool Apply(std::string_view file, Op&& op) {
+bool Apply(std::string_view file, std::string_view section, ProfileName key, Op&& op) {
     Target target;
     if (auto transaction = TransactionOf(file, target)) {
         // A transaction that could not take the lock reads, but changes nothing.
@@ -203,7 +286,9 @@ bool Apply(std::string_view file, Op&& op) {
             transaction->refused = true;
             return false;
         }
+        if (t_observer != nullptr) transaction->journal.Before(transaction->engine, section, key);
         const ProfileEngine::Result r = op(transaction->engine);
+        if (t_observer != nullptr && !key) transaction->journal.AfterSection(transaction->engine, section);
         if (!r.ok) return false;
         if (r.changed) transaction->dirty = true;
         if (!transaction->exists) transaction->touch = true;
@@ -215,11 +300,18 @@ bool Apply(std::string_view file, Op&& op) {
     auto entry = CacheEntry(target.key);
     LocalLock guard(entry->mutex);
     if (!Revalidate(*entry, target.path)) return false;
+    std::optional<Journal> journal;
+    if (t_observer != nullptr) journal.emplace().Before(entry->engine, section, key);
     const ProfileEngine::Result r = op(entry->engine);
     if (!r.ok) return false;
     if (!r.changed && entry->stamp.exists) return true;
     // A change, or a call on a missing file, which leaves at least an empty file.
-    return Store(*entry, target.path, r.changed);
+    if (!Store(*entry, target.path, r.changed)) return false;
+    if (journal) {
+        if (!key) journal->AfterSection(entry->engine, section);
+        journal->Deliver(entry->engine, file);
+    }
+    return true;
 }
 
 }  // namespace
@@ -246,12 +338,14 @@ uint32_t ProfileGetString(ProfileName section, ProfileName key, uint32_t size, s
 
 bool ProfileWriteString(ProfileName section, ProfileName key, ProfileName value, std::string_view file) {
     if (!section) return !key && !value;  // all null only flushes, which we never need
-    return Apply(file, [&](ProfileEngine& e) { return e.WriteString(section, key, value); });
+    return Apply(file, *section, key, [&](ProfileEngine& e) {
+        return e.WriteString(section, key, value);
+    });
 }
 
 bool ProfileWriteSection(ProfileName section, ProfileName content, std::string_view file) {
     if (!section) return !content;
-    return Apply(file, [&](ProfileEngine& e) { return e.WriteSection(section, content); });
+    return Apply(file, *section, std::nullopt, [&](ProfileEngine& e) { return e.WriteSection(section, content); });
 }
 
 uint32_t GetPrivateProfileString(std::string_view section, std::string_view key, uint32_t size,
@@ -297,6 +391,7 @@ ProfileTransaction::ProfileTransaction(std::string_view file) : impl_(std::make_
         state->exists = entry->stamp.exists;
         state->found = entry->stamp;
     }
+    state->name = std::string(file);
     state->registered = true;
     t_transactions[state->target.key] = state;
     t_transaction_names[std::string(file)] = state;
@@ -306,6 +401,12 @@ ProfileTransaction::ProfileTransaction(std::string_view file) : impl_(std::make_
 ProfileTransaction::~ProfileTransaction() = default;
 
 bool ProfileTransaction::locked() const { return impl_->state != nullptr && impl_->state->lock.held(); }
+
+ChangeObserver* ObserveChanges(ChangeObserver* observer) {
+    ChangeObserver* const previous = t_observer;
+    t_observer = observer;
+    return previous;
+}
 
 bool ProfileTransaction::Commit() { return impl_->state ? impl_->state->Commit() : false; }
 

@@ -25,6 +25,27 @@ bool WritePrivateProfileString(std::string_view section, std::string_view key,
 bool WritePrivateProfileSection(std::string_view section, std::optional<std::string_view> content,
                                 std::string_view file);
 
+// Told of each key that this thread's profile calls changed, once the change
+// is on disk: at a transaction's commit, or right after a write outside one.
+// `file` is the name the caller gave, `section` and `key` as written (a
+// deleted section's keys as the file spelled them), and the values as the
+// file holds them before and after (nullopt: no such key). A key written and
+// then written back within one transaction is not reported. For the audit
+// trail of the call frame.
+class ChangeObserver {
+public:
+    virtual void KeyChanged(std::string_view file, std::string_view section, std::string_view key,
+                            const std::optional<std::string_view>& before,
+                            const std::optional<std::string_view>& after) = 0;
+
+protected:
+    ~ChangeObserver() = default;
+};
+
+// Installs `observer` for this thread's calls (nullptr: none) and returns the
+// one it replaces. Without one, the calls look at nothing more.
+ChangeObserver* ObserveChanges(ChangeObserver* observer);
+
 // One call's whole read-modify-write of one profile file. While it lives, the
 // file is locked against other threads and processes; the profile calls that
 // this thread makes on that file share one copy of it, and their changes reach

@@ -15,6 +15,7 @@
 #include "permissions/post_cacls.h"
 #include "run_process.h"
 #include "test_support.h"
+#include "tests/audit_watch.h"
 
 namespace quorvel {
 namespace {
@@ -198,6 +199,7 @@ protected:
 };
 
 TEST_F(PostCaclsTest, TheLineOfEachAction) {
+    test::AuditWatch audit;
     EXPECT_EQ(permissions::PostCACLS(u"add", u"d:\\web\\site1", u"u1", u"C"), 0);
     EXPECT_EQ(Recorded(), "/c\necho\ny|\nCACLS\nd:\\web\\site1\n/t\n/e\n/p\nu1:C\n");
     std::filesystem::remove(bin_ / "cmd.args");
@@ -213,6 +215,14 @@ TEST_F(PostCaclsTest, TheLineOfEachAction) {
     std::filesystem::remove(bin_ / "cmd.args");
     EXPECT_EQ(permissions::PostCACLS(u"ADD", u"\"d:\\my web\"", u"u1", u"F"), 0);
     EXPECT_EQ(Recorded(), "/c\necho\ny|\nCACLS\nd:\\my web\n/t\n/e\n/p\nu1:F\n");
+    // The audit trail holds the command line started (its "|" escaped as in
+    // any list); LIST changes nothing.
+    const std::vector<std::string> lines = audit.Lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], test::Tabbed({"PostCACLS", "ADD", "d:\\web\\site1", "0", "d:\\web\\site1", "WinExec()", "-",
+                                      "cmd /c echo y%7C CACLS d:\\web\\site1 /t /e /p u1:C"}));
+    EXPECT_EQ(lines[1], test::Tabbed({"PostCACLS", "DEL", "d:\\web\\site1", "0", "d:\\web\\site1", "WinExec()", "-",
+                                      "cmd /c echo y%7C CACLS d:\\web\\site1 /t /e /r u1"}));
 }
 
 TEST_F(PostCaclsTest, MetacharactersAreRefusedAndStartNothing) {

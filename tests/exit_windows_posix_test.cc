@@ -7,8 +7,10 @@
 #include <thread>
 
 #include "host/exit_windows.h"
+#include "support/computer_name.h"
 #include "platform/posix/runtime/machine_folder.h"
 #include "test_support.h"
+#include "tests/audit_watch.h"
 #include "tests/iis_test_machine.h"
 
 namespace quorvel::host {
@@ -37,6 +39,7 @@ protected:
 TEST_F(ExitWindowsTest, EachActionWordStartsItsCommandInAnyCase) {
     Configure("PowerOff=" + Touch("off") + "\r\nReboot=" + Touch("reboot") + "\r\n");
     LogWatch log;
+    test::AuditWatch audit;
     EXPECT_EQ(ExitWindows(u"ShutDown"), 0);
     EXPECT_TRUE(Eventually(Marker("off")));
     EXPECT_EQ(ExitWindows(u"reboot"), 0);
@@ -51,6 +54,10 @@ TEST_F(ExitWindowsTest, EachActionWordStartsItsCommandInAnyCase) {
     EXPECT_FALSE(std::filesystem::exists(Marker("off")));
     EXPECT_FALSE(std::filesystem::exists(Marker("reboot")));
     EXPECT_TRUE(log.NewLines().empty());
+    // A request is a change of its own; the other words ask for nothing.
+    const std::string computer = platform::ToUtf8(GetLocalComputerName());
+    EXPECT_EQ(audit.Lines(), (std::vector<std::string>{test::Tabbed({"ExitWindows", "SHUTDOWN", computer, "0"}),
+                                                       test::Tabbed({"ExitWindows", "REBOOT", computer, "0"})}));
 }
 
 TEST_F(ExitWindowsTest, TheCommandIsNotWaitedFor) {
@@ -68,7 +75,9 @@ TEST_F(ExitWindowsTest, TheCommandIsNotWaitedFor) {
 TEST_F(ExitWindowsTest, ARefusedRequestIsResultFourWithTheSystemsError) {
     Configure("Reboot=" + Touch("reboot") + "\r\n");
     LogWatch log;
+    test::AuditWatch audit;
     EXPECT_EQ(ExitWindows(u"SHUTDOWN"), 4);  // nothing configured for a power-off
+    EXPECT_TRUE(audit.Lines().empty());  // nothing was asked for
     auto lines = log.NewLines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("ExitWindows函数"), std::string::npos);

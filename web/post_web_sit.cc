@@ -269,7 +269,8 @@ std::int32_t PostWebSit(std::u16string WebAction, std::u16string WebSiteName, st
         const std::u16string action = base::ToUpperAscii(WebAction);
         const std::u16string service_path = u"IIS://" + computer + u"/W3SVC";
 
-        MethodIntent intent("PostWebSit");
+        frame.Audit().About(action, WebSiteName);
+        MethodIntent intent("PostWebSit", "WebSiteName");
         const bool changes = action == u"ADD" || action == u"EDIT";
         if (changes && !TakeLock(frame, intent)) return frame.Finish();
         if (!RepairLeftover(frame, intent, [&](const IntentRecord& left) {

@@ -55,6 +55,6 @@ void Close(std::int32_t number) {
 
 }  // namespace files
 
-std::u16string ErrorLogPath() { return platform::FromAnsi(platform::ModuleFolder()) + u"\\DllErr.log"; }
+std::u16string ErrorLogPath() { return platform::FromAnsi(platform::LogFolder()) + u"\\DllErr.log"; }
 
 }  // namespace quorvel

@@ -25,7 +25,7 @@ void Close(std::int32_t number);
 
 }  // namespace files
 
-// DllErr.log in the folder that holds the component.
+// DllErr.log in the folder of the component's logs (platform::LogFolder).
 std::u16string ErrorLogPath();
 
 }  // namespace quorvel

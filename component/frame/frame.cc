@@ -21,6 +21,12 @@ std::u16string RuntimeErrorText(const StepError& error) {
 
 CallFrame::CallFrame(std::u16string_view method, ErrorMode mode, LogUse log)
     : label_(std::u16string(method) + u"函数"), mode_(mode), saved_log_number_(LogFileNumber) {
+    audit_ = AuditTrail::Current();
+    if (audit_ == nullptr) {
+        own_audit_.emplace(method);
+        audit_ = &*own_audit_;
+        AuditTrail::MakeCurrent(audit_);
+    }
     if (log == LogUse::kCallers) return;
     try {
         log_number_ = files::FreeFile();
@@ -37,6 +43,7 @@ CallFrame::CallFrame(std::u16string_view method, ErrorMode mode, LogUse log)
 CallFrame::~CallFrame() {
     CloseLog();
     LogFileNumber = saved_log_number_;
+    if (own_audit_) AuditTrail::MakeCurrent(nullptr);
 }
 
 // A test hook: with QUORVEL_TEST_CRASH_AFTER_STEP=N in its environment the
@@ -81,16 +88,30 @@ void CallFrame::CloseLog() noexcept {
     }
 }
 
+std::int32_t CallFrame::Close(std::int32_t result) noexcept {
+    if (own_audit_) {
+        bool written = false;
+        try {
+            written = own_audit_->Write(result);
+        } catch (...) {
+        }
+        if (!written) {
+            WriteLine(RuntimeErrorText(RuntimeStepError(kPathFileAccess)));
+            result = kStepFailed;
+        }
+    }
+    CloseLog();
+    return result;
+}
+
 std::int32_t CallFrame::Detected(std::int32_t code, std::u16string_view text) {
     WriteLine(u"错误号：" + Decimal(code) + std::u16string(text));
-    CloseLog();
-    return code;
+    return Close(code);
 }
 
 std::int32_t CallFrame::Detected(std::int32_t code, std::u16string_view source, std::u16string_view description) {
     WriteLine(ErrorText(code, source, description));
-    CloseLog();
-    return code;
+    return Close(code);
 }
 
 std::int32_t CallFrame::Finish() {
@@ -99,14 +120,12 @@ std::int32_t CallFrame::Finish() {
         result = kStepFailed;
         WriteLine(RuntimeErrorText(*pending_));
     }
-    CloseLog();
-    return result;
+    return Close(result);
 }
 
 std::int32_t CallFrame::Handler() {
     if (pending_) WriteLine(RuntimeErrorText(*pending_));
-    CloseLog();
-    return kStepFailed;
+    return Close(kStepFailed);
 }
 
 }  // namespace quorvel

@@ -1,5 +1,6 @@
 // The call frame every logging method runs in: the error log opened around the
-// work, the result code, the pending error and the two error modes.
+// work, the result code, the pending error and the two error modes, and the
+// call's audit trail (component/frame/audit.h), written when the call ends.
 //
 //   CallFrame frame(u"PostFtpSit", ErrorMode::ContinueOnError);
 //   return frame.Run([&] {
@@ -16,6 +17,7 @@
 #include <string_view>
 
 #include "automation/step_error.h"
+#include "component/frame/audit.h"
 
 namespace quorvel {
 
@@ -126,6 +128,13 @@ public:
     // Writes one line with the method's label; a write that fails is a failed step.
     void Log(std::u16string_view text);
 
+    // The call's audit trail: what it is about, and the changes it made
+    // (those of its profile calls and object calls are added by themselves).
+    // A frame of a method called by another shares its caller's. Written when
+    // the call ends (Finish, Detected); a line that cannot be written makes
+    // the result 4, with a log line.
+    AuditTrail& Audit() { return *audit_; }
+
 private:
     struct Stop {};
 
@@ -135,6 +144,8 @@ private:
     std::int32_t Handler();
     void WriteLine(std::u16string_view text) noexcept;
     void CloseLog() noexcept;
+    // The end of the call with `result`: the audit line, then the log closed.
+    std::int32_t Close(std::int32_t result) noexcept;
 
     std::u16string label_;
     ErrorMode mode_;
@@ -144,6 +155,8 @@ private:
     std::optional<StepError> pending_;
     int failures_ = 0;
     bool stopped_ = false;
+    std::optional<AuditTrail> own_audit_;
+    AuditTrail* audit_ = nullptr;
 };
 
 // "错误号：" number "，错误源：" source "，错误描述：" description.

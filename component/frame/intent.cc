@@ -101,7 +101,8 @@ bool MatchesDigest(std::u16string_view secret, std::u16string_view digest) {
     return Digest(std::string_view(text).substr(0, colon), secret) == std::string_view(text).substr(colon + 1);
 }
 
-MethodIntent::MethodIntent(std::string_view method) : method_(method) {
+MethodIntent::MethodIntent(std::string_view method, std::string_view target_key)
+    : method_(method), target_key_(target_key) {
     const std::string folder = platform::StateFolder();
     if (!folder.empty()) path_ = folder + "\\" + method_ + ".intent";
 }
@@ -158,6 +159,10 @@ void LogRepair(CallFrame& frame, std::u16string_view text) {
         frame.Log(u"错误号：" + platform::FromUtf8(std::to_string(kRepairedCode)) + std::u16string(text));
     } catch (const StepError&) {
     }
+}
+
+void AuditRepair(CallFrame& frame, std::u16string_view target) {
+    if (!frame.Audit().WriteRepair(target)) frame.Step([] { Raise(kPathFileAccess); });
 }
 
 }  // namespace quorvel

@@ -55,7 +55,10 @@ bool MatchesDigest(std::u16string_view secret, std::u16string_view digest);
 // One method's lock and record on this machine.
 class MethodIntent {
 public:
-    explicit MethodIntent(std::string_view method);
+    // `target_key`: the record's key that names what the call is about, the
+    // TARGET of a repair's audit line.
+    explicit MethodIntent(std::string_view method, std::string_view target_key = {});
+    const std::string& target_key() const { return target_key_; }
 
     // A record is there. Cheap, and without the lock: it may be the record of
     // a call under way, which the lock then waits for.
@@ -75,6 +78,7 @@ public:
 
 private:
     std::string method_;
+    std::string target_key_;
     std::string path_;
     std::optional<platform::FileLock> lock_;
 };
@@ -82,8 +86,8 @@ private:
 // Before a call does anything else: when a call that died left a record,
 // takes the lock if the caller does not hold it yet and lets `repair` put
 // right what that call left. `repair` returns the method's "，错误源：..."
-// text saying what it did, logged after "错误号：5", and the record is
-// removed; or nullopt when it could not tell what the dead call had done
+// text saying what it did, logged after "错误号：5", its changes are written
+// as the audit trail's REPAIR line, and the record is removed; or nullopt when it could not tell what the dead call had done
 // (the failure pending), and then the record stays and the caller ends the
 // call with frame.Finish() without its own work.
 template <typename Repair>
@@ -111,6 +115,9 @@ bool TakeLock(CallFrame& frame, MethodIntent& intent);
 // The number the repair's line carries.
 inline constexpr std::int32_t kRepairedCode = 5;
 void LogRepair(CallFrame& frame, std::u16string_view text);
+// The changes of a repair as the audit trail's REPAIR line; one that cannot
+// be written is a failed step.
+void AuditRepair(CallFrame& frame, std::u16string_view target);
 
 template <typename Repair>
 bool RepairLeftover(CallFrame& frame, MethodIntent& intent, Repair&& repair) {
@@ -121,6 +128,7 @@ bool RepairLeftover(CallFrame& frame, MethodIntent& intent, Repair&& repair) {
     const std::optional<std::u16string> text = repair(*left);
     if (!text) return false;
     LogRepair(frame, *text);
+    AuditRepair(frame, left->Text(intent.target_key()));
     return EndIntent(frame, intent);
 }
 

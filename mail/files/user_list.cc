@@ -83,6 +83,14 @@ std::optional<std::u16string> BuildRecord(const Mailbox& box) {
     return record;
 }
 
+std::u16string HidePassword(std::u16string_view record) {
+    std::u16string shown(record);
+    if (shown.size() <= kPasswordPosition) return shown;
+    const size_t width = std::min(kPasswordWidth, shown.size() - kPasswordPosition);
+    shown.replace(kPasswordPosition, width, Padded(u"***", width).substr(0, width));
+    return shown;
+}
+
 std::u16string LookupKey(std::u16string_view domain, std::u16string_view mailbox) {
     return Padded(domain, kDomainWidth) + Padded(mailbox, kMailBoxWidth);
 }

@@ -50,6 +50,11 @@ bool FitsField(std::u16string_view value, size_t width);
 // limit that is negative or longer than its field counts as not fitting).
 std::optional<std::u16string> BuildRecord(const Mailbox& box);
 
+// A record as an audit trail shows it: its password field's characters
+// replaced by "***" and blanks, so that it keeps its width (a line too short
+// to reach the field is shown as it is).
+std::u16string HidePassword(std::u16string_view record);
+
 // Domain and mailbox, each padded to its field: what identifies a record.
 std::u16string LookupKey(std::u16string_view domain, std::u16string_view mailbox);
 

@@ -22,10 +22,4 @@ std::vector<size_t> TemporaryRecords(const UserList& list) {
     return list.FindAccount(kTemporaryAccount, kTemporaryAccount);
 }
 
-size_t RemoveTemporaryRecords(const HeldUserList& held) {
-    const std::vector<size_t> left = TemporaryRecords(held.list());
-    if (!left.empty()) held.Replace(held.list().Without(left));
-    return left.size();
-}
-
 }  // namespace quorvel::mail

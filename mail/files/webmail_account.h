@@ -30,9 +30,4 @@ bool WriteCreation(bool on, std::u16string_view settings);
 // both hold its name, wherever they stand, in order.
 std::vector<size_t> TemporaryRecords(const UserList& list);
 
-// Takes the temporary account's records out of the held list, which is
-// written back atomically; returns how many there were. Raises error 75
-// when the list cannot be written.
-size_t RemoveTemporaryRecords(const HeldUserList& held);
-
 }  // namespace quorvel::mail

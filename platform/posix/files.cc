@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/posix/atomic_file.h"
@@ -71,6 +72,15 @@ std::string ModuleFolder() {
     std::filesystem::path file = std::filesystem::weakly_canonical(self, ec);
     if (ec) file = self;
     return ToAnsi(FromUtf8(file.parent_path().string()));
+}
+
+std::string LogFolder() {
+    if (const char* folder = std::getenv("QUORVEL_LOG_FOLDER"); folder != nullptr && *folder != '\0') {
+        std::error_code ec;
+        const std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
+        return ToAnsi(FromUtf8(ec ? std::string(folder) : absolute.string()));
+    }
+    return ModuleFolder();
 }
 
 std::string StateFolder() {

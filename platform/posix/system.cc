@@ -1,5 +1,6 @@
 #include "platform/system.h"
 
+#include <pwd.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -65,6 +66,27 @@ std::optional<std::string> EnvironmentVariable(std::string_view name) {
     const char* value = std::getenv(std::string(name).c_str());
     if (value == nullptr) return std::nullopt;
     return std::string(value);
+}
+
+std::uint32_t ProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
+std::u16string AccountName() {
+    // The name of an id is looked up once; a process rarely changes its id.
+    thread_local uid_t known_uid = static_cast<uid_t>(-1);
+    thread_local std::u16string known_name;
+    const uid_t uid = ::geteuid();
+    if (uid == known_uid) return known_name;
+    std::string buffer(16384, '\0');
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    std::u16string name;
+    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
+        name = FromUtf8(found->pw_name);
+    else
+        name = FromUtf8(std::to_string(uid));  // an id without a name is named by its number
+    known_uid = uid;
+    known_name = name;
+    return name;
 }
 
 void TerminateAbruptly() {

@@ -5,6 +5,7 @@
 #include <climits>
 #include <string>
 
+#include "platform/file_lock.h"
 #include "platform/system_error.h"
 #include "platform/text.h"
 #include "platform/win32/handles.h"
@@ -66,8 +67,11 @@ std::string ModuleFolder() {
 // One component per folder on Windows: its folder is its machine's.
 std::string StateFolder() { return ModuleFolder(); }
 
+std::string LogFolder() { return ModuleFolder(); }
+
 struct AppendFile::Impl {
     win32::Handle file;
+    std::string path;
 };
 
 AppendFile::AppendFile() : impl_(std::make_unique<Impl>()) {}
@@ -80,11 +84,16 @@ bool AppendFile::Open(std::string_view path) {
     // also when another process appends at the same time.
     impl_->file.reset(CreateFileA(zpath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    impl_->path = zpath;
     return impl_->file.valid();
 }
 
 bool AppendFile::Write(std::string_view bytes) {
     if (!impl_->file.valid() || bytes.size() > UINT_MAX) return false;
+    // Appending handles of several writers can land at one offset where the
+    // system emulates append (Wine), and a line would overwrite another: the
+    // file's lock keeps each write whole.
+    const FileLock lock(impl_->path);
     DWORD written = 0;
     return WriteFile(impl_->file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0 &&
            written == bytes.size();

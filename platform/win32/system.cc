@@ -58,6 +58,50 @@ std::optional<std::string> EnvironmentVariable(std::string_view name) {
     return value;
 }
 
+std::uint32_t ProcessId() { return GetCurrentProcessId(); }
+
+namespace {
+
+// The user of a token as DOMAIN\name; the last one looked up is kept, since
+// an account's SID seldom changes between calls of a thread.
+std::u16string TokenAccount(HANDLE token) {
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    if (size == 0) return {};
+    std::string buffer(size, '\0');
+    if (!GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return {};
+    PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+    const DWORD sid_size = GetLengthSid(sid);
+    thread_local std::string known_sid;
+    thread_local std::u16string known_name;
+    const std::string sid_bytes(static_cast<const char*>(sid), sid_size);
+    if (sid_bytes == known_sid) return known_name;
+    wchar_t name[256];
+    wchar_t domain[256];
+    DWORD name_size = 256;
+    DWORD domain_size = 256;
+    SID_NAME_USE use{};
+    if (!LookupAccountSidW(nullptr, sid, name, &name_size, domain, &domain_size, &use)) return {};
+    std::u16string account(reinterpret_cast<const char16_t*>(domain), domain_size);
+    if (!account.empty()) account += u'\\';
+    account.append(reinterpret_cast<const char16_t*>(name), name_size);
+    known_sid = sid_bytes;
+    known_name = account;
+    return account;
+}
+
+}  // namespace
+
+std::u16string AccountName() {
+    HANDLE token = nullptr;
+    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token) &&
+        !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return {};
+    std::u16string account = TokenAccount(token);
+    CloseHandle(token);
+    return account;
+}
+
 void TerminateAbruptly() {
     TerminateProcess(GetCurrentProcess(), 137);
     ExitProcess(137);

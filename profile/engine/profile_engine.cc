@@ -752,6 +752,16 @@ void ProfileEngine::ForEachLine(const std::function<void(const LineView&)>& visi
     }
 }
 
+std::optional<std::string_view> ProfileEngine::StoredValue(std::string_view section, std::string_view key) const {
+    const Section* s = FindSection(Trim(section));
+    if (s == nullptr) return std::nullopt;
+    const long idx = s->FindKey(Trim(key));
+    if (idx < 0) return std::nullopt;
+    const Line& line = s->Body()[static_cast<size_t>(idx)];
+    if (!line.has_value) return std::nullopt;
+    return line.value();
+}
+
 ProfileEngine::Result ProfileEngine::SetKey(std::string_view section, std::string_view key,
                                             std::string_view value) {
     const std::string_view v = LTrim(value);

@@ -79,6 +79,10 @@ public:
     // section or key these are the names, each followed by a NUL.
     uint32_t GetString(Name section, Name key, uint32_t size, std::string& out) const;
 
+    // The value of the key GetString finds, as the file holds it (quotes
+    // kept, whole); nullopt when there is no such key or its line has no "=".
+    std::optional<std::string_view> StoredValue(std::string_view section, std::string_view key) const;
+
     // WritePrivateProfileStringA: a null value deletes the key, a null key
     // the section.
     Result WriteString(Name section, Name key, Name value);

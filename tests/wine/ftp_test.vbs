@@ -179,6 +179,35 @@ Sub OutsideTheCodePage()
     CheckEqual ReadAnsi(ini), Initial(), "the file is untouched"
 End Sub
 
+Sub AuditTrail()
+    ' DllAudit.log beside DllErr.log: one line for each call that changed
+    ' something, the password as ***; none for a look-up or a refused call.
+    Fresh "audit"
+    Dim logPath: logPath = gDllFolder & "\DllAudit.log"
+    Dim mark: mark = Len(ReadAnsi(logPath))
+    CheckEqual site.PostFtpSit("ADD", "c", cfile, "secret", "D:\ftp\c", "D:\ftp\c|RL", 3, 500, 10, 2, 4), 0, "ADD"
+    CheckEqual site.PostFtpSit("ISUSER", "c", cfile), 0, "ISUSER"
+    CheckEqual site.PostFtpSit("ADD", "c", cfile, "secret"), 2, "ADD of an existing account"
+    CheckEqual site.PostFtpSit("MPASS", "c", cfile, "newpass"), 0, "MPASS"
+    Dim added: added = Mid(ReadAnsi(logPath), mark + 1)
+    CheckEqual Right(added, 2), vbCrLf, "lines end with CR LF"
+    Dim lines: lines = Split(Left(added, Len(added) - 2), vbCrLf)
+    CheckEqual UBound(lines), 1, "two lines"
+    Dim f: f = Split(lines(0), vbTab)
+    CheckEqual f(2) & " " & f(3) & " " & f(4) & " " & f(5), "PostFtpSit ADD c 0", "the ADD line"
+    Check IsNumeric(f(6)) And f(7) <> "", "process id and account"
+    Check InStr(lines(0), vbTab & ini & vbTab & "[Domain1]User3" & vbTab & "-" & vbTab & "c|1|0" & vbTab) > 0, _
+        "the entry added"
+    Check InStr(lines(0), vbTab & "[USER=c|1]Password" & vbTab & "-" & vbTab & "***" & vbTab) > 0, _
+        "the password masked"
+    f = Split(lines(1), vbTab)
+    CheckEqual Mid(lines(1), InStr(lines(1), "PostFtpSit")), "PostFtpSit" & vbTab & "MPASS" & vbTab & "c" & _
+        vbTab & "0" & vbTab & f(6) & vbTab & f(7) & vbTab & ini & _
+        vbTab & "[USER=c|1]Password" & vbTab & "***" & vbTab & "***", "the MPASS line"
+    Check InStr(added, "secret") = 0 And InStr(added, PASS_SECRET) = 0 And InStr(added, PASS_NEWPASS) = 0, _
+        "no password in the trail"
+End Sub
+
 Sub AnotherMethodOnTheSameObject()
     ' One object serves every method; a call that does nothing returns 0.
     On Error Resume Next
@@ -189,6 +218,7 @@ Sub AnotherMethodOnTheSameObject()
 End Sub
 
 BeginCase "ADD": AddWritesAccount: EndCase
+BeginCase "audit trail": AuditTrail: EndCase
 BeginCase "omitted arguments": OmittedArguments: EndCase
 BeginCase "EDIT and MPASS": EditAndPassword: EndCase
 BeginCase "two failures": TwoFailures: EndCase

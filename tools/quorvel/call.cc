@@ -1,7 +1,9 @@
 // quorvel call: CreateObject("Quorvel.SiteManage") and one late-bound call,
 // the way a script engine makes it: ProgID -> CLSID -> InprocServer32 in the
 // registry, the library's DllGetClassObject, IClassFactory::CreateInstance,
-// IDispatch::GetIDsOfNames and IDispatch::Invoke.
+// IDispatch::GetIDsOfNames and IDispatch::Invoke. With --dry-run, the call
+// is made on a copy of the machine folder and shows its audit lines
+// (tools/quorvel/dry_run.h).
 #include <cstdio>
 #include <filesystem>
 #include <limits>
@@ -11,8 +13,10 @@
 #include <vector>
 
 #include "automation/objects.h"
+#include "base/ascii.h"
 #include "platform/utf8.h"
 #include "tools/quorvel/cli.h"
+#include "tools/quorvel/dry_run.h"
 
 namespace quorvel::cli {
 namespace {
@@ -164,14 +168,16 @@ std::string FirstMissing(const CallLine& line, const MethodInfo& method, const s
     return "a required argument";
 }
 
-}  // namespace
+// What one call gave: the result as text, the method's name as the
+// component spells it, and where the error log stood before the call.
+struct CallOutcome {
+    std::string output;
+    std::string method_name;
+    LogMark mark;
+};
 
-int RunCall(const Args& args) {
-    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) return PrintCommandHelp("call");
-    std::string error;
-    const std::optional<CallLine> line = Parse(args, error);
-    if (!line) return Usage(error);
-
+// The call; the exit status, `outcome` filled when it is kExitOk.
+int Call(const CallLine* line, CallOutcome& outcome) {
     automation::Object component;
     if (const int status = Activate(component); status != kExitOk) return status;
 
@@ -186,6 +192,7 @@ int RunCall(const Args& args) {
                                                  LOCALE_USER_DEFAULT, ids.data());
     const MethodInfo* method = MethodOf(ids[0]);
     const std::string method_name = method != nullptr ? platform::ToUtf8(method->name) : line->method;
+    outcome.method_name = method_name;
     if (hr == DISP_E_UNKNOWNNAME) {
         if (ids[0] == DISPID_UNKNOWN) {
             return BadArgument("unknown method " + line->method + "; `quorvel methods` lists the methods");
@@ -214,7 +221,7 @@ int RunCall(const Args& args) {
     params.rgdispidNamedArgs = named_ids.empty() ? nullptr : named_ids.data();
     params.cNamedArgs = static_cast<UINT>(named_ids.size());
 
-    const LogMark mark = MarkLog();
+    outcome.mark = MarkLog();
     automation::Variant result;
     ExceptionInfo exception;
     UINT arg_err = std::numeric_limits<UINT>::max();
@@ -263,18 +270,95 @@ int RunCall(const Args& args) {
     }
     if (FAILED(hr)) return Unavailable("the call of " + method_name + " failed with " + HexCode(hr));
 
-    std::string output;
     try {
-        output = platform::ToUtf8(result.Text());
+        outcome.output = platform::ToUtf8(result.Text());
     } catch (const StepError&) {
         return Unavailable(method_name + " returned a value that cannot be printed");
     }
+    return kExitOk;
+}
+
+const MethodInfo* MethodNamed(const std::string& name) {
+    const std::u16string wanted = base::ToUpperAscii(platform::FromUtf8(name));
+    for (const MethodInfo& m : kMethods)
+        if (base::ToUpperAscii(m.name) == wanted) return &m;
+    return nullptr;
+}
+
+// The argument the line gives for a parameter, by position or by name.
+std::string* ArgumentOf(CallLine& line, const MethodInfo& method, std::u16string_view param) {
+    for (int p = 0; p < method.param_count; ++p) {
+        if (base::ToUpperAscii(method.params[p].name) != base::ToUpperAscii(param)) continue;
+        if (static_cast<std::size_t>(p) < line.positional.size()) return &line.positional[static_cast<std::size_t>(p)];
+        for (Named& n : line.named)
+            if (base::ToUpperAscii(platform::FromUtf8(n.name)) == base::ToUpperAscii(param)) return &n.value;
+    }
+    return nullptr;
+}
+
+// Why a method cannot be tried on a copy of the machine: what it does
+// reaches outside it. Nothing when it can.
+std::optional<std::string> OutsideEffect(CallLine& line, const MethodInfo& method) {
+    const std::u16string name = method.name;
+    if (name == u"SendMail") return "sends mail through a server outside the machine";
+    if (name == u"Supervise") return "fetches a page from a server outside the machine";
+    if (name == u"PostCACLS") return "starts the ACL tool, whose changes can reach folders outside the machine folder";
+    if (name == u"ExitWindows") {
+        const std::string* action = ArgumentOf(line, method, u"Action");
+        const std::u16string word = action != nullptr ? base::ToUpperAscii(platform::FromUtf8(*action)) : u"";
+        if (word == u"SHUTDOWN" || word == u"REBOOT") return "would shut the machine down";
+    }
+    return std::nullopt;
+}
+
+// The call on a copy of the machine folder: its audit lines on stdout, its
+// error-log lines and result on stderr.
+int DryRunCall(CallLine line) {
+    const MethodInfo* method = MethodNamed(line.method);
+    if (method == nullptr) return BadArgument("unknown method " + line.method + "; `quorvel methods` lists the methods");
+    const std::string name = platform::ToUtf8(method->name);
+    if (const auto why = OutsideEffect(line, *method))
+        return BadArgument("--dry-run: " + name + " " + *why + "; it is not run on a copy");
+
+    std::string error;
+    const std::unique_ptr<DryRun> run = DryRun::Make(error);
+    if (!run) return Unavailable("--dry-run: " + error);
+    // The password lookup asks the webmail server named by the call: here the
+    // stand-in serves the copy in its place.
+    const std::u16string address_param = name == "PostEmail" ? u"IPAddress" : u"HttpAddress";
+    if (name == "PostEmail" || name == "GetMailPass") {
+        const std::string* mail_dir = ArgumentOf(line, *method, u"MailDir");
+        std::string* address = ArgumentOf(line, *method, address_param);
+        if (mail_dir != nullptr && address != nullptr && !address->empty() &&
+            run->ServeWebmail(platform::FromUtf8(*mail_dir)))
+            *address = "127.0.0.1";
+    }
+    CallOutcome outcome;
+    const int status = Call(&line, outcome);
+    run->Report();
+    if (status == kExitOk) std::fprintf(stderr, "result: %s\n", outcome.output.c_str());
+    return status;
+}
+
+}  // namespace
+
+int RunCall(const Args& args) {
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) return PrintCommandHelp("call");
+    const bool dry_run = !args.empty() && args[0] == "--dry-run";
+    std::string error;
+    const std::optional<CallLine> line = Parse(dry_run ? Args(args.begin() + 1, args.end()) : args, error);
+    if (!line) return Usage(error);
+    if (dry_run) return DryRunCall(*line);
+
+    CallOutcome outcome;
+    if (const int status = Call(&*line, outcome); status != kExitOk) return status;
+    const std::string& output = outcome.output;
     std::fwrite(output.data(), 1, output.size(), stdout);
     std::fputc('\n', stdout);
     const bool printed = std::fflush(stdout) == 0;
     CallArguments given{line->positional, {}};
     for (const Named& n : line->named) given.named.emplace_back(n.name, n.value);
-    ExplainResult(method_name, output, mark, given);
+    ExplainResult(outcome.method_name, output, outcome.mark, given);
     return printed ? kExitOk : kExitUnavailable;
 }
 

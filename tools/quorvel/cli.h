@@ -27,6 +27,8 @@ int RunRegsvr(const Args& args);
 int RunCall(const Args& args);
 int RunMethods(const Args& args);
 int RunWebmail(const Args& args);
+// The webmail stand-in program: beside the host, or where an installation puts it.
+std::string WebmailProgram();
 int RunAdsi(const Args& args);
 int RunDoctor(const Args& args);
 int RunVersion();

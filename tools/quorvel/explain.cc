@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -140,7 +141,10 @@ LogMark MarkLog() {
     if (!clsid) return mark;
     const std::optional<std::string> library = posix::registry::GetValue("CLSID\\" + *clsid + "\\InprocServer32", "");
     if (!library || library->empty()) return mark;
-    mark.path = fs::path(*library).parent_path() / "DllErr.log";
+    // The component writes its logs where QUORVEL_LOG_FOLDER says, when set.
+    const char* folder = std::getenv("QUORVEL_LOG_FOLDER");
+    mark.path = (folder != nullptr && *folder != '\0' ? fs::path(folder) : fs::path(*library).parent_path()) /
+                "DllErr.log";
     std::error_code ec;
     const std::uintmax_t size = fs::file_size(mark.path, ec);
     mark.size = ec ? 0 : size;

@@ -33,6 +33,8 @@ int ParsePort(const std::string& text) {
     return port <= 65535 ? port : -1;
 }
 
+}  // namespace
+
 // Beside the host in the build tree; installed, where the prefix keeps
 // helper programs, found from the host's own place.
 std::string WebmailProgram() {
@@ -43,8 +45,6 @@ std::string WebmailProgram() {
     if (std::filesystem::exists(beside, ec)) return beside.string();
     return (self.parent_path() / QUORVEL_INSTALLED_WEBMAIL).lexically_normal().string();
 }
-
-}  // namespace
 
 int RunWebmail(const Args& args) {
     if (AsksForHelp(args)) return PrintCommandHelp("webmail");
