@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/posix/runtime/store_generation.h"
 #include "standins/iis/directory.h"
+#include "tests/run_process.h"
 #include "tests/iis_test_machine.h"
 
 namespace quorvel::iis {
@@ -323,6 +325,48 @@ TEST_F(IisDirectory, ConcurrentWritersInOtherProcessesLoseNothing) {
     }
     EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC").Children().size(), static_cast<size_t>(kWriters * kSites));
     EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC/207/ROOT").Get(u"Path"), Value(Text(u"D:\\web")));
+}
+
+// The copy in memory follows commits of other processes at the very next
+// bind: one by the host, one by a writer that died in the middle of its turn
+// (after its commit), and a store moved away and made again in its place.
+TEST_F(IisDirectory, BindsSeeWhatOtherProcessesDidToTheStore) {
+    MakeSite(u"1", u"before");
+    const auto comment = [] { return Entry::Bind(u"IIS://localhost/W3SVC/1").Get(u"ServerComment"); };
+    EXPECT_EQ(comment(), Value(Text(u"before")));
+
+    const test::ProcessResult set =
+        test::RunProcess({QUORVEL_HOST_PATH, "adsi", "set", "IIS://localhost/W3SVC/1", "ServerComment", "by host"});
+    ASSERT_EQ(set.exit_code, 0) << set.err;
+    EXPECT_EQ(comment(), Value(Text(u"by host")));
+
+    const auto db = machine.path() / "metabase.db";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        posix::StoreGeneration generation(db.string() + "-generation", 0600);
+        const auto turn = generation.BeginCommit();
+        sqlite3* raw = nullptr;
+        const bool done = turn && sqlite3_open(db.c_str(), &raw) == SQLITE_OK &&
+                          sqlite3_exec(raw,
+                                       "UPDATE properties SET value = 'died' WHERE object = 'W3SVC/1'"
+                                       " AND key = 'SERVERCOMMENT'",
+                                       nullptr, nullptr, nullptr) == SQLITE_OK;
+        sqlite3_close(raw);
+        _exit(done ? 0 : 1);  // the turn is never ended
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(comment(), Value(Text(u"died")));
+    MakeSite(u"2", u"after");  // the next writer is not held up
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC").Children().size(), 2u);
+
+    std::filesystem::rename(db, db.string() + ".away");
+    const test::ProcessResult made = test::RunProcess(
+        {QUORVEL_HOST_PATH, "adsi", "call", "IIS://localhost/W3SVC", "Delete", "IIsWebServer", "9"});
+    EXPECT_NE(made.exit_code, 0);  // nothing to delete in the new, empty store
+    EXPECT_EQ(CodeOf(comment), kNotFound);
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC").Children().size(), 0u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "component/frame/error_log.h"
 #include "component/frame/log_writer.h"
+#include "platform/registry.h"
 #include "platform/system.h"
 #include "support/strings.h"
 
@@ -22,6 +23,8 @@ std::u16string RuntimeErrorText(const StepError& error) {
 CallFrame::CallFrame(std::u16string_view method, ErrorMode mode, LogUse log)
     : label_(std::u16string(method) + u"函数"), mode_(mode), saved_log_number_(LogFileNumber) {
     if (log == LogUse::kCallers) return;
+    // Registrations changed by hand since the last call are seen by this one.
+    platform::CheckClassesRootAgain();
     try {
         log_number_ = files::FreeFile();
         LogFileNumber = log_number_;

@@ -20,6 +20,8 @@ std::optional<std::string> GetClassesRootValue(std::string_view key, std::string
 
 bool DeleteClassesRootTree(std::string_view key) { return posix::registry::DeleteTree(key); }
 
+void CheckClassesRootAgain() { posix::registry::LookAtFileAgain(); }
+
 std::string ModulePathForRegistry() {
     // Any function of this file lives in the component library when it is loaded as one.
     Dl_info info{};

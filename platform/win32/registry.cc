@@ -63,6 +63,9 @@ bool DeleteClassesRootTree(std::string_view key) {
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
+// The system's registry is read anew by every use.
+void CheckClassesRootAgain() {}
+
 std::string ModulePathForRegistry() {
     HMODULE module = nullptr;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
