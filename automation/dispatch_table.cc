@@ -58,6 +58,11 @@ HRESULT DefaultValue(const ParamInfo& param, VARIANT* out) {
     return S_OK;
 }
 
+void FoldNameInto(std::u16string_view name, std::u16string& out) {
+    out.assign(name);
+    for (char16_t& c : out) c = FoldAscii(c);
+}
+
 bool SameName(std::u16string_view given, const char16_t* name) {
     std::size_t i = 0;
     for (; i < given.size() && name[i] != u'\0'; ++i) {

@@ -112,7 +112,6 @@ Search FindSite(CallFrame& frame, const Object& service, const std::u16string& s
     Search search;
     std::size_t children = 0;
     frame.Step([&] { children = service.CountChildren(); });
-    const std::u16string wanted = UpperAscii(name);
     for (size_t i = 0; i < children; ++i) {
         search.site.Release();
         bool bound = false;
@@ -121,7 +120,7 @@ Search FindSite(CallFrame& frame, const Object& service, const std::u16string& s
             bound = true;
         });
         bool match = false;
-        if (bound) frame.Step([&] { match = UpperAscii(search.site.Get(u"ServerComment").Text()) == wanted; });
+        if (bound) frame.Step([&] { match = SameIgnoringAsciiCase(search.site.Get(u"ServerComment").Text(), name); });
         if (match) {
             search.found = true;
             return search;
@@ -230,7 +229,7 @@ std::optional<std::u16string> RepairSite(CallFrame& frame, const std::u16string&
     });
     bool ours = false;
     if (!site.IsNothing())
-        frame.Step([&] { ours = UpperAscii(site.Get(u"ServerComment").Text()) == UpperAscii(settings.name); });
+        frame.Step([&] { ours = SameIgnoringAsciiCase(site.Get(u"ServerComment").Text(), settings.name); });
     if (frame.failures() != failures) return std::nullopt;
     // The site was never committed, or is another's: nothing of the dead call is there.
     if (!ours) return kRepairNothing;

@@ -67,11 +67,28 @@ std::optional<Int> ParseInt(std::string_view text) {
 
 }  // namespace
 
+namespace {
+
+char16_t UpperChar(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c; }
+
+}  // namespace
+
 Text UpperKey(std::u16string_view text) {
     Text upper(text);
-    for (char16_t& c : upper)
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    for (char16_t& c : upper) c = UpperChar(c);
     return upper;
+}
+
+void UpperKeyInto(std::u16string_view text, Text& out) {
+    out.assign(text);
+    for (char16_t& c : out) c = UpperChar(c);
+}
+
+bool IsKey(std::u16string_view text, std::u16string_view upper) {
+    if (text.size() != upper.size()) return false;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (UpperChar(text[i]) != upper[i]) return false;
+    return true;
 }
 
 bool IsStorable(std::u16string_view text) { return platform::IsWellFormedUtf16(text); }
@@ -179,8 +196,9 @@ Tree::Tree() {
 }
 
 const Node* Tree::Find(std::u16string_view path) const {
-    const auto it = nodes_.find(UpperKey(path));
-    return it == nodes_.end() ? nullptr : &it->second;
+    thread_local Text key;
+    UpperKeyInto(path, key);
+    return FindKey(key);
 }
 
 void Tree::Check(const Change& change) const {
@@ -206,8 +224,27 @@ void Tree::Check(const Change& change) const {
     }
 }
 
+ChildList Tree::Children(std::u16string_view path) const {
+    thread_local Text key;
+    UpperKeyInto(path, key);
+    const Node* node = FindKey(key);
+    if (node == nullptr) return nullptr;
+    ChildList& kept = children_[key];
+    if (!kept) {
+        auto children = std::make_shared<std::vector<Child>>();
+        children->reserve(node->children.size());
+        for (const Text& child : node->children) {
+            const Node& found = nodes_.at(child);
+            children->push_back({found.name, found.cls});
+        }
+        kept = std::move(children);
+    }
+    return kept;
+}
+
 void Tree::Apply(const Change& change) {
     Check(change);
+    children_.clear();
     const Text key = UpperKey(change.path);
     switch (change.kind) {
         case Change::Kind::kCreate:
@@ -314,10 +351,9 @@ std::optional<Tree> Tree::Parse(std::string_view text) {
 bool Store::IsComputerName(std::u16string_view name) { return IsThisComputer(name); }
 
 bool IsThisComputer(std::u16string_view name) {
-    const Text upper = UpperKey(name);
-    if (upper == u"LOCALHOST") return true;
+    if (IsKey(name, u"LOCALHOST")) return true;
     std::string computer;
-    return platform::GetComputerName(computer) && !computer.empty() && UpperKey(platform::FromUtf8(computer)) == upper;
+    return platform::GetComputerName(computer) && !computer.empty() && IsKey(name, UpperKey(platform::FromUtf8(computer)));
 }
 
 }  // namespace quorvel::iis

@@ -48,6 +48,8 @@ struct Child {
     Text name;
     Text cls;
 };
+// Shared, never null.
+using ChildList = std::shared_ptr<const std::vector<Child>>;
 
 struct BackupInfo {
     Text name;
@@ -76,6 +78,10 @@ private:
 
 // ASCII upper case; keys of objects, classes and property names.
 Text UpperKey(std::u16string_view text);
+// The same into `out`, whose buffer is reused (a bind spares an allocation).
+void UpperKeyInto(std::u16string_view text, Text& out);
+// Whether `text` is `upper` (a key) without regard to ASCII case.
+bool IsKey(std::u16string_view text, std::u16string_view upper);
 Text JoinPath(std::u16string_view parent, std::u16string_view name);
 // "" for a top-level object.
 Text ParentPath(std::u16string_view path);
@@ -133,6 +139,10 @@ public:
     Tree();
 
     const Node* Find(std::u16string_view path) const;
+    // The children of the object at `path`, in the order they were created;
+    // null when there is no such object. Kept until the tree changes: the web
+    // service may hold thousands, counted by every call that looks for a site.
+    ChildList Children(std::u16string_view path) const;
     // By a key as the tree keeps it (upper case), as in Node::children.
     const Node* FindKey(const Text& key) const {
         const auto it = nodes_.find(key);
@@ -165,6 +175,7 @@ private:
     void Remove(const Text& key);
 
     std::unordered_map<Text, Node> nodes_;
+    mutable std::unordered_map<Text, ChildList> children_;  // by key
 };
 
 // Where the metabase lives; one per machine, shared by every object of the
@@ -178,7 +189,7 @@ public:
     virtual bool IsComputerName(std::u16string_view name);
 
     virtual std::optional<Node> Load(std::u16string_view path) = 0;
-    virtual std::vector<Child> Children(std::u16string_view path) = 0;
+    virtual ChildList Children(std::u16string_view path) = 0;
     // One transaction; raises DirectoryError when the change cannot be made
     // on the current metabase (nothing is changed then).
     virtual void Commit(const Change& change) = 0;

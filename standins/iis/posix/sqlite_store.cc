@@ -79,14 +79,13 @@ public:
 
     // A computer's name changes only with a restart: read once per process.
     bool IsComputerName(std::u16string_view name) override {
-        const Text upper = UpperKey(name);
-        if (upper == u"LOCALHOST") return true;
+        if (IsKey(name, u"LOCALHOST")) return true;
         std::lock_guard lock(mutex_);
         if (!computer_) {
             std::string computer;
             computer_ = platform::GetComputerName(computer) ? UpperKey(FromUtf8(computer)) : Text();
         }
-        return !computer_->empty() && *computer_ == upper;
+        return !computer_->empty() && IsKey(name, *computer_);
     }
 
     std::optional<Node> Load(std::u16string_view path) override {
@@ -98,17 +97,11 @@ public:
         return Node{node->name, node->cls, node->properties, {}};
     }
 
-    std::vector<Child> Children(std::u16string_view path) override {
+    ChildList Children(std::u16string_view path) override {
         std::lock_guard lock(mutex_);
         Refresh();
-        const Node* node = tree_->Find(path);
-        if (node == nullptr) throw DirectoryError(kPathNotFound);
-        std::vector<Child> children;
-        children.reserve(node->children.size());
-        for (const Text& key : node->children) {
-            const Node* child = tree_->FindKey(key);
-            children.push_back({child->name, child->cls});
-        }
+        ChildList children = tree_->Children(path);
+        if (!children) throw DirectoryError(kPathNotFound);
         return children;
     }
 
