@@ -26,6 +26,7 @@
 #include "accounts/post_nt_user.h"
 
 #include "automation/objects.h"
+#include "base/ascii.h"
 #include "component/frame/frame.h"
 #include "component/frame/intent.h"
 #include "support/computer_name.h"
@@ -184,7 +185,7 @@ std::int32_t PostNTUser(std::u16string Action, std::u16string FullName, std::u16
                             [&](const IntentRecord& left) { return RepairAccount(frame, computer, left); }))
             return frame.Finish();
 
-        const std::u16string action = UpperAscii(Action);
+        const std::u16string action = base::ToUpperAscii(Action);
         if (!ValuesFitCodePage(action, FullName, UserName, PassWord, Groups))
             return frame.Detected(kPreconditionFailed, kUnsafeInput);
 

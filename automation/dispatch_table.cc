@@ -1,9 +1,9 @@
 #include "automation/dispatch_table.h"
 
+#include "base/ascii.h"
+
 namespace quorvel::automation {
 namespace {
-
-char16_t FoldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c; }
 
 VARTYPE TypeOf(ParamType type) {
     switch (type) {
@@ -60,15 +60,11 @@ HRESULT DefaultValue(const ParamInfo& param, VARIANT* out) {
 
 void FoldNameInto(std::u16string_view name, std::u16string& out) {
     out.assign(name);
-    for (char16_t& c : out) c = FoldAscii(c);
+    for (char16_t& c : out) c = base::ToLowerAscii(c);
 }
 
 bool SameName(std::u16string_view given, const char16_t* name) {
-    std::size_t i = 0;
-    for (; i < given.size() && name[i] != u'\0'; ++i) {
-        if (FoldAscii(given[i]) != FoldAscii(name[i])) return false;
-    }
-    return i == given.size() && name[i] == u'\0';
+    return base::EqualsIgnoringAsciiCase(given, std::u16string_view(name));
 }
 
 namespace detail {

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "automation/objects.h"
+#include "base/ascii.h"
 #include "component/frame/frame.h"
 #include "component/frame/intent.h"
 #include "mail/files/paths.h"
@@ -66,7 +67,7 @@ constexpr std::int16_t kOverwrite = 1;
 enum class Verb { kBackup, kRestore, kDelete, kNone };
 
 Verb ActionOf(const std::u16string& word) {
-    const std::u16string action = UpperAscii(word);
+    const std::u16string action = base::ToUpperAscii(word);
     if (action == u"BACKUP") return Verb::kBackup;
     if (action == u"RESTORE") return Verb::kRestore;
     if (action == u"DEL") return Verb::kDelete;

@@ -61,38 +61,11 @@ def strip_comments(text):
     return "".join(out)
 
 
-def split_top(text, sep=","):
-    """Splits at `sep` outside quotes, parentheses and brackets."""
-    parts, depth, quote, cur, escaped = [], 0, False, "", False
-    for ch in text:
-        if ch == sep and depth == 0 and not quote:
-            parts.append(cur.strip())
-            cur = ""
-            continue
-        cur += ch
-        if quote:
-            if escaped:
-                escaped = False
-            elif ch == "\\":
-                escaped = True
-            elif ch == '"':
-                quote = False
-        elif ch == '"':
-            quote = True
-        elif ch in "([{":
-            depth += 1
-        elif ch in ")]}":
-            depth -= 1
-    if cur.strip():
-        parts.append(cur.strip())
-    return parts
-
-
-def leading_attrs(text):
-    """'[a, b] rest' -> (['a', 'b'], 'rest'); ([], text) without brackets."""
-    text = text.strip()
-    if not text.startswith("["):
-        return [], text
+def unquoted(text, opening, closing, sep=None):
+    """(index, character, depth) of each character of `text` outside its
+    double-quoted strings (in which a backslash escapes), `depth` counting the
+    brackets of `opening` open before it. A `sep` outside them all opens or
+    closes nothing."""
     depth, quote, escaped = 0, False, False
     for i, ch in enumerate(text):
         if quote:
@@ -102,14 +75,39 @@ def leading_attrs(text):
                 escaped = True
             elif ch == '"':
                 quote = False
-        elif ch == '"':
+            continue
+        if ch == '"':
             quote = True
-        elif ch in "([":
+            continue
+        yield i, ch, depth
+        if ch == sep and depth == 0:
+            continue
+        if ch in opening:
             depth += 1
-        elif ch in ")]":
+        elif ch in closing:
             depth -= 1
-            if depth == 0:
-                return split_top(text[1:i]), text[i + 1:].strip()
+
+
+def split_top(text, sep=","):
+    """Splits at `sep` outside quotes, parentheses and brackets."""
+    parts, start = [], 0
+    for i, ch, depth in unquoted(text, "([{", ")]}", sep):
+        if ch == sep and depth == 0:
+            parts.append(text[start:i].strip())
+            start = i + 1
+    if text[start:].strip():
+        parts.append(text[start:].strip())
+    return parts
+
+
+def leading_attrs(text):
+    """'[a, b] rest' -> (['a', 'b'], 'rest'); ([], text) without brackets."""
+    text = text.strip()
+    if not text.startswith("["):
+        return [], text
+    for i, ch, depth in unquoted(text, "([", ")]"):
+        if ch in ")]" and depth == 1:
+            return split_top(text[1:i]), text[i + 1:].strip()
     raise IdlError(f"unclosed attribute list in '{text}'")
 
 

@@ -40,8 +40,11 @@ pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 target_link_libraries(quorvel_webmail PUBLIC PkgConfig::HTTPLIB)
 
 set_target_properties(quorvel_host PROPERTIES OUTPUT_NAME quorvel)
-# The host finds the library it was built with beside itself.
-target_compile_definitions(quorvel_host PRIVATE QUORVEL_DEFAULT_LIBRARY="$<TARGET_FILE:quorvel_com>")
+# The host finds the library it was built with beside itself, and in the
+# build tree the example machine and the reference in the source.
+target_compile_definitions(quorvel_host PRIVATE QUORVEL_DEFAULT_LIBRARY="$<TARGET_FILE:quorvel_com>"
+                                                QUORVEL_SOURCE_EXAMPLE="${CMAKE_SOURCE_DIR}/demo/machine"
+                                                QUORVEL_SOURCE_DOCS="${CMAKE_SOURCE_DIR}/docs")
 add_dependencies(quorvel_host quorvel_com quorvel_standins)
 
 # The command interpreter and the ACL tool of the POSIX machine: the

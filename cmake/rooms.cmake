@@ -14,8 +14,9 @@
 # no cycle by construction. GENERATED names the generated headers the room
 # owns. A POSIX_ONLY room is on the POSIX side: the Windows build declares it
 # (the graph is the same in both builds) but makes no target of it. A
-# NO_TARGET room (the tests, the benchmarks) is declared only for the include
-# check; its CMakeLists makes its targets.
+# NO_TARGET room (one of headers only, the tests, the benchmarks) is declared
+# only for the include check; the tests' and benchmarks' CMakeLists make their
+# targets.
 #
 # quorvel_check_rooms() then adds the include check to the build: every file
 # of a room may include only its own room's headers and those of the rooms it

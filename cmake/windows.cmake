@@ -1,6 +1,9 @@
 # The Windows build: quorvel.dll, a real in-process COM server with its type
 # library embedded, and the programs that scripts/test-windows.sh runs under Wine.
 enable_language(RC)
+# cpack packs what the package holds (cmake/install.cmake) without building
+# everything else first: scripts/package-windows.sh builds only that.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 # Keep <windows.h> from defining min/max over the shared code, and ask for the
 # Vista-era API (RegDeleteTreeW, GetModuleHandleExW).
@@ -19,12 +22,18 @@ find_path(QUORVEL_STDOLE_DIR stdole2.tlb
                 /usr/lib64/wine/x86_64-windows /usr/lib/wine
           NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 
+# The IDL as compiled carries each method's summary from the reference as
+# its helpstring, which object browsers show.
+set(QUORVEL_HELP_IDL ${GEN_DIR}/quorvel_help.idl)
+quorvel_generate_reference(OUTPUT ${QUORVEL_HELP_IDL}
+                           ARGS --idl ${CMAKE_SOURCE_DIR}/component/quorvel.idl ${QUORVEL_HELP_IDL}
+                           DEPENDS ${CMAKE_SOURCE_DIR}/component/quorvel.idl)
 set(QUORVEL_TLB ${GEN_DIR}/quorvel.tlb)
 add_custom_command(
   OUTPUT ${QUORVEL_TLB}
   COMMAND ${QUORVEL_WIDL} -m64 -t -o ${QUORVEL_TLB} -I${QUORVEL_WINE_IDL_DIR} -L${QUORVEL_STDOLE_DIR}
-          ${CMAKE_SOURCE_DIR}/component/quorvel.idl
-  DEPENDS ${CMAKE_SOURCE_DIR}/component/quorvel.idl
+          ${QUORVEL_HELP_IDL}
+  DEPENDS ${QUORVEL_HELP_IDL}
   COMMENT "Compiling the type library from quorvel.idl")
 
 # The type library and the version resource.

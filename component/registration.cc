@@ -20,6 +20,9 @@ std::string Narrow(std::u16string_view text) {
 std::string ClassKey() { return std::string("CLSID\\") + kClassGuid; }
 std::string InterfaceKey() { return std::string("Interface\\") + kInterfaceGuid; }
 std::string TypeLibKey() { return std::string("TypeLib\\") + kLibraryGuid; }
+// The class's application shares its GUID: Wine's surrogate is started with
+// the class's GUID where Windows passes the AppID, and one GUID serves both.
+std::string AppIdKey() { return std::string("AppID\\") + kClassGuid; }
 
 // The folder of a module path, whichever separator the platform uses.
 std::string FolderOf(const std::string& path) {
@@ -36,6 +39,7 @@ bool WriteEntries() {
     const std::string clsid = ClassKey();
     const std::string iid = InterfaceKey();
     const std::string version = TypeLibKey() + "\\1.0";
+    const std::string app_id = AppIdKey();
 
     struct Entry {
         std::string key;
@@ -49,6 +53,13 @@ bool WriteEntries() {
         {clsid + "\\ProgID", "", prog_id},
         {clsid + "\\TypeLib", "", kLibraryGuid},
         {clsid + "\\Version", "", "1.0"},
+        // Out-of-process use: CLSCTX_LOCAL_SERVER loads the DLL into the
+        // system surrogate (an empty DllSurrogate names dllhost.exe), which
+        // is also what DCOM activates for a remote caller. In-process callers
+        // never look here.
+        {clsid, "AppID", kClassGuid},
+        {app_id, "", prog_id},
+        {app_id, "DllSurrogate", ""},
         {prog_id, "", class_name},
         {prog_id + "\\CLSID", "", kClassGuid},
         {iid, "", Narrow(kInterfaceName)},
@@ -69,7 +80,7 @@ bool WriteEntries() {
 
 bool RemoveEntries() {
     bool ok = true;
-    for (const std::string& key : {ClassKey(), Narrow(kProgId), InterfaceKey(), TypeLibKey()}) {
+    for (const std::string& key : {ClassKey(), AppIdKey(), Narrow(kProgId), InterfaceKey(), TypeLibKey()}) {
         ok = platform::DeleteClassesRootTree(key) && ok;
     }
     return ok;

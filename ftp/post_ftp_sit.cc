@@ -30,6 +30,7 @@
 
 #include <vector>
 
+#include "base/ascii.h"
 #include "component/frame/frame.h"
 #include "support/find_file.h"
 #include "support/md5.h"
@@ -176,9 +177,9 @@ std::int32_t PostFtpSit(std::u16string FtpAction, std::u16string FtpUser, std::u
         if (!Access.empty()) settings.access = Split(Access, u',');
 
         const std::u16string file = CFile + u"\\ServUDaemon.ini";
-        if (UpperAscii(FindFile(file)) != u"SERVUDAEMON.INI") return frame.Detected(kPreconditionFailed, kNoFtpSoftware);
+        if (base::ToUpperAscii(FindFile(file)) != u"SERVUDAEMON.INI") return frame.Detected(kPreconditionFailed, kNoFtpSoftware);
 
-        const std::u16string action = UpperAscii(FtpAction);
+        const std::u16string action = base::ToUpperAscii(FtpAction);
         if (ChangesAccounts(action) && !IsSafeInput(FtpUser, HomeDir, settings.access))
             return frame.Detected(kPreconditionFailed, kUnsafeInput);
         if (StoresPassword(action) && !FitsCodePage(FtpPass)) return frame.Detected(kPreconditionFailed, kUnsafePassword);
@@ -186,7 +187,7 @@ std::int32_t PostFtpSit(std::u16string FtpAction, std::u16string FtpUser, std::u
             return frame.Detected(kPreconditionFailed, kNameTooLong);
 
         ProfileTransaction transaction(file);
-        frame.Step([&] { settings.password = u"vk" + UpperAscii(Md5Hex(u"vk" + FtpPass)); });
+        frame.Step([&] { settings.password = u"vk" + base::ToUpperAscii(Md5Hex(u"vk" + FtpPass)); });
 
         std::int32_t domain = 0;
         bool have_domain = false;

@@ -5,11 +5,11 @@
 // and text, so the log says why (no privilege, nothing configured, ...).
 #include "host/exit_windows.h"
 
+#include "base/ascii.h"
 #include "component/frame/frame.h"
 #include "platform/shutdown.h"
 #include "platform/system.h"
 #include "platform/text.h"
-#include "support/strings.h"
 
 namespace quorvel::host {
 namespace {
@@ -29,7 +29,7 @@ std::int32_t ExitWindows(std::u16string Action) {
     CallFrame frame(u"ExitWindows", ErrorMode::SingleHandler);
     return frame.Run([&]() -> std::int32_t {
         platform::EnableShutdownPrivilege();
-        const std::u16string action = UpperAscii(Action);
+        const std::u16string action = base::ToUpperAscii(Action);
         if (action == u"SHUTDOWN") {
             frame.Step([] { RequestExit(platform::kExitShutdown | platform::kExitForce); });
         } else if (action == u"REBOOT") {

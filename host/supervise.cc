@@ -5,11 +5,11 @@
 // between two reads is joined again.
 #include "host/supervise.h"
 
+#include "base/ascii.h"
 #include "component/frame/frame.h"
 #include "host/marker_search.h"
 #include "platform/http.h"
 #include "platform/text.h"
-#include "support/strings.h"
 
 namespace quorvel::host {
 namespace {
@@ -22,7 +22,7 @@ constexpr char16_t kMarkerMissing[] = u"，错误源：网页 ，错误描述：
 std::int32_t Supervise(std::u16string Url, std::u16string Sign) {
     CallFrame frame(u"Supervise", ErrorMode::SingleHandler);
     return frame.Run([&]() -> std::int32_t {
-        if (UpperAscii(std::u16string_view(Url).substr(0, 7)) != kScheme) Url = u"http://" + Url;
+        if (base::ToUpperAscii(std::u16string_view(Url).substr(0, 7)) != kScheme) Url = u"http://" + Url;
         MarkerSearch search(Sign);
         frame.Step([&] {
             // A page that cannot be fetched is an empty one.

@@ -28,6 +28,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/ascii.h"
 #include "component/frame/frame.h"
 #include "mail/files/paths.h"
 #include "mail/files/user_list.h"
@@ -144,16 +145,16 @@ std::string NewAccountForm(std::u16string_view password) {
 std::optional<size_t> SettleInterruptedLookup(CallFrame& frame, std::u16string_view mail_dir,
                                               const platform::FileLock& settings_lock) {
     const std::u16string settings = WebmailSettingsPath(mail_dir);
-    if (UpperAscii(FindFile(settings)) != u"DOMAINS.INI") return std::nullopt;
+    if (base::ToUpperAscii(FindFile(settings)) != u"DOMAINS.INI") return std::nullopt;
     if (!settings_lock.held()) {
         frame.Step([] { Raise(kPathFileAccess); });
         return std::nullopt;
     }
-    if (UpperAscii(TrimSpaces(ReadIniValue(kSettingsSection, kCreationKey, kValueSize, settings))) != u"NO")
+    if (base::ToUpperAscii(TrimSpaces(ReadIniValue(kSettingsSection, kCreationKey, kValueSize, settings))) != u"NO")
         SwitchOff(frame, settings);
 
     const std::u16string list_path = UserListPath(mail_dir);
-    if (UpperAscii(FindFile(list_path)) != u"USERLIST.DAT") return std::nullopt;
+    if (base::ToUpperAscii(FindFile(list_path)) != u"USERLIST.DAT") return std::nullopt;
     std::optional<size_t> records;
     frame.Step([&] {
         const HeldUserList held(platform::ToAnsi(list_path));
@@ -177,8 +178,8 @@ std::u16string GetMailPass(std::u16string HttpAddress, std::u16string MailDir, s
         const std::u16string list_path = UserListPath(MailDir);
         const platform::FileLock server_lock(platform::ToAnsi(settings));
         const std::optional<size_t> records_before = SettleInterruptedLookup(frame, MailDir, server_lock);
-        if (UpperAscii(FindFile(list_path)) != u"USERLIST.DAT") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
-        if (UpperAscii(FindFile(settings)) != u"DOMAINS.INI") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
+        if (base::ToUpperAscii(FindFile(list_path)) != u"USERLIST.DAT") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
+        if (base::ToUpperAscii(FindFile(settings)) != u"DOMAINS.INI") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
         if (!FitsCodePage(MailPass)) return frame.Detected(kPreconditionFailed, kUnsafePassword);
         if (!records_before || frame.has_pending_error()) return frame.Finish();
 

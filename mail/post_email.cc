@@ -21,6 +21,7 @@
 
 #include <optional>
 
+#include "base/ascii.h"
 #include "component/frame/frame.h"
 #include "mail/files/paths.h"
 #include "mail/files/user_list.h"
@@ -59,9 +60,9 @@ std::int32_t PostEmail(std::u16string Action, std::u16string MailDir, std::u16st
         if (frame.has_pending_error()) return frame.Finish();
 
         const std::u16string list_path = UserListPath(MailDir);
-        if (UpperAscii(FindFile(list_path)) != u"USERLIST.DAT") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
+        if (base::ToUpperAscii(FindFile(list_path)) != u"USERLIST.DAT") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
 
-        const std::u16string action = UpperAscii(Action);
+        const std::u16string action = base::ToUpperAscii(Action);
         Mailbox box{Domain, MailBox, RealName, MailboxFolder(MailDir, Domain, MailBox), {}, MessageMax, MessageDisk};
         const bool fits = action == u"DEL" ? FitsField(Domain, kDomainWidth) && FitsField(MailBox, kMailBoxWidth)
                                            : BuildRecord(box).has_value();

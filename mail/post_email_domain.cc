@@ -8,6 +8,7 @@
 // hold: "a😀.com" would be written, and found, as the section "a??.com".
 #include "mail/post_email_domain.h"
 
+#include "base/ascii.h"
 #include "component/frame/frame.h"
 #include "support/find_file.h"
 #include "support/profile.h"
@@ -37,9 +38,9 @@ std::int32_t PostEmailDomain(std::u16string Action, std::u16string MailDir, std:
     CallFrame frame(u"PostEmailDomain", ErrorMode::ContinueOnError);
     return frame.Run([&]() -> std::int32_t {
         const std::u16string file = MailDir + u"\\app\\Domains.dat";
-        if (UpperAscii(FindFile(file)) != u"DOMAINS.DAT") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
+        if (base::ToUpperAscii(FindFile(file)) != u"DOMAINS.DAT") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
 
-        const std::u16string action = UpperAscii(Action);
+        const std::u16string action = base::ToUpperAscii(Action);
         if (ChangesDomains(action) && (!IsSafeProfileText(Domain, ProfileText::kSection) ||
                                        !IsSafeProfileText(IPAddress, ProfileText::kValue)))
             return frame.Detected(kPreconditionFailed, kUnsafeInput);

@@ -18,6 +18,7 @@
 
 #include <initializer_list>
 
+#include "base/ascii.h"
 #include "component/frame/frame.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -56,7 +57,7 @@ std::int32_t PostCACLS(std::u16string Action, std::u16string FolderName, std::u1
         if (!IsSafeLine(FolderName, NtUser, Owner)) return frame.Detected(kPreconditionFailed, kCannotRun);
 
         std::u16string line = kPrefix;
-        const std::u16string action = UpperAscii(Action);
+        const std::u16string action = base::ToUpperAscii(Action);
         if (action == u"ADD") {
             line += FolderName + u" /t /e /p " + NtUser + u":" + Owner;
         } else if (action == u"DEL") {

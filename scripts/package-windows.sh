@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Builds quorvel.dll with MinGW-w64 and makes the package for Windows servers,
-# quorvel-VERSION-win64.zip, in the Windows build folder (build-win/, or
-# $QUORVEL_WIN_BUILD). Prints the package's path on its last line.
+# Makes the package for Windows servers, quorvel-VERSION-win64.zip, in a build
+# folder of its own (build-win-package/, or $QUORVEL_WIN_PACKAGE_BUILD). It
+# builds only what the package holds: quorvel.dll (packed without its debug
+# sections), its type library and the texts beside them; no tests, no
+# stand-ins. Prints the package's path on its last line.
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${QUORVEL_WIN_PACKAGE_BUILD:-$ROOT/build-win-package}
 
-ensure_packages
-build_windows
+"$ROOT/scripts/install-deps.sh" package
+cmake -S "$ROOT" -B "$BUILD" -G Ninja --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DQUORVEL_TESTS=OFF -DQUORVEL_BENCHMARKS=OFF >/dev/null
+cmake --build "$BUILD" -j2 --target quorvel_package_files
 (cd "$BUILD" && cpack -G ZIP --config CPackConfig.cmake >/dev/null)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")
 package=$BUILD/quorvel-$version-win64.zip

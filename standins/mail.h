@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "automation/automation.h"
+#include "base/ascii.h"
 #include "standin_members.h"
 
 namespace quorvel::standins {
@@ -67,12 +68,7 @@ protected:
     void Clear() { values_.clear(); }
 
 private:
-    static std::u16string Key(std::u16string_view name) {
-        std::u16string key(name);
-        for (char16_t& c : key)
-            if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-        return key;
-    }
+    static std::u16string Key(std::u16string_view name) { return base::ToUpperAscii(name); }
     std::map<std::u16string, automation::Variant> values_;
 };
 

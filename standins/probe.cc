@@ -2,18 +2,9 @@
 
 #include <cstdint>
 
+#include "base/ascii.h"
+
 namespace quorvel::standins {
-namespace {
-
-std::u16string Folded(std::u16string_view name) {
-    std::u16string out(name);
-    for (char16_t& c : out) {
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - (u'a' - u'A'));
-    }
-    return out;
-}
-
-}  // namespace
 
 using automation::Arguments;
 using automation::Value;
@@ -51,15 +42,15 @@ Value Probe::Create(const Arguments& args) {
 
 Value Probe::NewEnum(const Arguments&) { return automation::NewEnum(children_); }
 
-bool Probe::HasProperty(std::u16string_view name) { return Folded(name.substr(0, 2)) != u"NO"; }
+bool Probe::HasProperty(std::u16string_view name) { return base::ToUpperAscii(name.substr(0, 2)) != u"NO"; }
 
 Value Probe::GetProperty(const std::u16string& name) {
-    const auto found = properties_.find(Folded(name));
+    const auto found = properties_.find(base::ToUpperAscii(name));
     if (found == properties_.end()) automation::RaiseHresult(static_cast<HRESULT>(0x8000500Du));
     return Value(Variant(found->second));
 }
 
-void Probe::PutProperty(const std::u16string& name, const Variant& value) { properties_[Folded(name)] = value; }
+void Probe::PutProperty(const std::u16string& name, const Variant& value) { properties_[base::ToUpperAscii(name)] = value; }
 
 automation::ComPtr<IDispatch> BindProbe(std::u16string_view display_name) {
     constexpr std::u16string_view kPrefix = u"PROBE://";

@@ -9,25 +9,6 @@ std::u16string Decimal(std::int64_t number) {
     return std::u16string(digits.begin(), digits.end());
 }
 
-namespace {
-
-char16_t UpperChar(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c; }
-
-}  // namespace
-
-std::u16string UpperAscii(std::u16string_view text) {
-    std::u16string upper(text);
-    for (char16_t& c : upper) c = UpperChar(c);
-    return upper;
-}
-
-bool SameIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (UpperChar(a[i]) != UpperChar(b[i])) return false;
-    return true;
-}
-
 std::vector<std::u16string> Split(std::u16string_view text, char16_t separator) {
     std::vector<std::u16string> items;
     size_t start = 0;

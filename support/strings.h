@@ -11,11 +11,6 @@ namespace quorvel {
 // A number in decimal, with a leading "-" when negative.
 std::u16string Decimal(std::int64_t number);
 
-// Upper case of the ASCII letters; action words and file names are compared so.
-std::u16string UpperAscii(std::u16string_view text);
-// UpperAscii(a) == UpperAscii(b), without making either.
-bool SameIgnoringAsciiCase(std::u16string_view a, std::u16string_view b);
-
 // Every item between separators, empty ones and blanks kept.
 std::vector<std::u16string> Split(std::u16string_view text, char16_t separator);
 

@@ -167,4 +167,128 @@ TEST_F(Host, UnregisteredOrMissingLibraryIsUnavailable) {
     EXPECT_EQ(r.exit_code, 69);
 }
 
+// Every command answers --help with its usage on stdout and status 0; the
+// host's own names the environment, the exit statuses and the reference.
+TEST_F(Host, EveryCommandExplainsItself) {
+    for (const char* command : {"help", "init", "regsvr", "call", "methods", "adsi", "webmail"}) {
+        const ProcessResult r = Run({command, "--help"});
+        EXPECT_EQ(r.exit_code, 0) << command << ": " << r.err;
+        EXPECT_EQ(r.out.rfind(std::string("    quorvel "), 0), 0u) << command << ": " << r.out;
+        EXPECT_NE(r.out.find(std::string(" ") + command), std::string::npos) << r.out;
+        EXPECT_TRUE(r.err.empty()) << r.err;
+    }
+    const ProcessResult r = RunProcess({QUORVEL_HOST_PATH, "--help"}, {"QUORVEL_MACHINE=/srv/quorvel-machine"});
+    EXPECT_EQ(r.exit_code, 0);
+    for (const char* mention : {"QUORVEL_MACHINE", "~/.local/share/quorvel/machine", "Exit status", "64", "69",
+                                "quorvel help", "The machine folder is /srv/quorvel-machine (QUORVEL_MACHINE)",
+                                "docs/methods.md"}) {
+        EXPECT_NE(r.out.find(mention), std::string::npos) << mention;
+    }
+    // A usage error shows the command's usage on stderr.
+    const ProcessResult wrong = Run({"webmail", "--bogus"});
+    EXPECT_EQ(wrong.exit_code, 64);
+    EXPECT_NE(wrong.err.find("quorvel [--machine DIR] webmail --mail-dir DIR"), std::string::npos) << wrong.err;
+}
+
+TEST_F(Host, HelpPrintsTheReference) {
+    ProcessResult r = Run({"help"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_NE(r.out.find("  PostWebSit       Add, edit, delete"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  SendMail         "), std::string::npos) << r.out;
+
+    r = Run({"help", "exitwindows"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out.rfind("ExitWindows: Shut the server down", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("WARNING: ExitWindows(\"SHUTDOWN\") shuts the server down"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Log: 错误号：50，错误源：ExitWindowsEx，错误描述：不支持该请求。"), std::string::npos);
+
+    r = Run({"help", "PostWebSit"});
+    EXPECT_NE(r.out.find("站点名或设置含有不允许的字符"), std::string::npos);
+    EXPECT_NE(r.out.find("WebServerbindings (String, optional, default \"\")"), std::string::npos) << r.out;
+
+    r = Run({"help", "all"});
+    EXPECT_NE(r.out.find("Quorvel methods reference\n========================="), std::string::npos);
+    r = Run({"help", "PostFtp"});
+    EXPECT_EQ(r.exit_code, 64);
+    EXPECT_NE(r.err.find("no method PostFtp"), std::string::npos) << r.err;
+}
+
+// stdout keeps the result alone; stderr says why, in UTF-8.
+TEST_F(Host, FailingCallsSayWhyOnStderr) {
+    Register();
+    const std::string missing = (work_.path() / "no-such-servu").string();
+    ProcessResult r = Run({"call", "PostFtpSit", "ADD", "bob", missing});
+    EXPECT_EQ(r.out, "1\n");
+    EXPECT_NE(r.err.find("PostFtpSit answered 1;"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("PostFtpSit函数"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("错误号：1，错误源：Ftp软件 ，错误描述：Ftp软件未安装或版本错误"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\r'), std::string::npos);
+
+    // Success says nothing.
+    r = Run({"call", "BackupSit", "BACKUP", "7", "a", "b", "c"});
+    EXPECT_EQ(r.out, "0\n");
+    EXPECT_TRUE(r.err.empty()) << r.err;
+
+    // SendMail writes no log: the reference's meaning of its number.
+    r = Run({"call", "SendMail", "0", "a@example.com", "b@example.com", "two\nlines", "b", "", "", "127.0.0.1:1"});
+    EXPECT_EQ(r.out, "-2147220979\n");
+    EXPECT_NE(r.err.find("A line break (CR or LF)"), std::string::npos) << r.err;
+
+    // A direct GetMailPass writes no line; the host names what is missing.
+    r = Run({"call", "GetMailPass", "127.0.0.1", missing, "secret"});
+    EXPECT_EQ(r.out, "\n");
+    EXPECT_NE(r.err.find("no user list"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("says of 1"), std::string::npos) << r.err;
+}
+
+TEST_F(Host, OnlyRegsvrAndInitMakeAMachineFolder) {
+    const std::filesystem::path absent = work_ / "typo-machine";
+    for (const char* command : {"call", "adsi"}) {
+        const ProcessResult r =
+            RunProcess({QUORVEL_HOST_PATH, "--machine", absent.string(), command, "PostFtpSit", "ISUSER", "a", "b"});
+        EXPECT_EQ(r.exit_code, 69) << command;
+        EXPECT_NE(r.err.find(absent.string() + " does not exist (No such file or directory)"), std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find("init"), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(absent));
+    }
+    // One that cannot be made: the system's reason.
+    quorvel::test::WriteBytes(work_ / "a-file", "x");
+    const std::filesystem::path blocked = work_ / "a-file" / "machine";
+    ProcessResult r = RunProcess({QUORVEL_HOST_PATH, "--machine", blocked.string(), "regsvr", QUORVEL_LIBRARY_PATH});
+    EXPECT_EQ(r.exit_code, 73);
+    EXPECT_NE(r.err.find("cannot make the machine folder " + blocked.string() + ": Not a directory"),
+              std::string::npos)
+        << r.err;
+    r = RunProcess({QUORVEL_HOST_PATH, "--machine", (work_ / "a-file").string(), "call", "ExitWindows", "x"});
+    EXPECT_EQ(r.exit_code, 69);
+    EXPECT_NE(r.err.find("is not a folder"), std::string::npos) << r.err;
+
+    // init makes a new machine and registers the component on it; never over one.
+    const std::filesystem::path fresh = work_ / "fresh";
+    r = RunProcess({QUORVEL_HOST_PATH, "init", "--example", fresh.string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find("a copy of the example machine"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("registered " QUORVEL_LIBRARY_PATH), std::string::npos) << r.out;
+    r = RunProcess({QUORVEL_HOST_PATH, "--machine", fresh.string(), "call", "PostFtpSit", "ADD", "alice", "D:\\Serv-U",
+                    "secret", "D:\\ftp\\alice", "D:\\ftp\\alice|RWAMLCDP"});
+    EXPECT_EQ(r.out, "0\n") << r.err;
+    r = RunProcess({QUORVEL_HOST_PATH, "--machine", fresh.string(), "init"});
+    EXPECT_EQ(r.exit_code, 73);
+    EXPECT_NE(r.err.find("not an empty folder"), std::string::npos) << r.err;
+}
+
+// A path naming another computer says so, with the machine's own name.
+TEST_F(Host, AnotherComputerInAPathIsNamed) {
+    quorvel::test::WriteBytes(machine_.path() / "machine.ini", "[Machine]\r\nComputerName=WEBHOST01\r\n");
+    for (const char* path : {"WinNT://OTHERHOST", "IIS://OTHERHOST/W3SVC"}) {
+        const ProcessResult r = Run({"adsi", "enum", path});
+        EXPECT_EQ(r.exit_code, 1) << path;
+        EXPECT_NE(r.err.find("the computer OTHERHOST in " + std::string(path) + " is not this machine, WEBHOST01"),
+                  std::string::npos)
+            << r.err;
+    }
+    EXPECT_EQ(Run({"adsi", "enum", "WinNT://webhost01"}).exit_code, 0);
+}
+
 }  // namespace

@@ -26,7 +26,8 @@ int CountLines(const std::string& text) {
 TEST(Install, PrefixWorksWithoutTheBuildFolder) {
     TempDir prefix;
     TempDir machine;
-    ProcessResult r = RunProcess({QUORVEL_CMAKE, "--install", QUORVEL_BINARY_DIR, "--prefix", prefix.path().string()});
+    ProcessResult r = RunProcess(
+        {QUORVEL_CMAKE, "--install", QUORVEL_BINARY_DIR, "--prefix", prefix.path().string(), "--strip"});
     ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
     const std::string host = (prefix / "bin/quorvel").string();
     const std::string library = (prefix.path() / QUORVEL_INSTALL_LIBDIR / "libquorvel.so").string();
@@ -58,6 +59,40 @@ TEST(Install, PrefixWorksWithoutTheBuildFolder) {
     r = RunProcess({host, "--machine", machine.path().string(), "adsi", "get", "PROBE://installed", "Name"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out, "installed\n");
+
+    // The command interpreter and the ACL tool where they shadow no system
+    // command, and where the installed component finds them: PostCACLS starts its line.
+    EXPECT_TRUE(std::filesystem::is_regular_file(prefix / "libexec/quorvel/cmd"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(prefix / "libexec/quorvel/cacls"));
+    EXPECT_FALSE(std::filesystem::exists(prefix / "bin/cmd"));
+    EXPECT_FALSE(std::filesystem::exists(prefix / "bin/cacls"));
+    r = RunProcess({host, "--machine", machine.path().string(), "call", "PostCACLS", "ADD", "D:\\web", "nobody", "R"});
+    EXPECT_EQ(r.out, "0\n") << r.err;
+
+    // Stripped binaries; the reference, the man page and the notes beside them.
+    for (const std::filesystem::path& binary : {std::filesystem::path(host), std::filesystem::path(library)}) {
+        EXPECT_EQ(ReadBytes(binary).find(".debug_info"), std::string::npos) << binary;
+    }
+    EXPECT_NE(ReadBytes(QUORVEL_LIBRARY_PATH).find(".debug_info"), std::string::npos) << "the build keeps them";
+    for (const char* file : {"methods.txt", "methods.md", "host.md", "README.md", "CHANGELOG.md", "copyright"}) {
+        EXPECT_TRUE(std::filesystem::is_regular_file(prefix / "share/doc/quorvel" / file)) << file;
+    }
+    const std::string man = ReadBytes(prefix / "share/man/man1/quorvel.1");
+    EXPECT_EQ(man.rfind(".TH QUORVEL 1", 0), 0u);
+    EXPECT_NE(man.find(".SS PostWebSit"), std::string::npos);
+    EXPECT_NE(man.find(".SH EXIT STATUS"), std::string::npos);
+    r = RunProcess({host, "help", "BackupSit"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_NE(r.out.find("WARNING: RESTORE replaces the live configuration"), std::string::npos) << r.out;
+    r = RunProcess({host, "--help"});
+    EXPECT_NE(r.out.find((prefix / "share/doc/quorvel/methods.md").string()), std::string::npos) << r.out;
+
+    // The installed example machine.
+    const std::string example = (prefix / "example").string();
+    r = RunProcess({host, "init", "--example", example});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    r = RunProcess({host, "--machine", example, "call", "PostFtpSit", "ISUSER", "webmaster", "D:\\Serv-U"});
+    EXPECT_EQ(r.out, "0\n") << r.err;
 
     // A prefix without its library names where it looked.
     std::filesystem::remove(library);

@@ -1,10 +1,10 @@
 // The machine folder's settings as the component sees them.
 #include <gtest/gtest.h>
 
+#include "base/ascii.h"
 #include "platform/posix/runtime/machine_folder.h"
 #include "platform/text.h"
 #include "support/computer_name.h"
-#include "support/strings.h"
 #include "test_support.h"
 
 namespace quorvel {
@@ -32,7 +32,7 @@ TEST_F(MachineSettings, ComputerNameComesFromTheSettingsOrTheHost) {
     const std::u16string name = GetLocalComputerName();
     EXPECT_FALSE(name.empty());
     EXPECT_LE(name.size(), 15u);
-    EXPECT_EQ(name, UpperAscii(name));
+    EXPECT_EQ(name, base::ToUpperAscii(name));
 }
 
 TEST_F(MachineSettings, TheCodePageDecidesTheAnsiBytes) {

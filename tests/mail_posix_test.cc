@@ -164,6 +164,24 @@ TEST(WebmailStandIn, AppendsOneRecordOrRefusesWithoutWriting) {
     EXPECT_EQ(ReadBytes(mail.list()), line + "\r\n");
 }
 
+// The list is changed as the mailbox methods change it: a missing one is
+// made by the first account, an unended last line is ended, the other
+// records stay as they were.
+TEST(WebmailStandIn, AddsTheRecordToAListAsItIsOrMakesOne) {
+    MailFolder mail;
+    mail.SetPort(1, "Yes");
+    std::filesystem::remove(mail.list());
+    const std::string form = "View=NewUser&Finished=Yes&User=bob&FullName=Bob&Pass=pw&ConfirmPass=pw";
+    ASSERT_TRUE(webmail::NewAccount(mail.ansi(), form).created);
+    const std::string bob = ReadBytes(mail.list());
+    EXPECT_EQ(bob.size(), 237u);
+
+    const std::string other = RecordLine(u"example.com", u"info", u"PW");
+    WriteBytes(mail.list(), other.substr(0, other.size() - 2));  // without its line end
+    ASSERT_TRUE(webmail::NewAccount(mail.ansi(), form).created);
+    EXPECT_EQ(ReadBytes(mail.list()), other + bob);
+}
+
 // `quorvel webmail` as its own process.
 class WebmailProcess {
 public:

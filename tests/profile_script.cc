@@ -5,17 +5,11 @@
 #include <iterator>
 #include <vector>
 
+#include "base/ascii.h"
 #include "profile/profile_file.h"
 
 namespace quorvel::test {
 namespace {
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 std::string Decode(std::string_view field) {
     std::string out;
@@ -34,8 +28,8 @@ std::string Decode(std::string_view field) {
             case '0': out += '\0'; break;
             case '\\': out += '\\'; break;
             case 'x': {
-                const int hi = i + 1 < field.size() ? HexDigit(field[i + 1]) : -1;
-                const int lo = i + 2 < field.size() ? HexDigit(field[i + 2]) : -1;
+                const int hi = i + 1 < field.size() ? base::HexDigitValue(field[i + 1]) : -1;
+                const int lo = i + 2 < field.size() ? base::HexDigitValue(field[i + 2]) : -1;
                 if (hi >= 0 && lo >= 0) {
                     out += static_cast<char>(hi * 16 + lo);
                     i += 2;

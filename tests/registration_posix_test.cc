@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "automation/objects.h"
+#include "base/ascii.h"
 #include "component/registration.h"
 #include "platform/posix/runtime/registry_store.h"
 #include "platform/posix/runtime/store_generation.h"
@@ -21,11 +22,6 @@ namespace {
 namespace registry = quorvel::posix::registry;
 using quorvel::platform::GetClassesRootValue;
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 TEST(Registration, WritesTheClassProgIdInterfaceAndTypeLibrary) {
     const std::string module = quorvel::platform::ModulePathForRegistry();
     ASSERT_TRUE(std::filesystem::path(module).is_absolute());
@@ -35,7 +31,7 @@ TEST(Registration, WritesTheClassProgIdInterfaceAndTypeLibrary) {
     const std::string iid = quorvel::kInterfaceGuid;
     const std::string libid = quorvel::kLibraryGuid;
     // Lookups ignore case, as on Windows.
-    EXPECT_EQ(GetClassesRootValue(Lower("CLSID\\" + clsid + "\\InprocServer32"), ""), module);
+    EXPECT_EQ(GetClassesRootValue(quorvel::base::ToLowerAscii("CLSID\\" + clsid + "\\InprocServer32"), ""), module);
     EXPECT_EQ(GetClassesRootValue("CLSID\\" + clsid + "\\InprocServer32", "threadingmodel"), "Apartment");
     EXPECT_EQ(GetClassesRootValue("CLSID\\" + clsid, ""), "SiteManage");
     EXPECT_EQ(GetClassesRootValue("CLSID\\" + clsid + "\\ProgID", ""), "Quorvel.SiteManage");
@@ -43,12 +39,20 @@ TEST(Registration, WritesTheClassProgIdInterfaceAndTypeLibrary) {
     EXPECT_EQ(GetClassesRootValue("quorvel.sitemanage\\CLSID", ""), clsid);
     EXPECT_EQ(GetClassesRootValue("Interface\\" + iid + "\\ProxyStubClsid32", ""),
               "{00020424-0000-0000-C000-000000000046}");
+    EXPECT_EQ(GetClassesRootValue("Interface\\" + iid + "\\TypeLib", ""), libid);
     EXPECT_EQ(GetClassesRootValue("Interface\\" + iid + "\\TypeLib", "Version"), "1.0");
     EXPECT_EQ(GetClassesRootValue("TypeLib\\" + libid + "\\1.0", ""), "Quorvel");
     EXPECT_EQ(GetClassesRootValue("TypeLib\\" + libid + "\\1.0\\0\\" + quorvel::platform::TypeLibPlatformKey(), ""),
               module);
     EXPECT_EQ(GetClassesRootValue("TypeLib\\" + libid + "\\1.0\\HELPDIR", ""),
               std::filesystem::path(module).parent_path().string());
+
+    // The surrogate: the class names its AppID, whose empty DllSurrogate is
+    // the system's host; a LocalServer32 would take its place.
+    EXPECT_EQ(GetClassesRootValue("CLSID\\" + clsid, "AppID"), clsid);
+    EXPECT_EQ(GetClassesRootValue("AppID\\" + clsid, "DllSurrogate"), "");
+    EXPECT_EQ(GetClassesRootValue("AppID\\" + clsid, ""), "Quorvel.SiteManage");
+    EXPECT_FALSE(registry::KeyExists("CLSID\\" + clsid + "\\LocalServer32"));
 
     ASSERT_EQ(quorvel::component::UnregisterServer(), S_OK);
 }
@@ -65,6 +69,8 @@ TEST(Registration, UnregisterRemovesEverythingAndOnlyThat) {
 
     ASSERT_EQ(quorvel::component::UnregisterServer(), S_OK);
     EXPECT_EQ(registry::AllKeys(), before);
+    EXPECT_FALSE(registry::KeyExists(std::string("AppID\\") + quorvel::kClassGuid));
+    EXPECT_TRUE(registry::KeyExists("AppID"));  // the standard key stays
     EXPECT_EQ(GetClassesRootValue("Quorvel.SiteManageEx\\CLSID", ""), "{x}");
     EXPECT_EQ(quorvel::component::UnregisterServer(), S_OK);  // nothing to remove is no failure
 

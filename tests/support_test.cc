@@ -17,9 +17,8 @@ TEST(Strings, SplitKeepsBlanksAndEmptyItems) {
     EXPECT_EQ(Split(u",", u','), (std::vector<std::u16string>{u"", u""}));
 }
 
-TEST(Strings, DecimalAndCase) {
+TEST(Strings, DecimalBlanksAndTrimming) {
     EXPECT_EQ(Decimal(-2147483648LL), u"-2147483648");
-    EXPECT_EQ(UpperAscii(u"ServUDaemon.ini 用户"), u"SERVUDAEMON.INI 用户");
     EXPECT_TRUE(IsBlank(u"   "));
     EXPECT_FALSE(IsBlank(u" \t"));
     EXPECT_EQ(TrimSpaces(u"  a b  "), u"a b");

@@ -1,8 +1,9 @@
 # The tests of the Windows build (included by cmake/windows.cmake). `ctest` in
 # the build folder runs them under Wine, in a private prefix of the build
 # folder with the ANSI code page 936: the unit tests one by one, each
-# VBScript of tests/wine/ and the early-binding client against the registered
-# DLL, registration and unregistration, and the package's install steps.
+# VBScript of tests/wine/ and the compiled clients (early binding; out of
+# process, in the system surrogate) against the registered DLL, registration
+# and unregistration, and the package's install steps.
 
 # GoogleTest from source, built with the same toolchain.
 set(QUORVEL_GOOGLETEST_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
@@ -37,16 +38,21 @@ foreach(runner profile_runner profile_runner_system)
   target_link_options(${runner} PRIVATE -static)
 endforeach()
 
-# A compiled client that binds early, through the vtable of _SiteManage.
-add_executable(early_binding_client ${CMAKE_SOURCE_DIR}/tests/wine/early_binding_client.cc
-                                    ${GEN_DIR}/quorvel_interface.h)
-set_target_properties(early_binding_client PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-target_include_directories(early_binding_client PRIVATE ${CMAKE_SOURCE_DIR} ${GEN_DIR})
-target_compile_definitions(early_binding_client PRIVATE NOMINMAX _WIN32_WINNT=0x0601)
-target_link_libraries(early_binding_client PRIVATE ole32 oleaut32 uuid)
-target_compile_options(early_binding_client PRIVATE ${QUORVEL_WARNINGS}
-                       "SHELL:-include ${CMAKE_SOURCE_DIR}/platform/win32/seam_names.h")
-target_link_options(early_binding_client PRIVATE -static)
+# Compiled clients: one binds early, through the vtable of _SiteManage; one
+# asks for the class out of process only, hosted by the system surrogate.
+foreach(client early_binding_client surrogate_client)
+  add_executable(${client} ${CMAKE_SOURCE_DIR}/tests/wine/${client}.cc ${GEN_DIR}/quorvel_interface.h)
+  set_target_properties(${client} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_include_directories(${client} PRIVATE ${CMAKE_SOURCE_DIR} ${GEN_DIR})
+  target_compile_definitions(${client} PRIVATE NOMINMAX _WIN32_WINNT=0x0601)
+  target_link_libraries(${client} PRIVATE ole32 oleaut32 uuid)
+  target_compile_options(${client} PRIVATE ${QUORVEL_WARNINGS}
+                         "SHELL:-include ${CMAKE_SOURCE_DIR}/platform/win32/seam_names.h")
+  target_link_options(${client} PRIVATE -static)
+endforeach()
+# The early-binding client compares the type library's helpstrings with the
+# reference's summaries.
+target_link_libraries(early_binding_client PRIVATE quorvel_reference)
 
 # Put where the command interpreter finds a program, it records the
 # command line it was started with.
@@ -61,7 +67,7 @@ include(GoogleTest)
 # Wine as the emulator: scripts/wine-run.sh runs a program in this build's
 # prefix, from a folder of its own (its error log and state are its own).
 set(QUORVEL_WINE_RUN env QUORVEL_WIN_BUILD=${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh)
-set_target_properties(quorvel_tests early_binding_client PROPERTIES CROSSCOMPILING_EMULATOR "${QUORVEL_WINE_RUN}")
+set_target_properties(quorvel_tests early_binding_client surrogate_client PROPERTIES CROSSCOMPILING_EMULATOR "${QUORVEL_WINE_RUN}")
 set(QUORVEL_WINE_STEP env QUORVEL_WIN_BUILD=${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/tests/wine/wine_test.sh)
 
 # quorvel_wine_test(NAME STEP [ARG] [SETUP fixture] [CLEANUP fixture]
@@ -106,8 +112,8 @@ gtest_discover_tests(quorvel_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 300
                      WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
                      PROPERTIES TIMEOUT 300 FIXTURES_REQUIRED standins)
 
-# The scripts and the early-binding client share the registered DLL, and so
-# its DllErr.log: one at a time.
+# The scripts and the compiled clients share the registered DLL, and so its
+# DllErr.log: one at a time.
 file(GLOB WINE_SCRIPTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/*_test.vbs)
 foreach(script ${WINE_SCRIPTS})
   get_filename_component(name ${script} NAME_WE)
@@ -122,8 +128,10 @@ foreach(script ${WINE_SCRIPTS})
   string(REGEX REPLACE "_test$" "" short ${name})
   quorvel_wine_test(vbs:${short} vbs ${name} REQUIRES wine quorvel standins ${servers} LOCK quorvel.dll)
 endforeach()
-add_test(NAME early_binding COMMAND early_binding_client)
-set_tests_properties(early_binding PROPERTIES TIMEOUT 120 FIXTURES_REQUIRED "wine;quorvel" RESOURCE_LOCK quorvel.dll)
+foreach(client early_binding surrogate)
+  add_test(NAME ${client} COMMAND ${client}_client)
+  set_tests_properties(${client} PROPERTIES TIMEOUT 120 FIXTURES_REQUIRED "wine;quorvel" RESOURCE_LOCK quorvel.dll)
+endforeach()
 
 # The package in a fresh prefix of its own.
 quorvel_wine_test(package package)

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "automation/objects.h"
+#include "base/ascii.h"
 #include "component/frame/frame.h"
 #include "component/frame/intent.h"
 #include "platform/utf8.h"
@@ -120,7 +121,7 @@ Search FindSite(CallFrame& frame, const Object& service, const std::u16string& s
             bound = true;
         });
         bool match = false;
-        if (bound) frame.Step([&] { match = SameIgnoringAsciiCase(search.site.Get(u"ServerComment").Text(), name); });
+        if (bound) frame.Step([&] { match = base::EqualsIgnoringAsciiCase(search.site.Get(u"ServerComment").Text(), name); });
         if (match) {
             search.found = true;
             return search;
@@ -229,7 +230,7 @@ std::optional<std::u16string> RepairSite(CallFrame& frame, const std::u16string&
     });
     bool ours = false;
     if (!site.IsNothing())
-        frame.Step([&] { ours = SameIgnoringAsciiCase(site.Get(u"ServerComment").Text(), settings.name); });
+        frame.Step([&] { ours = base::EqualsIgnoringAsciiCase(site.Get(u"ServerComment").Text(), settings.name); });
     if (frame.failures() != failures) return std::nullopt;
     // The site was never committed, or is another's: nothing of the dead call is there.
     if (!ours) return kRepairNothing;
@@ -264,7 +265,7 @@ std::int32_t PostWebSit(std::u16string WebAction, std::u16string WebSiteName, st
         const Settings settings{WebSiteName, WebFilesPath, WebDefaultDoc, WebScriptMaps, WebServerbindings,
                                 WebAccess,   WebLogPath,   WebLinks,      WebTimes,      WebWidth,
                                 WebCPU,      IUSRName,     IUSRPass};
-        const std::u16string action = UpperAscii(WebAction);
+        const std::u16string action = base::ToUpperAscii(WebAction);
         const std::u16string service_path = u"IIS://" + computer + u"/W3SVC";
 
         MethodIntent intent("PostWebSit");

@@ -2,6 +2,8 @@
 // machine's registry: ProgID (or a moniker's prefix) -> CLSID ->
 // InprocServer32 -> the library, loaded once and kept for the life of the
 // process (COM keeps in-process servers loaded too) -> DllGetClassObject.
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -14,6 +16,7 @@
 #include "platform/posix/runtime/machine_folder.h"
 #include "platform/posix/runtime/registry_store.h"
 #include "platform/posix/runtime/shared_library.h"
+#include "platform/system.h"
 #include "platform/utf8.h"
 
 namespace quorvel::automation {
@@ -129,6 +132,28 @@ std::shared_ptr<const Registered> Lookup(const std::string& name, std::string& w
     return registered;
 }
 
+// A directory path names its computer first (PREFIX://COMPUTER/...): when a
+// bind failed and that name is neither this machine's nor localhost, that is
+// most likely why, and the provider's bare HRESULT would not say so.
+std::string ComputerHint(std::u16string_view moniker, std::size_t colon) {
+    const std::u16string_view rest = moniker.substr(colon + 1);
+    if (rest.substr(0, 2) != u"//") return {};
+    std::u16string_view named = rest.substr(2);
+    named = named.substr(0, named.find(u'/'));
+    std::string own;
+    if (!platform::GetComputerName(own)) own.clear();
+    const std::string text = platform::ToUtf8(named);
+    const auto same = [](std::string_view a, std::string_view b) {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+               });
+    };
+    if (text.empty() || same(text, "localhost") || same(text, own)) return {};
+    return "the computer " + text + " in " + platform::ToUtf8(moniker) + " is not this machine, " +
+           (own.empty() ? std::string("which has no computer name") : own) +
+           " (ComputerName in machine.ini); name that computer, or localhost";
+}
+
 }  // namespace
 
 Object CreateObject(std::u16string_view prog_id) {
@@ -186,11 +211,11 @@ Object GetObject(std::u16string_view moniker) {
     ULONG eaten = 0;
     ComPtr<IMoniker> parsed;
     hr = parser->ParseDisplayName(nullptr, text.get(), &eaten, parsed.out());
-    if (FAILED(hr) || !parsed) Fail(ErrorFromHresult(FAILED(hr) ? hr : MK_E_SYNTAX), "");
+    if (FAILED(hr) || !parsed) Fail(ErrorFromHresult(FAILED(hr) ? hr : MK_E_SYNTAX), ComputerHint(moniker, colon));
     if (eaten != moniker.size()) Fail(ErrorFromHresult(MK_E_SYNTAX), "the provider left part of the name");
     ComPtr<IDispatch> object;
     hr = parsed->BindToObject(nullptr, nullptr, IID_IDispatch, object.out_void());
-    if (FAILED(hr) || !object) Fail(ErrorFromHresult(FAILED(hr) ? hr : MK_E_NOOBJECT), "");
+    if (FAILED(hr) || !object) Fail(ErrorFromHresult(FAILED(hr) ? hr : MK_E_NOOBJECT), ComputerHint(moniker, colon));
     return Object(std::move(object));
 }
 

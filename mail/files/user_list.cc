@@ -30,11 +30,14 @@ std::optional<std::u16string> Limit(std::int32_t value, size_t width) {
     return std::u16string(width - digits.size(), u'0') + digits;
 }
 
-std::string ReadHeld(const std::string& path, const platform::FileLock& lock) {
+std::string ReadHeld(const std::string& path, const platform::FileLock& lock, HeldUserList::IfMissing if_missing) {
     if (!lock.held()) Raise(kPathFileAccess);
     std::optional<std::string> bytes = platform::ReadFileBytes(path);
-    if (!bytes) Raise(kPathFileAccess);
-    return std::move(*bytes);
+    if (bytes) return std::move(*bytes);
+    // Only a list that is not there is empty: one that cannot be read would
+    // be replaced by its new records alone.
+    if (if_missing == HeldUserList::IfMissing::kEmpty && !platform::FileExists(path)) return {};
+    Raise(kPathFileAccess);
 }
 
 // Consecutive pieces that lie side by side in memory become one.
@@ -181,8 +184,8 @@ std::vector<std::string_view> UserList::Without(const std::vector<size_t>& remov
     return pieces;
 }
 
-HeldUserList::HeldUserList(const std::string& path)
-    : path_(path), lock_(path), list_(ReadHeld(path_, lock_)) {}
+HeldUserList::HeldUserList(const std::string& path, IfMissing if_missing)
+    : path_(path), lock_(path), list_(ReadHeld(path_, lock_, if_missing)) {}
 
 void HeldUserList::Replace(std::span<const std::string_view> pieces) const {
     if (!platform::ReplaceFileBytes(path_, pieces)) Raise(kPathFileAccess);

@@ -95,7 +95,11 @@ private:
 // be had or the file cannot be read, and when a replacement cannot be written.
 class HeldUserList {
 public:
-    explicit HeldUserList(const std::string& path);
+    // A missing list fails the methods, which look for the mail server's
+    // files first; to the webmail server it is an empty one, which its first
+    // account makes.
+    enum class IfMissing { kFail, kEmpty };
+    explicit HeldUserList(const std::string& path, IfMissing if_missing = IfMissing::kFail);
     const UserList& list() const { return list_; }
     // Replaces the file atomically by the pieces.
     void Replace(std::span<const std::string_view> pieces) const;

@@ -1,6 +1,5 @@
 #include "platform/files.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +10,10 @@
 #include "platform/posix/atomic_file.h"
 #include "platform/posix/paths.h"
 #include "platform/posix/runtime/machine_folder.h"
+#include "platform/posix/runtime/module_path.h"
+#include "platform/posix/system_error.h"
 #include "platform/profile_io.h"
+#include "platform/system_error.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
 
@@ -63,11 +65,11 @@ bool ReplaceFileBytes(std::string_view path, std::span<const std::string_view> p
 }
 
 std::string ModuleFolder() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&ModuleFolder), &info) == 0 || info.dli_fname == nullptr) return ".";
+    const std::filesystem::path self = posix::ThisModulePath();
+    if (self.empty()) return ".";
     std::error_code ec;
-    std::filesystem::path file = std::filesystem::weakly_canonical(info.dli_fname, ec);
-    if (ec) file = info.dli_fname;
+    std::filesystem::path file = std::filesystem::weakly_canonical(self, ec);
+    if (ec) file = self;
     return ToAnsi(FromUtf8(file.parent_path().string()));
 }
 
@@ -126,29 +128,15 @@ bool IsFolder(const std::filesystem::path& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-FileStatus StatusOf(int error) {
-    switch (error) {
-        case 0: return FileStatus::kDone;
-        case ENOENT:
-        case ENOTDIR: return FileStatus::kPathNotFound;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-        case EBUSY:
-        case ETXTBSY:
-        case EISDIR: return FileStatus::kAccessDenied;
-        case ENOSPC:
-        case EDQUOT: return FileStatus::kDiskFull;
-        case ENAMETOOLONG:
-        case EINVAL:
-        case EILSEQ: return FileStatus::kBadName;
-        default: return FileStatus::kFailed;
-    }
-}
-
 // A file that is not there: missing itself, or below a missing folder.
 FileStatus Missing(const std::filesystem::path& path) {
     return IsFolder(path.parent_path()) ? FileStatus::kFileNotFound : FileStatus::kPathNotFound;
+}
+
+// Why a call on `path` failed with `error`; ENOENT does not say whether the
+// file or a folder of its path is missing, the folder does.
+FileStatus StatusOf(int error, const std::filesystem::path& path) {
+    return error == ENOENT ? Missing(path) : FileStatusOf(posix::SystemErrorOf(error));
 }
 
 }  // namespace
@@ -180,7 +168,7 @@ FileStatus CopyFileReplacing(std::string_view from, std::string_view to) {
 
     std::string bytes;
     const int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? Missing(source) : StatusOf(errno);
+    if (fd < 0) return errno == ENOTDIR ? Missing(source) : StatusOf(errno, source);
     struct stat st {};
     const bool folder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
     const mode_t source_mode = st.st_mode & 07777;
@@ -188,7 +176,7 @@ FileStatus CopyFileReplacing(std::string_view from, std::string_view to) {
     const int read_error = errno;
     close(fd);
     if (folder) return FileStatus::kFileNotFound;  // a folder is not a file to copy
-    if (!read_all) return StatusOf(read_error);
+    if (!read_all) return StatusOf(read_error, source);
 
     // A folder, or a file without write permission (the read-only attribute),
     // is not replaced.
@@ -201,7 +189,7 @@ FileStatus CopyFileReplacing(std::string_view from, std::string_view to) {
     // call's errno names it. A new copy is no more readable than its source.
     errno = 0;
     if (posix::AtomicWrite(target.string(), bytes, source_mode)) return FileStatus::kDone;
-    return errno == 0 ? FileStatus::kFailed : StatusOf(errno);
+    return errno == 0 ? FileStatus::kFailed : StatusOf(errno, target);
 }
 
 FileStatus DeleteFileForced(std::string_view path) {
@@ -211,7 +199,7 @@ FileStatus DeleteFileForced(std::string_view path) {
     if (lstat(mapped.c_str(), &st) != 0) return Missing(mapped);
     if (S_ISDIR(st.st_mode)) return FileStatus::kFileNotFound;
     // Read-only files go too: on POSIX only the folder's permission counts.
-    return unlink(mapped.c_str()) == 0 ? FileStatus::kDone : StatusOf(errno);
+    return unlink(mapped.c_str()) == 0 ? FileStatus::kDone : StatusOf(errno, mapped);
 }
 
 }  // namespace quorvel::platform

@@ -2,11 +2,11 @@
 
 #include <sys/stat.h>
 
-#include <cctype>
 #include <fstream>
 #include <mutex>
 #include <sstream>
 
+#include "base/ascii.h"
 #include "platform/posix/runtime/machine_folder.h"
 #include "profile/engine/profile_engine.h"
 
@@ -93,7 +93,7 @@ std::string IconvNameOfCodePage(int code_page) {
 }
 
 std::filesystem::path DriveFolder(char letter) {
-    const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    const char upper = base::ToUpperAscii(letter);
     if (const auto folder = MachineSetting("Drives", std::string(1, upper)); folder && !folder->empty())
         return *folder;
     return MachineFolder() / "drives" / std::string(1, upper);

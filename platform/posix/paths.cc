@@ -6,24 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "base/ascii.h"
 #include "platform/posix/machine.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
 
 namespace quorvel::posix {
 namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
 
 bool Exists(const std::string& path) {
     struct stat st {};
@@ -38,7 +27,7 @@ std::string FindEntry(const std::string& folder, const std::string& name) {
     std::string best;
     while (const dirent* entry = readdir(dir)) {
         const std::string_view candidate(entry->d_name);
-        if (EqualsIgnoringCase(candidate, name) && (best.empty() || candidate < best)) best = candidate;
+        if (base::EqualsIgnoringAsciiCase(candidate, name) && (best.empty() || candidate < best)) best = candidate;
     }
     closedir(dir);
     return best;

@@ -16,6 +16,8 @@
 #include "platform/posix/atomic_file.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/paths.h"
+#include "platform/posix/system_error.h"
+#include "platform/system_error.h"
 
 namespace quorvel::platform::profile_io {
 namespace {
@@ -52,7 +54,7 @@ Status Stat(const std::string& path, Stamp& stamp) {
         return Status::kExists;
     }
     stamp = Stamp{};
-    return (errno == ENOENT || errno == ENOTDIR) ? Status::kMissing : Status::kError;
+    return IsNotFound(posix::SystemErrorOf(errno)) ? Status::kMissing : Status::kError;
 }
 
 Status Read(const std::string& path, std::string& bytes, Stamp& stamp) {
@@ -60,7 +62,7 @@ Status Read(const std::string& path, std::string& bytes, Stamp& stamp) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) {
         stamp = Stamp{};
-        return (errno == ENOENT || errno == ENOTDIR) ? Status::kMissing : Status::kError;
+        return IsNotFound(posix::SystemErrorOf(errno)) ? Status::kMissing : Status::kError;
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Status::kError;

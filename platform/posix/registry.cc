@@ -1,11 +1,7 @@
 // The registry seam over the machine's registry store.
 #include "platform/registry.h"
 
-#include <dlfcn.h>
-
-#include <filesystem>
-#include <system_error>
-
+#include "platform/posix/runtime/module_path.h"
 #include "platform/posix/runtime/registry_store.h"
 
 namespace quorvel::platform {
@@ -22,17 +18,7 @@ bool DeleteClassesRootTree(std::string_view key) { return posix::registry::Delet
 
 void CheckClassesRootAgain() { posix::registry::LookAtFileAgain(); }
 
-std::string ModulePathForRegistry() {
-    // Any function of this file lives in the component library when it is loaded as one.
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<const void*>(&ModulePathForRegistry), &info) == 0 || info.dli_fname == nullptr) {
-        return {};
-    }
-    std::error_code ec;
-    std::filesystem::path path = std::filesystem::absolute(info.dli_fname, ec);
-    if (ec) return info.dli_fname;
-    return path.lexically_normal().string();
-}
+std::string ModulePathForRegistry() { return posix::ThisModulePath().string(); }
 
 const char* TypeLibPlatformKey() { return sizeof(void*) == 8 ? "posix64" : "posix32"; }
 

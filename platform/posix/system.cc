@@ -10,6 +10,7 @@
 
 #include "platform/posix/machine.h"
 #include "platform/posix/runtime/machine_folder.h"
+#include "platform/system_error.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
 
@@ -48,13 +49,13 @@ namespace quorvel::platform {
 std::string SystemErrorText(std::uint32_t error) {
     const char16_t* text = nullptr;
     switch (error) {
-        case 2: text = u"系统找不到指定的文件。"; break;
-        case 3: text = u"系统找不到指定的路径。"; break;
-        case 5: text = u"拒绝访问。"; break;
-        case 8: text = u"存储空间不足，无法处理此命令。"; break;
-        case 11: text = u"试图加载格式不正确的程序。"; break;
-        case 50: text = u"不支持该请求。"; break;
-        case 1314: text = u"客户端没有所需的特权。"; break;
+        case kErrorFileNotFound: text = u"系统找不到指定的文件。"; break;
+        case kErrorPathNotFound: text = u"系统找不到指定的路径。"; break;
+        case kErrorAccessDenied: text = u"拒绝访问。"; break;
+        case kErrorNotEnoughMemory: text = u"存储空间不足，无法处理此命令。"; break;
+        case kErrorBadFormat: text = u"试图加载格式不正确的程序。"; break;
+        case kErrorNotSupported: text = u"不支持该请求。"; break;
+        case kErrorPrivilegeNotHeld: text = u"客户端没有所需的特权。"; break;
         default: return ToAnsi(u"未知错误 (" + FromUtf8(std::to_string(error)) + u")");
     }
     return ToAnsi(text);

@@ -5,7 +5,10 @@
 #include <climits>
 #include <string>
 
+#include "platform/system_error.h"
+#include "platform/text.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/module_path.h"
 #include "platform/win32/replace_file.h"
 #include "platform/win32/wide.h"
 
@@ -54,25 +57,10 @@ bool CreateEmptyFile(std::string_view path) {
 }
 
 std::string ModuleFolder() {
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCSTR>(&ModuleFolder), &module)) {
-        return {};
-    }
-    // Grow the buffer until the whole path fits (long paths exceed MAX_PATH).
-    std::string path(MAX_PATH, '\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameA(module, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return {};
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        if (path.size() >= 32768) return {};
-        path.resize(path.size() * 2);
-    }
-    const size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+    const std::wstring path = win32::ThisModulePath();
+    const size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) return {};
+    return ToAnsi(std::u16string(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(slash)));
 }
 
 // One component per folder on Windows: its folder is its machine's.
@@ -108,30 +96,21 @@ void AppendFile::Close() { impl_->file.reset(); }
 
 namespace {
 
+// The numbers platform/system_error.h names are the system's own.
+static_assert(kErrorSuccess == ERROR_SUCCESS && kErrorFileNotFound == ERROR_FILE_NOT_FOUND &&
+              kErrorPathNotFound == ERROR_PATH_NOT_FOUND && kErrorAccessDenied == ERROR_ACCESS_DENIED &&
+              kErrorNotEnoughMemory == ERROR_NOT_ENOUGH_MEMORY && kErrorBadFormat == ERROR_BAD_FORMAT &&
+              kErrorInvalidDrive == ERROR_INVALID_DRIVE && kErrorWriteProtect == ERROR_WRITE_PROTECT &&
+              kErrorSharingViolation == ERROR_SHARING_VIOLATION && kErrorLockViolation == ERROR_LOCK_VIOLATION &&
+              kErrorHandleDiskFull == ERROR_HANDLE_DISK_FULL && kErrorNotSupported == ERROR_NOT_SUPPORTED &&
+              kErrorBadNetPath == ERROR_BAD_NETPATH && kErrorDiskFull == ERROR_DISK_FULL &&
+              kErrorInvalidName == ERROR_INVALID_NAME && kErrorBadPathName == ERROR_BAD_PATHNAME &&
+              kErrorFilenameTooLong == ERROR_FILENAME_EXCED_RANGE && kErrorDirectory == ERROR_DIRECTORY &&
+              kErrorPrivilegeNotHeld == ERROR_PRIVILEGE_NOT_HELD);
+
 constexpr DWORD kNoAttributes = INVALID_FILE_ATTRIBUTES;
 
-FileStatus StatusOf(DWORD error) {
-    switch (error) {
-        case ERROR_SUCCESS: return FileStatus::kDone;
-        case ERROR_FILE_NOT_FOUND: return FileStatus::kFileNotFound;
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_BAD_NETPATH:
-        case ERROR_INVALID_DRIVE: return FileStatus::kPathNotFound;
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-        case ERROR_WRITE_PROTECT: return FileStatus::kAccessDenied;
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL: return FileStatus::kDiskFull;
-        case ERROR_INVALID_NAME:
-        case ERROR_BAD_PATHNAME:
-        case ERROR_FILENAME_EXCED_RANGE:
-        case ERROR_DIRECTORY: return FileStatus::kBadName;
-        default: return FileStatus::kFailed;
-    }
-}
-
-FileStatus LastStatus() { return StatusOf(GetLastError()); }
+FileStatus LastStatus() { return FileStatusOf(GetLastError()); }
 
 DWORD Attributes(const std::wstring& path) { return path.empty() ? kNoAttributes : GetFileAttributesW(path.c_str()); }
 
@@ -179,7 +158,7 @@ FileStatus CopyFileReplacing(std::string_view from, std::string_view to) {
     // A reader that has the file open without delete sharing holds the move
     // off for a moment; the target is never written in place.
     const DWORD error = win32::ReplaceFileWith(target, copy_source, {.unique = true, .attempts = 5});
-    if (error != ERROR_SUCCESS) return StatusOf(error);
+    if (error != ERROR_SUCCESS) return FileStatusOf(error);
     // A replaced file keeps its attributes; a new one does not take the
     // source's read-only attribute.
     DWORD attributes = target_attributes != kNoAttributes ? target_attributes

@@ -21,6 +21,7 @@
 
 #include <iterator>
 
+#include "platform/system_error.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/replace_file.h"
 #include "platform/win32/wide.h"
@@ -41,8 +42,6 @@ std::string Utf8(const std::wstring& wide) {
 std::uint64_t Join(DWORD high, DWORD low) { return (static_cast<std::uint64_t>(high) << 32) | low; }
 
 std::uint64_t Ticks(const FILETIME& t) { return Join(t.dwHighDateTime, t.dwLowDateTime); }
-
-bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 // Identity, size and times of an open file; false for a folder.
 bool StampOf(HANDLE file, Stamp& stamp) {
@@ -128,7 +127,7 @@ Target Resolve(std::string_view file) {
 Status Stat(const std::string& path, Stamp& stamp) {
     stamp = Stamp{};
     const win32::Handle file = OpenExisting(WidePath(path), FILE_READ_ATTRIBUTES);
-    if (!file.valid()) return IsMissing(GetLastError()) ? Status::kMissing : Status::kError;
+    if (!file.valid()) return IsNotFound(GetLastError()) ? Status::kMissing : Status::kError;
     return StampOf(file.get(), stamp) ? Status::kExists : Status::kError;
 }
 
@@ -136,7 +135,7 @@ Status Read(const std::string& path, std::string& bytes, Stamp& stamp) {
     bytes.clear();
     stamp = Stamp{};
     const win32::Handle file = OpenExisting(WidePath(path), GENERIC_READ);
-    if (!file.valid()) return IsMissing(GetLastError()) ? Status::kMissing : Status::kError;
+    if (!file.valid()) return IsNotFound(GetLastError()) ? Status::kMissing : Status::kError;
     if (!StampOf(file.get(), stamp)) return Status::kError;
     const std::uint64_t size = stamp.parts[2];
     if (size > (1ull << 31)) return Status::kError;

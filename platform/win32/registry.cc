@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/module_path.h"
 #include "platform/win32/wide.h"
 
 namespace quorvel::platform {
@@ -66,24 +67,7 @@ bool DeleteClassesRootTree(std::string_view key) {
 // The system's registry is read anew by every use.
 void CheckClassesRootAgain() {}
 
-std::string ModulePathForRegistry() {
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(&ModulePathForRegistry), &module)) {
-        return {};
-    }
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return {};
-        if (length < path.size()) {
-            path.resize(length);
-            return ToUtf8(path);
-        }
-        if (path.size() >= 32768) return {};
-        path.resize(path.size() * 2);
-    }
-}
+std::string ModulePathForRegistry() { return ToUtf8(win32::ThisModulePath()); }
 
 const char* TypeLibPlatformKey() {
 #if defined(_WIN64)

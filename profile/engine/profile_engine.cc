@@ -41,6 +41,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "base/ascii.h"
+
 namespace quorvel::profile {
 namespace {
 
@@ -76,10 +78,6 @@ std::string_view Trim(std::string_view s) {
     return s.substr(0, e);
 }
 
-char FoldByte(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool EqualNames(std::string_view a, std::string_view b, const LeadBytes& leads) {
     if (a.size() != b.size()) return false;
     if (a == b) return true;  // the usual case, and cheaper than folding
@@ -87,7 +85,7 @@ bool EqualNames(std::string_view a, std::string_view b, const LeadBytes& leads) 
         if (leads.lead(a[i]) && i + 1 < a.size()) {
             if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
             ++i;
-        } else if (FoldByte(a[i]) != FoldByte(b[i])) {
+        } else if (base::ToLowerAscii(a[i]) != base::ToLowerAscii(b[i])) {
             return false;
         }
     }
@@ -180,7 +178,7 @@ size_t ProfileNameHash::operator()(std::string_view name) const {
             h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
             c = name[++i];
         } else {
-            c = FoldByte(c);
+            c = base::ToLowerAscii(c);
         }
         h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
     }
@@ -197,7 +195,7 @@ std::string FoldProfileName(std::string_view name, const LeadBytes& leads) {
         if (leads.lead(out[i]) && i + 1 < out.size()) {
             ++i;
         } else {
-            out[i] = FoldByte(out[i]);
+            out[i] = base::ToLowerAscii(out[i]);
         }
     }
     return out;

@@ -67,27 +67,15 @@ std::optional<Int> ParseInt(std::string_view text) {
 
 }  // namespace
 
-namespace {
-
-char16_t UpperChar(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c; }
-
-}  // namespace
-
-Text UpperKey(std::u16string_view text) {
-    Text upper(text);
-    for (char16_t& c : upper) c = UpperChar(c);
-    return upper;
-}
-
 void UpperKeyInto(std::u16string_view text, Text& out) {
     out.assign(text);
-    for (char16_t& c : out) c = UpperChar(c);
+    for (char16_t& c : out) c = base::ToUpperAscii(c);
 }
 
 bool IsKey(std::u16string_view text, std::u16string_view upper) {
     if (text.size() != upper.size()) return false;
     for (size_t i = 0; i < text.size(); ++i)
-        if (UpperChar(text[i]) != upper[i]) return false;
+        if (base::ToUpperAscii(text[i]) != upper[i]) return false;
     return true;
 }
 

@@ -18,6 +18,8 @@
 #include <variant>
 #include <vector>
 
+#include "base/ascii.h"
+
 namespace quorvel::iis {
 
 using Text = std::u16string;
@@ -76,8 +78,8 @@ private:
     std::uint32_t code_;
 };
 
-// ASCII upper case; keys of objects, classes and property names.
-Text UpperKey(std::u16string_view text);
+// The key of an object's path, a class or a property name: its ASCII upper case.
+inline Text UpperKey(std::u16string_view text) { return base::ToUpperAscii(text); }
 // The same into `out`, whose buffer is reused (a bind spares an allocation).
 void UpperKeyInto(std::u16string_view text, Text& out);
 // Whether `text` is `upper` (a key) without regard to ASCII case.

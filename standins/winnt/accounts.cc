@@ -10,13 +10,6 @@ void CheckAccountName(std::u16string_view name) {
             throw DirectoryError(kBadUsername);
 }
 
-std::u16string FoldName(std::u16string_view name) {
-    std::u16string out(name);
-    for (char16_t& c : out)
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-    return out;
-}
-
 std::vector<Account> FreshAccounts() {
     return {
         {u"Administrator", false, u"", u"管理计算机(域)的内置帐户", kNewUserFlags | kUfDontExpirePasswd, ""},

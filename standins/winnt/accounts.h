@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ascii.h"
+
 namespace quorvel::winnt {
 
 // Account flags (UserFlags).
@@ -98,7 +100,7 @@ std::vector<std::pair<std::u16string, std::u16string>> FreshMemberships();
 // [Accounts] MinPasswordLength of the machine (0 when unset).
 std::int32_t MinPasswordLength();
 
-// ASCII upper case, the key names are compared by.
-std::u16string FoldName(std::u16string_view name);
+// What account and group names are compared by: their ASCII upper case.
+inline std::u16string FoldName(std::u16string_view name) { return base::ToUpperAscii(name); }
 
 }  // namespace quorvel::winnt

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../test_support.h"
+#include "base/ascii.h"
 #include "ftp/post_ftp_sit.h"
 #include "platform/files.h"
 #include "platform/registry.h"
@@ -106,7 +107,7 @@ TEST_F(ProfileTransactionTest, ExcludesOtherTransactionsOnTheSameFile) {
     std::string other_spelling = file();
     for (char& ch : other_spelling) {
         if (ch == '\\') ch = '/';
-        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+        ch = base::ToUpperAscii(ch);
     }
     Contender contender{other_spelling, {}};
     win32::Handle thread;

@@ -8,90 +8,17 @@
 #include <string>
 
 #include "quorvel_interface.h"
+#include "quorvel_reference.h"
+#include "tests/wine/com_client.h"
 
-namespace {
-
-template <typename T>
-class ComRef {
-public:
-    ComRef() = default;
-    ~ComRef() {
-        if (p_ != nullptr) p_->Release();
-    }
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-    T* operator->() const { return p_; }
-    T* get() const { return p_; }
-    void** out() { return reinterpret_cast<void**>(&p_); }
-
-private:
-    T* p_ = nullptr;
-};
-
-class Bstr {
-public:
-    explicit Bstr(const wchar_t* text) : b_(SysAllocString(text)) {}
-    explicit Bstr(const std::wstring& text) : b_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-    ~Bstr() { SysFreeString(b_); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    BSTR get() const { return b_; }
-
-private:
-    BSTR b_;
-};
-
-int failures = 0;
-
-void Check(bool ok, const char* what) {
-    std::printf("%s %s\n", ok ? "ok  " : "FAIL", what);
-    if (!ok) ++failures;
-}
-
-std::string ReadIni(const std::wstring& file, const char* section, const char* key) {
-    char buffer[256] = {};
-    const std::string path(file.begin(), file.end());  // the test folder is ASCII
-    GetPrivateProfileStringA(section, key, "", buffer, sizeof(buffer), path.c_str());
-    return buffer;
-}
-
-bool WriteText(const std::wstring& path, const char* text) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok = WriteFile(file, text, static_cast<DWORD>(std::char_traits<char>::length(text)), &written, nullptr);
-    CloseHandle(file);
-    return ok;
-}
-
-// A call through IDispatch with positional arguments, given in interface order.
-HRESULT InvokeByName(IDispatch* object, const wchar_t* name, VARIANT* args_in_order, UINT count, VARIANT* result) {
-    DISPID dispid = 0;
-    auto* wname = const_cast<LPOLESTR>(name);
-    HRESULT hr = object->GetIDsOfNames(IID_NULL, &wname, 1, LOCALE_USER_DEFAULT, &dispid);
-    if (FAILED(hr)) return hr;
-    // DISPPARAMS holds the arguments last first.
-    VARIANT reversed[16];
-    for (UINT i = 0; i < count; ++i) reversed[i] = args_in_order[count - 1 - i];
-    DISPPARAMS params{reversed, nullptr, count, 0};
-    EXCEPINFO info{};
-    UINT bad_arg = 0;
-    return object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, &info, &bad_arg);
-}
-
-}  // namespace
+using namespace client;
 
 int main() {
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
     {
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        const std::wstring folder = std::wstring(temp) + L"quorvel-early-" + std::to_wstring(GetCurrentProcessId());
-        CreateDirectoryW(folder.c_str(), nullptr);
+        const std::wstring folder = TestFolder(L"quorvel-early-");
         const std::wstring ini = folder + L"\\ServUDaemon.ini";
-        Check(WriteText(ini, "[GLOBAL]\r\nVersion=6.4.0.6\r\n[DOMAINS]\r\nDomain1=0.0.0.0||21|Test|1|0\r\n"
-                             "[Domain1]\r\n"),
-              "test configuration written");
+        Check(WriteFtpConfiguration(ini), "test configuration written");
 
         ComRef<quorvel::_SiteManage> site;
         HRESULT hr = CoCreateInstance(quorvel::kClsid, nullptr, CLSCTX_INPROC_SERVER, quorvel::kIid, site.out());
@@ -174,6 +101,21 @@ int main() {
                     info->ReleaseFuncDesc(desc);
                 }
                 Check(found, "type info: PostFtpSit takes 3 required, 8 optional and the result");
+
+                // What an object browser shows of each method: the reference's summary.
+                for (const quorvel::reference::MethodEntry& method : quorvel::reference::Methods()) {
+                    const std::wstring wide(method.name.begin(), method.name.end());
+                    auto* method_name = const_cast<LPOLESTR>(wide.c_str());
+                    MEMBERID member = 0;
+                    BSTR help = nullptr;
+                    const bool named = info->GetIDsOfNames(&method_name, 1, &member) == S_OK &&
+                                       info->GetDocumentation(member, nullptr, &help, nullptr, nullptr) == S_OK;
+                    const std::wstring text = help != nullptr ? std::wstring(help, SysStringLen(help)) : L"";
+                    SysFreeString(help);
+                    const std::wstring expected(method.summary.begin(), method.summary.end());
+                    Check(named && text == expected,
+                          ("type info: the helpstring of " + std::string(method.name) + " is its summary").c_str());
+                }
             }
         }
 

@@ -36,8 +36,8 @@ PROBE='HKCR\QuorvelStandins.Probe\CLSID'
 # The keys of quorvel.dll's registration: sets CLSID and REG_KEYS.
 registry_keys() {
     CLSID=$(idl_guid coclass)
-    REG_KEYS=("HKCR\\Quorvel.SiteManage" "HKCR\\CLSID\\$CLSID" "HKCR\\TypeLib\\$(idl_guid library)"
-        "HKCR\\Interface\\$(idl_guid interface)")
+    REG_KEYS=("HKCR\\Quorvel.SiteManage" "HKCR\\CLSID\\$CLSID" "HKCR\\AppID\\$CLSID"
+        "HKCR\\TypeLib\\$(idl_guid library)" "HKCR\\Interface\\$(idl_guid interface)")
 }
 
 # The local server NAME, when it runs.
@@ -57,6 +57,15 @@ prefix() {
     rm -rf "$TEST"
     mkdir -p "$BIN" "$SERVERS" "$TEST/scripts" "$TEST/work"
     make_prefix --check || { fail "making the Wine prefix $PREFIX"; return; }
+    # Wine's COM starts the system surrogate (an empty DllSurrogate) from
+    # syswow64 for every 64-bit caller (combase's create_surrogate_server
+    # picks that folder even when the class is in the 64-bit registry view),
+    # where Windows starts the 64-bit dllhost.exe of system32; without
+    # 32-bit Wine there is none there at all. The 64-bit one is put there,
+    # so that the surrogate test meets the surrogate Windows would start.
+    local windows=$PREFIX/drive_c/windows
+    mkdir -p "$windows/syswow64"
+    cp -f "$windows/system32/dllhost.exe" "$windows/syswow64/dllhost.exe" || fail "placing the 64-bit dllhost.exe"
     serve_wine
 }
 
@@ -94,6 +103,20 @@ register() {
         check "InprocServer32 names the DLL (got: $server)" contains "$server" "$dll"
         check "ThreadingModel Apartment" \
             contains "$(wine reg query "HKCR\\CLSID\\$CLSID\\InprocServer32" /v ThreadingModel 2>/dev/null)" Apartment
+        # Out of process: the class's AppID names the system surrogate (an
+        # empty DllSurrogate), and the interface crosses processes through
+        # the type library's marshaler.
+        check "the class names its AppID" \
+            contains "$(wine reg query "HKCR\\CLSID\\$CLSID" /v AppID 2>/dev/null)" "$CLSID"
+        check "the AppID's DllSurrogate is empty" \
+            grep -qE '^\s*DllSurrogate\s+REG_SZ\s*$' <<<"$(wine reg query "HKCR\\AppID\\$CLSID" /v DllSurrogate 2>/dev/null |
+                tr -d '\r')"
+        local interface
+        interface=HKCR\\Interface\\$(idl_guid interface)
+        check "ProxyStubClsid32 is the type library marshaler" contains \
+            "$(wine reg query "$interface\\ProxyStubClsid32" /ve 2>/dev/null)" '{00020424-0000-0000-C000-000000000046}'
+        check "the interface names its type library" \
+            contains "$(wine reg query "$interface\\TypeLib" /ve 2>/dev/null)" "$(idl_guid library)"
         ;;
     standins)
         # The outside components the component reaches (directory providers,
@@ -214,8 +237,8 @@ package() {
     [ -f "$package" ] || { fail "cpack made no $top.zip"; return; }
     local listing
     listing=$(unzip -Z1 "$package" | grep -v '/$' | sort | tr '\n' ' ')
-    check "package holds quorvel.dll, quorvel.tlb and INSTALL.txt (got: $listing)" \
-        test "$listing" = "$top/INSTALL.txt $top/quorvel.dll $top/quorvel.tlb "
+    check "package holds quorvel.dll, quorvel.tlb, INSTALL.txt, methods.txt and CHANGELOG.txt (got: $listing)" \
+        test "$listing" = "$top/CHANGELOG.txt $top/INSTALL.txt $top/methods.txt $top/quorvel.dll $top/quorvel.tlb "
     local pkg=$BUILD/package-test
     rm -rf "$pkg"
     mkdir -p "$pkg"
@@ -225,6 +248,23 @@ package() {
 import sys
 b = open(sys.argv[1], "rb").read()
 sys.exit(not (b.isascii() and b.endswith(b"\r\n") and b.count(b"\n") == b.count(b"\r\n") and b.count(b"\r") == b.count(b"\r\n")))' "$guide"
+    check "CHANGELOG.txt is plain text with CR LF line ends, from 1.0.0" python3 -c '
+import sys
+b = open(sys.argv[1], "rb").read()
+sys.exit(not (b.isascii() and b.count(b"\n") == b.count(b"\r\n") and b"\r\n## 1.0.0\r\n" in b))' "$pkg/unpacked/$top/CHANGELOG.txt"
+    # The reference for Notepad: UTF-8 with a byte-order mark, CR LF, every method.
+    check "methods.txt is the whole reference for Notepad" python3 -c '
+import sys
+b = open(sys.argv[1], "rb").read()
+t = b.decode("utf-8-sig")
+sys.exit(not (b.startswith(b"\xef\xbb\xbf") and b.count(b"\n") == b.count(b"\r\n") and
+              all("\r\n" + m + "\r\n" in t for m in sys.argv[2:]) and "WARNING: ExitWindows(" in t))' \
+        "$pkg/unpacked/$top/methods.txt" PostWebSit PostFtpSit PostEmailDomain PostEmail GetMailPass PostNTUser \
+        PostCACLS BackupSit ExitWindows Supervise SendMail
+    check "INSTALL.txt points to methods.txt and CHANGELOG.txt" \
+        bash -c 'grep -q "methods\.txt" "$1" && grep -q "CHANGELOG\.txt" "$1"' _ "$guide"
+    check "the packaged quorvel.dll has no debug sections" \
+        bash -c '! x86_64-w64-mingw32-objdump -h "$1" | grep -q "\.debug"' _ "$pkg/unpacked/$top/quorvel.dll"
     check "quorvel.tlb is a type library" test "$(head -c 4 "$pkg/unpacked/$top/quorvel.tlb")" = MSFT
     check "quorvel.tlb is the library quorvel.dll carries" cmp -s "$pkg/unpacked/$top/quorvel.tlb" "$BUILD/generated/quorvel.tlb"
     steps() { python3 "$ROOT/tests/wine/install_steps.py" "$guide" "$@"; }
@@ -278,6 +318,21 @@ VBS
     for key in "${REG_KEYS[@]}"; do
         check "uninstalled: $key" reg_lacks "$key"
     done
+
+    # 8 e): the keys a control panel's server imports to reach this one.
+    # Saved in C:\, and imported from there.
+    steps block "Out of process" 4 >"$drive_c/quorvel-remote.reg" &&
+        { printf 'cd /d C:\\\r\n' && steps block "Out of process" 5; } >"$drive_c/remote.cmd" ||
+        { fail "INSTALL.txt has no keys for the control panel's server"; return; }
+    check "the keys are a .reg file" \
+        test "$(head -1 "$drive_c/quorvel-remote.reg" | tr -d '\r')" = "Windows Registry Editor Version 5.00"
+    out=$(typed remote.cmd)
+    check "INSTALL.txt's reg import succeeds (said: $out)" test $? -eq 0
+    check "the ProgID names the class" contains \
+        "$(wine reg query 'HKCR\Quorvel.SiteManage\CLSID' /ve 2>/dev/null)" "$CLSID"
+    check "the class names its AppID" contains "$(wine reg query "HKCR\\CLSID\\$CLSID" /v AppID 2>/dev/null)" "$CLSID"
+    check "the AppID names the server" contains \
+        "$(wine reg query "HKCR\\AppID\\$CLSID" /v RemoteServerName 2>/dev/null)" WEBHOST01
 }
 
 case ${1:-} in

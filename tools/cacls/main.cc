@@ -22,9 +22,12 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ascii.h"
 #include "platform/posix/paths.h"
 
 namespace {
+
+using quorvel::base::ToUpperAscii;
 
 constexpr int kDone = 0;
 constexpr int kFailed = 1;
@@ -60,9 +63,7 @@ struct Change {
     char perm = 0;  // 0: remove
 };
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool IsSwitch(std::string_view arg, char letter) { return arg.size() == 2 && arg[0] == '/' && Upper(arg[1]) == letter; }
+bool IsSwitch(std::string_view arg, char letter) { return arg.size() == 2 && arg[0] == '/' && ToUpperAscii(arg[1]) == letter; }
 
 std::optional<Principal> Lookup(const std::string& name) {
     if (name.empty()) return std::nullopt;
@@ -202,11 +203,11 @@ int main(int argc, char** argv) {
         } else if (IsSwitch(arg, 'E') && !edit && mode == 0) {
             edit = true;
         } else if ((IsSwitch(arg, 'P') || IsSwitch(arg, 'R')) && mode == 0) {
-            mode = Upper(arg[1]);
+            mode = ToUpperAscii(arg[1]);
         } else if (mode == 'P' && arg[0] != '/') {
             const size_t colon = arg.rfind(':');
             if (colon == std::string::npos || colon + 2 != arg.size()) return Usage("a grant is NAME:PERM");
-            const char perm = Upper(arg[colon + 1]);
+            const char perm = ToUpperAscii(arg[colon + 1]);
             if (std::string_view("NRWCF").find(perm) == std::string_view::npos)
                 return Usage("PERM is one of N, R, W, C, F");
             changes.push_back({arg.substr(0, colon), {}, perm});

@@ -20,23 +20,17 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ascii.h"
 #include "platform/posix/runtime/start.h"
 
 extern char** environ;
 
 namespace {
 
+using quorvel::base::EqualsIgnoringAsciiCase;
+
 constexpr int kUsage = 2;
 constexpr int kNotFound = 127;
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
 
 int Usage(const char* why) {
     std::fprintf(stderr,
@@ -91,11 +85,11 @@ int main(int argc, char** argv) {
         Usage("help");
         return 0;
     }
-    if (args.empty() || !SameIgnoringCase(args[0], "/c")) return Usage("only /c is known");
+    if (args.empty() || !EqualsIgnoringAsciiCase(args[0], "/c")) return Usage("only /c is known");
     args.erase(args.begin());
 
     std::string input;
-    if (!args.empty() && SameIgnoringCase(args[0], "echo")) {
+    if (!args.empty() && EqualsIgnoringAsciiCase(args[0], "echo")) {
         // echo TEXT| PROGRAM: the pipe ends the text, inside a word or as one.
         std::string text;
         size_t n = 1;

@@ -12,14 +12,6 @@
 namespace quorvel::cli {
 namespace {
 
-constexpr const char kAdsiUsage[] =
-    "usage: quorvel adsi enum PATH\n"
-    "       quorvel adsi get PATH PROPERTY\n"
-    "       quorvel adsi set PATH PROPERTY [--string|--long|--bool|--list] VALUE...\n"
-    "       quorvel adsi create PATH CLASS NAME\n"
-    "       quorvel adsi delete PATH CLASS NAME\n"
-    "       quorvel adsi call PATH METHOD [ARG...]\n";
-
 constexpr int kExitFailed = 1;
 
 using platform::FromUtf8;
@@ -28,10 +20,7 @@ using platform::ToUtf8;
 using automation::Value;
 using automation::Variant;
 
-int Usage(const std::string& message) {
-    std::fprintf(stderr, "quorvel adsi: %s\n%s", message.c_str(), kAdsiUsage);
-    return kExitUsage;
-}
+int Usage(const std::string& message) { return CommandUsageError("adsi", message); }
 
 void PrintLine(const std::u16string& text) {
     const std::string bytes = ToUtf8(text);

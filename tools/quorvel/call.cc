@@ -17,8 +17,6 @@
 namespace quorvel::cli {
 namespace {
 
-constexpr const char kCallUsage[] = "usage: quorvel call METHOD [ARG ...] [--PARAM=VALUE ...]\n";
-
 struct Named {
     std::string name;
     std::string value;
@@ -30,10 +28,7 @@ struct CallLine {
     std::vector<Named> named;
 };
 
-int Usage(const std::string& message) {
-    std::fprintf(stderr, "quorvel call: %s\n%s", message.c_str(), kCallUsage);
-    return kExitUsage;
-}
+int Usage(const std::string& message) { return CommandUsageError("call", message); }
 
 int Unavailable(const std::string& message) {
     std::fprintf(stderr, "quorvel call: %s\n", message.c_str());
@@ -172,6 +167,7 @@ std::string FirstMissing(const CallLine& line, const MethodInfo& method, const s
 }  // namespace
 
 int RunCall(const Args& args) {
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) return PrintCommandHelp("call");
     std::string error;
     const std::optional<CallLine> line = Parse(args, error);
     if (!line) return Usage(error);
@@ -218,6 +214,7 @@ int RunCall(const Args& args) {
     params.rgdispidNamedArgs = named_ids.empty() ? nullptr : named_ids.data();
     params.cNamedArgs = static_cast<UINT>(named_ids.size());
 
+    const LogMark mark = MarkLog();
     automation::Variant result;
     ExceptionInfo exception;
     UINT arg_err = std::numeric_limits<UINT>::max();
@@ -274,7 +271,11 @@ int RunCall(const Args& args) {
     }
     std::fwrite(output.data(), 1, output.size(), stdout);
     std::fputc('\n', stdout);
-    return std::fflush(stdout) == 0 ? kExitOk : kExitUnavailable;
+    const bool printed = std::fflush(stdout) == 0;
+    CallArguments given{line->positional, {}};
+    for (const Named& n : line->named) given.named.emplace_back(n.name, n.value);
+    ExplainResult(method_name, output, mark, given);
+    return printed ? kExitOk : kExitUnavailable;
 }
 
 }  // namespace quorvel::cli

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "tools/quorvel/cli.h"
@@ -11,18 +12,7 @@
 namespace quorvel::cli {
 namespace {
 
-constexpr const char kUsage[] =
-    "usage: quorvel [--machine DIR] regsvr [-u] [LIBRARY]\n"
-    "       quorvel --version\n"
-    "       quorvel [--machine DIR] call METHOD [ARG ...] [--PARAM=VALUE ...]\n"
-    "       quorvel methods\n"
-    "       quorvel [--machine DIR] adsi VERB ARGS...\n"
-    "       quorvel [--machine DIR] webmail --mail-dir DIR [--port N]\n";
-
-int UsageError(const std::string& message) {
-    std::fprintf(stderr, "quorvel: %s\n%s", message.c_str(), kUsage);
-    return kExitUsage;
-}
+int UsageError(const std::string& message) { return CommandUsageError("quorvel", message); }
 
 // The library reads its machine folder from the environment, as the host does.
 bool SetMachine(const std::string& dir) {
@@ -32,6 +22,25 @@ bool SetMachine(const std::string& dir) {
     return !ec && setenv("QUORVEL_MACHINE", absolute.c_str(), 1) == 0;
 }
 
+enum class Machine {
+    kNone,      // works without one (help, methods)
+    kExisting,  // works on one that must exist (call, adsi, webmail)
+    kMade,      // makes it when it does not exist (regsvr, init: after reading their arguments)
+};
+
+struct Command {
+    std::string_view name;
+    int (*run)(const Args&);
+    Machine machine;
+};
+
+constexpr Command kCommands[] = {
+    {"help", RunHelp, Machine::kNone},          {"init", RunInit, Machine::kMade},
+    {"regsvr", RunRegsvr, Machine::kMade},      {"call", RunCall, Machine::kExisting},
+    {"methods", RunMethods, Machine::kNone},    {"adsi", RunAdsi, Machine::kExisting},
+    {"webmail", RunWebmail, Machine::kExisting},
+};
+
 }  // namespace
 
 std::string HexCode(HRESULT hr) {
@@ -40,27 +49,12 @@ std::string HexCode(HRESULT hr) {
     return buffer;
 }
 
-// In the build tree the library lies beside the host; installed, it lies in
-// the prefix's library folder, found from the host's own place so that a
-// prefix can be moved or chosen at install time.
-std::string DefaultLibrary() {
-    std::error_code ec;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return QUORVEL_DEFAULT_LIBRARY;
-    const std::filesystem::path beside = self.parent_path() / "libquorvel.so";
-    if (std::filesystem::exists(beside, ec)) return beside.string();
-    return (self.parent_path() / QUORVEL_INSTALLED_LIBRARY).lexically_normal().string();
-}
-
 int Main(int argc, char** argv) {
     Args args(argv + 1, argv + argc);
     std::size_t i = 0;
     while (i < args.size() && args[i].rfind("-", 0) == 0) {
         const std::string& option = args[i];
-        if (option == "--help" || option == "-h") {
-            std::fputs(kUsage, stdout);
-            return kExitOk;
-        }
+        if (option == "--help" || option == "-h") return PrintHostHelp();
         if (option == "--version") return RunVersion();
         if (option == "--machine" || option.rfind("--machine=", 0) == 0) {
             std::string dir;
@@ -77,14 +71,17 @@ int Main(int argc, char** argv) {
         return UsageError("unknown option " + option);
     }
     if (i >= args.size()) return UsageError("no command given");
-    const std::string command = args[i];
+    const std::string name = args[i];
     const Args rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
-    if (command == "regsvr") return RunRegsvr(rest);
-    if (command == "call") return RunCall(rest);
-    if (command == "methods") return RunMethods(rest);
-    if (command == "adsi") return RunAdsi(rest);
-    if (command == "webmail") return RunWebmail(rest);
-    return UsageError("unknown command " + command);
+    for (const Command& command : kCommands) {
+        if (command.name != name) continue;
+        if (!rest.empty() && (rest[0] == "--help" || rest[0] == "-h")) return PrintCommandHelp(name);
+        if (command.machine == Machine::kExisting) {
+            if (const int status = RequireMachine(name); status != kExitOk) return status;
+        }
+        return command.run(rest);
+    }
+    return UsageError("unknown command " + name);
 }
 
 }  // namespace quorvel::cli

@@ -18,10 +18,8 @@ const char* TypeName(ParamType type) {
 }
 
 int RunMethods(const Args& args) {
-    if (!args.empty()) {
-        std::fprintf(stderr, "quorvel methods: takes no arguments\nusage: quorvel methods\n");
-        return kExitUsage;
-    }
+    if (AsksForHelp(args)) return PrintCommandHelp("methods");
+    if (!args.empty()) return CommandUsageError("methods", "takes no arguments");
     for (const MethodInfo& method : kMethods) {
         std::string line = platform::ToUtf8(method.name);
         line += '\t';

@@ -11,23 +11,22 @@
 namespace quorvel::cli {
 
 int RunRegsvr(const Args& args) {
+    if (AsksForHelp(args)) return PrintCommandHelp("regsvr");
     bool unregister = false;
     std::string library;
     for (const std::string& arg : args) {
         if (arg == "-u" || arg == "/u") {
             unregister = true;
         } else if (!arg.empty() && arg[0] == '-') {
-            std::fprintf(stderr, "quorvel regsvr: unknown option %s\nusage: quorvel regsvr [-u] [LIBRARY]\n",
-                         arg.c_str());
-            return kExitUsage;
+            return CommandUsageError("regsvr", "unknown option " + arg);
         } else if (library.empty()) {
             library = arg;
         } else {
-            std::fprintf(stderr, "quorvel regsvr: one library at a time\nusage: quorvel regsvr [-u] [LIBRARY]\n");
-            return kExitUsage;
+            return CommandUsageError("regsvr", "one library at a time");
         }
     }
     if (library.empty()) library = DefaultLibrary();
+    if (const int status = PrepareMachine("regsvr"); status != kExitOk) return status;
 
     // Registered by its full path, as the loader will be asked for it later.
     std::error_code ec;

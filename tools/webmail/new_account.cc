@@ -3,10 +3,10 @@
 #include <map>
 #include <optional>
 
+#include "automation/step_error.h"
+#include "base/ascii.h"
 #include "mail/files/paths.h"
 #include "mail/files/user_list.h"
-#include "platform/file_lock.h"
-#include "platform/files.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
 #include "support/md5.h"
@@ -19,13 +19,6 @@ namespace {
 constexpr char16_t kSettingsSection[] = u"Default:Settings";
 constexpr std::int32_t kValueSize = 255;
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Percent-decoding, "+" as a blank; nullopt for a broken escape.
 std::optional<std::string> Decode(std::string_view text) {
     std::string out;
@@ -34,7 +27,7 @@ std::optional<std::string> Decode(std::string_view text) {
             out += ' ';
         } else if (text[i] == '%') {
             if (i + 2 >= text.size()) return std::nullopt;
-            const int high = HexValue(text[i + 1]), low = HexValue(text[i + 2]);
+            const int high = base::HexDigitValue(text[i + 1]), low = base::HexDigitValue(text[i + 2]);
             if (high < 0 || low < 0) return std::nullopt;
             out += static_cast<char>(high * 16 + low);
             i += 2;
@@ -69,12 +62,12 @@ std::string Page(std::string_view title, std::string_view text) {
 
 Answer Refused(std::string_view why) { return {false, Page("Error", why)}; }
 
-bool IsYes(std::u16string_view value) { return UpperAscii(TrimSpaces(value)) == u"YES"; }
+bool IsYes(std::u16string_view value) { return base::ToUpperAscii(TrimSpaces(value)) == u"YES"; }
 
 }  // namespace
 
 std::u16string StoredForm(std::u16string_view password) {
-    return UpperAscii(Md5Hex(u"webmail:" + std::u16string(password))).substr(0, mail::kPasswordWidth);
+    return base::ToUpperAscii(Md5Hex(u"webmail:" + std::u16string(password))).substr(0, mail::kPasswordWidth);
 }
 
 std::u16string DefaultDomain(std::u16string_view mail_dir) {
@@ -114,18 +107,16 @@ Answer NewAccount(std::string_view mail_dir_ansi, std::string_view body) {
     const auto record = mail::BuildRecord(box);
     if (!record) return Refused("A field is too long or holds a line break.");
 
-    const std::string list_file = platform::ToAnsi(mail::UserListPath(mail_dir));
-    const platform::FileLock lock(list_file);
-    if (!lock.held()) return Refused("The user list cannot be locked.");
-    std::string all = platform::ReadFileBytes(list_file).value_or(std::string());
-    // A list whose last line has no line end gets one first.
-    std::string bytes = !all.empty() && all.back() != '\n' ? "\r\n" : "";
-    const mail::UserList list(std::move(all));
-    if (list.FindLast(mail::LookupKey(box.domain, box.mailbox))) return Refused("The account exists already.");
-
-    bytes += platform::ToAnsi(*record) + "\r\n";
-    platform::AppendFile file;
-    if (!file.Open(list_file) || !file.Write(bytes)) return Refused("The user list cannot be written.");
+    const std::string line = platform::ToAnsi(*record);
+    try {
+        const mail::HeldUserList held(platform::ToAnsi(mail::UserListPath(mail_dir)),
+                                      mail::HeldUserList::IfMissing::kEmpty);
+        const mail::UserList& list = held.list();
+        if (list.FindLast(mail::LookupKey(box.domain, box.mailbox))) return Refused("The account exists already.");
+        held.Replace(list.Rewrite(mail::UserList::Change::kAppend, 0, line));
+    } catch (const StepError&) {
+        return Refused("The user list cannot be locked, read or written.");
+    }
     return {true, Page("Account created", "The account has been created.")};
 }
 

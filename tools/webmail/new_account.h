@@ -1,6 +1,7 @@
-// The webmail stand-in's one page: the new-account form. It appends the new
-// account's record to the mail server's user list, as the real webmail
-// server does when account self-creation is on.
+// The webmail stand-in's one page: the new-account form. It adds the new
+// account's record at the end of the mail server's user list, as the real
+// webmail server does when account self-creation is on, the way the mailbox
+// methods change the list (mail/files/user_list.h).
 #pragma once
 
 #include <string>

@@ -2,13 +2,14 @@
 
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <system_error>
+
+#include "base/ascii.h"
 
 namespace quorvel::posix {
 namespace {
@@ -24,12 +25,14 @@ std::filesystem::path LocateFolder() {
 
 }  // namespace
 
+std::filesystem::path LocateMachineFolder() { return LocateFolder(); }
+
 std::string DefaultComputerName() {
     char host[256] = {};
     if (gethostname(host, sizeof host - 1) != 0) return "QUORVEL";
     std::string name(host);
     name = name.substr(0, name.find('.'));
-    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    name = base::ToUpperAscii(name);
     if (name.size() > 15) name.resize(15);
     return name.empty() ? "QUORVEL" : name;
 }

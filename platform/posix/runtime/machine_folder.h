@@ -12,6 +12,9 @@ namespace quorvel::posix {
 
 // Throws nothing; an empty path when the folder can neither be found nor made.
 std::filesystem::path MachineFolder();
+// Where the environment puts the folder, without making it; empty when it
+// names none (no QUORVEL_MACHINE, XDG_DATA_HOME or HOME).
+std::filesystem::path LocateMachineFolder();
 // The same as a string; cheap while the environment names the folder
 // prepared last (every bind of an outside object asks for it).
 std::string MachineFolderString();

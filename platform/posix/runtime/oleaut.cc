@@ -2,7 +2,6 @@
 // rules for the types the component's interface uses.
 #include "platform/posix/runtime/com_types.h"
 
-#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -12,7 +11,12 @@
 #include <optional>
 #include <string>
 
+#include "base/ascii.h"
+
 namespace {
+
+using quorvel::base::EqualsIgnoringAsciiCase;
+using quorvel::base::HexDigitValue;
 
 // A BSTR is the character data of a malloc block that begins with the byte
 // length; plain malloc keeps blocks interchangeable between the host and the
@@ -48,16 +52,6 @@ std::u16string_view Trim(std::u16string_view text) {
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
     while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
     return text;
-}
-
-bool EqualsAsciiNoCase(std::u16string_view text, std::string_view word) {
-    if (text.size() != word.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char16_t c = text[i];
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-        if (c != static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(word[i])))) return false;
-    }
-    return true;
 }
 
 // A number as VarNumFromParseNum reads it in the neutral locale: blanks
@@ -183,11 +177,11 @@ HRESULT ToBool(const Value& value, VARIANT_BOOL& out) {
         case Value::Text: {
             // The words match only without blanks around them, as in oleaut32.
             const std::u16string_view word = value.text;
-            if (EqualsAsciiNoCase(word, "true") || EqualsAsciiNoCase(word, "#true#")) {
+            if (EqualsIgnoringAsciiCase(word, u"true") || EqualsIgnoringAsciiCase(word, u"#true#")) {
                 out = VARIANT_TRUE;
                 return S_OK;
             }
-            if (EqualsAsciiNoCase(word, "false") || EqualsAsciiNoCase(word, "#false#")) {
+            if (EqualsIgnoringAsciiCase(word, u"false") || EqualsIgnoringAsciiCase(word, u"#false#")) {
                 out = VARIANT_FALSE;
                 return S_OK;
             }
@@ -266,11 +260,16 @@ HRESULT Convert(const VARIANT& source, USHORT flags, VARTYPE vt, VARIANT& out) {
     return hr;
 }
 
-int HexValue(char16_t c) {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-    return -1;
+// Gives `dest` what `value` owns once what `dest` held is cleared; when it
+// cannot be, `value` is cleared instead and `dest` left as it was.
+HRESULT MoveInto(VARIANT* dest, VARIANT& value) {
+    const HRESULT hr = VariantClear(dest);
+    if (FAILED(hr)) {
+        VariantClear(&value);
+        return hr;
+    }
+    *dest = value;
+    return S_OK;
 }
 
 }  // namespace
@@ -370,13 +369,7 @@ HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
     } else if ((pvargSrc->vt == VT_DISPATCH || pvargSrc->vt == VT_UNKNOWN) && pvargSrc->punkVal != nullptr) {
         pvargSrc->punkVal->AddRef();
     }
-    HRESULT hr = VariantClear(pvargDest);
-    if (FAILED(hr)) {
-        VariantClear(&copy);
-        return hr;
-    }
-    *pvargDest = copy;
-    return S_OK;
+    return MoveInto(pvargDest, copy);
 }
 
 HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc) {
@@ -392,15 +385,9 @@ HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc) {
             if ((inner->vt & VT_BYREF) != 0 && (inner->vt & ~VT_BYREF) == VT_VARIANT) return E_INVALIDARG;
             VARIANT tmp;
             VariantInit(&tmp);
-            HRESULT hr = VariantCopyInd(&tmp, inner);
+            const HRESULT hr = VariantCopyInd(&tmp, inner);
             if (FAILED(hr)) return hr;
-            hr = VariantClear(pvarDest);
-            if (FAILED(hr)) {
-                VariantClear(&tmp);
-                return hr;
-            }
-            *pvarDest = tmp;
-            return S_OK;
+            return MoveInto(pvarDest, tmp);
         }
         case VT_I1: direct.cVal = *pvargSrc->pcVal; break;
         case VT_UI1: direct.bVal = *pvargSrc->pbVal; break;
@@ -443,13 +430,7 @@ HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHO
         VariantClear(&source);
         if (FAILED(hr)) return hr;
     }
-    hr = VariantClear(pvargDest);
-    if (FAILED(hr)) {
-        VariantClear(&result);
-        return hr;
-    }
-    *pvargDest = result;
-    return S_OK;
+    return MoveInto(pvargDest, result);
 }
 
 // ---- SAFEARRAY ---------------------------------------------------------------
@@ -688,8 +669,8 @@ HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
             if (text[pos] != u'-') return CO_E_CLASSSTRING;
             ++pos;
         }
-        int high = HexValue(text[pos]);
-        int low = HexValue(text[pos + 1]);
+        int high = HexDigitValue(text[pos]);
+        int low = HexDigitValue(text[pos + 1]);
         if (high < 0 || low < 0) return CO_E_CLASSSTRING;
         bytes[b] = static_cast<std::uint8_t>(high * 16 + low);
         pos += 2;

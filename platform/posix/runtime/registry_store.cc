@@ -1,6 +1,5 @@
 #include "platform/posix/runtime/registry_store.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -15,7 +14,9 @@
 #include <system_error>
 #include <utility>
 
+#include "base/ascii.h"
 #include "platform/posix/runtime/machine_folder.h"
+#include "platform/posix/runtime/module_path.h"
 #include "platform/posix/runtime/shared_library.h"
 #include "platform/posix/runtime/sqlite_connection.h"
 #include "platform/posix/runtime/store_generation.h"
@@ -122,8 +123,9 @@ Db Open() {
                   "CREATE TABLE vals (key TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,"
                   " value TEXT NOT NULL, PRIMARY KEY (key, name));"
                   // The standard keys every Windows machine has; registration
-                  // writes below them and never removes them.
-                  "INSERT INTO keys (path) VALUES ('CLSID'), ('Interface'), ('TypeLib');"
+                  // writes below them and never removes them. (AppID entries are
+                  // kept as written: nothing here runs a class out of process.)
+                  "INSERT INTO keys (path) VALUES ('AppID'), ('CLSID'), ('Interface'), ('TypeLib');"
                   "PRAGMA user_version = 1;")) {
             return nullptr;
         }
@@ -140,11 +142,10 @@ Db Open() {
 std::string StandinsLibrary() {
     if (const char* named = std::getenv("QUORVEL_STANDINS"); named != nullptr && *named != '\0') return named;
     std::error_code ec;
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<const void*>(&StandinsLibrary), &info) != 0 && info.dli_fname != nullptr) {
-        const std::filesystem::path folder = std::filesystem::absolute(info.dli_fname, ec).parent_path();
+    if (const std::filesystem::path self = ThisModulePath(); !self.empty()) {
+        const std::filesystem::path folder = self.parent_path();
         const std::filesystem::path beside = folder / "libquorvel_standins.so";
-        if (!ec && std::filesystem::exists(beside, ec)) return beside.string();
+        if (std::filesystem::exists(beside, ec)) return beside.string();
 #ifdef QUORVEL_INSTALLED_STANDINS
         const std::filesystem::path installed = (folder / QUORVEL_INSTALLED_STANDINS).lexically_normal();
         if (!ec && std::filesystem::exists(installed, ec)) return installed.string();
@@ -222,13 +223,6 @@ std::optional<std::string> ReadValue(std::string_view key, std::string_view name
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
     const int size = sqlite3_column_bytes(stmt.get(), 0);
     return std::string(text == nullptr ? "" : text, static_cast<std::size_t>(size));
-}
-
-std::string FoldedAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
 }
 
 // Tells the states of the database file apart, with a look at the file:
@@ -310,7 +304,7 @@ public:
             values_.clear();
             version_ = version;
         }
-        auto entry = std::make_pair(FoldedAscii(NormalizeKey(key)), FoldedAscii(name));
+        auto entry = std::make_pair(base::ToLowerAscii(NormalizeKey(key)), base::ToLowerAscii(name));
         if (version) {
             if (const auto found = values_.find(entry); found != values_.end()) return found->second;
         }

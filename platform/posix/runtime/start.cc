@@ -10,19 +10,12 @@
 #include <cstdlib>
 #include <memory>
 
+#include "base/ascii.h"
+
 extern char** environ;
 
 namespace quorvel::posix {
 namespace {
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
 
 bool IsExecutableFile(const std::filesystem::path& path) {
     struct stat st {};
@@ -36,7 +29,8 @@ std::optional<std::filesystem::path> FindIn(const std::filesystem::path& folder,
     std::optional<std::filesystem::path> found;
     while (const dirent* entry = readdir(dir.get())) {
         const std::string_view candidate(entry->d_name);
-        if (!SameIgnoringCase(candidate, name) && !SameIgnoringCase(candidate, bare)) continue;
+        if (!base::EqualsIgnoringAsciiCase(candidate, name) && !base::EqualsIgnoringAsciiCase(candidate, bare))
+            continue;
         const std::filesystem::path path = folder / candidate;
         // An exact match wins over one that differs in case.
         if (IsExecutableFile(path) && (!found || candidate == name)) found = path;
@@ -54,7 +48,7 @@ std::optional<std::filesystem::path> FindProgram(std::string_view name,
                                                  const std::vector<std::filesystem::path>& folders) {
     if (name.empty() || name.find('/') != std::string_view::npos) return std::nullopt;
     std::string_view bare = name;
-    if (bare.size() > 4 && SameIgnoringCase(bare.substr(bare.size() - 4), ".exe")) bare.remove_suffix(4);
+    if (bare.size() > 4 && base::EqualsIgnoringAsciiCase(bare.substr(bare.size() - 4), ".exe")) bare.remove_suffix(4);
     for (const auto& folder : folders)
         if (auto found = FindIn(folder, name, bare)) return found;
     const char* path = std::getenv("PATH");

@@ -12,6 +12,7 @@
 
 #include "platform/utf8.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/module_path.h"
 #include "platform/win32/replace_file.h"
 #include "standins/winnt/accounts.h"
 #include "support/line_fields.h"
@@ -19,14 +20,10 @@
 namespace quorvel::winnt {
 namespace {
 
+// The stand-in library's folder, with its trailing separator.
 std::wstring Folder() {
-    HMODULE self = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&Folder), &self);
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(self, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L"\\/") + 1);
+    const std::wstring self = win32::ThisModulePath();
+    return self.substr(0, self.find_last_of(L"\\/") + 1);
 }
 
 // Fields are separated by TAB, each escaped (support/line_fields.h).
