@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "automation/objects.h"
 #include "platform/posix/runtime/store_generation.h"
+#include "platform/registry.h"
 #include "standins/iis/directory.h"
 #include "tests/run_process.h"
 #include "tests/iis_test_machine.h"
@@ -367,6 +369,48 @@ TEST_F(IisDirectory, BindsSeeWhatOtherProcessesDidToTheStore) {
     EXPECT_NE(made.exit_code, 0);  // nothing to delete in the new, empty store
     EXPECT_EQ(CodeOf(comment), kNotFound);
     EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC").Children().size(), 0u);
+}
+
+// The whole machine folder moved away and made again at its path by another
+// process, with a new registry and metabase and their generations: a call
+// that begins after it binds what is there now, through the registry and the
+// provider, however much the process kept of the old ones.
+TEST_F(IisDirectory, AMachineFolderMadeAgainIsSeenByTheNextCall) {
+    const auto comment = [] {
+        return automation::GetObject(u"IIS://localhost/W3SVC/1").Get(u"ServerComment").Text();
+    };
+    MakeSite(u"1", u"old");
+    platform::CheckClassesRootAgain();
+    EXPECT_EQ(comment(), u"old");
+    EXPECT_EQ(comment(), u"old");
+
+    const std::filesystem::path away = machine.path().string() + ".away";
+    std::filesystem::rename(machine.path(), away);
+    std::filesystem::create_directory(machine.path());
+    std::filesystem::copy_file(away / "machine.ini", machine.path() / "machine.ini");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        try {
+            MakeSite(u"1", u"remade");
+        } catch (...) {
+            _exit(1);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    platform::CheckClassesRootAgain();
+    EXPECT_EQ(comment(), u"remade");
+    // Here, below the provider, the store is told as a provider's class object is.
+    LookAtStoreAgain();
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC/1").Get(u"ServerComment"), Value(Text(u"remade")));
+    // Commits of this process go to the new store too.
+    MakeSite(u"2", u"second");
+    EXPECT_EQ(comment(), u"remade");
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC").Children().size(), 2u);
+    std::filesystem::remove_all(away);
 }
 
 }  // namespace

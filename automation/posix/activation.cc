@@ -72,11 +72,13 @@ struct Registered {
     CLSID clsid{};
     std::string clsid_text;
     std::string library;
-    // The provider's display-name parser, asked for at the first bind and
-    // kept with the registration: a moniker's class stays the same object
-    // for as long as it is registered the same way.
+    // The provider's display-name parser, asked for at the first bind of a
+    // call and kept with the registration for the rest of the call: a call
+    // binds thousands of objects of one class, and a provider asked anew at
+    // the next call looks again at what it keeps.
     mutable std::mutex parser_lock;
     mutable ComPtr<IParseDisplayName> parser;
+    mutable std::uint64_t parser_call = 0;
 };
 
 // The class registered under `name` (a ProgID); null with `why` when none is.
@@ -194,7 +196,9 @@ Object GetObject(std::u16string_view moniker) {
     ComPtr<IParseDisplayName> parser;
     {
         std::lock_guard<std::mutex> guard(entry->parser_lock);
-        if (!entry->parser) {
+        const std::uint64_t call = posix::registry::LookAgainCount();
+        if (!entry->parser || entry->parser_call != call) {
+            entry->parser = ComPtr<IParseDisplayName>();
             const GetClassObjectFn get_class_object =
                 EntryOf(entry->library, [] { return ErrorFromHresult(MK_E_SYNTAX); });
             const HRESULT hr = get_class_object(entry->clsid, IID_IParseDisplayName, entry->parser.out_void());
@@ -203,6 +207,7 @@ Object GetObject(std::u16string_view moniker) {
                 Fail(ErrorFromHresult(MK_E_SYNTAX),
                      entry->library + " gives no display-name parser for " + prefix + " (" + Hex(hr) + ")");
             }
+            entry->parser_call = call;
         }
         parser = entry->parser;
     }

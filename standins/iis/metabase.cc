@@ -1,6 +1,7 @@
 #include "standins/iis/metabase.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 
 #include "platform/system.h"
@@ -335,6 +336,16 @@ std::optional<Tree> Tree::Parse(std::string_view text) {
     if (!have_root) return std::nullopt;
     return tree;
 }
+
+namespace {
+
+std::atomic<std::uint64_t> g_look_again{0};
+
+}  // namespace
+
+void LookAtStoreAgain() { g_look_again.fetch_add(1, std::memory_order_release); }
+
+std::uint64_t LookAtStoreAgainCount() { return g_look_again.load(std::memory_order_acquire); }
 
 bool Store::IsComputerName(std::u16string_view name) { return IsThisComputer(name); }
 

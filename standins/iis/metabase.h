@@ -217,6 +217,13 @@ inline constexpr std::int32_t kOverwrite = 1;
 // DirectoryError when it cannot be opened.
 std::shared_ptr<Store> MachineStore();
 
+// A caller asked for a class object: a call of theirs begins. The store's
+// next read checks that its files are still the ones at their paths (the
+// machine folder may have been removed and made again since), which reads
+// between two asks skip.
+void LookAtStoreAgain();
+std::uint64_t LookAtStoreAgainCount();
+
 // The computer's own name as the directory knows it; "localhost" also binds.
 bool IsThisComputer(std::u16string_view name);
 

@@ -375,6 +375,8 @@ std::optional<Version> CurrentVersion() { return Cache().Current(); }
 
 void LookAtFileAgain() { g_look_again.fetch_add(1, std::memory_order_release); }
 
+std::uint64_t LookAgainCount() { return g_look_again.load(std::memory_order_acquire); }
+
 bool KeyExists(std::string_view key) {
     Db db = Open();
     if (!db) return false;

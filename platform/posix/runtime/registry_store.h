@@ -51,6 +51,9 @@ std::optional<Version> CurrentVersion();
 // for this when it begins, so that a change made by other means is seen by
 // the next call.
 void LookAtFileAgain();
+// How often LookAtFileAgain() was asked for: what a process keeps for the
+// length of one call is kept under it.
+std::uint64_t LookAgainCount();
 
 bool KeyExists(std::string_view key);
 

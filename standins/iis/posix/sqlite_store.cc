@@ -231,14 +231,19 @@ private:
         inode_ = st.st_ino;
     }
 
+    // Maps the generation file at its path when it is not the one mapped
+    // (removed with the machine folder, and made again). Never inside a
+    // turn, which belongs to the one mapped.
+    void FollowGeneration() {
+        if (!generation_->StillAtPath())
+            generation_ = std::make_unique<posix::StoreGeneration>(generation_->file(), 0600);
+    }
+
     // Opens the file at the path when it is not the one open (moved away, or
-    // removed with the machine folder, and made again), and follows its
-    // generation file likewise.
+    // removed with the machine folder, and made again).
     void FollowFile(bool in_turn = false) {
         struct stat st {};
         if (stat(file_.c_str(), &st) != 0 || st.st_dev != device_ || st.st_ino != inode_) OpenFile(in_turn);
-        if (!generation_->StillAtPath())
-            generation_ = std::make_unique<posix::StoreGeneration>(generation_->file(), 0600);
     }
 
     int UserVersion() {
@@ -339,9 +344,12 @@ private:
 
     // Brings the copy in memory up to the last commit; the caller holds the mutex.
     void Refresh() {
-        if (tree_ && settled_ && generation_->Unchanged(*settled_)) return;
-        const auto before = generation_->Settled();
+        const std::uint64_t asked = LookAtStoreAgainCount();
+        if (tree_ && settled_ && asked == asked_ && generation_->Unchanged(*settled_)) return;
+        asked_ = asked;
+        FollowGeneration();
         FollowFile();
+        const auto before = generation_->Settled();
         const auto counter = ChangeCounter();
         if (!tree_ || !counter || counter != counter_) {
             Transaction tx(*this, "BEGIN");
@@ -408,6 +416,7 @@ private:
     void Write(Work&& work) {
         std::lock_guard lock(mutex_);
         settled_.reset();
+        FollowGeneration();
         const posix::StoreGeneration::Turn turn = generation_->BeginCommit();
         if (!turn) Fail();
         FollowFile(true);
@@ -519,6 +528,7 @@ private:
     std::optional<std::uint32_t> counter_;
     // The generation the copy is current under; none while it must be checked.
     std::optional<posix::StoreGeneration::Mark> settled_;
+    std::uint64_t asked_ = 0;  // LookAtStoreAgainCount() at the last look
     std::optional<Text> computer_;
 };
 
