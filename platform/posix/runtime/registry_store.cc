@@ -85,12 +85,13 @@ constexpr int kSchemaVersion = 1;
 void SeedStandins();
 
 // One generation per store and process, shared by its readers and writers;
-// made again when the file at its path is another one.
+// made again when the file at its path is another one. Released with the
+// module (registration loads and unloads it); its users hold their own.
 std::shared_ptr<StoreGeneration> GenerationOf(const std::string& store, bool again = false) {
     static std::mutex mutex;
-    static auto* known = new std::map<std::string, std::shared_ptr<StoreGeneration>>();
+    static std::map<std::string, std::shared_ptr<StoreGeneration>> known;
     std::lock_guard lock(mutex);
-    std::shared_ptr<StoreGeneration>& generation = (*known)[store];
+    std::shared_ptr<StoreGeneration>& generation = known[store];
     if (!generation || again) generation = std::make_shared<StoreGeneration>(store + "-generation", 0644);
     return generation;
 }
