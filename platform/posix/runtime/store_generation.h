@@ -1,5 +1,5 @@
 // A store's generation: a number in a small file beside the store's database
-// (registry.generation beside registry.db), mapped into every process that
+// (registry.db-generation beside registry.db), mapped into every process that
 // uses the store, and moved by every commit made through the store. A process
 // that keeps answers of the store in memory compares the number with the one
 // its answers were read under: one load from shared memory, no system call,
