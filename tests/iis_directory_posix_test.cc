@@ -262,6 +262,35 @@ TEST_F(IisDirectory, SecretsAreSealedAtRestAndReadBackAsWritten) {
 
 // A store written before secrets were sealed: world-readable, with its
 // secrets in clear, in its objects and its backups.
+// The lists of children are kept and changed in place by later changes; a
+// list someone still holds (an enumeration under way) stays as it was given.
+TEST(IisMetabase, ChildListsFollowEveryChangeAndHeldOnesStayAsGiven) {
+    Tree tree;
+    const auto names = [](const ChildList& list) {
+        Text all;
+        for (const Child& child : *list) all += child.name + u"," + child.cls + u";";
+        return all;
+    };
+    for (const char16_t* n : {u"1", u"2", u"3"}) tree.Apply({Change::Kind::kCreate, Text(u"W3SVC/") + n, u"IIsWebServer", {}});
+    tree.Apply({Change::Kind::kCreate, u"W3SVC/2/Root", u"IIsWebVirtualDir", {}});
+    EXPECT_EQ(names(tree.Children(u"w3svc")), u"1,IIsWebServer;2,IIsWebServer;3,IIsWebServer;");
+    EXPECT_EQ(names(tree.Children(u"W3SVC/2")), u"Root,IIsWebVirtualDir;");
+
+    tree.Apply({Change::Kind::kCreate, u"W3SVC/Four", u"IIsWebServer", {}});
+    tree.Apply({Change::Kind::kDelete, u"w3svc/2", {}, {}});
+    tree.Apply({Change::Kind::kPut, u"W3SVC/1", {}, {}});
+    EXPECT_EQ(names(tree.Children(u"W3SVC")), u"1,IIsWebServer;3,IIsWebServer;Four,IIsWebServer;");
+    EXPECT_EQ(tree.Children(u"W3SVC/2"), nullptr);
+    tree.Apply({Change::Kind::kCreate, u"W3SVC/2", u"IIsWebServer", {}});
+    EXPECT_EQ(names(tree.Children(u"W3SVC/2")), u"");
+
+    const ChildList held = tree.Children(u"W3SVC");
+    tree.Apply({Change::Kind::kCreate, u"W3SVC/5", u"IIsWebServer", {}});
+    tree.Apply({Change::Kind::kDelete, u"W3SVC/1", {}, {}});
+    EXPECT_EQ(names(held), u"1,IIsWebServer;3,IIsWebServer;Four,IIsWebServer;2,IIsWebServer;");
+    EXPECT_EQ(names(tree.Children(u"W3SVC")), u"3,IIsWebServer;Four,IIsWebServer;2,IIsWebServer;5,IIsWebServer;");
+}
+
 TEST(IisMetabaseStore, AnOlderStoreStillOpensAndIsSealedThen) {
     test::TempDir dir;
     const auto db = dir.path() / "metabase.db";

@@ -218,7 +218,7 @@ ChildList Tree::Children(std::u16string_view path) const {
     UpperKeyInto(path, key);
     const Node* node = FindKey(key);
     if (node == nullptr) return nullptr;
-    ChildList& kept = children_[key];
+    std::shared_ptr<std::vector<Child>>& kept = children_[key];
     if (!kept) {
         auto children = std::make_shared<std::vector<Child>>();
         children->reserve(node->children.size());
@@ -231,15 +231,27 @@ ChildList Tree::Children(std::u16string_view path) const {
     return kept;
 }
 
+std::vector<Child>* Tree::OwnList(const Text& key) {
+    const auto it = children_.find(key);
+    if (it == children_.end()) return nullptr;
+    if (it->second.use_count() == 1) return it->second.get();
+    children_.erase(it);
+    return nullptr;
+}
+
 void Tree::Apply(const Change& change) {
     Check(change);
-    children_.clear();
     const Text key = UpperKey(change.path);
     switch (change.kind) {
-        case Change::Kind::kCreate:
-            nodes_[key] = Node{LastName(change.path), change.cls, std::make_shared<const Properties>(change.properties), {}};
-            nodes_.at(UpperKey(ParentPath(change.path))).children.push_back(key);
+        case Change::Kind::kCreate: {
+            const Text parent = UpperKey(ParentPath(change.path));
+            Node& made = nodes_[key] =
+                Node{LastName(change.path), change.cls, std::make_shared<const Properties>(change.properties), {}};
+            nodes_.at(parent).children.push_back(key);
+            children_.erase(key);
+            if (std::vector<Child>* list = OwnList(parent)) list->push_back({made.name, made.cls});
             return;
+        }
         case Change::Kind::kPut: {
             SharedProperties& shared = nodes_.at(key).properties;
             auto properties = std::make_shared<Properties>(*shared);
@@ -248,8 +260,23 @@ void Tree::Apply(const Change& change) {
             return;
         }
         case Change::Kind::kDelete: {
-            auto& siblings = nodes_.at(ParentPath(key)).children;
+            const Text parent = ParentPath(key);
+            auto& siblings = nodes_.at(parent).children;
+            if (std::vector<Child>* list = OwnList(parent)) {
+                // The list runs beside the keys, one child for one key.
+                const auto at = std::find(siblings.begin(), siblings.end(), key);
+                if (at != siblings.end() && list->size() == siblings.size()) {
+                    list->erase(list->begin() + (at - siblings.begin()));
+                } else {
+                    children_.erase(parent);
+                }
+            }
             siblings.erase(std::remove(siblings.begin(), siblings.end(), key), siblings.end());
+            // The lists of what goes with it.
+            const Text below = key + u"/";
+            std::erase_if(children_, [&](const auto& kept) {
+                return kept.first == key || std::u16string_view(kept.first).starts_with(below);
+            });
             Remove(key);
             return;
         }

@@ -177,7 +177,12 @@ private:
     void Remove(const Text& key);
 
     std::unordered_map<Text, Node> nodes_;
-    mutable std::unordered_map<Text, ChildList> children_;  // by key
+    // The lists Children gave, by key; a list nobody else holds is changed
+    // in place by Apply (a site added to thousands is not a new list).
+    mutable std::unordered_map<Text, std::shared_ptr<std::vector<Child>>> children_;
+    // The list kept for `key` when only this tree holds it; null otherwise,
+    // and then it is dropped.
+    std::vector<Child>* OwnList(const Text& key);
 };
 
 // Where the metabase lives; one per machine, shared by every object of the
