@@ -38,6 +38,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "automation/com_object.h"
@@ -138,11 +139,9 @@ public:
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
                                             DISPID* ids) override {
         const auto find = [this](std::u16string_view name, NamedMember& found) {
-            for (const Member<T>& member : Members()) {
-                if (SameName(name, member.name)) {
-                    found = {member.id, member.params};
-                    return true;
-                }
+            if (const Member<T>* member = MemberNamed(name)) {
+                found = {member->id, member->params};
+                return true;
             }
             for (std::size_t d = 0; d < dynamic_.size(); ++d) {
                 if (SameName(name, dynamic_[d].c_str())) {
@@ -216,6 +215,25 @@ public:
 
 private:
     static std::span<const Member<T>> Members() { return Interface::template Members<T>(); }
+
+    // The member a name means, the first of the table that has it; found by
+    // its folded spelling in an index made once per class (every object of
+    // a class bound thousands of times in one call is asked the same names).
+    static const Member<T>* MemberNamed(std::u16string_view name) {
+        static const auto* const index = [] {
+            auto* made = new std::unordered_map<std::u16string, const Member<T>*>();
+            std::u16string folded;
+            for (const Member<T>& member : Members()) {
+                FoldNameInto(member.name, folded);
+                made->emplace(folded, &member);
+            }
+            return made;
+        }();
+        thread_local std::u16string folded;
+        FoldNameInto(name, folded);
+        const auto found = index->find(folded);
+        return found == index->end() ? nullptr : found->second;
+    }
 
     // Names of the properties by name this object was asked about; a
     // name's DISPID is kFirstDynamicId + its place.

@@ -10,6 +10,7 @@
 
 #include <concepts>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -79,6 +80,29 @@ inline std::u16string_view ViewOf(BSTR text) {
     if (text == nullptr) return {};
     return {reinterpret_cast<const char16_t*>(text), SysStringLen(text)};
 }
+
+// A terminated copy of a name for a call that takes an LPOLESTR; on the
+// stack when it is short, as the names of members and monikers are.
+class OleText {
+public:
+    explicit OleText(std::u16string_view text) {
+        if (text.size() < std::size(small_)) {
+            text.copy(small_, text.size());
+            small_[text.size()] = u'\0';
+        } else {
+            large_.assign(text);
+            text_ = large_.data();
+        }
+    }
+    OleText(const OleText&) = delete;
+    OleText& operator=(const OleText&) = delete;
+    LPOLESTR get() { return reinterpret_cast<LPOLESTR>(text_); }
+
+private:
+    char16_t small_[128];
+    std::u16string large_;
+    char16_t* text_ = small_;
+};
 
 class Bstr {
 public:

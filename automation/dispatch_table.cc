@@ -58,6 +58,11 @@ HRESULT DefaultValue(const ParamInfo& param, VARIANT* out) {
     return S_OK;
 }
 
+void FoldNameInto(std::u16string_view name, std::u16string& out) {
+    out.assign(name);
+    for (char16_t& c : out) c = base::ToLowerAscii(c);
+}
+
 bool SameName(std::u16string_view given, const char16_t* name) {
     return base::EqualsIgnoringAsciiCase(given, std::u16string_view(name));
 }

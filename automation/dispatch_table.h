@@ -32,6 +32,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -79,6 +80,8 @@ struct InterfaceTable {
 
 // A member's name against a caller's, without regard to ASCII case.
 bool SameName(std::u16string_view given, const char16_t* name);
+// A name as SameName compares it (ASCII letters in lower case), into `out`.
+void FoldNameInto(std::u16string_view name, std::u16string& out);
 
 // What GetIDsOfNames finds for a name: the member's DISPID and parameters.
 struct NamedMember {

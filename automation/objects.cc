@@ -90,7 +90,11 @@ Variant Variant::Take(VARIANT& raw) {
     return v;
 }
 
-std::u16string Variant::Text() const { return TakeText(ConvertTo(value_, VT_BSTR).get()->bstrVal); }
+std::u16string Variant::Text() const {
+    // A string already: read as it is, without a converted copy.
+    if (value_.vt == VT_BSTR) return TakeText(value_.bstrVal);
+    return TakeText(ConvertTo(value_, VT_BSTR).get()->bstrVal);
+}
 
 std::int32_t Variant::Long() const { return ConvertTo(value_, VT_I4).get()->lVal; }
 
@@ -201,18 +205,8 @@ StepError ErrorFromInvoke(IDispatch* object, HRESULT hr, EXCEPINFO& info) {
 
 DISPID Object::IdOf(std::u16string_view name) const {
     if (IsNothing()) Raise(kObjectNotSet);
-    // A terminated copy; on the stack for the names members have.
-    char16_t small[64];
-    std::u16string large;
-    char16_t* text = small;
-    if (name.size() < std::size(small)) {
-        name.copy(small, name.size());
-        small[name.size()] = u'\0';
-    } else {
-        large.assign(name);
-        text = large.data();
-    }
-    LPOLESTR names[] = {reinterpret_cast<LPOLESTR>(text)};
+    OleText text(name);
+    LPOLESTR names[] = {text.get()};
     DISPID id = DISPID_UNKNOWN;
     const HRESULT hr = dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
     Check(hr);

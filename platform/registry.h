@@ -14,6 +14,11 @@ std::optional<std::string> GetClassesRootValue(std::string_view key, std::string
 // Removes the key with its values and subkeys; true also when it was missing.
 bool DeleteClassesRootTree(std::string_view key);
 
+// A call begins: what the process keeps of HKEY_CLASSES_ROOT is checked
+// against the registry itself at its next use, so that a change made there
+// by other means than these functions is seen by this call.
+void CheckClassesRootAgain();
+
 // Full path of the loaded component library, as registration records it.
 std::string ModulePathForRegistry();
 

@@ -7,6 +7,7 @@
 #include "platform/registry.h"
 #include "platform/utf8.h"
 #include "standins/catalog.h"
+#include "standins/iis/metabase.h"
 
 namespace quorvel::standins {
 namespace {
@@ -64,6 +65,7 @@ extern "C" QUORVEL_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rcls
     *ppv = nullptr;
     const quorvel::standins::StandinClass* found = Find(rclsid);
     if (found == nullptr) return CLASS_E_CLASSNOTAVAILABLE;
+    quorvel::iis::LookAtStoreAgain();
     return quorvel::automation::ClassObject::Serve(found->create, found->bind, riid, ppv);
 }
 

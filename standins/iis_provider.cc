@@ -78,7 +78,10 @@ Value IisObject::Put(const Arguments& args) {
 }
 
 Value IisObject::GetProperty(const std::u16string& name) {
-    return Directory([&] { return ToValue(entry_.Get(name)); });
+    return Directory([&] {
+        if (const iis::Value* stored = entry_.Stored(name)) return ToValue(*stored);
+        return ToValue(entry_.Get(name));
+    });
 }
 
 void IisObject::PutProperty(const std::u16string& name, const Variant& value) {
@@ -112,7 +115,7 @@ Value IisObject::Delete(const Arguments& args) {
 // The children as they were at the call; each object is made when For Each
 // reaches it (the web service may hold thousands).
 Value IisObject::NewEnum(const Arguments&) {
-    auto children = std::make_shared<const std::vector<iis::Child>>(Directory([&] { return entry_.ChildList(); }));
+    const iis::ChildList children = Directory([&] { return entry_.ChildList(); });
     auto parent = std::make_shared<const iis::Entry>(entry_);
     return automation::NewEnum(children->size(), [children, parent](std::size_t i) -> Variant {
         return NewObject(parent->MakeChild((*children)[i]));

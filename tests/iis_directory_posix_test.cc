@@ -7,7 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "automation/objects.h"
+#include "platform/posix/runtime/store_generation.h"
+#include "platform/registry.h"
 #include "standins/iis/directory.h"
+#include "tests/run_process.h"
 #include "tests/iis_test_machine.h"
 
 namespace quorvel::iis {
@@ -258,6 +262,35 @@ TEST_F(IisDirectory, SecretsAreSealedAtRestAndReadBackAsWritten) {
 
 // A store written before secrets were sealed: world-readable, with its
 // secrets in clear, in its objects and its backups.
+// The lists of children are kept and changed in place by later changes; a
+// list someone still holds (an enumeration under way) stays as it was given.
+TEST(IisMetabase, ChildListsFollowEveryChangeAndHeldOnesStayAsGiven) {
+    Tree tree;
+    const auto names = [](const ChildList& list) {
+        Text all;
+        for (const Child& child : *list) all += child.name + u"," + child.cls + u";";
+        return all;
+    };
+    for (const char16_t* n : {u"1", u"2", u"3"}) tree.Apply({Change::Kind::kCreate, Text(u"W3SVC/") + n, u"IIsWebServer", {}});
+    tree.Apply({Change::Kind::kCreate, u"W3SVC/2/Root", u"IIsWebVirtualDir", {}});
+    EXPECT_EQ(names(tree.Children(u"w3svc")), u"1,IIsWebServer;2,IIsWebServer;3,IIsWebServer;");
+    EXPECT_EQ(names(tree.Children(u"W3SVC/2")), u"Root,IIsWebVirtualDir;");
+
+    tree.Apply({Change::Kind::kCreate, u"W3SVC/Four", u"IIsWebServer", {}});
+    tree.Apply({Change::Kind::kDelete, u"w3svc/2", {}, {}});
+    tree.Apply({Change::Kind::kPut, u"W3SVC/1", {}, {}});
+    EXPECT_EQ(names(tree.Children(u"W3SVC")), u"1,IIsWebServer;3,IIsWebServer;Four,IIsWebServer;");
+    EXPECT_EQ(tree.Children(u"W3SVC/2"), nullptr);
+    tree.Apply({Change::Kind::kCreate, u"W3SVC/2", u"IIsWebServer", {}});
+    EXPECT_EQ(names(tree.Children(u"W3SVC/2")), u"");
+
+    const ChildList held = tree.Children(u"W3SVC");
+    tree.Apply({Change::Kind::kCreate, u"W3SVC/5", u"IIsWebServer", {}});
+    tree.Apply({Change::Kind::kDelete, u"W3SVC/1", {}, {}});
+    EXPECT_EQ(names(held), u"1,IIsWebServer;3,IIsWebServer;Four,IIsWebServer;2,IIsWebServer;");
+    EXPECT_EQ(names(tree.Children(u"W3SVC")), u"3,IIsWebServer;Four,IIsWebServer;2,IIsWebServer;5,IIsWebServer;");
+}
+
 TEST(IisMetabaseStore, AnOlderStoreStillOpensAndIsSealedThen) {
     test::TempDir dir;
     const auto db = dir.path() / "metabase.db";
@@ -323,6 +356,90 @@ TEST_F(IisDirectory, ConcurrentWritersInOtherProcessesLoseNothing) {
     }
     EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC").Children().size(), static_cast<size_t>(kWriters * kSites));
     EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC/207/ROOT").Get(u"Path"), Value(Text(u"D:\\web")));
+}
+
+// The copy in memory follows commits of other processes at the very next
+// bind: one by the host, one by a writer that died in the middle of its turn
+// (after its commit), and a store moved away and made again in its place.
+TEST_F(IisDirectory, BindsSeeWhatOtherProcessesDidToTheStore) {
+    MakeSite(u"1", u"before");
+    const auto comment = [] { return Entry::Bind(u"IIS://localhost/W3SVC/1").Get(u"ServerComment"); };
+    EXPECT_EQ(comment(), Value(Text(u"before")));
+
+    const test::ProcessResult set =
+        test::RunProcess({QUORVEL_HOST_PATH, "adsi", "set", "IIS://localhost/W3SVC/1", "ServerComment", "by host"});
+    ASSERT_EQ(set.exit_code, 0) << set.err;
+    EXPECT_EQ(comment(), Value(Text(u"by host")));
+
+    const auto db = machine.path() / "metabase.db";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        posix::StoreGeneration generation(db.string() + "-generation", 0600);
+        const auto turn = generation.BeginCommit();
+        sqlite3* raw = nullptr;
+        const bool done = turn && sqlite3_open(db.c_str(), &raw) == SQLITE_OK &&
+                          sqlite3_exec(raw,
+                                       "UPDATE properties SET value = 'died' WHERE object = 'W3SVC/1'"
+                                       " AND key = 'SERVERCOMMENT'",
+                                       nullptr, nullptr, nullptr) == SQLITE_OK;
+        sqlite3_close(raw);
+        _exit(done ? 0 : 1);  // the turn is never ended
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(comment(), Value(Text(u"died")));
+    MakeSite(u"2", u"after");  // the next writer is not held up
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC").Children().size(), 2u);
+
+    std::filesystem::rename(db, db.string() + ".away");
+    const test::ProcessResult made = test::RunProcess(
+        {QUORVEL_HOST_PATH, "adsi", "call", "IIS://localhost/W3SVC", "Delete", "IIsWebServer", "9"});
+    EXPECT_NE(made.exit_code, 0);  // nothing to delete in the new, empty store
+    EXPECT_EQ(CodeOf(comment), kNotFound);
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC").Children().size(), 0u);
+}
+
+// The whole machine folder moved away and made again at its path by another
+// process, with a new registry and metabase and their generations: a call
+// that begins after it binds what is there now, through the registry and the
+// provider, however much the process kept of the old ones.
+TEST_F(IisDirectory, AMachineFolderMadeAgainIsSeenByTheNextCall) {
+    const auto comment = [] {
+        return automation::GetObject(u"IIS://localhost/W3SVC/1").Get(u"ServerComment").Text();
+    };
+    MakeSite(u"1", u"old");
+    platform::CheckClassesRootAgain();
+    EXPECT_EQ(comment(), u"old");
+    EXPECT_EQ(comment(), u"old");
+
+    const std::filesystem::path away = machine.path().string() + ".away";
+    std::filesystem::rename(machine.path(), away);
+    std::filesystem::create_directory(machine.path());
+    std::filesystem::copy_file(away / "machine.ini", machine.path() / "machine.ini");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        try {
+            MakeSite(u"1", u"remade");
+        } catch (...) {
+            _exit(1);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    platform::CheckClassesRootAgain();
+    EXPECT_EQ(comment(), u"remade");
+    // Here, below the provider, the store is told as a provider's class object is.
+    LookAtStoreAgain();
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC/1").Get(u"ServerComment"), Value(Text(u"remade")));
+    // Commits of this process go to the new store too.
+    MakeSite(u"2", u"second");
+    EXPECT_EQ(comment(), u"remade");
+    EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC").Children().size(), 2u);
+    std::filesystem::remove_all(away);
 }
 
 }  // namespace

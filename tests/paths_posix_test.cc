@@ -30,6 +30,36 @@ TEST(Paths, DriveLettersMapToTheMachinesFolders) {
     EXPECT_EQ(MapWindowsPath("E:\\a\\b"), elsewhere.path() / "a" / "b");
 }
 
+// The folder is kept between uses and must still follow every way a process
+// changes its environment: a new value, a value put in place by putenv,
+// another variable removed before it, and the variable removed.
+TEST(Paths, TheMachineFolderFollowsTheEnvironment) {
+    const test::FreshMachine fresh;
+    const std::string saved_xdg = std::getenv("XDG_DATA_HOME") != nullptr ? std::getenv("XDG_DATA_HOME") : "";
+    test::TempDir a, b, c, xdg;
+    setenv("QUORVEL_TEST_EARLIER", "x", 1);
+    setenv("QUORVEL_MACHINE", a.path().c_str(), 1);
+    EXPECT_EQ(MachineFolder(), a.path());
+    setenv("QUORVEL_MACHINE", b.path().c_str(), 1);
+    EXPECT_EQ(MachineFolder(), b.path());
+    static std::string put;  // putenv keeps the text itself
+    put = "QUORVEL_MACHINE=" + c.path().string();
+    putenv(put.data());
+    EXPECT_EQ(MachineFolder(), c.path());
+    unsetenv("QUORVEL_TEST_EARLIER");
+    EXPECT_EQ(MachineFolder(), c.path());
+    setenv("QUORVEL_MACHINE", a.path().c_str(), 1);
+    EXPECT_EQ(MachineFolder(), a.path());
+    setenv("XDG_DATA_HOME", xdg.path().c_str(), 1);
+    unsetenv("QUORVEL_MACHINE");
+    EXPECT_EQ(MachineFolder(), xdg.path() / "quorvel" / "machine");
+    if (saved_xdg.empty()) {
+        unsetenv("XDG_DATA_HOME");
+    } else {
+        setenv("XDG_DATA_HOME", saved_xdg.c_str(), 1);
+    }
+}
+
 TEST(Paths, ComponentsMatchWithoutRegardToCase) {
     test::TempDir dir;
     fs::create_directories(dir / "App");

@@ -113,7 +113,6 @@ Search FindSite(CallFrame& frame, const Object& service, const std::u16string& s
     Search search;
     std::size_t children = 0;
     frame.Step([&] { children = service.CountChildren(); });
-    const std::u16string wanted = base::ToUpperAscii(name);
     for (size_t i = 0; i < children; ++i) {
         search.site.Release();
         bool bound = false;
@@ -122,7 +121,7 @@ Search FindSite(CallFrame& frame, const Object& service, const std::u16string& s
             bound = true;
         });
         bool match = false;
-        if (bound) frame.Step([&] { match = base::ToUpperAscii(search.site.Get(u"ServerComment").Text()) == wanted; });
+        if (bound) frame.Step([&] { match = base::EqualsIgnoringAsciiCase(search.site.Get(u"ServerComment").Text(), name); });
         if (match) {
             search.found = true;
             return search;
@@ -231,7 +230,7 @@ std::optional<std::u16string> RepairSite(CallFrame& frame, const std::u16string&
     });
     bool ours = false;
     if (!site.IsNothing())
-        frame.Step([&] { ours = base::ToUpperAscii(site.Get(u"ServerComment").Text()) == base::ToUpperAscii(settings.name); });
+        frame.Step([&] { ours = base::EqualsIgnoringAsciiCase(site.Get(u"ServerComment").Text(), settings.name); });
     if (frame.failures() != failures) return std::nullopt;
     // The site was never committed, or is another's: nothing of the dead call is there.
     if (!ours) return kRepairNothing;

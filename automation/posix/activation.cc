@@ -72,29 +72,36 @@ struct Registered {
     CLSID clsid{};
     std::string clsid_text;
     std::string library;
+    // The provider's display-name parser, asked for at the first bind of a
+    // call and kept with the registration for the rest of the call: a call
+    // binds thousands of objects of one class, and a provider asked anew at
+    // the next call looks again at what it keeps.
+    mutable std::mutex parser_lock;
+    mutable ComPtr<IParseDisplayName> parser;
+    mutable std::uint64_t parser_call = 0;
 };
 
-// The class registered under `name` (a ProgID); nullopt with `why` when none is.
-std::optional<Registered> ReadRegistration(const std::string& name, std::string& why) {
+// The class registered under `name` (a ProgID); null with `why` when none is.
+std::shared_ptr<const Registered> ReadRegistration(const std::string& name, std::string& why) {
     const std::string machine = posix::MachineFolder().string();
     const std::optional<std::string> clsid_text = posix::registry::GetValue(name + "\\CLSID", "");
     if (!clsid_text) {
         why = name + " is not registered on machine " + machine + "; " + FixHint();
-        return std::nullopt;
+        return nullptr;
     }
-    Registered out;
-    out.clsid_text = *clsid_text;
+    auto out = std::make_shared<Registered>();
+    out->clsid_text = *clsid_text;
     const std::u16string wide = platform::FromUtf8(*clsid_text);
-    if (FAILED(CLSIDFromString(wide.c_str(), &out.clsid))) {
+    if (FAILED(CLSIDFromString(wide.c_str(), &out->clsid))) {
         why = "the registration of " + name + " names no valid class (" + *clsid_text + "); " + FixHint();
-        return std::nullopt;
+        return nullptr;
     }
     const std::optional<std::string> path = posix::registry::GetValue("CLSID\\" + *clsid_text + "\\InprocServer32", "");
     if (!path || path->empty()) {
         why = "class " + *clsid_text + " of " + name + " has no in-process server registered; " + FixHint();
-        return std::nullopt;
+        return nullptr;
     }
-    out.library = *path;
+    out->library = *path;
     return out;
 }
 
@@ -115,9 +122,8 @@ std::shared_ptr<const Registered> Lookup(const std::string& name, std::string& w
             if (const auto found = (*known)->classes.find(name); found != (*known)->classes.end()) return found->second;
         }
     }
-    std::optional<Registered> read = ReadRegistration(name, why);
-    if (!read) return nullptr;
-    auto registered = std::make_shared<const Registered>(std::move(*read));
+    std::shared_ptr<const Registered> registered = ReadRegistration(name, why);
+    if (!registered) return nullptr;
     // Read after the version: a commit in between changes the version, and
     // the next bind reads again.
     if (version) {
@@ -187,19 +193,31 @@ Object GetObject(std::u16string_view moniker) {
     std::string why;
     const std::shared_ptr<const Registered> entry = Lookup(prefix, why);
     if (!entry) Fail(ErrorFromHresult(MK_E_SYNTAX), why);
-    const GetClassObjectFn get_class_object = EntryOf(entry->library, [] { return ErrorFromHresult(MK_E_SYNTAX); });
     ComPtr<IParseDisplayName> parser;
-    HRESULT hr = get_class_object(entry->clsid, IID_IParseDisplayName, parser.out_void());
-    if (FAILED(hr) || !parser) {
-        Fail(ErrorFromHresult(MK_E_SYNTAX),
-             entry->library + " gives no display-name parser for " + prefix + " (" + Hex(hr) + ")");
+    {
+        std::lock_guard<std::mutex> guard(entry->parser_lock);
+        const std::uint64_t call = posix::registry::LookAgainCount();
+        if (!entry->parser || entry->parser_call != call) {
+            entry->parser = ComPtr<IParseDisplayName>();
+            const GetClassObjectFn get_class_object =
+                EntryOf(entry->library, [] { return ErrorFromHresult(MK_E_SYNTAX); });
+            const HRESULT hr = get_class_object(entry->clsid, IID_IParseDisplayName, entry->parser.out_void());
+            if (FAILED(hr) || !entry->parser) {
+                entry->parser = ComPtr<IParseDisplayName>();
+                Fail(ErrorFromHresult(MK_E_SYNTAX),
+                     entry->library + " gives no display-name parser for " + prefix + " (" + Hex(hr) + ")");
+            }
+            entry->parser_call = call;
+        }
+        parser = entry->parser;
     }
-    std::u16string text(moniker);
+    HRESULT hr = S_OK;
+    OleText text(moniker);
     ULONG eaten = 0;
     ComPtr<IMoniker> parsed;
-    hr = parser->ParseDisplayName(nullptr, reinterpret_cast<LPOLESTR>(text.data()), &eaten, parsed.out());
+    hr = parser->ParseDisplayName(nullptr, text.get(), &eaten, parsed.out());
     if (FAILED(hr) || !parsed) Fail(ErrorFromHresult(FAILED(hr) ? hr : MK_E_SYNTAX), ComputerHint(moniker, colon));
-    if (eaten != text.size()) Fail(ErrorFromHresult(MK_E_SYNTAX), "the provider left part of the name");
+    if (eaten != moniker.size()) Fail(ErrorFromHresult(MK_E_SYNTAX), "the provider left part of the name");
     ComPtr<IDispatch> object;
     hr = parsed->BindToObject(nullptr, nullptr, IID_IDispatch, object.out_void());
     if (FAILED(hr) || !object) Fail(ErrorFromHresult(FAILED(hr) ? hr : MK_E_NOOBJECT), ComputerHint(moniker, colon));

@@ -6,6 +6,7 @@
 
 #include "component/frame/error_log.h"
 #include "component/frame/log_writer.h"
+#include "platform/registry.h"
 #include "platform/system.h"
 #include "support/strings.h"
 
@@ -28,6 +29,8 @@ CallFrame::CallFrame(std::u16string_view method, ErrorMode mode, LogUse log)
         AuditTrail::MakeCurrent(audit_);
     }
     if (log == LogUse::kCallers) return;
+    // Registrations changed by hand since the last call are seen by this one.
+    platform::CheckClassesRootAgain();
     try {
         log_number_ = files::FreeFile();
         LogFileNumber = log_number_;

@@ -16,6 +16,8 @@ std::optional<std::string> GetClassesRootValue(std::string_view key, std::string
 
 bool DeleteClassesRootTree(std::string_view key) { return posix::registry::DeleteTree(key); }
 
+void CheckClassesRootAgain() { posix::registry::LookAtFileAgain(); }
+
 std::string ModulePathForRegistry() { return posix::ThisModulePath().string(); }
 
 const char* TypeLibPlatformKey() { return sizeof(void*) == 8 ? "posix64" : "posix32"; }

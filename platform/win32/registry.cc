@@ -64,6 +64,9 @@ bool DeleteClassesRootTree(std::string_view key) {
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
+// The system's registry is read anew by every use.
+void CheckClassesRootAgain() {}
+
 std::string ModulePathForRegistry() { return ToUtf8(win32::ThisModulePath()); }
 
 const char* TypeLibPlatformKey() {

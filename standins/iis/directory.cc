@@ -15,6 +15,12 @@ bool IsValidName(std::u16string_view name) {
            name.find(u'\\') == std::u16string_view::npos;
 }
 
+// The properties an object makes up rather than reads.
+bool IsMadeUp(std::u16string_view property) {
+    return IsKey(property, u"NAME") || IsKey(property, u"CLASS") || IsKey(property, u"ADSPATH") ||
+           IsKey(property, u"PARENT");
+}
+
 }  // namespace
 
 Entry::Entry(std::shared_ptr<Store> store, Text computer, Text path, Text cls, bool exists)
@@ -67,22 +73,30 @@ void Entry::RequireExisting() const {
     if (!exists_) throw DirectoryError(kPathNotFound);
 }
 
+const Value* Entry::Stored(std::u16string_view property) {
+    if (IsMadeUp(property)) return nullptr;
+    // Every bind reads a property: the key is made in a buffer kept for it.
+    thread_local Text key;
+    UpperKeyInto(property, key);
+    if (const auto it = written_.find(key); it != written_.end()) return &it->second.value;
+    if (!loaded_) Load();
+    if (properties_) {
+        if (const auto it = properties_->find(key); it != properties_->end()) return &it->second.value;
+    }
+    return nullptr;
+}
+
 Value Entry::Get(std::u16string_view property) {
-    const Text key = UpperKey(property);
-    if (key == u"NAME") return name();
-    if (key == u"CLASS") return cls_;
-    if (key == u"ADSPATH") return ads_path();
-    if (key == u"PARENT") {
+    if (const Value* stored = Stored(property)) return *stored;
+    if (IsKey(property, u"NAME")) return name();
+    if (IsKey(property, u"CLASS")) return cls_;
+    if (IsKey(property, u"ADSPATH")) return ads_path();
+    if (IsKey(property, u"PARENT")) {
         Text parent = u"IIS://" + computer_;
         if (const Text above = ParentPath(path_); !above.empty()) parent.append(u"/").append(above);
         return parent;
     }
-    if (const auto it = written_.find(key); it != written_.end()) return it->second.value;
-    if (!loaded_) Load();
-    if (properties_) {
-        if (const auto it = properties_->find(key); it != properties_->end()) return it->second.value;
-    }
-    if (key == u"SERVERSTATE" && UpperKey(cls_) == u"IISWEBSERVER") return kStopped;
+    if (IsKey(property, u"SERVERSTATE") && IsKey(cls_, u"IISWEBSERVER")) return kStopped;
     throw DirectoryError(kPropertyNotFound);
 }
 
@@ -141,11 +155,11 @@ void Entry::Delete(std::u16string_view cls, std::u16string_view name) {
 
 std::vector<Entry> Entry::Children() {
     std::vector<Entry> children;
-    for (const Child& child : ChildList()) children.push_back(MakeChild(child));
+    for (const Child& child : *ChildList()) children.push_back(MakeChild(child));
     return children;
 }
 
-std::vector<Child> Entry::ChildList() {
+ChildList Entry::ChildList() {
     RequireExisting();
     return store_->Children(path_);
 }

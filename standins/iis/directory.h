@@ -36,6 +36,10 @@ public:
     bool IsComputer() const { return path_.empty(); }
 
     Value Get(std::u16string_view property);
+    // The value Get gives when it is one written or read (not one the object
+    // makes up, as its name, or a default); null otherwise. Valid until the
+    // object is changed.
+    const Value* Stored(std::u16string_view property);
     void Put(std::u16string_view property, Value value);
     // Commits what was written since the last SetInfo (and, for an object
     // made by Create, the object itself) in one transaction.
@@ -53,7 +57,7 @@ public:
     // The same in two steps, for a caller that makes the objects one by one
     // (For Each over thousands of sites): the list as it is now, and each
     // child's object from its element.
-    std::vector<Child> ChildList();
+    iis::ChildList ChildList();
     Entry MakeChild(const Child& child) const;
 
     // Sites: ServerState 2 (started) or 4 (stopped), committed at once.

@@ -1,6 +1,7 @@
 #include "standins/iis/metabase.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 
 #include "platform/system.h"
@@ -66,6 +67,18 @@ std::optional<Int> ParseInt(std::string_view text) {
 }
 
 }  // namespace
+
+void UpperKeyInto(std::u16string_view text, Text& out) {
+    out.assign(text);
+    for (char16_t& c : out) c = base::ToUpperAscii(c);
+}
+
+bool IsKey(std::u16string_view text, std::u16string_view upper) {
+    if (text.size() != upper.size()) return false;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (base::ToUpperAscii(text[i]) != upper[i]) return false;
+    return true;
+}
 
 bool IsStorable(std::u16string_view text) { return platform::IsWellFormedUtf16(text); }
 
@@ -172,8 +185,9 @@ Tree::Tree() {
 }
 
 const Node* Tree::Find(std::u16string_view path) const {
-    const auto it = nodes_.find(UpperKey(path));
-    return it == nodes_.end() ? nullptr : &it->second;
+    thread_local Text key;
+    UpperKeyInto(path, key);
+    return FindKey(key);
 }
 
 void Tree::Check(const Change& change) const {
@@ -199,14 +213,45 @@ void Tree::Check(const Change& change) const {
     }
 }
 
+ChildList Tree::Children(std::u16string_view path) const {
+    thread_local Text key;
+    UpperKeyInto(path, key);
+    const Node* node = FindKey(key);
+    if (node == nullptr) return nullptr;
+    std::shared_ptr<std::vector<Child>>& kept = children_[key];
+    if (!kept) {
+        auto children = std::make_shared<std::vector<Child>>();
+        children->reserve(node->children.size());
+        for (const Text& child : node->children) {
+            const Node& found = nodes_.at(child);
+            children->push_back({found.name, found.cls});
+        }
+        kept = std::move(children);
+    }
+    return kept;
+}
+
+std::vector<Child>* Tree::OwnList(const Text& key) {
+    const auto it = children_.find(key);
+    if (it == children_.end()) return nullptr;
+    if (it->second.use_count() == 1) return it->second.get();
+    children_.erase(it);
+    return nullptr;
+}
+
 void Tree::Apply(const Change& change) {
     Check(change);
     const Text key = UpperKey(change.path);
     switch (change.kind) {
-        case Change::Kind::kCreate:
-            nodes_[key] = Node{LastName(change.path), change.cls, std::make_shared<const Properties>(change.properties), {}};
-            nodes_.at(UpperKey(ParentPath(change.path))).children.push_back(key);
+        case Change::Kind::kCreate: {
+            const Text parent = UpperKey(ParentPath(change.path));
+            Node& made = nodes_[key] =
+                Node{LastName(change.path), change.cls, std::make_shared<const Properties>(change.properties), {}};
+            nodes_.at(parent).children.push_back(key);
+            children_.erase(key);
+            if (std::vector<Child>* list = OwnList(parent)) list->push_back({made.name, made.cls});
             return;
+        }
         case Change::Kind::kPut: {
             SharedProperties& shared = nodes_.at(key).properties;
             auto properties = std::make_shared<Properties>(*shared);
@@ -215,8 +260,23 @@ void Tree::Apply(const Change& change) {
             return;
         }
         case Change::Kind::kDelete: {
-            auto& siblings = nodes_.at(ParentPath(key)).children;
+            const Text parent = ParentPath(key);
+            auto& siblings = nodes_.at(parent).children;
+            if (std::vector<Child>* list = OwnList(parent)) {
+                // The list runs beside the keys, one child for one key.
+                const auto at = std::find(siblings.begin(), siblings.end(), key);
+                if (at != siblings.end() && list->size() == siblings.size()) {
+                    list->erase(list->begin() + (at - siblings.begin()));
+                } else {
+                    children_.erase(parent);
+                }
+            }
             siblings.erase(std::remove(siblings.begin(), siblings.end(), key), siblings.end());
+            // The lists of what goes with it.
+            const Text below = key + u"/";
+            std::erase_if(children_, [&](const auto& kept) {
+                return kept.first == key || std::u16string_view(kept.first).starts_with(below);
+            });
             Remove(key);
             return;
         }
@@ -304,13 +364,22 @@ std::optional<Tree> Tree::Parse(std::string_view text) {
     return tree;
 }
 
+namespace {
+
+std::atomic<std::uint64_t> g_look_again{0};
+
+}  // namespace
+
+void LookAtStoreAgain() { g_look_again.fetch_add(1, std::memory_order_release); }
+
+std::uint64_t LookAtStoreAgainCount() { return g_look_again.load(std::memory_order_acquire); }
+
 bool Store::IsComputerName(std::u16string_view name) { return IsThisComputer(name); }
 
 bool IsThisComputer(std::u16string_view name) {
-    const Text upper = UpperKey(name);
-    if (upper == u"LOCALHOST") return true;
+    if (IsKey(name, u"LOCALHOST")) return true;
     std::string computer;
-    return platform::GetComputerName(computer) && !computer.empty() && UpperKey(platform::FromUtf8(computer)) == upper;
+    return platform::GetComputerName(computer) && !computer.empty() && IsKey(name, UpperKey(platform::FromUtf8(computer)));
 }
 
 }  // namespace quorvel::iis

@@ -50,6 +50,8 @@ struct Child {
     Text name;
     Text cls;
 };
+// Shared, never null.
+using ChildList = std::shared_ptr<const std::vector<Child>>;
 
 struct BackupInfo {
     Text name;
@@ -78,6 +80,10 @@ private:
 
 // The key of an object's path, a class or a property name: its ASCII upper case.
 inline Text UpperKey(std::u16string_view text) { return base::ToUpperAscii(text); }
+// The same into `out`, whose buffer is reused (a bind spares an allocation).
+void UpperKeyInto(std::u16string_view text, Text& out);
+// Whether `text` is `upper` (a key) without regard to ASCII case.
+bool IsKey(std::u16string_view text, std::u16string_view upper);
 Text JoinPath(std::u16string_view parent, std::u16string_view name);
 // "" for a top-level object.
 Text ParentPath(std::u16string_view path);
@@ -135,6 +141,10 @@ public:
     Tree();
 
     const Node* Find(std::u16string_view path) const;
+    // The children of the object at `path`, in the order they were created;
+    // null when there is no such object. Kept until the tree changes: the web
+    // service may hold thousands, counted by every call that looks for a site.
+    ChildList Children(std::u16string_view path) const;
     // By a key as the tree keeps it (upper case), as in Node::children.
     const Node* FindKey(const Text& key) const {
         const auto it = nodes_.find(key);
@@ -167,6 +177,12 @@ private:
     void Remove(const Text& key);
 
     std::unordered_map<Text, Node> nodes_;
+    // The lists Children gave, by key; a list nobody else holds is changed
+    // in place by Apply (a site added to thousands is not a new list).
+    mutable std::unordered_map<Text, std::shared_ptr<std::vector<Child>>> children_;
+    // The list kept for `key` when only this tree holds it; null otherwise,
+    // and then it is dropped.
+    std::vector<Child>* OwnList(const Text& key);
 };
 
 // Where the metabase lives; one per machine, shared by every object of the
@@ -180,7 +196,7 @@ public:
     virtual bool IsComputerName(std::u16string_view name);
 
     virtual std::optional<Node> Load(std::u16string_view path) = 0;
-    virtual std::vector<Child> Children(std::u16string_view path) = 0;
+    virtual ChildList Children(std::u16string_view path) = 0;
     // One transaction; raises DirectoryError when the change cannot be made
     // on the current metabase (nothing is changed then).
     virtual void Commit(const Change& change) = 0;
@@ -205,6 +221,13 @@ inline constexpr std::int32_t kOverwrite = 1;
 // folder on POSIX, a file replaced under a named mutex on Windows); raises
 // DirectoryError when it cannot be opened.
 std::shared_ptr<Store> MachineStore();
+
+// A caller asked for a class object: a call of theirs begins. The store's
+// next read checks that its files are still the ones at their paths (the
+// machine folder may have been removed and made again since), which reads
+// between two asks skip.
+void LookAtStoreAgain();
+std::uint64_t LookAtStoreAgainCount();
 
 // The computer's own name as the directory knows it; "localhost" also binds.
 bool IsThisComputer(std::u16string_view name);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "base/ascii.h"
@@ -81,7 +82,37 @@ bool SourceIs(const std::string& source) {
     return source == Source();
 }
 
+// Where QUORVEL_MACHINE was found in the environment, when it decides the
+// folder. setenv and putenv put a new entry in the place of a variable's old
+// one, and unsetenv moves the later ones down: while the array and that
+// entry are the same objects, so is the folder, told without comparing the
+// name of every variable, as a getenv does.
+class EnvironmentMark {
+public:
+    static EnvironmentMark Now() {
+        EnvironmentMark mark;
+        if (environ == nullptr) return mark;
+        constexpr std::string_view kName = "QUORVEL_MACHINE=";
+        for (std::size_t i = 0; environ[i] != nullptr; ++i) {
+            if (std::string_view(environ[i]).starts_with(kName) && environ[i][kName.size()] != '\0') {
+                mark.array_ = environ;
+                mark.where_ = i;
+                mark.entry_ = environ[i];
+            }
+        }
+        return mark;
+    }
+
+    bool StillSo() const { return array_ != nullptr && environ == array_ && array_[where_] == entry_; }
+
+private:
+    char** array_ = nullptr;
+    std::size_t where_ = 0;
+    const char* entry_ = nullptr;
+};
+
 struct Prepared {
+    EnvironmentMark mark;
     std::string source;
     std::filesystem::path folder;
     std::string text;
@@ -98,7 +129,13 @@ auto WithFolder(Use&& use) {
     static Prepared kept;
     Prepared* const prepared = &kept;
     std::lock_guard lock(mutex);
-    if (!prepared->folder.empty() && SourceIs(prepared->source)) return use(*prepared);
+    if (!prepared->folder.empty() && prepared->mark.StillSo()) return use(*prepared);
+    // Marked first: a change made while the folder is found is seen next time.
+    EnvironmentMark mark = EnvironmentMark::Now();
+    if (!prepared->folder.empty() && SourceIs(prepared->source)) {
+        prepared->mark = mark;
+        return use(*prepared);
+    }
     std::string source = Source();
     std::filesystem::path folder = LocateFolder();
     if (folder.empty()) return use(Prepared());
@@ -112,6 +149,7 @@ auto WithFolder(Use&& use) {
     prepared->text = folder.string();
     prepared->folder = std::move(folder);
     prepared->source = std::move(source);
+    prepared->mark = mark;
     return use(*prepared);
 }
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
@@ -18,6 +19,7 @@
 #include "platform/posix/runtime/module_path.h"
 #include "platform/posix/runtime/shared_library.h"
 #include "platform/posix/runtime/sqlite_connection.h"
+#include "platform/posix/runtime/store_generation.h"
 
 namespace quorvel::posix::registry {
 namespace {
@@ -82,6 +84,23 @@ constexpr int kSchemaVersion = 1;
 
 void SeedStandins();
 
+// One generation per store and process, shared by its readers and writers;
+// made again when the file at its path is another one. Released with the
+// module (registration loads and unloads it); its users hold their own.
+std::shared_ptr<StoreGeneration> GenerationOf(const std::string& store, bool again = false) {
+    static std::mutex mutex;
+    static std::map<std::string, std::shared_ptr<StoreGeneration>> known;
+    std::lock_guard lock(mutex);
+    std::shared_ptr<StoreGeneration>& generation = known[store];
+    if (!generation || again) generation = std::make_shared<StoreGeneration>(store + "-generation", 0644);
+    return generation;
+}
+
+std::shared_ptr<StoreGeneration> Generation() { return GenerationOf(StorePath().string()); }
+
+// A connection to the store, made first when there is none. Not inside a
+// commit's turn: making the store takes one, and so do the stand-ins'
+// registrations that follow.
 Db Open() {
     const std::filesystem::path path = StorePath();
     if (path.empty()) return nullptr;
@@ -91,22 +110,28 @@ Db Open() {
     if (version == kSchemaVersion) return db;
     if (version != 0) return nullptr;
     // A new store: made once, by whichever process gets there first.
-    Transaction tx(db.get());
-    if (!tx.ok()) return nullptr;
-    const bool fresh = SchemaVersion(db.get()) == 0;
-    if (fresh &&
-        !Exec(db.get(),
-              "CREATE TABLE keys (path TEXT PRIMARY KEY COLLATE NOCASE);"
-              "CREATE TABLE vals (key TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,"
-              " value TEXT NOT NULL, PRIMARY KEY (key, name));"
-              // The standard keys every Windows machine has; registration
-              // writes below them and never removes them. (AppID entries are
-              // kept as written: nothing here runs a class out of process.)
-              "INSERT INTO keys (path) VALUES ('AppID'), ('CLSID'), ('Interface'), ('TypeLib');"
-              "PRAGMA user_version = 1;")) {
-        return nullptr;
+    bool fresh = false;
+    {
+        const std::shared_ptr<StoreGeneration> generation = Generation();
+        const StoreGeneration::Turn turn = generation->BeginCommit();
+        if (!turn) return nullptr;
+        Transaction tx(db.get());
+        if (!tx.ok()) return nullptr;
+        fresh = SchemaVersion(db.get()) == 0;
+        if (fresh &&
+            !Exec(db.get(),
+                  "CREATE TABLE keys (path TEXT PRIMARY KEY COLLATE NOCASE);"
+                  "CREATE TABLE vals (key TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,"
+                  " value TEXT NOT NULL, PRIMARY KEY (key, name));"
+                  // The standard keys every Windows machine has; registration
+                  // writes below them and never removes them. (AppID entries are
+                  // kept as written: nothing here runs a class out of process.)
+                  "INSERT INTO keys (path) VALUES ('AppID'), ('CLSID'), ('Interface'), ('TypeLib');"
+                  "PRAGMA user_version = 1;")) {
+            return nullptr;
+        }
+        if (!tx.Commit()) return nullptr;
     }
-    if (!tx.Commit()) return nullptr;
     if (fresh) SeedStandins();
     return db;
 }
@@ -168,6 +193,9 @@ bool SetValue(std::string_view key, std::string_view name, std::string_view valu
     if (path.empty()) return false;
     Db db = Open();
     if (!db) return false;
+    const std::shared_ptr<StoreGeneration> generation = Generation();
+    const StoreGeneration::Turn turn = generation->BeginCommit();
+    if (!turn) return false;
     Transaction tx(db.get());
     if (!tx.ok()) return false;
     // The key and every parent exist once a value is written below them.
@@ -198,21 +226,24 @@ std::optional<std::string> ReadValue(std::string_view key, std::string_view name
     return std::string(text == nullptr ? "" : text, static_cast<std::size_t>(size));
 }
 
-// Tells the states of the database file apart. Before each answer from
-// memory the file is looked at: SQLite raises the change counter in its
-// header with every commit, by any connection of any process, however close
-// together. The file stays open between looks; once it has no name any more
-// (removed, or replaced by a rename, as when a machine folder is removed and
-// made again) the file at the path is opened anew, and its inode, size and
-// mtime belong to the version too. A file whose state cannot be told
-// (missing, empty, in WAL mode, where the counter does not move) has no
-// version, and is read every time. Looking costs two system calls without a
-// path walk: one bind of an outside object makes one look.
+// Tells the states of the database file apart, with a look at the file:
+// SQLite raises the change counter in its header with every commit, by any
+// connection of any process, however close together. The file stays open
+// between looks while it is the one at the path (a file renamed away, or
+// replaced by a rename, as when a machine folder is removed and made again,
+// is left for the one there now), and its inode, size and mtime belong to the
+// version too. A file whose state cannot be told (missing, empty, in WAL
+// mode, where the counter does not move) has no version, and is read every
+// time. A look costs two system calls.
 class Watch {
 public:
     std::optional<Version> Current(const std::string& file) {
         struct stat st {};
-        if (fd_ >= 0 && (file != file_ || fstat(fd_, &st) != 0 || st.st_nlink == 0)) Close();
+        if (stat(file.c_str(), &st) != 0) {
+            Close();
+            return std::nullopt;
+        }
+        if (fd_ >= 0 && (file != file_ || st.st_dev != device_ || st.st_ino != inode_)) Close();
         if (fd_ < 0) {
             fd_ = open(file.c_str(), O_RDONLY | O_CLOEXEC);
             if (fd_ < 0 || fstat(fd_, &st) != 0) {
@@ -220,6 +251,8 @@ public:
                 return std::nullopt;
             }
             file_ = file;
+            device_ = st.st_dev;
+            inode_ = st.st_ino;
         }
         // Header bytes 18-27: the write and read format versions (2 in WAL
         // mode) and the change counter.
@@ -244,11 +277,19 @@ private:
     }
 
     std::string file_;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
     int fd_ = -1;
 };
 
+// Raised by LookAtFileAgain().
+std::atomic<std::uint64_t> g_look_again{0};
+
 // Values read before, kept while the database is unchanged: every bind of an
-// outside object looks its class up, thousands of times in one call.
+// outside object looks its class up, thousands of times in one call. The
+// file is looked at once, and then again only when the store's generation
+// has moved (a commit through the store, by any process) or when asked to;
+// in between, an answer costs no system call.
 class ReadCache {
 public:
     std::optional<Version> Current() {
@@ -268,31 +309,53 @@ public:
         if (version) {
             if (const auto found = values_.find(entry); found != values_.end()) return found->second;
         }
-        // Read after the version: a commit in between changes the version,
-        // so the next call drops this answer.
+        // Read after the version: a commit in between changes the version
+        // (and, made through the store, the generation), so the next look
+        // drops this answer.
         std::optional<std::string> value = read();
-        if (version) values_.emplace(std::move(entry), value);
+        if (version && (!settled_ || generation_->Unchanged(*settled_))) values_.emplace(std::move(entry), value);
         return value;
     }
 
 private:
-    std::optional<Version> CurrentLocked() {
-        // The file's name is made once per machine folder.
+    // The file's name and its generation are made once per machine folder.
+    std::uint64_t Locate() {
         const std::uint64_t folder = MachineFolderGeneration();
-        if (folder == 0) return std::nullopt;
-        if (folder != folder_) {
+        if (folder == 0) return 0;
+        if (folder != folder_ || !generation_) {
             file_ = StorePath().string();
+            generation_ = GenerationOf(file_);
+            settled_.reset();
             folder_ = folder;
         }
+        return folder;
+    }
+
+    std::optional<Version> CurrentLocked() {
+        const std::uint64_t folder = Locate();
+        if (folder == 0) return std::nullopt;
+        const std::uint64_t asked = g_look_again.load(std::memory_order_acquire);
+        if (settled_ && asked == asked_ && generation_->Unchanged(*settled_)) return looked_;
+        // The generation file too may have been made again with the folder.
+        if (!generation_->StillAtPath()) generation_ = GenerationOf(file_, true);
+        const std::optional<StoreGeneration::Mark> before = generation_->Settled();
         std::optional<Version> version = watch_.Current(file_);
         if (version) version->folder = folder;
+        // Trusted until the next commit only when none was under way.
+        settled_ = version && before && generation_->Unchanged(*before) ? before : std::nullopt;
+        asked_ = asked;
+        looked_ = version;
         return version;
     }
 
     std::mutex mutex_;
     std::uint64_t folder_ = 0;
     std::string file_;
+    std::shared_ptr<StoreGeneration> generation_;
     Watch watch_;
+    std::optional<StoreGeneration::Mark> settled_;
+    std::uint64_t asked_ = 0;
+    std::optional<Version> looked_;
     std::optional<Version> version_;
     std::map<std::pair<std::string, std::string>, std::optional<std::string>> values_;
 };
@@ -311,6 +374,10 @@ std::optional<std::string> GetValue(std::string_view key, std::string_view name)
 
 std::optional<Version> CurrentVersion() { return Cache().Current(); }
 
+void LookAtFileAgain() { g_look_again.fetch_add(1, std::memory_order_release); }
+
+std::uint64_t LookAgainCount() { return g_look_again.load(std::memory_order_acquire); }
+
 bool KeyExists(std::string_view key) {
     Db db = Open();
     if (!db) return false;
@@ -324,6 +391,9 @@ bool DeleteTree(std::string_view key) {
     if (path.empty()) return false;  // never the whole hive
     Db db = Open();
     if (!db) return false;
+    const std::shared_ptr<StoreGeneration> generation = Generation();
+    const StoreGeneration::Turn turn = generation->BeginCommit();
+    if (!turn) return false;
     Transaction tx(db.get());
     if (!tx.ok()) return false;
     // lower() folds ASCII only, as COLLATE NOCASE does.

@@ -27,6 +27,13 @@ std::optional<std::string> GetValue(std::string_view key, std::string_view name)
 // One state of the store: equal versions mean that nothing was committed
 // in between, by this process or another. nullopt when that cannot be told
 // (no store yet); answers kept in memory must then be read again.
+//
+// Between looks at the file, asking costs no system call: the store's
+// generation (registry.db-generation, beside it) tells whether anything was
+// committed through this store, by any process, since the last look. A change
+// made by other means (another SQLite connection, the file replaced by hand)
+// is seen at the next look: after the next commit through the store, or
+// after LookAtFileAgain().
 struct Version {
     std::uint64_t folder = 0;  // the machine folder's generation
     std::uint64_t device = 0;
@@ -39,6 +46,14 @@ struct Version {
     bool operator==(const Version&) const = default;
 };
 std::optional<Version> CurrentVersion();
+
+// The next answer looks at the file again. Every call of the component asks
+// for this when it begins, so that a change made by other means is seen by
+// the next call.
+void LookAtFileAgain();
+// How often LookAtFileAgain() was asked for: what a process keeps for the
+// length of one call is kept under it.
+std::uint64_t LookAgainCount();
 
 bool KeyExists(std::string_view key);
 

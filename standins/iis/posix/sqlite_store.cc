@@ -7,11 +7,16 @@
 // makes with the database's mode), and the secret properties in it are
 // sealed with the machine's key, metabase.key beside it (secret.cc).
 //
-// Reads come from a copy of the whole metabase kept in memory. It is checked
-// against the database's change counter (four bytes of the file header that
-// SQLite increments with every committed transaction) before each read, so a
-// bind costs one small read of the file instead of queries, and a commit of
-// another process is seen by the next read.
+// Reads come from a copy of the whole metabase kept in memory. Before each
+// read the store's generation (metabase.db-generation beside it, moved by
+// every commit of every process) says whether anything was committed since
+// the copy was made: a bind costs one load from shared memory, no system
+// call, and a commit of another process is seen by the next read. When the
+// generation has moved, the file is looked at: the database's change counter
+// (four bytes of the file header that SQLite increments with every committed
+// transaction) tells whether the copy must be read again, and a file at the
+// path that is not the one open (the store moved away and made again) is
+// opened instead.
 #include <fcntl.h>
 #include <pthread.h>
 #include <sqlite3.h>
@@ -27,6 +32,7 @@
 #include "platform/posix/atomic_file.h"
 #include "platform/posix/runtime/machine_folder.h"
 #include "platform/posix/runtime/sqlite_connection.h"
+#include "platform/posix/runtime/store_generation.h"
 #include "platform/system.h"
 #include "platform/utf8.h"
 #include "standins/iis/metabase.h"
@@ -66,27 +72,20 @@ std::string NowUtc() {
 
 class SqliteStore final : public Store {
 public:
-    explicit SqliteStore(const std::filesystem::path& file) {
-        KeepPrivate(file);
-        db_ = posix::OpenSqlite(file);
-        if (!db_) Fail();
-        Exec("PRAGMA journal_mode=DELETE");
-        Exec("PRAGMA synchronous=FULL");
-        CreateSchema();
-        counter_fd_ = UniqueFd(open(file.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!counter_fd_) Fail();
+    explicit SqliteStore(const std::filesystem::path& file)
+        : file_(file), generation_(std::make_unique<posix::StoreGeneration>(file.string() + "-generation", 0600)) {
+        OpenFile();
     }
 
     // A computer's name changes only with a restart: read once per process.
     bool IsComputerName(std::u16string_view name) override {
-        const Text upper = UpperKey(name);
-        if (upper == u"LOCALHOST") return true;
+        if (IsKey(name, u"LOCALHOST")) return true;
         std::lock_guard lock(mutex_);
         if (!computer_) {
             std::string computer;
             computer_ = platform::GetComputerName(computer) ? UpperKey(FromUtf8(computer)) : Text();
         }
-        return !computer_->empty() && *computer_ == upper;
+        return !computer_->empty() && IsKey(name, *computer_);
     }
 
     std::optional<Node> Load(std::u16string_view path) override {
@@ -98,17 +97,11 @@ public:
         return Node{node->name, node->cls, node->properties, {}};
     }
 
-    std::vector<Child> Children(std::u16string_view path) override {
+    ChildList Children(std::u16string_view path) override {
         std::lock_guard lock(mutex_);
         Refresh();
-        const Node* node = tree_->Find(path);
-        if (node == nullptr) throw DirectoryError(kPathNotFound);
-        std::vector<Child> children;
-        children.reserve(node->children.size());
-        for (const Text& key : node->children) {
-            const Node* child = tree_->FindKey(key);
-            children.push_back({child->name, child->cls});
-        }
+        ChildList children = tree_->Children(path);
+        if (!children) throw DirectoryError(kPathNotFound);
         return children;
     }
 
@@ -220,12 +213,51 @@ private:
         bool open_ = true;
     };
 
-    void CreateSchema() {
-        Transaction tx(*this, "BEGIN IMMEDIATE");
+    // The file at the path, made when missing; the copy in memory is read
+    // from it next.
+    void OpenFile(bool in_turn = false) {
+        KeepPrivate(file_);
+        counter_.reset();
+        db_ = posix::OpenSqlite(file_);
+        if (!db_) Fail();
+        Exec("PRAGMA journal_mode=DELETE");
+        Exec("PRAGMA synchronous=FULL");
+        if (UserVersion() != kSchemaVersion) CreateSchema(in_turn);
+        counter_fd_ = UniqueFd(open(file_.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!counter_fd_) Fail();
+        struct stat st {};
+        if (fstat(counter_fd_.get(), &st) != 0) Fail();
+        device_ = st.st_dev;
+        inode_ = st.st_ino;
+    }
+
+    // Maps the generation file at its path when it is not the one mapped
+    // (removed with the machine folder, and made again). Never inside a
+    // turn, which belongs to the one mapped.
+    void FollowGeneration() {
+        if (!generation_->StillAtPath())
+            generation_ = std::make_unique<posix::StoreGeneration>(generation_->file(), 0600);
+    }
+
+    // Opens the file at the path when it is not the one open (moved away, or
+    // removed with the machine folder, and made again).
+    void FollowFile(bool in_turn = false) {
+        struct stat st {};
+        if (stat(file_.c_str(), &st) != 0 || st.st_dev != device_ || st.st_ino != inode_) OpenFile(in_turn);
+    }
+
+    int UserVersion() {
         Stmt version = Prepare("PRAGMA user_version");
         Check(sqlite3_step(version.get()), SQLITE_ROW);
-        const int found = sqlite3_column_int(version.get(), 0);
-        version.reset();
+        return sqlite3_column_int(version.get(), 0);
+    }
+
+    // Inside a commit's turn; one is taken when the caller holds none.
+    void CreateSchema(bool in_turn) {
+        std::optional<posix::StoreGeneration::Turn> turn;
+        if (!in_turn && !turn.emplace(generation_->BeginCommit())) Fail();
+        Transaction tx(*this, "BEGIN IMMEDIATE");
+        const int found = UserVersion();
         if (found == kSchemaVersion) return;
         if (found == 1) {
             SealSecrets();
@@ -312,11 +344,20 @@ private:
 
     // Brings the copy in memory up to the last commit; the caller holds the mutex.
     void Refresh() {
+        const std::uint64_t asked = LookAtStoreAgainCount();
+        if (tree_ && settled_ && asked == asked_ && generation_->Unchanged(*settled_)) return;
+        asked_ = asked;
+        FollowGeneration();
+        FollowFile();
+        const auto before = generation_->Settled();
         const auto counter = ChangeCounter();
-        if (tree_ && counter && counter == counter_) return;
-        Transaction tx(*this, "BEGIN");
-        ReadAll();
-        tx.Commit();
+        if (!tree_ || !counter || counter != counter_) {
+            Transaction tx(*this, "BEGIN");
+            ReadAll();
+            tx.Commit();
+        }
+        // Trusted until the next commit only when none was under way.
+        settled_ = before && generation_->Unchanged(*before) ? before : std::nullopt;
     }
 
     // Inside a transaction: the whole metabase, and the counter it belongs to.
@@ -374,6 +415,11 @@ private:
     template <typename Work>
     void Write(Work&& work) {
         std::lock_guard lock(mutex_);
+        settled_.reset();
+        FollowGeneration();
+        const posix::StoreGeneration::Turn turn = generation_->BeginCommit();
+        if (!turn) Fail();
+        FollowFile(true);
         Transaction tx(*this, "BEGIN IMMEDIATE");
         const auto before = ChangeCounter();
         if (!tree_ || !before || before != counter_) ReadAll();
@@ -385,6 +431,7 @@ private:
         const auto after = ChangeCounter();
         if (after && counter_ && *after == *counter_ + 1) {
             counter_ = after;
+            settled_ = turn.MarkAfter();
         } else {
             counter_.reset();
         }
@@ -471,10 +518,17 @@ private:
     }
 
     std::mutex mutex_;
+    const std::filesystem::path file_;
+    std::unique_ptr<posix::StoreGeneration> generation_;
     posix::SqliteConnection db_;
     UniqueFd counter_fd_;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
     std::unique_ptr<Tree> tree_;
     std::optional<std::uint32_t> counter_;
+    // The generation the copy is current under; none while it must be checked.
+    std::optional<posix::StoreGeneration::Mark> settled_;
+    std::uint64_t asked_ = 0;  // LookAtStoreAgainCount() at the last look
     std::optional<Text> computer_;
 };
 

@@ -102,16 +102,11 @@ public:
         return Node{node->name, node->cls, node->properties, {}};
     }
 
-    std::vector<Child> Children(std::u16string_view path) override {
+    ChildList Children(std::u16string_view path) override {
         MutexLock lock(mutex_.get());
         Refresh();
-        const Node* node = tree_.Find(path);
-        if (node == nullptr) throw DirectoryError(kPathNotFound);
-        std::vector<Child> children;
-        for (const Text& key : node->children) {
-            const Node* child = tree_.FindKey(key);
-            children.push_back({child->name, child->cls});
-        }
+        ChildList children = tree_.Children(path);
+        if (!children) throw DirectoryError(kPathNotFound);
         return children;
     }
 
