@@ -110,7 +110,7 @@ void MakeMail() {
         list += quorvel::platform::ToAnsi(record) + "\r\n";
         TrailLine("PostEmail\tADD\tbox" + std::to_string(i) + "@domain" + std::to_string(i % kMailDomains) + ".example",
                   {"D:\\MDaemon\\App\\USERLIST.DAT", "record", "-",
-                   quorvel::platform::ToAnsi(quorvel::doctor::MaskedRecord(record))});
+                   quorvel::platform::ToAnsi(quorvel::mail::HidePassword(record))});
     }
     Write(Drive() / "MDaemon" / "App" / "USERLIST.DAT", list);
     std::string domains;

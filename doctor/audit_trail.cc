@@ -180,15 +180,6 @@ const FileHistory* Trail::Of(const std::u16string& file) const {
     return it == files_.end() ? nullptr : &it->second;
 }
 
-std::u16string MaskedRecord(std::u16string_view record) {
-    std::u16string masked(record);
-    if (masked.size() <= mail::kPasswordPosition) return masked;
-    const size_t width = std::min(mail::kPasswordWidth, masked.size() - mail::kPasswordPosition);
-    std::u16string shown = u"***" + std::u16string(mail::kPasswordWidth - 3, u' ');
-    masked.replace(mail::kPasswordPosition, width, shown.substr(0, width));
-    return masked;
-}
-
 namespace {
 
 // Whether an item holds a secret: its name ("KEY" of "[SECTION]KEY", or a

@@ -79,9 +79,6 @@ struct RepairChange {
     std::optional<std::u16string> after;
 };
 
-// A user-list record as the trail writes it: its password field hidden.
-std::u16string MaskedRecord(std::u16string_view record);
-
 // Appends the line of a repair of `target` to the trail; false when it
 // cannot be written. Nothing when there are no changes.
 bool WriteRepairLine(const std::u16string& trail_path, const std::u16string& target,

@@ -119,7 +119,7 @@ void CrossCheckUserList(const std::u16string& file, const mail::UserList& list, 
             continue;
         }
         bool same = false;
-        for (const size_t n : records) same = same || MaskedRecord(list.Text(n)) == last.after.text;
+        for (const size_t n : records) same = same || mail::HidePassword(list.Text(n)) == last.after.text;
         if (same) continue;
         if (records.empty()) {
             edits.Add(0, u"the record of " + who + u" is not there, but " + Recorded(last) + u" made it");

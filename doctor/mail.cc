@@ -246,7 +246,7 @@ void CheckUserList(const std::u16string& mail_dir, Context& context) {
             held.Replace(held.list().Without(removed));
             if (!platform::CreateEmptyFile(platform::ToAnsi(mail::SemaphorePath(mail_dir)))) Raise(kPathFileAccess);
             for (const size_t n : examined.plan.recorded)
-                changes.push_back({list_path, u"record", MaskedRecord(held.list().Text(n)), std::nullopt});
+                changes.push_back({list_path, u"record", mail::HidePassword(held.list().Text(n)), std::nullopt});
         }
         bool switched = true;
         if (examined.creation_on) {

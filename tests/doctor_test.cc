@@ -337,7 +337,7 @@ TEST_F(DoctorTrailTest, ARecordThatIsNotWhatTheLastRecordedChangeMadeItIsAnOutsi
         return platform::ToUtf8(*mail::BuildRecord({u"example.com", box, name, u"D:\\M", pass, 1, 1}));
     };
     const std::string list = Path("App\\USERLIST.DAT");
-    const std::string masked = platform::ToUtf8(MaskedRecord(platform::FromUtf8(record(u"a", u"Name", u"PW"))));
+    const std::string masked = platform::ToUtf8(mail::HidePassword(platform::FromUtf8(record(u"a", u"Name", u"PW"))));
     Trail(Line("PostEmail\tADD\ta@example.com", {list, "record", "-", masked}) +
           Line("PostEmail\tADD\tb@example.com", {list, "record", "-", record(u"b", u"B", u"***")}) +
           Line("PostEmail\tDEL\tb@example.com", {list, "record", record(u"b", u"B", u"***"), "-"}) +
