@@ -33,6 +33,9 @@ struct ReplacementCopy {
     std::uint32_t process = 0;
 };
 std::optional<ReplacementCopy> ReplacementCopyOf(std::string_view name);
+// The process of "PID-N", the end both builds give a per-process copy's
+// name; nothing when it is not that.
+std::optional<std::uint32_t> CopyWriterOf(std::string_view pid_dash_n);
 
 // Whether a process of that id runs on this machine (true when that cannot
 // be told).

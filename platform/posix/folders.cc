@@ -14,17 +14,6 @@
 #include "platform/utf8.h"
 
 namespace quorvel::platform {
-namespace {
-
-// Digits only, at least one.
-bool AllDigits(std::string_view text) {
-    if (text.empty()) return false;
-    for (const char c : text)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
-
-}  // namespace
 
 std::optional<std::vector<FolderEntry>> ListFolder(std::string_view path) {
     const std::filesystem::path folder = posix::MapAnsiPath(path);
@@ -60,12 +49,9 @@ std::optional<ReplacementCopy> ReplacementCopyOf(std::string_view name) {
     const size_t tmp = name.rfind(".tmp");
     if (tmp == std::string_view::npos || tmp < 2) return std::nullopt;
     const std::string_view rest = name.substr(tmp + 4);
-    const size_t dash = rest.find('-');
-    if (dash == std::string_view::npos || !AllDigits(rest.substr(0, dash)) || !AllDigits(rest.substr(dash + 1)))
-        return std::nullopt;
-    const unsigned long process = std::strtoul(std::string(rest.substr(0, dash)).c_str(), nullptr, 10);
-    if (process == 0 || process > 0xFFFFFFFFul) return std::nullopt;
-    return ReplacementCopy{std::string(name.substr(1, tmp - 1)), static_cast<std::uint32_t>(process)};
+    const std::optional<std::uint32_t> process = CopyWriterOf(rest);
+    if (!process) return std::nullopt;
+    return ReplacementCopy{std::string(name.substr(1, tmp - 1)), *process};
 }
 
 bool ProcessRunning(std::uint32_t process) {

@@ -9,13 +9,6 @@
 namespace quorvel::platform {
 namespace {
 
-bool AllDigits(std::string_view text) {
-    if (text.empty()) return false;
-    for (const char c : text)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
-
 // The ending platform/win32/replace_file.h gives a copy by default, which
 // the profile functions use too.
 constexpr std::string_view kCopyEnding = ".quorvel-tmp";
@@ -56,12 +49,9 @@ std::optional<ReplacementCopy> ReplacementCopyOf(std::string_view name) {
     const std::string_view rest = name.substr(at + kCopyEnding.size());
     ReplacementCopy copy{std::string(name.substr(0, at)), 0};
     if (rest.empty()) return copy;
-    const size_t dash = rest.find('-');
-    if (dash == std::string_view::npos || !AllDigits(rest.substr(0, dash)) || !AllDigits(rest.substr(dash + 1)))
-        return std::nullopt;
-    const unsigned long process = std::strtoul(std::string(rest.substr(0, dash)).c_str(), nullptr, 10);
-    if (process == 0 || process > 0xFFFFFFFFul) return std::nullopt;
-    copy.process = static_cast<std::uint32_t>(process);
+    const std::optional<std::uint32_t> process = CopyWriterOf(rest);
+    if (!process) return std::nullopt;
+    copy.process = *process;
     return copy;
 }
 
