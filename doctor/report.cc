@@ -59,7 +59,7 @@ std::string Report::Text() const {
     size_t repaired = 0;
     for (const Finding& f : findings_) {
         out += ToUtf8(f.object);
-        if (f.line > 0) out += ":" + std::to_string(f.line);
+        if (f.line > 0) out.append(":").append(std::to_string(f.line));
         out += ": " + f.kind + ": " + ToUtf8(f.message) + "\n";
         if (f.repaired) {
             out += "    repaired: " + ToUtf8(f.repair) + "\n";
