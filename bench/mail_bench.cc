@@ -198,6 +198,8 @@ private:
 
 int main(int argc, char** argv) {
     setenv("QUORVEL_MACHINE", (Folder() / "machine").c_str(), 0);
+    // The logs (a line per call) go with the rest, not into the build tree.
+    setenv("QUORVEL_LOG_FOLDER", Folder().c_str(), 0);
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -83,6 +83,8 @@ void UseMachine(int sites) {
     static std::map<int, bool> made;
     const fs::path machine = Folder() / std::to_string(sites);
     setenv("QUORVEL_MACHINE", machine.c_str(), 1);
+    // The logs (a line per call) go with the rest, not into the build tree.
+    setenv("QUORVEL_LOG_FOLDER", Folder().c_str(), 0);
     if (made[sites]) return;
     fs::create_directories(machine);
     std::ofstream(machine / "machine.ini") << "[Machine]\r\nComputerName=BENCH\r\nCodePage=936\r\n";
