@@ -17,6 +17,8 @@ cmake --build build -j"$jobs" --target quorvel_com quorvel_host >/dev/null
 machine=$root/build/demo-machine
 rm -rf "$machine"
 export QUORVEL_MACHINE=$machine
+# The component's logs (DllErr.log, DllAudit.log) in the machine folder.
+export QUORVEL_LOG_FOLDER=$machine
 # A failing call explains itself on stderr (the lines it added to DllErr.log).
 q() { echo; echo "\$ quorvel $*"; "$root/build/quorvel" "$@" 2>&1; }
 ini=$machine/drives/D/Serv-U/ServUDaemon.ini
@@ -230,6 +232,32 @@ q call SendMail 0 panel@webhost01.example $'alice@example.com\r\nBcc: victim@exa
 kill $smtp_sink 2>/dev/null
 trap - EXIT
 
+echo
+echo "==== The audit trail, a dry run, and quorvel doctor"
+echo "  DllAudit.log holds a line for every call of this session that changed something; its"
+echo "  first line, one change per row (passwords are written as ***):"
+# An audit line, one change per row.
+audit_rows() {
+  awk -F'\t' 'NF >= 8 { printf "    %s %s %s %s %s result %s pid %s %s\n", $1, $2, $3, $4, $5, $6, $7, $8;
+                         for (i = 9; i + 3 <= NF; i += 4) printf "      %s %s: %s -> %s\n", $i, $(i+1), $(i+2), $(i+3) }
+              NF < 8 { print "    " $0 }'
+}
+iconv -f GBK -t UTF-8 "$machine/DllAudit.log" | tr -d '\r' | head -n 1 | audit_rows
+echo "  ($(wc -l <"$machine/DllAudit.log") lines in all)"
+echo "  -- a dry run prints the lines a call would write, and changes nothing --"
+echo; echo "\$ quorvel call --dry-run PostFtpSit ADD carol 'D:\\Serv-U' secret 'D:\\ftp\\carol' 'D:\\ftp\\carol|RWAMLCDP'"
+"$root/build/quorvel" call --dry-run PostFtpSit ADD carol 'D:\Serv-U' secret 'D:\ftp\carol' 'D:\ftp\carol|RWAMLCDP' 2>&1 | audit_rows
+q call PostFtpSit ISUSER carol 'D:\Serv-U'
+echo "  -- quorvel doctor: sound, then three faults planted by hand, found, repaired --"
+q call PostFtpSit ADD dora 'D:\Serv-U' secret 'D:\ftp\dora' 'D:\ftp\dora|RWAMLCDP'
+q doctor || echo "  (exit status $?)"
+printf '[USER=ghost|1]\r\nPassword=x\r\n' >>"$ini"
+sed -i 's/^HomeDir=D:\\ftp\\dora/HomeDir=D:\\elsewhere/' "$ini"
+sed -i 's/^NewAccountCreation=No/NewAccountCreation=Yes/' "$machine/drives/D/MDaemon/WorldClient/Domains.ini"
+echo "  (planted: a section no account entry names, dora's HomeDir changed by hand, webmail self sign-up on)"
+q doctor || echo "  (exit status $?: findings)"
+q doctor --repair || echo "  (exit status $?: 2 when every finding was repaired, 1 when some are only reported)"
+q doctor --json || true
 
 if [ -x scripts/demo-windows.sh ]; then
   echo
