@@ -37,13 +37,11 @@
 #include "platform/http.h"
 #include "platform/text.h"
 #include "support/find_file.h"
-#include "support/profile.h"
 #include "support/strings.h"
 
 namespace quorvel::mail {
 namespace {
 
-constexpr std::int32_t kValueSize = 255;
 constexpr char16_t kObject[] = u"/WorldClient.dll";
 constexpr char kFormHeader[] = "Content-Type: application/x-www-form-urlencoded";
 
@@ -57,18 +55,6 @@ constexpr char16_t kNotSent[] = u"，错误源：Mail软件 ，错误描述：Ma
 constexpr char16_t kUnsafePassword[] = u"，错误源：Mail软件 ，错误描述：密码含有不允许的字符";
 constexpr char16_t kNoTemporaryRecord[] = u"，错误源：Mail软件 ，错误描述：用户列表末行不是本次添加的临时帐号";
 constexpr char16_t kLeftRecordsRemoved[] = u"，错误源：Mail软件 ，错误描述：已删除中断调用遗留的临时帐号";
-
-// A whole number from 1 to 65535, blanks around it allowed; 0 for anything else.
-std::uint16_t PortNumber(std::u16string_view text) {
-    text = TrimSpaces(text);
-    if (text.empty() || text.size() > 5) return 0;
-    std::uint32_t port = 0;
-    for (const char16_t c : text) {
-        if (c < u'0' || c > u'9') return 0;
-        port = port * 10 + static_cast<std::uint32_t>(c - u'0');
-    }
-    return port <= 65535 ? static_cast<std::uint16_t>(port) : 0;
-}
 
 void SwitchOff(CallFrame& frame, const std::u16string& settings) {
     frame.Step([&] {
@@ -191,7 +177,7 @@ std::u16string GetMailPass(std::u16string HttpAddress, std::u16string MailDir, s
         {
             CreationSwitch creation(frame, settings);
             std::uint16_t port = 0;
-            frame.Step([&] { port = PortNumber(ReadIniValue(kSettingsSection, u"Port", kValueSize, settings)); });
+            frame.Step([&] { port = PortNumber(PortSetting(settings)); });
             frame.Step([&] { sent = PostForm(HttpAddress, port, NewAccountForm(MailPass)); });
             creation.Off();
         }
