@@ -30,6 +30,7 @@
 
 #include "base/ascii.h"
 #include "component/frame/frame.h"
+#include "component/frame/intent.h"
 #include "mail/files/paths.h"
 #include "mail/files/user_list.h"
 #include "platform/file_lock.h"
@@ -48,7 +49,6 @@ constexpr char kFormHeader[] = "Content-Type: application/x-www-form-urlencoded"
 // The codes of the log lines; the caller sees only the empty text.
 constexpr std::int32_t kNotSentCode = 2;
 constexpr std::int32_t kNoTemporaryRecordCode = 3;
-constexpr std::int32_t kLeftRecordsCode = 5;
 
 constexpr char16_t kNoMailSoftware[] = u"，错误源：Mail软件 ，错误描述：Mail软件未安装或版本错误";
 constexpr char16_t kNotSent[] = u"，错误源：Mail软件 ，错误描述：Mail软件IP不存在或设置出错";
@@ -87,20 +87,6 @@ private:
     const std::u16string& settings_;
     bool on_ = true;
 };
-
-// What the repair of an interrupted lookup changed, as the audit trail's
-// REPAIR line; one that cannot be written is a failed step.
-void AuditRepair(CallFrame& frame, std::u16string_view mail_dir) {
-    if (!frame.Audit().WriteRepair(mail_dir)) frame.Step([] { Raise(kPathFileAccess); });
-}
-
-// The log is the caller's; called directly there is none, and the line is lost.
-void Note(CallFrame& frame, std::int32_t code, std::u16string_view text) {
-    try {
-        frame.Log(u"错误号：" + Decimal(code) + std::u16string(text));
-    } catch (const StepError&) {
-    }
-}
 
 bool PostForm(const std::u16string& server, std::uint16_t port, const std::string& body) {
     if (port == 0) return false;
@@ -151,7 +137,7 @@ std::optional<size_t> SettleInterruptedLookup(CallFrame& frame, std::u16string_v
         if (!left.empty()) {
             held.Replace(list.Without(left));
             for (const size_t n : left) frame.Audit().Change(list_path, u"record", HidePassword(list.Text(n)), {});
-            Note(frame, kLeftRecordsCode, kLeftRecordsRemoved);
+            LogRepair(frame, kLeftRecordsRemoved);
             if (!platform::CreateEmptyFile(platform::ToAnsi(SemaphorePath(mail_dir)))) Raise(kPathFileAccess);
         }
         records = list.size() - left.size();
