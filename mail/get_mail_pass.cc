@@ -37,7 +37,6 @@
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/text.h"
-#include "support/find_file.h"
 #include "support/strings.h"
 
 namespace quorvel::mail {
@@ -117,7 +116,7 @@ std::string NewAccountForm(std::u16string_view password) {
 std::optional<size_t> SettleInterruptedLookup(CallFrame& frame, std::u16string_view mail_dir,
                                               const platform::FileLock& settings_lock) {
     const std::u16string settings = WebmailSettingsPath(mail_dir);
-    if (base::ToUpperAscii(FindFile(settings)) != u"DOMAINS.INI") return std::nullopt;
+    if (!HasWebmailSettings(mail_dir)) return std::nullopt;
     if (!settings_lock.held()) {
         frame.Step([] { Raise(kPathFileAccess); });
         return std::nullopt;
@@ -125,7 +124,7 @@ std::optional<size_t> SettleInterruptedLookup(CallFrame& frame, std::u16string_v
     if (base::ToUpperAscii(CreationSetting(settings)) != u"NO") SwitchOff(frame, settings);
 
     const std::u16string list_path = UserListPath(mail_dir);
-    if (base::ToUpperAscii(FindFile(list_path)) != u"USERLIST.DAT") {
+    if (!HasUserList(mail_dir)) {
         AuditRepair(frame, mail_dir);
         return std::nullopt;
     }
@@ -154,8 +153,8 @@ std::u16string GetMailPass(std::u16string HttpAddress, std::u16string MailDir, s
         const std::u16string list_path = UserListPath(MailDir);
         const platform::FileLock server_lock(platform::ToAnsi(settings));
         const std::optional<size_t> records_before = SettleInterruptedLookup(frame, MailDir, server_lock);
-        if (base::ToUpperAscii(FindFile(list_path)) != u"USERLIST.DAT") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
-        if (base::ToUpperAscii(FindFile(settings)) != u"DOMAINS.INI") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
+        if (!HasUserList(MailDir)) return frame.Detected(kPreconditionFailed, kNoMailSoftware);
+        if (!HasWebmailSettings(MailDir)) return frame.Detected(kPreconditionFailed, kNoMailSoftware);
         if (!FitsCodePage(MailPass)) return frame.Detected(kPreconditionFailed, kUnsafePassword);
         if (!records_before || frame.has_pending_error()) return frame.Finish();
 

@@ -26,7 +26,6 @@
 #include "platform/text.h"
 #include "platform/utf8.h"
 #include "quorvel_reference.h"
-#include "support/find_file.h"
 #include "support/strings.h"
 #include "tools/quorvel/cli.h"
 
@@ -91,10 +90,10 @@ void ExplainMailLookup(const CallArguments& args) {
     const std::u16string settings = mail::WebmailSettingsPath(mail_dir);
     std::string cause;
     long code = 3;
-    if (base::ToUpperAscii(FindFile(list)) != u"USERLIST.DAT") {
+    if (!mail::HasUserList(mail_dir)) {
         cause = "there is no user list " + platform::ToUtf8(list);
         code = 1;
-    } else if (base::ToUpperAscii(FindFile(settings)) != u"DOMAINS.INI") {
+    } else if (!mail::HasWebmailSettings(mail_dir)) {
         cause = "there are no webmail settings " + platform::ToUtf8(settings);
         code = 1;
     } else if (!FitsCodePage(platform::FromUtf8(args.Get(2, "MailPass")))) {
