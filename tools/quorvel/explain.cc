@@ -126,8 +126,7 @@ void ExplainMailLookup(const CallArguments& args) {
 
 std::string CallArguments::Get(std::size_t position, std::string_view name) const {
     for (const auto& [key, value] : named) {
-        if (key.size() == name.size() && base::ToUpperAscii(platform::FromUtf8(key)) == base::ToUpperAscii(platform::FromUtf8(name)))
-            return value;
+        if (base::EqualsIgnoringAsciiCase(key, name)) return value;
     }
     return position < positional.size() ? positional[position] : std::string();
 }
