@@ -30,45 +30,30 @@
 
 #include "base/ascii.h"
 #include "component/frame/frame.h"
+#include "component/frame/intent.h"
 #include "mail/files/paths.h"
 #include "mail/files/user_list.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/text.h"
-#include "support/find_file.h"
-#include "support/profile.h"
 #include "support/strings.h"
 
 namespace quorvel::mail {
 namespace {
 
-constexpr std::int32_t kValueSize = 255;
 constexpr char16_t kObject[] = u"/WorldClient.dll";
 constexpr char kFormHeader[] = "Content-Type: application/x-www-form-urlencoded";
 
 // The codes of the log lines; the caller sees only the empty text.
 constexpr std::int32_t kNotSentCode = 2;
 constexpr std::int32_t kNoTemporaryRecordCode = 3;
-constexpr std::int32_t kLeftRecordsCode = 5;
 
 constexpr char16_t kNoMailSoftware[] = u"，错误源：Mail软件 ，错误描述：Mail软件未安装或版本错误";
 constexpr char16_t kNotSent[] = u"，错误源：Mail软件 ，错误描述：Mail软件IP不存在或设置出错";
 constexpr char16_t kUnsafePassword[] = u"，错误源：Mail软件 ，错误描述：密码含有不允许的字符";
 constexpr char16_t kNoTemporaryRecord[] = u"，错误源：Mail软件 ，错误描述：用户列表末行不是本次添加的临时帐号";
 constexpr char16_t kLeftRecordsRemoved[] = u"，错误源：Mail软件 ，错误描述：已删除中断调用遗留的临时帐号";
-
-// A whole number from 1 to 65535, blanks around it allowed; 0 for anything else.
-std::uint16_t PortNumber(std::u16string_view text) {
-    text = TrimSpaces(text);
-    if (text.empty() || text.size() > 5) return 0;
-    std::uint32_t port = 0;
-    for (const char16_t c : text) {
-        if (c < u'0' || c > u'9') return 0;
-        port = port * 10 + static_cast<std::uint32_t>(c - u'0');
-    }
-    return port <= 65535 ? static_cast<std::uint16_t>(port) : 0;
-}
 
 void SwitchOff(CallFrame& frame, const std::u16string& settings) {
     frame.Step([&] {
@@ -102,20 +87,6 @@ private:
     bool on_ = true;
 };
 
-// What the repair of an interrupted lookup changed, as the audit trail's
-// REPAIR line; one that cannot be written is a failed step.
-void AuditRepair(CallFrame& frame, std::u16string_view mail_dir) {
-    if (!frame.Audit().WriteRepair(mail_dir)) frame.Step([] { Raise(kPathFileAccess); });
-}
-
-// The log is the caller's; called directly there is none, and the line is lost.
-void Note(CallFrame& frame, std::int32_t code, std::u16string_view text) {
-    try {
-        frame.Log(u"错误号：" + Decimal(code) + std::u16string(text));
-    } catch (const StepError&) {
-    }
-}
-
 bool PostForm(const std::u16string& server, std::uint16_t port, const std::string& body) {
     if (port == 0) return false;
     return platform::HttpPost(platform::ToAnsi(server), platform::ToAnsi(kObject), port, kFormHeader, body).sent;
@@ -145,7 +116,7 @@ std::string NewAccountForm(std::u16string_view password) {
 std::optional<size_t> SettleInterruptedLookup(CallFrame& frame, std::u16string_view mail_dir,
                                               const platform::FileLock& settings_lock) {
     const std::u16string settings = WebmailSettingsPath(mail_dir);
-    if (base::ToUpperAscii(FindFile(settings)) != u"DOMAINS.INI") return std::nullopt;
+    if (!HasWebmailSettings(mail_dir)) return std::nullopt;
     if (!settings_lock.held()) {
         frame.Step([] { Raise(kPathFileAccess); });
         return std::nullopt;
@@ -153,7 +124,7 @@ std::optional<size_t> SettleInterruptedLookup(CallFrame& frame, std::u16string_v
     if (base::ToUpperAscii(CreationSetting(settings)) != u"NO") SwitchOff(frame, settings);
 
     const std::u16string list_path = UserListPath(mail_dir);
-    if (base::ToUpperAscii(FindFile(list_path)) != u"USERLIST.DAT") {
+    if (!HasUserList(mail_dir)) {
         AuditRepair(frame, mail_dir);
         return std::nullopt;
     }
@@ -165,7 +136,7 @@ std::optional<size_t> SettleInterruptedLookup(CallFrame& frame, std::u16string_v
         if (!left.empty()) {
             held.Replace(list.Without(left));
             for (const size_t n : left) frame.Audit().Change(list_path, u"record", HidePassword(list.Text(n)), {});
-            Note(frame, kLeftRecordsCode, kLeftRecordsRemoved);
+            LogRepair(frame, kLeftRecordsRemoved);
             if (!platform::CreateEmptyFile(platform::ToAnsi(SemaphorePath(mail_dir)))) Raise(kPathFileAccess);
         }
         records = list.size() - left.size();
@@ -182,8 +153,8 @@ std::u16string GetMailPass(std::u16string HttpAddress, std::u16string MailDir, s
         const std::u16string list_path = UserListPath(MailDir);
         const platform::FileLock server_lock(platform::ToAnsi(settings));
         const std::optional<size_t> records_before = SettleInterruptedLookup(frame, MailDir, server_lock);
-        if (base::ToUpperAscii(FindFile(list_path)) != u"USERLIST.DAT") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
-        if (base::ToUpperAscii(FindFile(settings)) != u"DOMAINS.INI") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
+        if (!HasUserList(MailDir)) return frame.Detected(kPreconditionFailed, kNoMailSoftware);
+        if (!HasWebmailSettings(MailDir)) return frame.Detected(kPreconditionFailed, kNoMailSoftware);
         if (!FitsCodePage(MailPass)) return frame.Detected(kPreconditionFailed, kUnsafePassword);
         if (!records_before || frame.has_pending_error()) return frame.Finish();
 
@@ -191,7 +162,7 @@ std::u16string GetMailPass(std::u16string HttpAddress, std::u16string MailDir, s
         {
             CreationSwitch creation(frame, settings);
             std::uint16_t port = 0;
-            frame.Step([&] { port = PortNumber(ReadIniValue(kSettingsSection, u"Port", kValueSize, settings)); });
+            frame.Step([&] { port = PortNumber(PortSetting(settings)); });
             frame.Step([&] { sent = PostForm(HttpAddress, port, NewAccountForm(MailPass)); });
             creation.Off();
         }

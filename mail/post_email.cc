@@ -29,7 +29,6 @@
 #include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "support/find_file.h"
 #include "support/strings.h"
 
 namespace quorvel::mail {
@@ -60,7 +59,7 @@ std::int32_t PostEmail(std::u16string Action, std::u16string MailDir, std::u16st
         if (frame.has_pending_error()) return frame.Finish();
 
         const std::u16string list_path = UserListPath(MailDir);
-        if (base::ToUpperAscii(FindFile(list_path)) != u"USERLIST.DAT") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
+        if (!HasUserList(MailDir)) return frame.Detected(kPreconditionFailed, kNoMailSoftware);
 
         const std::u16string action = base::ToUpperAscii(Action);
         frame.Audit().About(action, MailBox + u"@" + Domain);

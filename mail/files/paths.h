@@ -14,4 +14,9 @@ std::u16string WebmailSettingsPath(std::u16string_view mail_dir);
 std::u16string UserListPath(std::u16string_view mail_dir);
 std::u16string SemaphorePath(std::u16string_view mail_dir);
 
+// Whether the user list, the webmail settings are there: what tells that the
+// mail server, its webmail server, is installed.
+bool HasUserList(std::u16string_view mail_dir);
+bool HasWebmailSettings(std::u16string_view mail_dir);
+
 }  // namespace quorvel::mail

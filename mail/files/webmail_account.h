@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,12 @@ inline constexpr char16_t kCreationKey[] = u"NewAccountCreation";
 std::u16string CreationSetting(std::u16string_view settings);
 // Writes "Yes" or "No"; false when it cannot be written.
 bool WriteCreation(bool on, std::u16string_view settings);
+
+// The port the webmail server answers at, as the settings hold it, without
+// its blanks; and that text as a port number: a whole number from 1 to
+// 65535, 0 for anything else.
+std::u16string PortSetting(std::u16string_view settings);
+std::uint16_t PortNumber(std::u16string_view text);
 
 // The temporary account's records: those whose mailbox and full-name fields
 // both hold its name, wherever they stand, in order.

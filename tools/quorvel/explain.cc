@@ -21,12 +21,11 @@
 
 #include "base/ascii.h"
 #include "mail/files/paths.h"
+#include "mail/files/webmail_account.h"
 #include "platform/posix/runtime/registry_store.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
 #include "quorvel_reference.h"
-#include "support/find_file.h"
-#include "support/profile.h"
 #include "support/strings.h"
 #include "tools/quorvel/cli.h"
 
@@ -91,24 +90,22 @@ void ExplainMailLookup(const CallArguments& args) {
     const std::u16string settings = mail::WebmailSettingsPath(mail_dir);
     std::string cause;
     long code = 3;
-    if (base::ToUpperAscii(FindFile(list)) != u"USERLIST.DAT") {
+    if (!mail::HasUserList(mail_dir)) {
         cause = "there is no user list " + platform::ToUtf8(list);
         code = 1;
-    } else if (base::ToUpperAscii(FindFile(settings)) != u"DOMAINS.INI") {
+    } else if (!mail::HasWebmailSettings(mail_dir)) {
         cause = "there are no webmail settings " + platform::ToUtf8(settings);
         code = 1;
     } else if (!FitsCodePage(platform::FromUtf8(args.Get(2, "MailPass")))) {
         cause = "the password holds a character the machine's code page cannot hold";
         code = 1;
     } else {
-        const std::string port_text =
-            platform::ToUtf8(TrimSpaces(ReadIniValue(u"Default:Settings", u"Port", 255, settings)));
+        const std::u16string port_text = mail::PortSetting(settings);
         const std::string host = args.Get(0, "HttpAddress");
-        int port = 0;
-        if (!port_text.empty() && port_text.size() <= 5 && port_text.find_first_not_of("0123456789") == std::string::npos)
-            port = std::stoi(port_text);
-        if (port < 1 || port > 65535) {
-            cause = "Port in " + platform::ToUtf8(settings) + " is '" + port_text + "', not a port number";
+        const int port = mail::PortNumber(port_text);
+        if (port == 0) {
+            cause = "Port in " + platform::ToUtf8(settings) + " is '" + platform::ToUtf8(port_text) +
+                    "', not a port number";
             code = 2;
         } else if (host.empty() || !Answers(host, port)) {
             cause = "nothing answers at " + (host.empty() ? std::string("(no HttpAddress)") : host) + ":" +
@@ -129,8 +126,7 @@ void ExplainMailLookup(const CallArguments& args) {
 
 std::string CallArguments::Get(std::size_t position, std::string_view name) const {
     for (const auto& [key, value] : named) {
-        if (key.size() == name.size() && base::ToUpperAscii(platform::FromUtf8(key)) == base::ToUpperAscii(platform::FromUtf8(name)))
-            return value;
+        if (base::EqualsIgnoringAsciiCase(key, name)) return value;
     }
     return position < positional.size() ? positional[position] : std::string();
 }
