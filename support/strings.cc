@@ -31,4 +31,14 @@ std::u16string_view TrimSpaces(std::u16string_view text) {
     return text.substr(first, last - first + 1);
 }
 
+int ParsePort(std::string_view text) {
+    if (text.empty() || text.size() > 5) return -1;
+    int port = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return -1;
+        port = port * 10 + (c - '0');
+    }
+    return port <= 65535 ? port : -1;
+}
+
 }  // namespace quorvel

@@ -25,4 +25,8 @@ bool FitsCodePage(std::u16string_view text);
 // Without leading and trailing spaces.
 std::u16string_view TrimSpaces(std::u16string_view text);
 
+// A TCP port from 0 (any free one) to 65535, in decimal digits alone; -1 for
+// anything else.
+int ParsePort(std::string_view text);
+
 }  // namespace quorvel

@@ -167,6 +167,18 @@ TEST_F(IisDirectory, NamesAndValuesWithUnpairedSurrogatesAreRefused) {
     EXPECT_EQ(Entry::Bind(u"IIS://localhost/W3SVC/1").Get(u"ServerComment"), Value(Text(u"\U0001F600")));
 }
 
+TEST_F(IisDirectory, MadeUpPropertiesAreReadOnlyInAnyCase) {
+    constexpr auto kNotSupported = static_cast<std::int32_t>(0x80005006u);
+    Entry site = MakeSite(u"1", u"one");
+    for (const char16_t* made_up : {u"Name", u"CLASS", u"adspath", u"Parent"})
+        EXPECT_EQ(CodeOf([&] { site.Put(made_up, Text(u"x")); }), kNotSupported);
+    site.SetInfo();
+    Entry again = Entry::Bind(u"IIS://localhost/W3SVC/1");
+    EXPECT_EQ(again.Get(u"name"), Value(Text(u"1")));
+    EXPECT_EQ(again.Get(u"Class"), Value(Text(u"IIsWebServer")));
+    EXPECT_EQ(again.Stored(u"Name"), nullptr);
+}
+
 TEST_F(IisDirectory, ServerStateAndApplications) {
     MakeSite(u"1", u"one");
     Entry site = Entry::Bind(u"IIS://localhost/W3SVC/1");

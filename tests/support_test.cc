@@ -24,6 +24,14 @@ TEST(Strings, DecimalBlanksAndTrimming) {
     EXPECT_EQ(TrimSpaces(u"  a b  "), u"a b");
 }
 
+TEST(Strings, PortsAreDigitsAloneUpTo65535) {
+    EXPECT_EQ(ParsePort("0"), 0);
+    EXPECT_EQ(ParsePort("65535"), 65535);
+    EXPECT_EQ(ParsePort("08080"), 8080);
+    for (const char* refused : {"", "65536", "99999", "100000", "-1", "+80", " 80", "80 ", "8o", "0x50"})
+        EXPECT_EQ(ParsePort(refused), -1) << refused;
+}
+
 class ProfileRoutines : public testing::Test {
 protected:
     std::u16string File() const { return dir_.u16() + u"\\Test.ini"; }

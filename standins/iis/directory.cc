@@ -103,7 +103,7 @@ Value Entry::Get(std::u16string_view property) {
 void Entry::Put(std::u16string_view property, Value value) {
     const Text key = UpperKey(property);
     if (key.empty() || !IsStorable(property) || !IsStorableValue(value)) throw DirectoryError(kInvalidArgument);
-    if (key == u"NAME" || key == u"CLASS" || key == u"ADSPATH" || key == u"PARENT") throw DirectoryError(kNotSupported);
+    if (IsMadeUp(key)) throw DirectoryError(kNotSupported);
     written_[key] = Property{Text(property), std::move(value)};
 }
 

@@ -73,12 +73,7 @@ void UpperKeyInto(std::u16string_view text, Text& out) {
     for (char16_t& c : out) c = base::ToUpperAscii(c);
 }
 
-bool IsKey(std::u16string_view text, std::u16string_view upper) {
-    if (text.size() != upper.size()) return false;
-    for (size_t i = 0; i < text.size(); ++i)
-        if (base::ToUpperAscii(text[i]) != upper[i]) return false;
-    return true;
-}
+bool IsKey(std::u16string_view text, std::u16string_view upper) { return base::EqualsIgnoringAsciiCase(text, upper); }
 
 bool IsStorable(std::u16string_view text) { return platform::IsWellFormedUtf16(text); }
 

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -25,13 +24,6 @@ namespace quorvel::cli {
 namespace {
 
 int Usage(const std::string& message) { return CommandUsageError("webmail", message); }
-
-// A port number from 0 to 65535, or -1.
-int ParsePort(const std::string& text) {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
-    const int port = std::atoi(text.c_str());
-    return port <= 65535 ? port : -1;
-}
 
 }  // namespace
 

@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -39,13 +38,6 @@ using Args = std::vector<std::string>;
 int Usage(const std::string& message) {
     std::fprintf(stderr, "quorvel webmail: %s\n`quorvel webmail --help` says more.\n", message.c_str());
     return kExitUsage;
-}
-
-// A port number from 0 to 65535, or -1.
-int ParsePort(const std::string& text) {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
-    const int port = std::atoi(text.c_str());
-    return port <= 65535 ? port : -1;
 }
 
 // A port the server took other than the settings' goes into the settings,
