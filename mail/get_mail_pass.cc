@@ -30,6 +30,7 @@
 
 #include "base/ascii.h"
 #include "component/frame/frame.h"
+#include "component/frame/intent.h"
 #include "mail/files/paths.h"
 #include "mail/files/user_list.h"
 #include "platform/file_lock.h"
@@ -101,12 +102,6 @@ private:
     const std::u16string& settings_;
     bool on_ = true;
 };
-
-// What the repair of an interrupted lookup changed, as the audit trail's
-// REPAIR line; one that cannot be written is a failed step.
-void AuditRepair(CallFrame& frame, std::u16string_view mail_dir) {
-    if (!frame.Audit().WriteRepair(mail_dir)) frame.Step([] { Raise(kPathFileAccess); });
-}
 
 // The log is the caller's; called directly there is none, and the line is lost.
 void Note(CallFrame& frame, std::int32_t code, std::u16string_view text) {
