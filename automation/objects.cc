@@ -244,11 +244,12 @@ Value Object::Get(std::u16string_view property) const {
     return Invoke(IdOf(property), DISPATCH_PROPERTYGET | DISPATCH_METHOD, none, false);
 }
 
-Value Object::Use(std::u16string_view member, WORD flags, const std::vector<Variant>& args, bool put) const {
+Value Object::Use(std::u16string_view member, WORD flags, std::vector<Variant> args, bool put) const {
     const DISPID id = IdOf(member);
-    std::vector<Variant> copy(args);
     ObjectWatcher* const watcher = t_watcher;
-    if (watcher == nullptr) return Invoke(id, flags, copy, put);
+    // Invoke takes the arguments apart; a watcher is told them afterwards.
+    if (watcher == nullptr) return Invoke(id, flags, args, put);
+    std::vector<Variant> copy(args);
     TellWatcher(watcher, [&](ObjectWatcher& w) { w.Before(*this, member, put, args); });
     Value result = Invoke(id, flags, copy, put);
     TellWatcher(watcher, [&](ObjectWatcher& w) { w.After(*this, member, put, args, result); });

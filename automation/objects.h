@@ -74,7 +74,7 @@ public:
 
 private:
     // A property write or method call, told to the thread's watcher.
-    Value Use(std::u16string_view member, WORD flags, const std::vector<Variant>& args, bool put) const;
+    Value Use(std::u16string_view member, WORD flags, std::vector<Variant> args, bool put) const;
     // The member's DISPID; raises 438 when the object has no such member.
     DISPID IdOf(std::u16string_view name) const;
     Value Invoke(DISPID id, WORD flags, std::vector<Variant>& args, bool put) const;

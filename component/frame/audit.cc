@@ -123,13 +123,6 @@ bool IsSecretName(std::basic_string_view<Char> item) {
     return false;
 }
 
-int HexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    return -1;
-}
-
 // The escapes replaced, all but "%7C", which only a list element holds.
 std::u16string Unescape(std::u16string_view text) {
     std::u16string out;
@@ -139,7 +132,7 @@ std::u16string Unescape(std::u16string_view text) {
             unsigned unit = 0;
             bool ok = true;
             for (size_t k = 2; k < 6; ++k) {
-                const int d = HexDigit(text[i + k]);
+                const int d = base::HexDigitValue(text[i + k]);
                 ok = ok && d >= 0;
                 unit = unit * 16 + static_cast<unsigned>(d < 0 ? 0 : d);
             }
@@ -150,8 +143,8 @@ std::u16string Unescape(std::u16string_view text) {
             }
         }
         if (text[i] == u'%' && i + 2 < text.size()) {
-            const int high = HexDigit(text[i + 1]);
-            const int low = HexDigit(text[i + 2]);
+            const int high = base::HexDigitValue(text[i + 1]);
+            const int low = base::HexDigitValue(text[i + 2]);
             if (high >= 0 && low >= 0 && !(high == 7 && (low == 12))) {
                 out += static_cast<char16_t>(high * 16 + low);
                 i += 2;
