@@ -7,48 +7,18 @@
 #include "platform/files.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "support/audit_fields.h"
 #include "support/strings.h"
 
 namespace quorvel::doctor {
 namespace {
 
-constexpr char16_t kAbsent[] = u"-";
-constexpr char16_t kSecret[] = u"***";
 constexpr size_t kFixedFields = 8;  // DATE TIME METHOD ACTION TARGET RESULT PID ACCOUNT
 
-// "%uXXXX" and "%XX" replaced ("%7C" too: the doctor compares whole texts).
-std::u16string Unescape(std::u16string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == u'%' && i + 5 < text.size() && text[i + 1] == u'u') {
-            int unit = 0;
-            bool ok = true;
-            for (size_t k = 2; k < 6; ++k) {
-                const int d = base::HexDigitValue(text[i + k]);
-                ok = ok && d >= 0;
-                unit = unit * 16 + (d < 0 ? 0 : d);
-            }
-            if (ok) {
-                out += static_cast<char16_t>(unit);
-                i += 5;
-                continue;
-            }
-        }
-        if (text[i] == u'%' && i + 2 < text.size() && base::HexDigitValue(text[i + 1]) >= 0 && base::HexDigitValue(text[i + 2]) >= 0) {
-            out += static_cast<char16_t>(base::HexDigitValue(text[i + 1]) * 16 + base::HexDigitValue(text[i + 2]));
-            i += 2;
-            continue;
-        }
-        out += text[i];
-    }
-    return out;
-}
-
 TrailValue ValueOf(std::u16string_view field) {
-    if (field == kAbsent) return TrailValue::Absent();
-    if (field == kSecret) return {TrailValue::Kind::kSecret, {}};
-    return TrailValue::Of(Unescape(field));
+    if (field == kAuditAbsent) return TrailValue::Absent();
+    if (field == kAuditSecret) return {TrailValue::Kind::kSecret, {}};
+    return TrailValue::Of(UnescapeAuditField(field, false));
 }
 
 // A file's name as the methods give it, compared without regard to case or
@@ -63,34 +33,10 @@ std::u16string FileKey(std::u16string_view file) {
     return key;
 }
 
-void AppendHex(std::u16string& out, unsigned value, int digits) {
-    static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
-    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out += kDigits[(value >> shift) & 15];
-}
-
-// A field as the trail writes it, in the code page.
-std::string Field(std::u16string_view text) {
-    std::u16string escaped;
-    for (const char16_t c : text) {
-        if (c == u'%' || c < 0x20 || c == 0x7F) {
-            escaped += u'%';
-            AppendHex(escaped, c, 2);
-        } else if (c >= 0x80 && !FitsCodePage(std::u16string_view(&c, 1))) {
-            escaped += u"%u";
-            AppendHex(escaped, c, 4);
-        } else {
-            escaped += c;
-        }
-    }
-    return platform::ToAnsi(escaped);
-}
-
 std::string ValueField(const std::optional<std::u16string>& value, bool secret) {
-    if (!value) return platform::ToAnsi(kAbsent);
-    if (secret) return platform::ToAnsi(kSecret);
-    if (*value == kAbsent) return "%2D";
-    if (*value == kSecret) return "%2A**";
-    return Field(*value);
+    if (!value) return platform::ToAnsi(kAuditAbsent);
+    if (secret) return platform::ToAnsi(kAuditSecret);
+    return UnambiguousAuditValue(AuditField(*value));
 }
 
 }  // namespace
@@ -139,11 +85,11 @@ Trail Trail::Load(const std::u16string& path) {
         std::u16string call;
         for (size_t i = 0; i < 5; ++i) {
             if (i > 0) call += u' ';
-            call += Unescape(fields[i]);
+            call += UnescapeAuditField(fields[i], false);
         }
         for (size_t i = kFixedFields; i < fields.size(); i += 4) {
-            const std::u16string object = Unescape(fields[i]);
-            const std::u16string item = Unescape(fields[i + 1]);
+            const std::u16string object = UnescapeAuditField(fields[i], false);
+            const std::u16string item = UnescapeAuditField(fields[i + 1], false);
             const TrailValue before = ValueOf(fields[i + 2]);
             LastChange change{ValueOf(fields[i + 3]), number, call};
             // A line's changes mostly name one file: it is looked up once.
@@ -180,20 +126,6 @@ const FileHistory* Trail::Of(const std::u16string& file) const {
     return it == files_.end() ? nullptr : &it->second;
 }
 
-namespace {
-
-// Whether an item holds a secret: its name ("KEY" of "[SECTION]KEY", or a
-// method's name) holds "pass" in any letter case.
-bool IsSecretItem(std::u16string_view item) {
-    if (!item.empty() && item[0] == u'[') {
-        const size_t close = item.find(u']');
-        if (close != std::u16string_view::npos) item.remove_prefix(close + 1);
-    }
-    return base::ToUpperAscii(item).find(u"PASS") != std::u16string::npos;
-}
-
-}  // namespace
-
 bool WriteRepairLine(const std::u16string& trail_path, const std::u16string& target,
                      const std::vector<RepairChange>& changes) {
     if (changes.empty()) return true;
@@ -202,11 +134,11 @@ bool WriteRepairLine(const std::u16string& trail_path, const std::u16string& tar
     for (const std::u16string& field :
          {platform::FromAnsi(now.date), platform::FromAnsi(now.time), std::u16string(u"Doctor"),
           std::u16string(u"REPAIR"), target, std::u16string(u"0"), Decimal(ProcessNumber()), ProcessAccount()})
-        line += Field(field) + '\t';
+        line += AuditField(field) + '\t';
     for (const RepairChange& change : changes) {
-        const bool secret = IsSecretItem(change.item);
-        line += Field(change.object) + '\t' + Field(change.item) + '\t' + ValueField(change.before, secret) + '\t' +
-                ValueField(change.after, secret) + '\t';
+        const bool secret = IsSecretAuditItem(std::u16string_view(change.item));
+        line += AuditField(change.object) + '\t' + AuditField(change.item) + '\t' +
+                ValueField(change.before, secret) + '\t' + ValueField(change.after, secret) + '\t';
     }
     line.back() = '\r';
     line += '\n';

@@ -8,60 +8,15 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "profile/profile.h"
+#include "support/audit_fields.h"
 #include "support/md5.h"
 #include "support/strings.h"
 
 namespace quorvel {
 namespace {
 
-constexpr char16_t kAbsent[] = u"-";
-constexpr char16_t kSecret[] = u"***";
 constexpr char16_t kRepair[] = u"REPAIR";
 constexpr std::int32_t kRepairResult = 5;
-constexpr char16_t kHex[] = u"0123456789ABCDEF";
-
-void AppendHex(std::u16string& out, unsigned value, int digits) {
-    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out += kHex[(value >> shift) & 15];
-}
-
-// The escapes of a text that are ASCII: "%", controls, and "|" in a list
-// element. The code page's turn comes after.
-std::u16string EscapeAscii(std::u16string_view text, bool in_list) {
-    std::u16string out;
-    out.reserve(text.size());
-    for (const char16_t c : text) {
-        if (c == u'%' || c < 0x20 || c == 0x7F || (in_list && c == u'|')) {
-            out += u'%';
-            AppendHex(out, c, 2);
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-// An escaped text in the code page; a character it cannot hold as %uXXXX.
-std::string ToField(std::u16string_view escaped) {
-    if (auto bytes = platform::TryToAnsi(escaped)) return std::move(*bytes);
-    std::u16string out;
-    for (size_t i = 0; i < escaped.size();) {
-        const bool pair = escaped[i] >= 0xD800 && escaped[i] <= 0xDBFF && i + 1 < escaped.size() &&
-                          escaped[i + 1] >= 0xDC00 && escaped[i + 1] <= 0xDFFF;
-        const std::u16string_view one = escaped.substr(i, pair ? 2 : 1);
-        if (platform::TryToAnsi(one)) {
-            out += one;
-        } else {
-            for (const char16_t unit : one) {
-                out += u"%u";
-                AppendHex(out, unit, 4);
-            }
-        }
-        i += one.size();
-    }
-    return platform::ToAnsi(out);
-}
-
-std::string Field(std::u16string_view text) { return ToField(EscapeAscii(text, false)); }
 
 // Bytes already in the code page, escaped as their text would be. The bytes
 // escaped (below 0x20, "%", 0x7F) are never the second byte of a double-byte
@@ -80,85 +35,28 @@ void AppendEscapedBytes(std::string& out, std::string_view bytes) {
     }
 }
 
-// A value field that reads as one of the two words has its first character escaped.
-std::string Unambiguous(std::string field) {
-    if (field == "-") return "%2D";
-    if (field == "***") return "%2A**";
-    return field;
-}
-
 std::string ValueField(const AuditValue& value) {
-    if (value.absent()) return platform::ToAnsi(kAbsent);
-    if (!value.is_list()) return Unambiguous(Field(value.text()));
+    if (value.absent()) return platform::ToAnsi(kAuditAbsent);
+    if (!value.is_list()) return UnambiguousAuditValue(AuditField(value.text()));
     std::u16string escaped;
     for (size_t i = 0; i < value.items().size(); ++i) {
         if (i > 0) escaped += u'|';
-        escaped += EscapeAscii(value.items()[i], true);
+        escaped += EscapeAuditAscii(value.items()[i], true);
     }
-    return Unambiguous(ToField(escaped));
+    return UnambiguousAuditValue(AuditFieldOfEscaped(escaped));
 }
 
 std::string BytesField(std::optional<std::string_view> bytes) {
-    if (!bytes) return platform::ToAnsi(kAbsent);
+    if (!bytes) return platform::ToAnsi(kAuditAbsent);
     std::string field;
     field.reserve(bytes->size());
     AppendEscapedBytes(field, *bytes);
-    return Unambiguous(std::move(field));
-}
-
-// Whether an item holds a secret: its name ("KEY" of "[SECTION]KEY") holds
-// "pass" in any letter case.
-template <typename Char>
-bool IsSecretName(std::basic_string_view<Char> item) {
-    if (!item.empty() && item[0] == Char('[')) {
-        const size_t close = item.find(Char(']'));
-        if (close != std::basic_string_view<Char>::npos) item.remove_prefix(close + 1);
-    }
-    static constexpr char kPass[] = "pass";
-    for (size_t i = 0; i + 4 <= item.size(); ++i) {
-        size_t k = 0;
-        while (k < 4 && (item[i + k] | 0x20) == kPass[k]) ++k;
-        if (k == 4) return true;
-    }
-    return false;
-}
-
-// The escapes replaced, all but "%7C", which only a list element holds.
-std::u16string Unescape(std::u16string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == u'%' && i + 5 < text.size() && text[i + 1] == u'u') {
-            unsigned unit = 0;
-            bool ok = true;
-            for (size_t k = 2; k < 6; ++k) {
-                const int d = base::HexDigitValue(text[i + k]);
-                ok = ok && d >= 0;
-                unit = unit * 16 + static_cast<unsigned>(d < 0 ? 0 : d);
-            }
-            if (ok) {
-                out += static_cast<char16_t>(unit);
-                i += 5;
-                continue;
-            }
-        }
-        if (text[i] == u'%' && i + 2 < text.size()) {
-            const int high = base::HexDigitValue(text[i + 1]);
-            const int low = base::HexDigitValue(text[i + 2]);
-            if (high >= 0 && low >= 0 && !(high == 7 && (low == 12))) {
-                out += static_cast<char16_t>(high * 16 + low);
-                i += 2;
-                continue;
-            }
-        }
-        out += text[i];
-    }
-    return out;
+    return UnambiguousAuditValue(std::move(field));
 }
 
 AuditValue ParseValue(std::u16string_view field) {
-    if (field == kAbsent) return {};
-    return AuditValue(Unescape(field));
+    if (field == kAuditAbsent) return {};
+    return AuditValue(UnescapeAuditField(field, true));
 }
 
 // The trail that this thread's calls report to: the outermost frame's.
@@ -203,14 +101,14 @@ namespace {
 std::string LineStart(const AuditLine& line) {
     std::string out;
     for (const std::u16string* field : {&line.date, &line.time, &line.method, &line.action, &line.target}) {
-        out += Field(*field);
+        out += AuditField(*field);
         out += '\t';
     }
     out += std::to_string(line.result);
     out += '\t';
     out += std::to_string(line.process_id);
     out += '\t';
-    out += Field(line.account);
+    out += AuditField(line.account);
     return out;
 }
 
@@ -228,8 +126,8 @@ void AppendChange(std::string& out, std::string_view object, std::string_view it
 std::string FormatAuditLine(const AuditLine& line) {
     std::string out = LineStart(line);
     for (const AuditChange& change : line.changes)
-        AppendChange(out, Field(change.object), Field(change.item), ValueField(change.before),
-                     ValueField(change.after), IsSecretName(std::u16string_view(change.item)));
+        AppendChange(out, AuditField(change.object), AuditField(change.item), ValueField(change.before),
+                     ValueField(change.after), IsSecretAuditItem(std::u16string_view(change.item)));
     out += "\r\n";
     return out;
 }
@@ -259,16 +157,17 @@ std::optional<AuditLine> ParseAuditLine(std::string_view bytes) {
     const auto process = number(fields[6]);
     if (!result || !process || *process < 0) return std::nullopt;
     AuditLine line;
-    line.date = Unescape(fields[0]);
-    line.time = Unescape(fields[1]);
-    line.method = Unescape(fields[2]);
-    line.action = Unescape(fields[3]);
-    line.target = Unescape(fields[4]);
+    line.date = UnescapeAuditField(fields[0], true);
+    line.time = UnescapeAuditField(fields[1], true);
+    line.method = UnescapeAuditField(fields[2], true);
+    line.action = UnescapeAuditField(fields[3], true);
+    line.target = UnescapeAuditField(fields[4], true);
     line.result = static_cast<std::int32_t>(*result);
     line.process_id = static_cast<std::uint32_t>(*process);
-    line.account = Unescape(fields[7]);
+    line.account = UnescapeAuditField(fields[7], true);
     for (size_t i = 8; i < fields.size(); i += 4)
-        line.changes.push_back({Unescape(fields[i]), Unescape(fields[i + 1]), ParseValue(fields[i + 2]),
+        line.changes.push_back({UnescapeAuditField(fields[i], true), UnescapeAuditField(fields[i + 1], true),
+                                ParseValue(fields[i + 2]),
                                 ParseValue(fields[i + 3])});
     return line;
 }
@@ -336,14 +235,14 @@ void AuditTrail::Add(std::string object, std::string item, std::string before, s
 
 AuditTrail& AuditTrail::Change(std::u16string_view object, std::u16string_view item, AuditValue before,
                                AuditValue after) {
-    Add(Field(object), Field(item), ValueField(before), ValueField(after), IsSecretName(item), {});
+    Add(AuditField(object), AuditField(item), ValueField(before), ValueField(after), IsSecretAuditItem(item), {});
     return *this;
 }
 
 AuditTrail& AuditTrail::Merge(std::u16string_view object, std::u16string_view item, AuditValue before,
                               AuditValue after) {
-    std::string key = Field(base::ToUpperAscii(item));
-    Add(Field(object), Field(item), ValueField(before), ValueField(after), IsSecretName(item),
+    std::string key = AuditField(base::ToUpperAscii(item));
+    Add(AuditField(object), AuditField(item), ValueField(before), ValueField(after), IsSecretAuditItem(item),
         key.empty() ? std::string(1, '\0') : std::move(key));
     return *this;
 }
@@ -359,7 +258,7 @@ AuditTrail& AuditTrail::MergeKey(std::string_view file, std::string_view section
     std::string object;
     AppendEscapedBytes(object, file);
     std::string merge_key = item;
-    Add(std::move(object), std::move(item), BytesField(before), BytesField(after), IsSecretName(key),
+    Add(std::move(object), std::move(item), BytesField(before), BytesField(after), IsSecretAuditItem(key),
         std::move(merge_key));
     return *this;
 }
