@@ -10,7 +10,7 @@ target_link_libraries(quorvel_iis PRIVATE OpenSSL::Crypto)
 
 # What both the component and the host need of the POSIX machine: the COM and
 # Automation runtime (BSTR, VARIANT), the registry store and the machine folder.
-target_link_libraries(quorvel_runtime PUBLIC SQLite::SQLite3 Threads::Threads ${CMAKE_DL_LIBS})
+target_link_libraries(quorvel_runtime PUBLIC Threads::Threads ${CMAKE_DL_LIBS})
 
 # The name the loader knows LIBRARY by (its SONAME), for a dlopen made
 # only when it is needed; FALLBACK when the file does not say.
@@ -24,6 +24,15 @@ function(quorvel_soname var library fallback)
   endif()
   set(${var} ${name} PARENT_SCOPE)
 endfunction()
+
+# SQLite is loaded by the first store opened (platform/posix/runtime/sqlite_library.cc):
+# the host and the component use only its headers. The stand-ins, whose stores
+# are SQLite databases, link it, and the loader then finds that same copy.
+list(GET SQLite3_LIBRARIES 0 QUORVEL_SQLITE_FILE)
+quorvel_soname(QUORVEL_SQLITE_SONAME ${QUORVEL_SQLITE_FILE} libsqlite3.so.0)
+target_include_directories(quorvel_runtime PUBLIC ${SQLite3_INCLUDE_DIRS})
+target_compile_definitions(quorvel_runtime PRIVATE QUORVEL_SQLITE_LIBRARY="${QUORVEL_SQLITE_SONAME}")
+target_link_libraries(quorvel_iis PUBLIC SQLite::SQLite3)
 
 # libcurl is loaded by the first HTTP or SMTP request (platform/posix/curl.cc):
 # only its headers are used at build time.
@@ -92,6 +101,16 @@ add_dependencies(quorvel_com quorvel_cmd quorvel_cacls)
 if(NOT QUORVEL_SANITIZE)
   foreach(target quorvel_com quorvel_standins quorvel_host quorvel_cmd quorvel_cacls)
     target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+  endforeach()
+endif()
+
+# Their relocations packed, where the linker and the loader know how: a
+# process that starts for one call applies thousands of them.
+include(CheckLinkerFlag)
+check_linker_flag(CXX "-Wl,-z,pack-relative-relocs" QUORVEL_PACKED_RELOCS)
+if(QUORVEL_PACKED_RELOCS)
+  foreach(target quorvel_com quorvel_standins quorvel_host quorvel_cmd quorvel_cacls)
+    target_link_options(${target} PRIVATE -Wl,-z,pack-relative-relocs)
   endforeach()
 endif()
 

@@ -1,11 +1,13 @@
 // The quorvel host as users run it: a subprocess on a machine folder of its own.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "quorvel_interface.h"
 #include "run_process.h"
 #include "test_support.h"
 
@@ -73,6 +75,46 @@ TEST_F(Host, CallsThroughTheRegistry) {
     r = Run({"call", "BackupSit", "BACKUP", "7", "a", "b", "c"});  // no such edition: nothing done
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out, "0\n");
+}
+
+// A call whose class is registered finds it in the registry's snapshot and
+// loads neither SQLite nor libcurl; a change of the registry made by other
+// means, or a snapshot that does not read whole, is never trusted.
+TEST_F(Host, WarmCallsLoadOnlyWhatTheyNeedAndFollowTheRegistry) {
+    Register();
+    const std::string missing = (work_.path() / "no-such-servu").string();
+    const std::vector<std::string> call{"call", "PostFtpSit", "ISUSER", "bob", missing};
+    ProcessResult r = Run(call);
+    ASSERT_EQ(r.out, "1\n") << r.err;
+    const std::filesystem::path snapshot = machine_.path() / "registry.db-snapshot";
+    ASSERT_TRUE(std::filesystem::exists(snapshot));
+
+    std::vector<std::string> traced{QUORVEL_HOST_PATH, "--machine", machine_.path().string()};
+    traced.insert(traced.end(), call.begin(), call.end());
+    r = RunProcess(traced, {"LD_DEBUG=files"});
+    EXPECT_EQ(r.out, "1\n");
+    EXPECT_NE(r.err.find("libquorvel"), std::string::npos) << "the trace shows no loading at all";
+    EXPECT_EQ(r.err.find("libsqlite3"), std::string::npos);
+    EXPECT_EQ(r.err.find("libcurl"), std::string::npos);
+
+    auto set_class = [&](const char* clsid) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((machine_.path() / "registry.db").c_str(), &db), SQLITE_OK);
+        const std::string sql = std::string("UPDATE vals SET value = '") + clsid +
+                                "' WHERE key = 'Quorvel.SiteManage\\CLSID' AND name = ''";
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        EXPECT_EQ(sqlite3_changes(db), 1);
+        sqlite3_close(db);
+    };
+    set_class("{00000000-0000-0000-0000-000000000000}");
+    r = Run(call);
+    EXPECT_EQ(r.exit_code, 69) << r.out;
+    set_class(quorvel::kClassGuid);
+    EXPECT_EQ(Run(call).out, "1\n");
+
+    quorvel::test::WriteBytes(snapshot, "quorvel registry snapshot 1\ngarbage");
+    EXPECT_EQ(Run(call).out, "1\n");
+    EXPECT_EQ(quorvel::test::ReadBytes(snapshot).rfind("quorvel registry snapshot 1\n", 0), 0u);
 }
 
 TEST_F(Host, UsageErrorsNameTheirCause) {

@@ -3,7 +3,6 @@
 // writes can be shown and nothing of the machine changes.
 #include "tools/quorvel/dry_run.h"
 
-#include <sqlite3.h>
 #include <stdlib.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -41,21 +40,19 @@ bool EndsWith(const std::string& text, std::string_view end) {
 // so that a write under way in another process gives the state before it or
 // after it, never half of it.
 bool CopyDatabase(const fs::path& from, const fs::path& to) {
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(from.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-    const posix::SqliteConnection source(raw);
-    if (rc != SQLITE_OK) return false;
-    sqlite3_busy_timeout(source.get(), posix::kSqliteBusyTimeoutMs);
+    const posix::SqliteConnection source = posix::OpenSqlite(from, /*read_only=*/true);
+    if (!source) return false;
     const posix::SqliteConnection target = posix::OpenSqlite(to);
     if (!target) return false;
-    sqlite3_backup* backup = sqlite3_backup_init(target.get(), "main", source.get(), "main");
+    const posix::SqliteLibrary& sqlite = *posix::Sqlite();
+    sqlite3_backup* backup = sqlite.backup_init(target.get(), "main", source.get(), "main");
     if (backup == nullptr) return false;
     int step = SQLITE_OK;
     do {
-        step = sqlite3_backup_step(backup, -1);
-        if (step == SQLITE_BUSY || step == SQLITE_LOCKED) sqlite3_sleep(50);
+        step = sqlite.backup_step(backup, -1);
+        if (step == SQLITE_BUSY || step == SQLITE_LOCKED) sqlite.sleep(50);
     } while (step == SQLITE_OK || step == SQLITE_BUSY || step == SQLITE_LOCKED);
-    return sqlite3_backup_finish(backup) == SQLITE_OK && step == SQLITE_DONE;
+    return sqlite.backup_finish(backup) == SQLITE_OK && step == SQLITE_DONE;
 }
 
 // A journal of a store that CopyDatabase copies: the copy is whole without it.

@@ -1,7 +1,6 @@
 #include "platform/posix/runtime/registry_store.h"
 
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,16 +40,16 @@ std::string NormalizeKey(std::string_view key) {
     return out;
 }
 
-bool Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+bool Exec(sqlite3* db, const char* sql) { return Sqlite()->exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
 Stmt Prepare(sqlite3* db, const char* sql) {
     sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) return nullptr;
+    if (Sqlite()->prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) return nullptr;
     return Stmt(raw);
 }
 
 bool Bind(sqlite3_stmt* stmt, int index, std::string_view text) {
-    return sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) == SQLITE_OK;
+    return Sqlite()->bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) == SQLITE_OK;
 }
 
 // One write transaction; rolled back unless committed.
@@ -76,8 +75,8 @@ private:
 
 int SchemaVersion(sqlite3* db) {
     Stmt stmt = Prepare(db, "PRAGMA user_version");
-    if (!stmt || sqlite3_step(stmt.get()) != SQLITE_ROW) return -1;
-    return sqlite3_column_int(stmt.get(), 0);
+    if (!stmt || Sqlite()->step(stmt.get()) != SQLITE_ROW) return -1;
+    return Sqlite()->column_int(stmt.get(), 0);
 }
 
 constexpr int kSchemaVersion = 1;
@@ -177,7 +176,7 @@ bool RunWith(sqlite3* db, const char* sql, std::string_view a, std::string_view 
     if (!Bind(stmt.get(), 1, a)) return false;
     if (binds > 1 && !Bind(stmt.get(), 2, b)) return false;
     if (binds > 2 && !Bind(stmt.get(), 3, c)) return false;
-    return sqlite3_step(stmt.get()) == SQLITE_DONE;
+    return Sqlite()->step(stmt.get()) == SQLITE_DONE;
 }
 
 }  // namespace
@@ -220,9 +219,9 @@ std::optional<std::string> ReadValue(std::string_view key, std::string_view name
     if (!db) return std::nullopt;
     Stmt stmt = Prepare(db.get(), "SELECT value FROM vals WHERE key = ?1 AND name = ?2");
     if (!stmt || !Bind(stmt.get(), 1, NormalizeKey(key)) || !Bind(stmt.get(), 2, name)) return std::nullopt;
-    if (sqlite3_step(stmt.get()) != SQLITE_ROW) return std::nullopt;
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
-    const int size = sqlite3_column_bytes(stmt.get(), 0);
+    if (Sqlite()->step(stmt.get()) != SQLITE_ROW) return std::nullopt;
+    const auto* text = reinterpret_cast<const char*>(Sqlite()->column_text(stmt.get(), 0));
+    const int size = Sqlite()->column_bytes(stmt.get(), 0);
     return std::string(text == nullptr ? "" : text, static_cast<std::size_t>(size));
 }
 
@@ -285,9 +284,133 @@ private:
 // Raised by LookAtFileAgain().
 std::atomic<std::uint64_t> g_look_again{0};
 
-// Values read before, kept while the database is unchanged: every bind of an
-// outside object looks its class up, thousands of times in one call. The
-// file is looked at once, and then again only when the store's generation
+// Every value of the store, by folded key path and folded name.
+using Table = std::map<std::pair<std::string, std::string>, std::string>;
+
+std::pair<std::string, std::string> TableKey(std::string_view key, std::string_view name) {
+    return {base::ToLowerAscii(NormalizeKey(key)), base::ToLowerAscii(name)};
+}
+
+std::optional<Table> ReadTable() {
+    Db db = Open();
+    if (!db) return std::nullopt;
+    Stmt stmt = Prepare(db.get(), "SELECT key, name, value FROM vals");
+    if (!stmt) return std::nullopt;
+    Table table;
+    int rc = SQLITE_ROW;
+    while ((rc = Sqlite()->step(stmt.get())) == SQLITE_ROW) {
+        std::string texts[3];
+        for (int i = 0; i < 3; ++i) {
+            const auto* text = reinterpret_cast<const char*>(Sqlite()->column_text(stmt.get(), i));
+            texts[i].assign(text == nullptr ? "" : text, static_cast<std::size_t>(Sqlite()->column_bytes(stmt.get(), i)));
+        }
+        table.insert_or_assign(TableKey(texts[0], texts[1]), std::move(texts[2]));
+    }
+    if (rc != SQLITE_DONE) return std::nullopt;
+    return table;
+}
+
+// The store as a process read it last, in a file beside it
+// (registry.db-snapshot), tagged with the version it was read at: a process
+// whose class is registered finds it there without loading SQLite. Written
+// only when the version was the same before and after the read and no commit
+// went through the store meanwhile; trusted only under the same version. A
+// file that does not read whole is ignored, and the next read replaces it.
+namespace snapshot {
+
+constexpr std::string_view kHead = "quorvel registry snapshot 1\n";
+constexpr std::string_view kEnd = "end\n";
+
+std::string Tag(const Version& v) {
+    return std::to_string(v.device) + ' ' + std::to_string(v.inode) + ' ' + std::to_string(v.size) + ' ' +
+           std::to_string(v.mtime_sec) + ' ' + std::to_string(v.mtime_nsec) + ' ' + std::to_string(v.counter) + '\n';
+}
+
+void Put(std::string& out, std::string_view field) {
+    out += std::to_string(field.size());
+    out += ':';
+    out += field;
+}
+
+// Takes one length-prefixed field from `in`.
+bool Take(std::string_view& in, std::string& field) {
+    std::size_t length = 0;
+    std::size_t i = 0;
+    while (i < in.size() && i < 10 && in[i] >= '0' && in[i] <= '9') length = length * 10 + static_cast<std::size_t>(in[i++] - '0');
+    if (i == 0 || i >= in.size() || in[i] != ':' || in.size() - i - 1 < length) return false;
+    field.assign(in.substr(i + 1, length));
+    in.remove_prefix(i + 1 + length);
+    return true;
+}
+
+std::optional<Table> Read(const std::string& file, const Version& version) {
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string bytes;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && st.st_size > 0 && st.st_size < (64 << 20)) {
+        bytes.resize(static_cast<std::size_t>(st.st_size));
+        std::size_t got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        bytes.resize(got);
+    }
+    close(fd);
+    std::string_view in = bytes;
+    const std::string tag = Tag(version);
+    if (!in.starts_with(kHead)) return std::nullopt;
+    in.remove_prefix(kHead.size());
+    if (!in.starts_with(tag)) return std::nullopt;
+    in.remove_prefix(tag.size());
+    Table table;
+    while (!in.empty() && in != kEnd) {
+        std::string key, name, value;
+        if (!Take(in, key) || !Take(in, name) || !Take(in, value) || !in.starts_with('\n')) return std::nullopt;
+        in.remove_prefix(1);
+        table.insert_or_assign({std::move(key), std::move(name)}, std::move(value));
+    }
+    if (in != kEnd) return std::nullopt;
+    return table;
+}
+
+// Best effort: a process that may not write the machine folder reads the
+// store itself, as before.
+void Write(const std::string& file, const Version& version, const Table& table) {
+    std::string bytes(kHead);
+    bytes += Tag(version);
+    for (const auto& [where, value] : table) {
+        Put(bytes, where.first);
+        Put(bytes, where.second);
+        Put(bytes, value);
+        bytes += '\n';
+    }
+    bytes += kEnd;
+    const std::string temp = file + "." + std::to_string(getpid()) + ".tmp";
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) return;
+    std::size_t put = 0;
+    while (put < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + put, bytes.size() - put);
+        if (n <= 0) break;
+        put += static_cast<std::size_t>(n);
+    }
+    const bool whole = put == bytes.size();
+    if (close(fd) != 0 || !whole || rename(temp.c_str(), file.c_str()) != 0) unlink(temp.c_str());
+}
+
+bool SameFile(const Version& a, const Version& b) {
+    return a.device == b.device && a.inode == b.inode && a.size == b.size && a.mtime_sec == b.mtime_sec &&
+           a.mtime_nsec == b.mtime_nsec && a.counter == b.counter;
+}
+
+}  // namespace snapshot
+
+// The store read before, kept while the database is unchanged: every bind
+// of an outside object looks its class up, thousands of times in one call.
+// The file is looked at once, and then again only when the store's generation
 // has moved (a commit through the store, by any process) or when asked to;
 // in between, an answer costs no system call.
 class ReadCache {
@@ -301,23 +424,37 @@ public:
     std::optional<std::string> Get(std::string_view key, std::string_view name, Read&& read) {
         std::lock_guard lock(mutex_);
         const std::optional<Version> version = CurrentLocked();
-        if (!version || version != version_) {
-            values_.clear();
+        if (!version) {
+            table_.reset();
+            return read();
+        }
+        if (!table_ || version != version_) {
+            table_ = Load(*version);
             version_ = version;
         }
-        auto entry = std::make_pair(base::ToLowerAscii(NormalizeKey(key)), base::ToLowerAscii(name));
-        if (version) {
-            if (const auto found = values_.find(entry); found != values_.end()) return found->second;
-        }
+        if (!table_) return read();
+        const auto found = table_->find(TableKey(key, name));
+        std::optional<std::string> value;
+        if (found != table_->end()) value = found->second;
         // Read after the version: a commit in between changes the version
         // (and, made through the store, the generation), so the next look
-        // drops this answer.
-        std::optional<std::string> value = read();
-        if (version && (!settled_ || generation_->Unchanged(*settled_))) values_.emplace(std::move(entry), value);
+        // reads the store again.
+        if (settled_ && !generation_->Unchanged(*settled_)) table_.reset();
         return value;
     }
 
 private:
+    std::optional<Table> Load(const Version& version) {
+        const std::string snapshot_file = file_ + "-snapshot";
+        if (std::optional<Table> kept = snapshot::Read(snapshot_file, version)) return kept;
+        std::optional<Table> table = ReadTable();
+        if (!table) return std::nullopt;
+        const std::optional<Version> after = watch_.Current(file_);
+        if (settled_ && generation_->Unchanged(*settled_) && after && snapshot::SameFile(*after, version))
+            snapshot::Write(snapshot_file, version, *table);
+        return table;
+    }
+
     // The file's name and its generation are made once per machine folder.
     std::uint64_t Locate() {
         const std::uint64_t folder = MachineFolderGeneration();
@@ -357,7 +494,7 @@ private:
     std::uint64_t asked_ = 0;
     std::optional<Version> looked_;
     std::optional<Version> version_;
-    std::map<std::pair<std::string, std::string>, std::optional<std::string>> values_;
+    std::optional<Table> table_;
 };
 
 // Never destroyed: components may look classes up while the process exits.
@@ -383,7 +520,7 @@ bool KeyExists(std::string_view key) {
     if (!db) return false;
     Stmt stmt = Prepare(db.get(), "SELECT 1 FROM keys WHERE path = ?1");
     if (!stmt || !Bind(stmt.get(), 1, NormalizeKey(key))) return false;
-    return sqlite3_step(stmt.get()) == SQLITE_ROW;
+    return Sqlite()->step(stmt.get()) == SQLITE_ROW;
 }
 
 bool DeleteTree(std::string_view key) {
@@ -415,8 +552,8 @@ std::vector<std::string> AllKeys() {
     if (!db) return keys;
     Stmt stmt = Prepare(db.get(), "SELECT path FROM keys ORDER BY path");
     if (!stmt) return keys;
-    while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
-        keys.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
+    while (Sqlite()->step(stmt.get()) == SQLITE_ROW) {
+        keys.emplace_back(reinterpret_cast<const char*>(Sqlite()->column_text(stmt.get(), 0)));
     }
     return keys;
 }

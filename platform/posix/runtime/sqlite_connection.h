@@ -4,10 +4,10 @@
 // finalized on every path.
 #pragma once
 
-#include <sqlite3.h>
-
 #include <filesystem>
 #include <memory>
+
+#include "platform/posix/runtime/sqlite_library.h"
 
 namespace quorvel::posix {
 
@@ -19,24 +19,27 @@ inline constexpr int kSqliteBusyTimeoutMs = 30000;
 
 struct CloseSqliteConnection {
     // Deferred until the last statement is finalized.
-    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+    void operator()(sqlite3* db) const { Sqlite()->close_v2(db); }
 };
 using SqliteConnection = std::unique_ptr<sqlite3, CloseSqliteConnection>;
 
 struct FinalizeSqliteStatement {
-    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+    void operator()(sqlite3_stmt* stmt) const { Sqlite()->finalize(stmt); }
 };
 using SqliteStatement = std::unique_ptr<sqlite3_stmt, FinalizeSqliteStatement>;
 
-// `file` opened read-write (made when missing), usable from any thread;
-// empty when it cannot be opened.
-inline SqliteConnection OpenSqlite(const std::filesystem::path& file) {
+// `file` opened read-write (made when missing), or read-only, usable from any
+// thread; empty when it cannot be opened (or SQLite cannot be loaded).
+inline SqliteConnection OpenSqlite(const std::filesystem::path& file, bool read_only = false) {
+    const SqliteLibrary* sqlite = Sqlite();
+    if (sqlite == nullptr) return nullptr;
     sqlite3* raw = nullptr;
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
-    const int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
+    const int flags =
+        (read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) | SQLITE_OPEN_FULLMUTEX;
+    const int rc = sqlite->open_v2(file.c_str(), &raw, flags, nullptr);
     SqliteConnection db(raw);  // closed even when the open failed
     if (rc != SQLITE_OK) return nullptr;
-    sqlite3_busy_timeout(db.get(), kSqliteBusyTimeoutMs);
+    sqlite->busy_timeout(db.get(), kSqliteBusyTimeoutMs);
     return db;
 }
 
