@@ -316,5 +316,72 @@ TEST(ProfileEngine, ALongSectionsIndexStaysTrueThroughEdits) {
     EXPECT_EQ(e.Serialize(), expected);
 }
 
+// Random edits of a long section with few names, many of them twice: after
+// every edit each name reads what a fresh parse of the same bytes reads, so
+// an index mended wrongly by an insertion, a deletion or a move of the
+// entries after a removed one is caught at once.
+TEST(ProfileEngine, EditedIndexAnswersAsAFreshParse) {
+    std::string file = "[List]\r\n";
+    for (int i = 0; i < 120; ++i) file += "K" + std::to_string(i % 50) + "=v" + std::to_string(i) + "\r\n";
+    file += "\r\n[Other]\r\nK1=other\r\n";
+    ProfileEngine e = ProfileEngine::Parse(file);
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    for (int round = 0; round < 600; ++round) {
+        const std::string key = (next(2) == 0 ? "k" : "K") + std::to_string(next(60));
+        if (next(3) == 0) {
+            e.WriteString("List", key, kNull);
+        } else {
+            e.WriteString("List", key, "r" + std::to_string(round));
+        }
+        const ProfileEngine fresh = ProfileEngine::Parse(e.Serialize());
+        for (int k = 0; k < 60; ++k) {
+            const std::string name = "K" + std::to_string(k);
+            ASSERT_EQ(Get(e, "List", name), Get(fresh, "List", name)) << "round " << round << ", " << name;
+        }
+    }
+    EXPECT_EQ(Get(e, "Other", "K1").text, "other");
+}
+
+// Sections are found as reads ask for them: a read of an early section
+// answers before the rest is looked at, and a read, a list or a write after
+// it sees the whole file as one parse of it would.
+TEST(ProfileEngine, SectionsFoundOnDemandReadAsAWholeParse) {
+    const std::string file =
+        "junk\r\n[A]\r\nk=a1\r\n  [B] \r\nk=b\r\nv=[x]\r\n[A]\r\nk=a2\r\nonly=second\r\n[C]\nk=c";
+    {
+        ProfileEngine e = ProfileEngine::Parse(file);
+        EXPECT_EQ(Get(e, "A", "k").text, "a1");
+        EXPECT_EQ(Get(e, "a", "only").count, 0u);  // the first [A] only
+        EXPECT_EQ(e.Serialize(), file);
+    }
+    {
+        ProfileEngine e = ProfileEngine::Parse(file);
+        EXPECT_EQ(Get(e, "B", "v").text, "[x]");
+        EXPECT_EQ(Get(e, "C", "k").text, "c");
+        EXPECT_EQ(Get(e, "D", "k").count, 0u);
+        EXPECT_EQ(Get(e, kNull, kNull).text, "A\0B\0A\0C\0"s);
+    }
+    {
+        ProfileEngine e = ProfileEngine::Parse(file);
+        EXPECT_EQ(Get(e, "A", "k").text, "a1");
+        EXPECT_TRUE(e.WriteString("A", "k", "new").changed);
+        EXPECT_TRUE(e.WriteString("D", "k", "d").changed);
+        EXPECT_EQ(e.Serialize(),
+                  "junk\r\n[A]\r\nk=new\r\n  [B] \r\nk=b\r\nv=[x]\r\n[A]\r\nk=a2\r\nonly=second\r\n[C]\nk=c\r\n"
+                  "[D]\r\nk=d\r\n");
+    }
+    {
+        ProfileEngine e = ProfileEngine::Parse(file);
+        EXPECT_EQ(Get(e, "B", "k").text, "b");
+        ProfileEngine moved = std::move(e);
+        EXPECT_EQ(Get(moved, "C", "k").text, "c");
+        EXPECT_EQ(moved.Serialize(), file);
+    }
+}
+
 }  // namespace
 }  // namespace quorvel::profile

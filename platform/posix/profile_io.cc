@@ -4,10 +4,12 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -25,6 +27,21 @@ namespace {
 using posix::Beside;
 using posix::UniqueFd;
 
+// Gives the buffer its pages in one system call rather than a fault each:
+// a call that reads a file of a thousand accounts once would spend more on
+// faulting its buffer in than on reading the file. Where the system cannot,
+// the pages come as they are touched.
+void Populate(char* data, size_t size) {
+#ifdef MADV_POPULATE_WRITE
+    constexpr uintptr_t kPage = 4096;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kPage - 1) & ~(kPage - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(kPage - 1);
+    if (end > begin + 16 * kPage) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#else
+    (void)data;
+    (void)size;
+#endif
+}
 
 Stamp StampOf(const struct stat& st) {
     Stamp s;
@@ -71,6 +88,8 @@ Status Read(const std::string& path, std::string& bytes, Stamp& stamp, const Sta
     if (known != nullptr && *known == stamp) return Status::kUnchanged;
     // One byte more than the file holds, so that the read that finds its end
     // needs no bigger buffer (and no copy of the bytes read).
+    bytes.reserve(static_cast<size_t>(st.st_size) + 1);
+    Populate(bytes.data(), bytes.capacity());
     bytes.resize(static_cast<size_t>(st.st_size) + 1);
     size_t done = 0;
     for (;;) {

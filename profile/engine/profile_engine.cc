@@ -203,34 +203,15 @@ std::string FoldProfileName(std::string_view name, const LeadBytes& leads) {
 
 struct ProfileEngine::Line {
     // The line without its terminator: a view into the bytes the file was
-    // parsed from, or into `owned` for a line the engine wrote. Parsing a
-    // large file so costs no allocation per line.
+    // parsed from, or into `owned` for a line the engine wrote (on the heap,
+    // where a move of the line leaves it). Parsing a large file so costs no
+    // allocation per line, and a section's lines stay small.
     std::string_view text;
-    std::string owned;
+    std::unique_ptr<std::string> owned;
+    uint32_t name_b = 0, name_e = 0, value_b = 0, value_e = 0;
     Eol eol = Eol::CrLf;
     Kind kind = Kind::Blank;
     bool has_value = false;
-    bool owns = false;  // text views `owned`, which a move may relocate
-    uint32_t name_b = 0, name_e = 0, value_b = 0, value_e = 0;
-
-    Line() = default;
-    Line(const Line&) = delete;
-    Line& operator=(const Line&) = delete;
-    Line(Line&& other) noexcept { *this = std::move(other); }
-    Line& operator=(Line&& other) noexcept {
-        if (this == &other) return *this;
-        owned = std::move(other.owned);
-        owns = other.owns;
-        text = owns ? std::string_view(owned) : other.text;
-        eol = other.eol;
-        kind = other.kind;
-        has_value = other.has_value;
-        name_b = other.name_b;
-        name_e = other.name_e;
-        value_b = other.value_b;
-        value_e = other.value_e;
-        return *this;
-    }
 
     std::string_view name() const { return std::string_view(text).substr(name_b, name_e - name_b); }
     std::string_view value() const { return std::string_view(text).substr(value_b, value_e - value_b); }
@@ -330,9 +311,100 @@ void SplitLines(std::string_view bytes, std::vector<ProfileEngine::Line>& out, c
 
 }  // namespace
 
+namespace {
+
+// Where each key of a section first occurs: line positions in an open-addressed
+// table, hashed and compared by the lines' own names, so that indexing a list
+// of a thousand keys copies no name and allocates once.
+class KeyIndex {
+public:
+    static constexpr uint32_t kNone = UINT32_MAX;
+    using Lines = std::vector<ProfileEngine::Line>;
+
+    void Clear() {
+        slots_.clear();
+        count_ = 0;
+    }
+
+    // The position `name` is kept at; kNone when it is not.
+    uint32_t Find(std::string_view name, const Lines& lines, const LeadBytes& leads) const {
+        if (slots_.empty()) return kNone;
+        return slots_[Probe(name, lines, leads)];
+    }
+
+    // Keeps `pos` for its line's name unless the name is kept already; false then.
+    bool Add(uint32_t pos, const Lines& lines, const LeadBytes& leads) {
+        Grow(lines, leads);
+        uint32_t& slot = slots_[Probe(lines[pos].name(), lines, leads)];
+        if (slot != kNone) return false;
+        slot = pos;
+        ++count_;
+        return true;
+    }
+
+    // The slot of a name that is kept; its position may be changed through it.
+    uint32_t* Slot(std::string_view name, const Lines& lines, const LeadBytes& leads) {
+        if (slots_.empty()) return nullptr;
+        uint32_t& slot = slots_[Probe(name, lines, leads)];
+        return slot == kNone ? nullptr : &slot;
+    }
+
+    // Forgets the name whose slot this is (linear probing: the entries after it
+    // in its run move back, so that no search stops short of them).
+    void Remove(uint32_t* slot, const Lines& lines, const LeadBytes& leads) {
+        const size_t mask = slots_.size() - 1;
+        size_t hole = static_cast<size_t>(slot - slots_.data());
+        slots_[hole] = kNone;
+        --count_;
+        for (size_t j = (hole + 1) & mask; slots_[j] != kNone; j = (j + 1) & mask) {
+            const size_t home = Home(lines[slots_[j]].name(), leads);
+            // Moves back unless its home lies cyclically in (hole, j].
+            const bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+            if (stays) continue;
+            slots_[hole] = slots_[j];
+            slots_[j] = kNone;
+            hole = j;
+        }
+    }
+
+    // Every position from `pos` on moves one down (a line was inserted there).
+    void ShiftFrom(uint32_t pos) {
+        for (uint32_t& slot : slots_)
+            if (slot != kNone && slot >= pos) ++slot;
+    }
+
+private:
+    size_t Home(std::string_view name, const LeadBytes& leads) const {
+        return ProfileNameHash{&leads}(name) & (slots_.size() - 1);
+    }
+
+    size_t Probe(std::string_view name, const Lines& lines, const LeadBytes& leads) const {
+        const size_t mask = slots_.size() - 1;
+        size_t i = Home(name, leads);
+        while (slots_[i] != kNone && !EqualNames(lines[slots_[i]].name(), name, leads)) i = (i + 1) & mask;
+        return i;
+    }
+
+    // At most half full.
+    void Grow(const Lines& lines, const LeadBytes& leads) {
+        if ((count_ + 1) * 2 <= slots_.size()) return;
+        std::vector<uint32_t> old = std::move(slots_);
+        // Room at once for as many keys as there are lines.
+        size_t size = 64;
+        while (size < 2 * std::max(count_ + 1, lines.size())) size *= 2;
+        slots_.assign(size, kNone);
+        for (const uint32_t pos : old)
+            if (pos != kNone) slots_[Probe(lines[pos].name(), lines, leads)] = pos;
+    }
+
+    std::vector<uint32_t> slots_;
+    size_t count_ = 0;
+};
+
+}  // namespace
+
 struct ProfileEngine::Section {
-    explicit Section(const LeadBytes& code_page)
-        : leads(&code_page), keys(0, ProfileNameHash{&code_page}, ProfileNameEqual{&code_page}) {}
+    explicit Section(const LeadBytes& code_page) : leads(&code_page) {}
 
     const LeadBytes* leads;
     Line header;
@@ -343,7 +415,7 @@ struct ProfileEngine::Section {
     mutable bool lazy = false;
     mutable std::vector<Line> lines;
     Section* next_same = nullptr;  // the next section of the same name
-    mutable std::unordered_map<std::string, uint32_t, ProfileNameHash, ProfileNameEqual> keys;  // key -> first line
+    mutable KeyIndex keys;  // key -> first line
     mutable bool indexed = false;
     mutable bool duplicates = false;  // some key name occurs twice
     size_t dead = 0;
@@ -366,7 +438,7 @@ struct ProfileEngine::Section {
     void Touch() {
         indexed = false;
         duplicates = false;
-        keys.clear();
+        keys.Clear();
     }
 
     // A list of 998 users loses and gains lines one by one: a deleted line
@@ -374,18 +446,22 @@ struct ProfileEngine::Section {
     // without reading every name again. Dead lines go when they are many.
     void EraseLine(size_t pos) {
         Expand();
-        Line removed = std::move(lines[pos]);
+        // The index reads the names of its lines: it is mended while this one is alive.
+        if (indexed && lines[pos].kind == Kind::Entry) {
+            uint32_t* slot = keys.Slot(lines[pos].name(), lines, *leads);
+            if (slot != nullptr && *slot == pos) {
+                const uint32_t next = NextKey(pos + 1, lines[pos].name());
+                if (next == kNoLine) {
+                    keys.Remove(slot, lines, *leads);
+                } else {
+                    *slot = next;
+                }
+            }
+        }
         lines[pos] = Line{};
         lines[pos].kind = Kind::Dead;
         lines[pos].eol = Eol::None;
         ++dead;
-        if (indexed && removed.kind == Kind::Entry) {
-            const auto it = keys.find(removed.name());
-            if (it != keys.end() && it->second == pos) {
-                it->second = NextKey(pos + 1, removed.name());
-                if (it->second == kNoLine) keys.erase(it);
-            }
-        }
         if (dead > 64 && dead * 2 > lines.size()) Compact();
     }
 
@@ -394,15 +470,13 @@ struct ProfileEngine::Section {
         const bool append = pos == lines.size();
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(pos), std::move(line));
         if (!indexed) return;
-        if (!append)
-            for (auto& [name, at] : keys)
-                if (at >= pos) ++at;
+        if (!append) keys.ShiftFrom(static_cast<uint32_t>(pos));
         const Line& added = lines[pos];
         if (added.kind != Kind::Entry) return;
-        const auto [it, fresh] = keys.try_emplace(FoldProfileName(added.name(), *leads), static_cast<uint32_t>(pos));
-        if (!fresh) {
+        if (!keys.Add(static_cast<uint32_t>(pos), lines, *leads)) {
             duplicates = true;
-            if (it->second > pos) it->second = static_cast<uint32_t>(pos);
+            uint32_t* slot = keys.Slot(added.name(), lines, *leads);
+            if (*slot > pos) *slot = static_cast<uint32_t>(pos);
         }
     }
 
@@ -435,15 +509,13 @@ struct ProfileEngine::Section {
             return -1;
         }
         if (!indexed) {
-            keys.clear();
+            keys.Clear();
             for (size_t i = 0; i < lines.size(); ++i)
-                if (lines[i].kind == Kind::Entry &&
-                    !keys.try_emplace(FoldProfileName(lines[i].name(), *leads), static_cast<uint32_t>(i)).second)
-                    duplicates = true;
+                if (lines[i].kind == Kind::Entry && !keys.Add(static_cast<uint32_t>(i), lines, *leads)) duplicates = true;
             indexed = true;
         }
-        const auto it = keys.find(name);
-        return it == keys.end() ? -1 : static_cast<long>(it->second);
+        const uint32_t at = keys.Find(name, lines, *leads);
+        return at == KeyIndex::kNone ? -1 : static_cast<long>(at);
     }
 
     // Where a new line goes: after the last non-blank line (at the end when
@@ -495,9 +567,8 @@ ProfileEngine::Line MakeLine(std::string text, bool& reparse, const LeadBytes& l
     ProfileEngine::Line line;
     // (find_first_of would search the two-byte set once per byte of text)
     if (std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; })) reparse = true;
-    line.owned = std::move(text);
-    line.owns = true;
-    line.text = line.owned;
+    line.owned = std::make_unique<std::string>(std::move(text));
+    line.text = *line.owned;
     line.eol = Eol::CrLf;
     line.Classify(leads);
     return line;
@@ -534,22 +605,30 @@ ProfileEngine ProfileEngine::Parse(std::string source, const LeadBytes& leads) {
     ++g_parses;
     ProfileEngine engine(leads);
     engine.source_ = std::make_shared<const std::string>(std::move(source));
-    const std::string_view bytes = *engine.source_;
+    engine.scan_from_ = 0;
+    engine.ScanNext();  // the lines before the first header
+    return engine;
+}
+
+// Sections are found as calls ask for them: a read of the user list near the
+// top of a file of a thousand accounts never looks at the accounts. Only
+// headers are looked for, and a header's first non-blank byte is '[': the
+// '[' bytes lead to every one of them. A section's bytes are known once the
+// header after it is found; until then it is the pending one.
+bool ProfileEngine::ScanNext() const {
+    if (scan_from_ == kScanned) return false;
+    const std::string_view bytes = *source_;
     const size_t n = bytes.size();
-    Section* current = nullptr;
-    size_t body = 0;  // where the bytes of the current section (or the prefix) begin
     auto close = [&](size_t end) {
-        const std::string_view range = bytes.substr(body, end - body);
-        if (current == nullptr) {
-            SplitLines(range, engine.prefix_, leads);
+        const std::string_view range = bytes.substr(pending_body_, end - pending_body_);
+        if (pending_ == nullptr) {
+            SplitLines(range, prefix_, *leads_);
         } else if (!range.empty()) {
-            current->raw = range;
-            current->lazy = true;
+            pending_->raw = range;
+            pending_->lazy = true;
         }
     };
-    // Only headers are looked for, and a header's first non-blank byte is
-    // '[': the '[' bytes lead to every one of them.
-    size_t from = 0;
+    size_t from = scan_from_;
     while (from < n) {
         const size_t p = bytes.find('[', from);
         if (p == std::string_view::npos) break;
@@ -565,23 +644,31 @@ ProfileEngine ProfileEngine::Parse(std::string source, const LeadBytes& leads) {
         Line line;
         line.text = bytes.substr(start, le.end - start);
         line.eol = le.eol;
-        line.Classify(leads);
+        line.Classify(*leads_);
         if (line.kind != Kind::Header) continue;
         close(start);
-        auto section = std::make_unique<Section>(leads);
+        auto section = std::make_unique<Section>(*leads_);
         section->header = std::move(line);
-        current = section.get();
-        engine.sections_.push_back(std::move(section));
-        body = le.next;
+        pending_ = section.get();
+        pending_body_ = le.next;
+        sections_.push_back(std::move(section));
+        AddName(pending_);
+        scan_from_ = le.next;
+        return true;
     }
     close(n);
-    // Named once the count is known, so that the map is sized once.
-    engine.by_name_.reserve(engine.sections_.size());
-    for (const auto& s : engine.sections_) engine.AddName(s.get());
-    return engine;
+    pending_ = nullptr;
+    scan_from_ = kScanned;
+    return false;
+}
+
+void ProfileEngine::ScanAll() const {
+    while (ScanNext()) {
+    }
 }
 
 std::string ProfileEngine::Serialize() const {
+    ScanAll();
     std::string out;
     size_t total = 0;
     for (const Line& l : prefix_) total += l.text.size() + 2;
@@ -602,11 +689,14 @@ std::string ProfileEngine::Serialize() const {
 bool ProfileEngine::empty() const { return prefix_.empty() && sections_.empty(); }
 
 ProfileEngine::Section* ProfileEngine::FindSection(std::string_view name) const {
-    const auto it = by_name_.find(name);
-    return it == by_name_.end() ? nullptr : it->second.first;
+    for (;;) {
+        const auto it = by_name_.find(name);
+        Section* const first = it == by_name_.end() ? nullptr : it->second.first;
+        if ((first != nullptr && first != pending_) || !ScanNext()) return first;
+    }
 }
 
-void ProfileEngine::AddName(Section* section) {
+void ProfileEngine::AddName(Section* section) const {
     const auto [it, fresh] = by_name_.try_emplace(section->header.name());
     Named& named = it->second;
     if (fresh) {
@@ -681,6 +771,7 @@ uint32_t ProfileEngine::GetString(Name section, Name key, uint32_t size, std::st
     out.clear();
     if (size == 0) return 0;
     if (!section) {
+        ScanAll();
         std::string list;
         for (const auto& s : sections_) {
             const std::string_view name = s->header.name();
@@ -714,6 +805,7 @@ uint32_t ProfileEngine::GetString(Name section, Name key, uint32_t size, std::st
 }
 
 void ProfileEngine::ForEachLine(const std::function<void(const LineView&)>& visit) const {
+    ScanAll();
     uint32_t number = 0;
     LineView view;
     for (size_t i = 0; i < prefix_.size(); ++i) {
@@ -788,6 +880,7 @@ ProfileEngine::Result ProfileEngine::SetKey(std::string_view section, std::strin
 }
 
 ProfileEngine::Result ProfileEngine::DeleteKey(std::string_view section, std::string_view key) {
+    ScanAll();
     if (section != Trim(section) || key != Trim(key)) return {true, false};
     for (Section* s = FindSection(section); s != nullptr; s = s->next_same) {
         const long idx = s->FindKey(key);
@@ -799,6 +892,7 @@ ProfileEngine::Result ProfileEngine::DeleteKey(std::string_view section, std::st
 }
 
 ProfileEngine::Result ProfileEngine::DeleteSection(std::string_view section) {
+    ScanAll();
     if (section != Trim(section)) return {true, false};
     Section* s = FindSection(section);
     if (s == nullptr) return {true, false};
@@ -808,6 +902,7 @@ ProfileEngine::Result ProfileEngine::DeleteSection(std::string_view section) {
 
 ProfileEngine::Result ProfileEngine::WriteString(Name section, Name key, Name value) {
     if (!section) return {!key && !value, false};  // all null: a flush, nothing to do
+    ScanAll();
     if (!key) return DeleteSection(*section);
     if (!value) return DeleteKey(*section, *key);
     return Finish(SetKey(*section, *key, *value));
@@ -815,6 +910,7 @@ ProfileEngine::Result ProfileEngine::WriteString(Name section, Name key, Name va
 
 ProfileEngine::Result ProfileEngine::WriteSection(Name section, Name content) {
     if (!section) return {!content, false};
+    ScanAll();
     if (!content) return DeleteSection(*section);
 
     std::vector<std::string> entries;

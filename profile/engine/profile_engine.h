@@ -119,7 +119,10 @@ public:
 private:
     // The first section of that name; the others follow through Section::next_same.
     Section* FindSection(std::string_view trimmed_name) const;
-    void AddName(Section* section);
+    // Finds the next header; false once every one is found.
+    bool ScanNext() const;
+    void ScanAll() const;
+    void AddName(Section* section) const;
     Result SetKey(std::string_view section, std::string_view key, std::string_view value);
     Result DeleteKey(std::string_view section, std::string_view key);
     Section& AppendSection(std::string_view name);
@@ -130,15 +133,22 @@ private:
 
     const LeadBytes* leads_;
     std::shared_ptr<const std::string> source_;  // the parsed bytes, which lines view
-    std::vector<Line> prefix_;                   // bytes before the first header
-    std::vector<std::unique_ptr<Section>> sections_;
+    // The sections found so far, in file order; the bytes from scan_from_ on
+    // are not looked at yet, and the last section found is pending (its
+    // bytes, from pending_body_, end at the next header).
+    static constexpr size_t kScanned = SIZE_MAX;
+    mutable size_t scan_from_ = kScanned;
+    mutable Section* pending_ = nullptr;
+    mutable size_t pending_body_ = 0;
+    mutable std::vector<Line> prefix_;  // bytes before the first header
+    mutable std::vector<std::unique_ptr<Section>> sections_;
     // The sections of a name, first and last in file order, keyed by the
     // first one's header (never replaced, so the view lives as long as it).
     struct Named {
         Section* first = nullptr;
         Section* last = nullptr;
     };
-    std::unordered_map<std::string_view, Named, ProfileNameHash, ProfileNameEqual> by_name_;
+    mutable std::unordered_map<std::string_view, Named, ProfileNameHash, ProfileNameEqual> by_name_;
     bool reparse_ = false;  // an edit wrote line breaks or a header: read the bytes again
 };
 
