@@ -1,7 +1,6 @@
 #include "platform/posix/curl.h"
 
-#include <dlfcn.h>
-
+#include "platform/posix/runtime/shared_library.h"
 #include "platform/time_limits.h"
 
 namespace quorvel::posix {
@@ -13,37 +12,22 @@ struct Loaded {
     std::string why;
 };
 
-template <typename Fn>
-bool Resolve(void* handle, const char* name, Fn& into, std::string& why) {
-    into = reinterpret_cast<Fn>(dlsym(handle, name));
-    if (into == nullptr) why = std::string(QUORVEL_CURL_LIBRARY " has no ") + name;
-    return into != nullptr;
-}
-
 // Never unloaded: libcurl keeps global state once initialised.
 Loaded Load() {
+    ResidentLibrary curl(QUORVEL_CURL_LIBRARY);
     Loaded loaded;
-    void* handle = dlopen(QUORVEL_CURL_LIBRARY, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-    if (handle == nullptr) {
-        const char* message = dlerror();
-        loaded.why = message != nullptr ? message : "cannot load " QUORVEL_CURL_LIBRARY;
-        return loaded;
-    }
     CurlLibrary& l = loaded.library;
-    std::string& why = loaded.why;
     const bool resolved =
-        Resolve(handle, "curl_global_init", l.global_init, why) && Resolve(handle, "curl_easy_init", l.easy_init, why) &&
-        Resolve(handle, "curl_easy_setopt", l.easy_setopt, why) &&
-        Resolve(handle, "curl_easy_perform", l.easy_perform, why) &&
-        Resolve(handle, "curl_easy_getinfo", l.easy_getinfo, why) &&
-        Resolve(handle, "curl_easy_cleanup", l.easy_cleanup, why) &&
-        Resolve(handle, "curl_easy_strerror", l.easy_strerror, why) &&
-        Resolve(handle, "curl_slist_append", l.slist_append, why) &&
-        Resolve(handle, "curl_slist_free_all", l.slist_free_all, why);
+        curl.Take("curl_global_init", l.global_init) && curl.Take("curl_easy_init", l.easy_init) &&
+        curl.Take("curl_easy_setopt", l.easy_setopt) && curl.Take("curl_easy_perform", l.easy_perform) &&
+        curl.Take("curl_easy_getinfo", l.easy_getinfo) && curl.Take("curl_easy_cleanup", l.easy_cleanup) &&
+        curl.Take("curl_easy_strerror", l.easy_strerror) && curl.Take("curl_slist_append", l.slist_append) &&
+        curl.Take("curl_slist_free_all", l.slist_free_all);
+    loaded.why = curl.why();
     if (!resolved) return loaded;
     // Once per process: curl_global_init is not thread-safe on older libcurl.
     if (l.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-        why = "libcurl failed to initialise";
+        loaded.why = "libcurl failed to initialise";
         return loaded;
     }
     loaded.ok = true;

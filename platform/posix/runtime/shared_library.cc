@@ -40,4 +40,16 @@ void* SharedLibrary::Symbol(const char* name) const {
     return dlsym(handle_, name);
 }
 
+ResidentLibrary::ResidentLibrary(const char* name)
+    : name_(name), handle_(dlopen(name, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)) {
+    if (handle_ == nullptr) {
+        const char* message = dlerror();
+        why_ = message != nullptr ? message : "cannot load " + name_;
+    }
+}
+
+void* ResidentLibrary::Symbol(const char* symbol) const {
+    return handle_ == nullptr ? nullptr : dlsym(handle_, symbol);
+}
+
 }  // namespace quorvel::posix

@@ -24,4 +24,29 @@ private:
     void* handle_ = nullptr;
 };
 
+// A system library loaded on first use for the rest of the process (it keeps
+// global state, and what it made may outlive its user), with the functions
+// taken from it.
+class ResidentLibrary {
+public:
+    explicit ResidentLibrary(const char* name);
+    bool ok() const { return handle_ != nullptr && why_.empty(); }
+    // Why it cannot be used: not loaded, or a function missing.
+    const std::string& why() const { return why_; }
+
+    template <typename Fn>
+    bool Take(const char* symbol, Fn& into) {
+        into = reinterpret_cast<Fn>(Symbol(symbol));
+        if (into == nullptr && why_.empty()) why_ = name_ + " has no " + symbol;
+        return into != nullptr;
+    }
+
+private:
+    void* Symbol(const char* symbol) const;
+
+    std::string name_;
+    void* handle_ = nullptr;
+    std::string why_;
+};
+
 }  // namespace quorvel::posix

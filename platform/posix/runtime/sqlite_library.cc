@@ -1,6 +1,6 @@
 #include "platform/posix/runtime/sqlite_library.h"
 
-#include <dlfcn.h>
+#include "platform/posix/runtime/shared_library.h"
 
 namespace quorvel::posix {
 namespace {
@@ -11,39 +11,21 @@ struct Loaded {
     std::string why;
 };
 
-template <typename Fn>
-bool Resolve(void* handle, const char* name, Fn& into, std::string& why) {
-    into = reinterpret_cast<Fn>(dlsym(handle, name));
-    if (into == nullptr) why = std::string(QUORVEL_SQLITE_LIBRARY " has no ") + name;
-    return into != nullptr;
-}
-
 // Never unloaded: connections may outlive whoever opened them.
 Loaded Load() {
+    ResidentLibrary sqlite(QUORVEL_SQLITE_LIBRARY);
     Loaded loaded;
-    void* handle = dlopen(QUORVEL_SQLITE_LIBRARY, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-    if (handle == nullptr) {
-        const char* message = dlerror();
-        loaded.why = message != nullptr ? message : "cannot load " QUORVEL_SQLITE_LIBRARY;
-        return loaded;
-    }
     SqliteLibrary& l = loaded.library;
-    std::string& why = loaded.why;
-    loaded.ok = Resolve(handle, "sqlite3_open_v2", l.open_v2, why) &&
-                Resolve(handle, "sqlite3_close_v2", l.close_v2, why) &&
-                Resolve(handle, "sqlite3_busy_timeout", l.busy_timeout, why) &&
-                Resolve(handle, "sqlite3_exec", l.exec, why) &&
-                Resolve(handle, "sqlite3_prepare_v2", l.prepare_v2, why) &&
-                Resolve(handle, "sqlite3_finalize", l.finalize, why) &&
-                Resolve(handle, "sqlite3_bind_text", l.bind_text, why) &&
-                Resolve(handle, "sqlite3_step", l.step, why) &&
-                Resolve(handle, "sqlite3_column_int", l.column_int, why) &&
-                Resolve(handle, "sqlite3_column_text", l.column_text, why) &&
-                Resolve(handle, "sqlite3_column_bytes", l.column_bytes, why) &&
-                Resolve(handle, "sqlite3_backup_init", l.backup_init, why) &&
-                Resolve(handle, "sqlite3_backup_step", l.backup_step, why) &&
-                Resolve(handle, "sqlite3_backup_finish", l.backup_finish, why) &&
-                Resolve(handle, "sqlite3_sleep", l.sleep, why);
+    loaded.ok = sqlite.Take("sqlite3_open_v2", l.open_v2) && sqlite.Take("sqlite3_close_v2", l.close_v2) &&
+                sqlite.Take("sqlite3_busy_timeout", l.busy_timeout) && sqlite.Take("sqlite3_exec", l.exec) &&
+                sqlite.Take("sqlite3_prepare_v2", l.prepare_v2) && sqlite.Take("sqlite3_finalize", l.finalize) &&
+                sqlite.Take("sqlite3_bind_text", l.bind_text) && sqlite.Take("sqlite3_step", l.step) &&
+                sqlite.Take("sqlite3_column_int", l.column_int) && sqlite.Take("sqlite3_column_text", l.column_text) &&
+                sqlite.Take("sqlite3_column_bytes", l.column_bytes) &&
+                sqlite.Take("sqlite3_backup_init", l.backup_init) &&
+                sqlite.Take("sqlite3_backup_step", l.backup_step) &&
+                sqlite.Take("sqlite3_backup_finish", l.backup_finish) && sqlite.Take("sqlite3_sleep", l.sleep);
+    loaded.why = sqlite.why();
     return loaded;
 }
 
