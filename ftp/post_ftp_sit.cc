@@ -139,14 +139,11 @@ void WriteSettings(CallFrame& frame, const std::u16string& section, const Settin
     frame.Step([&] { WriteIniValue(section, u"TimeOut", Decimal(CheckedMultiply(s.idle, 60)), file); });
 }
 
-// Entries after the deleted one move up by one, so that the list has no gap.
+// Entries after the deleted one move up by one, so that the list has no gap:
+// each entry up to the first blank one (or entry 999) takes the number before
+// its own, whole, also one longer than the buffer that another program wrote.
 void CloseGap(CallFrame& frame, const std::u16string& list, int deleted, const std::u16string& file) {
-    for (int j = deleted + 1; j <= kLastEntry; ++j) {
-        const std::u16string entry = ReadWholeIniValue(list, UserKey(j), file);
-        if (IsBlank(entry)) break;
-        frame.Step([&] { WriteIniValue(list, UserKey(j - 1), entry, file); });
-        frame.Step([&] { WriteIniValue(list, UserKey(j), kNullMarker, file); });
-    }
+    frame.Step([&] { CloseIniGap(list, u"User", deleted + 1, kLastEntry, file); });
 }
 
 // The state is kept twice: in the user-list entry's suffix and in "Enable".

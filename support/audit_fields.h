@@ -12,6 +12,10 @@ namespace quorvel {
 // The two words of a value field: absent, and a secret.
 inline constexpr char16_t kAuditAbsent[] = u"-";
 inline constexpr char16_t kAuditSecret[] = u"***";
+// The item of a numbered list of a profile file closed up in one pass; NEW is
+// "SECTION|PREFIX|FIRST|LAST": the keys PREFIX FIRST..LAST took the numbers
+// one lower.
+inline constexpr char16_t kRenumberItem[] = u"Renumber()";
 
 // The escapes of a text that are ASCII: "%", controls, and "|" in a list
 // element. The code page's turn comes after (AuditFieldOfEscaped).

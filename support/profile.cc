@@ -23,6 +23,18 @@ const std::string& AnsiFileName(std::u16string_view file) {
     return last_ansi;
 }
 
+// The whole value of a key, however long (a buffer that grows until the
+// value fits); false when it is blank (empty or spaces only).
+bool ReadWholeAnsiValue(const std::string& section, const std::string& key, const std::string& file,
+                        std::string& value) {
+    // A count of Size - 1 may be a value that was cut.
+    for (std::uint32_t size = 256;; size *= 4) {
+        const std::uint32_t count = profile::GetPrivateProfileString(section, key, size, file, value);
+        if (count + 1 < size || size >= (1u << 28)) break;
+    }
+    return value.find_first_not_of(' ') != std::string::npos;
+}
+
 }  // namespace
 
 bool IsSafeProfileText(std::u16string_view text, ProfileText kind) {
@@ -52,14 +64,8 @@ std::u16string ReadIniValue(std::u16string_view section, std::u16string_view key
 }
 
 std::u16string ReadWholeIniValue(std::u16string_view section, std::u16string_view key, std::u16string_view file) {
-    const std::string ansi_section = platform::ToAnsi(section), ansi_key = platform::ToAnsi(key);
     std::string value;
-    // A count of Size - 1 may be a value that was cut.
-    for (std::uint32_t size = 256;; size *= 4) {
-        const std::uint32_t count =
-            profile::GetPrivateProfileString(ansi_section, ansi_key, size, AnsiFileName(file), value);
-        if (count + 1 < size || size >= (1u << 28)) break;
-    }
+    ReadWholeAnsiValue(platform::ToAnsi(section), platform::ToAnsi(key), AnsiFileName(file), value);
     return platform::FromAnsi(value);
 }
 
@@ -93,6 +99,37 @@ bool WriteIniSection(std::u16string_view section, std::u16string_view content, s
     return profile::WritePrivateProfileSection(
         platform::ToAnsi(section), ansi_content ? std::optional<std::string_view>(*ansi_content) : std::nullopt,
         AnsiFileName(file));
+}
+
+bool CloseIniGapKeyByKey(std::u16string_view section, std::u16string_view prefix, std::int32_t first,
+                         std::int32_t last, std::u16string_view file) {
+    // The values move as the bytes they are: one the code page cannot hold,
+    // or one that reads as the null marker, would otherwise be dropped.
+    const std::string ansi_section = platform::ToAnsi(section), ansi_prefix = platform::ToAnsi(prefix);
+    const std::string& ansi_file = AnsiFileName(file);
+    std::string value;
+    for (std::int32_t n = first; n <= last; ++n) {
+        if (!ReadWholeAnsiValue(ansi_section, ansi_prefix + std::to_string(n), ansi_file, value)) break;
+        if (!profile::WritePrivateProfileString(ansi_section, ansi_prefix + std::to_string(n - 1), value, ansi_file) ||
+            !profile::WritePrivateProfileString(ansi_section, ansi_prefix + std::to_string(n), std::nullopt, ansi_file))
+            return false;
+    }
+    return true;
+}
+
+bool CloseIniGap(std::u16string_view section, std::u16string_view prefix, std::int32_t first, std::int32_t last,
+                 std::u16string_view file) {
+    if (!IsSafeProfileText(section, ProfileText::kSection) || !IsSafeProfileText(prefix, ProfileText::kKey)) return false;
+    if (first >= 1 && last >= first) {
+        switch (profile::CloseNumberedGap(platform::ToAnsi(section), platform::ToAnsi(prefix),
+                                          static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(last),
+                                          AnsiFileName(file))) {
+            case profile::GapClose::kClosed: return true;
+            case profile::GapClose::kFailed: return false;
+            case profile::GapClose::kIrregular: break;
+        }
+    }
+    return CloseIniGapKeyByKey(section, prefix, first, last, file);
 }
 
 struct ProfileTransaction::Impl {

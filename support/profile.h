@@ -35,6 +35,17 @@ bool WriteIniValue(std::u16string_view section, std::u16string_view key, std::u1
 // by NUL characters); the null marker removes the section with all its keys.
 bool WriteIniSection(std::u16string_view section, std::u16string_view content, std::u16string_view file);
 
+// Closes the gap that deleting the key PREFIX(FIRST-1) left in a numbered
+// list of the section: for N = FIRST..LAST, up to the first key PREFIX N that
+// reads blank, PREFIX(N-1) takes its whole value and PREFIX N is deleted. A
+// list of the usual shape is closed in one pass, any other one key by key
+// (CloseIniGapKeyByKey); the bytes are the same either way. False when a
+// change could not be made.
+bool CloseIniGap(std::u16string_view section, std::u16string_view prefix, std::int32_t first, std::int32_t last,
+                 std::u16string_view file);
+bool CloseIniGapKeyByKey(std::u16string_view section, std::u16string_view prefix, std::int32_t first,
+                         std::int32_t last, std::u16string_view file);
+
 // What a text may hold to go into a profile file without changing its
 // structure: no line break or NUL anywhere; no "]" in a section name; no "="
 // in a key name nor "[" at its start; and no character the code page cannot

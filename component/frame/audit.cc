@@ -193,6 +193,10 @@ struct AuditTrail::Watchers : profile::ChangeObserver {
                     const std::optional<std::string_view>& after) override {
         objects.trail().MergeKey(file, section, key, before, after);
     }
+    void KeysRenumbered(std::string_view file, std::string_view section, std::string_view prefix, std::uint32_t first,
+                        std::uint32_t last) override {
+        objects.trail().Renumbered(file, section, prefix, first, last);
+    }
 
     ObjectAudit objects;
     profile::ChangeObserver* previous_profile;
@@ -260,6 +264,18 @@ AuditTrail& AuditTrail::MergeKey(std::string_view file, std::string_view section
     std::string merge_key = item;
     Add(std::move(object), std::move(item), BytesField(before), BytesField(after), IsSecretAuditItem(key),
         std::move(merge_key));
+    return *this;
+}
+
+AuditTrail& AuditTrail::Renumbered(std::string_view file, std::string_view section, std::string_view prefix,
+                                   std::uint32_t first, std::uint32_t last) {
+    std::string object;
+    AppendEscapedBytes(object, file);
+    const AuditValue moved = AuditValue::List({platform::FromAnsi(section), platform::FromAnsi(prefix),
+                                               Decimal(first), Decimal(last)});
+    Add(std::move(object), AuditField(kRenumberItem), ValueField(AuditValue()), ValueField(moved), false, {});
+    // The keys' values before it and after it are of different numbers.
+    merged_at_.clear();
     return *this;
 }
 

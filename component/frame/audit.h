@@ -37,7 +37,12 @@
 //               user list "record"; of a directory object the property's name,
 //               or "Name()" for a method that changed it (Start(), Add(),
 //               SetPassword(), AppCreate2(), Backup()); empty for the object or
-//               file itself (created, deleted, replaced as a whole).
+//               file itself (created, deleted, replaced as a whole). In a
+//               profile file "Renumber()" is a numbered list closed up: NEW
+//               "SECTION|PREFIX|FIRST|LAST" says that the keys PREFIX FIRST to
+//               PREFIX LAST of the section now bear the numbers one lower,
+//               each with its value (so PREFIX LAST is gone), as a DEL that
+//               closes the gap in a list of accounts leaves them.
 //   OLD, NEW    the value before and after. A property list is its elements
 //               joined by "|". For "Name()" items OLD is "-" and NEW the call's
 //               arguments, joined by "|". A created directory object has OLD
@@ -159,6 +164,12 @@ public:
     AuditTrail& About(std::u16string_view action, std::u16string_view target);
     // A change the method made itself (a record, a file, a program started).
     AuditTrail& Change(std::u16string_view object, std::u16string_view item, AuditValue before, AuditValue after);
+    // A numbered list of a profile file closed up in one pass: the keys PREFIX
+    // FIRST..LAST of the section took the numbers one lower, keeping their
+    // values. One item "Renumber()", NEW "SECTION|PREFIX|FIRST|LAST"; a later
+    // change of one of those keys is an item of its own.
+    AuditTrail& Renumbered(std::string_view file, std::string_view section, std::string_view prefix,
+                           std::uint32_t first, std::uint32_t last);
     // A change seen by the profile or object layer: one of the same object
     // and item made earlier in the call keeps its OLD and takes this NEW, and
     // one whose NEW is its OLD again is no change. Names compare without
