@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvel {
 
@@ -33,6 +34,10 @@ std::string UnambiguousAuditValue(std::string field);
 // The escapes of a field replaced; "%7C" too unless `keep_list_bar` (a list
 // is split at "|" before its elements' "%7C" are replaced).
 std::u16string UnescapeAuditField(std::u16string_view field, bool keep_list_bar);
+
+// A list value's elements, read with UnescapeAuditField(field, true): split
+// at "|", each element's "%7C" then replaced.
+std::vector<std::u16string> SplitAuditList(std::u16string_view text);
 
 // Whether an item holds a secret: its name ("KEY" of "[SECTION]KEY", or a
 // method's name) holds "pass" in any letter case.

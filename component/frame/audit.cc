@@ -80,21 +80,6 @@ AuditValue FileAuditValue(std::u16string_view path) {
                       std::u16string(digest.begin(), digest.end()));
 }
 
-std::vector<std::u16string> SplitAuditList(std::u16string_view text) {
-    std::vector<std::u16string> items(1);
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == u'|') {
-            items.emplace_back();
-        } else if (text.substr(i, 3) == u"%7C") {
-            items.back() += u'|';
-            i += 2;
-        } else {
-            items.back() += text[i];
-        }
-    }
-    return items;
-}
-
 namespace {
 
 // The line's first eight fields, each followed by TAB.

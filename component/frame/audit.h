@@ -86,6 +86,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "support/audit_fields.h"
+
 namespace quorvel {
 
 // A value before or after a change.
@@ -144,7 +146,6 @@ struct AuditLine {
 // "***", an absent value as absent.
 std::string FormatAuditLine(const AuditLine& line);
 std::optional<AuditLine> ParseAuditLine(std::string_view bytes);
-std::vector<std::u16string> SplitAuditList(std::u16string_view text);
 
 // DllAudit.log beside DllErr.log.
 std::u16string AuditLogPath();
