@@ -362,6 +362,24 @@ bool Apply(std::string_view file, std::string_view section, ProfileName key, Op&
         });
 }
 
+// A read of the thread's transaction copy, or of the file through the cache;
+// `none` when the file cannot be read.
+template <typename R, typename Op>
+R Read(std::string_view file, R none, Op&& op) {
+    Target target;
+    if (auto transaction = TransactionOf(file, target)) return op(transaction->engine);
+    if (target.key.empty()) return none;
+    std::optional<Lock> lock;
+    if (platform::profile_io::kReadersTakeTheLock) {
+        lock.emplace(target.key, target.path);
+        if (!lock->held()) return none;
+    }
+    auto entry = CacheEntry(target.key);
+    LocalLock guard(entry->mutex);
+    if (!Revalidate(*entry, target.path)) return none;
+    return op(entry->engine);
+}
+
 }  // namespace
 }  // namespace quorvel::profile
 
@@ -370,18 +388,13 @@ namespace quorvel::profile {
 uint32_t ProfileGetString(ProfileName section, ProfileName key, uint32_t size, std::string_view file,
                           std::string& value) {
     value.clear();
-    Target target;
-    if (auto transaction = TransactionOf(file, target)) return transaction->engine.GetString(section, key, size, value);
-    if (target.key.empty()) return 0;
-    std::optional<Lock> lock;
-    if (platform::profile_io::kReadersTakeTheLock) {
-        lock.emplace(target.key, target.path);
-        if (!lock->held()) return 0;
-    }
-    auto entry = CacheEntry(target.key);
-    LocalLock guard(entry->mutex);
-    if (!Revalidate(*entry, target.path)) return 0;
-    return entry->engine.GetString(section, key, size, value);
+    return Read(file, 0u, [&](const ProfileEngine& e) { return e.GetString(section, key, size, value); });
+}
+
+std::vector<std::string> GetNumberedValues(std::string_view section, std::string_view prefix, uint32_t first,
+                                           uint32_t last, uint32_t size, std::string_view file) {
+    return Read(file, std::vector<std::string>(),
+                [&](const ProfileEngine& e) { return e.GetNumberedValues(section, prefix, first, last, size); });
 }
 
 bool ProfileWriteString(ProfileName section, ProfileName key, ProfileName value, std::string_view file) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvel::profile {
 
@@ -49,6 +50,12 @@ protected:
 // Installs `observer` for this thread's calls (nullptr: none) and returns the
 // one it replaces. Without one, the calls look at nothing more.
 ChangeObserver* ObserveChanges(ChangeObserver* observer);
+
+// The values of the keys PREFIX FIRST, PREFIX FIRST+1... of the section as
+// GetPrivateProfileString reads each with a buffer of `size` bytes, up to
+// the first that reads blank (nothing, or spaces only), at most PREFIX LAST.
+std::vector<std::string> GetNumberedValues(std::string_view section, std::string_view prefix, uint32_t first,
+                                           uint32_t last, uint32_t size, std::string_view file);
 
 // Closes the gap that deleting PREFIX(FIRST-1) left in a numbered list of
 // the section in one pass, with the bytes that these calls leave: for N =

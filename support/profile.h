@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvel {
 
@@ -16,6 +17,12 @@ inline constexpr char16_t kNullMarker[] = u"0&";
 // empty for a missing file, section or key. A negative Size raises error 5.
 std::u16string ReadIniValue(std::u16string_view section, std::u16string_view key, std::int32_t size,
                             std::u16string_view file);
+
+// The entries PREFIX FIRST, PREFIX FIRST+1... of a numbered list, each as
+// ReadIniValue reads it with Size, up to the first blank one, at most PREFIX
+// LAST (the same reads, in one pass).
+std::vector<std::u16string> ReadIniList(std::u16string_view section, std::u16string_view prefix, std::int32_t first,
+                                        std::int32_t last, std::int32_t size, std::u16string_view file);
 
 // The whole value of a key, however long (ReadIniValue with a buffer that
 // grows until the value fits).

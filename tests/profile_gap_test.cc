@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "profile/engine/profile_engine.h"
 #include "profile/profile.h"
 #include "support/profile.h"
 #include "support/strings.h"
@@ -108,6 +109,27 @@ TEST_F(ProfileGapTest, OnePassLeavesTheBytesOfTheKeyByKeySequence) {
             // What the methods call, whichever way it goes.
             EXPECT_EQ(After(c.file, deleted, [&] { CloseIniGap(u"Domain1", u"User", deleted + 1, kLast, file()); }),
                       expected);
+        }
+    }
+}
+
+TEST(ProfileGapList, OnePassReadsWhatTheReadsOfEachKeyRead) {
+    for (const Case& c : Cases()) {
+        for (const std::string& file : {c.file, c.file + "[Domain1]\r\n" + List(1, 3) + "User4=\"\xd3\xc3\xbb\xa7\"\r\n"}) {
+            const profile::ProfileEngine engine = profile::ProfileEngine::Parse(file);
+            for (const std::uint32_t size : {144u, 5u, 2u}) {
+                for (const std::string prefix : {"User", "user", " User"}) {
+                    SCOPED_TRACE(std::string(c.what) + ", size " + std::to_string(size) + ", prefix " + prefix);
+                    std::vector<std::string> expected;
+                    std::string value;
+                    for (std::uint32_t n = 2; n <= kLast; ++n) {
+                        engine.GetString("Domain1", prefix + std::to_string(n), size, value);
+                        if (value.find_first_not_of(' ') == std::string::npos) break;
+                        expected.push_back(value);
+                    }
+                    EXPECT_EQ(engine.GetNumberedValues(" Domain1", prefix, 2, kLast, size), expected);
+                }
+            }
         }
     }
 }

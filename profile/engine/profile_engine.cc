@@ -889,6 +889,44 @@ std::optional<uint32_t> ProfileEngine::CloseNumberedGap(std::string_view section
     return moved;
 }
 
+std::vector<std::string> ProfileEngine::GetNumberedValues(std::string_view section, std::string_view prefix,
+                                                         uint32_t first, uint32_t last, uint32_t size) const {
+    std::vector<std::string> values;
+    const auto blank = [](const std::string& v) { return v.find_first_not_of(' ') == std::string::npos; };
+    if (size == 0 || first > last) return values;
+    const Section* s = FindSection(Trim(section));
+    if (s == nullptr) return values;
+    if (!IsPlainPrefix(prefix) || last - first > 1000000) {
+        std::string key(prefix), value;
+        for (uint32_t n = first; n <= last; ++n) {
+            key.resize(prefix.size());
+            key += std::to_string(n);
+            GetString(section, key, size, value);
+            if (blank(value)) break;
+            values.push_back(std::move(value));
+        }
+        return values;
+    }
+    // The first line of each number, as a look-up of its key finds it.
+    const std::vector<Line>& lines = s->Body();
+    constexpr size_t kNone = SIZE_MAX;
+    std::vector<size_t> at(last - first + 1, kNone);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].kind != Kind::Entry) continue;
+        const std::optional<uint32_t> number = NumberAfter(lines[i].name(), prefix);
+        if (number && *number >= first && *number <= last && at[*number - first] == kNone) at[*number - first] = i;
+    }
+    std::string value;
+    for (const size_t i : at) {
+        if (i == kNone || !lines[i].has_value) break;
+        std::string_view v = lines[i].value();
+        CopyValue(v.substr(0, v.find('\0')), size, value, *leads_);
+        if (blank(value)) break;
+        values.push_back(value);
+    }
+    return values;
+}
+
 ProfileEngine::Result ProfileEngine::WriteString(Name section, Name key, Name value) {
     if (!section) return {!key && !value, false};  // all null: a flush, nothing to do
     if (!key) return DeleteSection(*section);

@@ -79,6 +79,13 @@ public:
     // section or key these are the names, each followed by a NUL.
     uint32_t GetString(Name section, Name key, uint32_t size, std::string& out) const;
 
+    // The values GetString reads with a buffer of `size` bytes from the keys
+    // PREFIX FIRST, PREFIX FIRST+1... of the section, up to the first that
+    // reads blank (nothing, or spaces only), at most PREFIX LAST: a numbered
+    // list, read in one pass.
+    std::vector<std::string> GetNumberedValues(std::string_view section, std::string_view prefix, uint32_t first,
+                                               uint32_t last, uint32_t size) const;
+
     // The value of the key GetString finds, as the file holds it (quotes
     // kept, whole); nullopt when there is no such key or its line has no "=".
     std::optional<std::string_view> StoredValue(std::string_view section, std::string_view key) const;
