@@ -37,22 +37,30 @@ bool ReadWholeAnsiValue(const std::string& section, const std::string& key, cons
 
 }  // namespace
 
-bool IsSafeProfileText(std::u16string_view text, ProfileText kind) {
-    if (text.find_first_of(std::u16string_view(u"\r\n\0", 3)) != std::u16string_view::npos) return false;
-    if (!FitsCodePage(text)) return false;
+namespace {
+
+// The text in the code page when it may go into a profile file as `kind`.
+std::optional<std::string> SafeProfileBytes(std::u16string_view text, ProfileText kind) {
+    if (text.find_first_of(std::u16string_view(u"\r\n\0", 3)) != std::u16string_view::npos) return std::nullopt;
     switch (kind) {
         case ProfileText::kSection:
-            return text.find(u']') == std::u16string_view::npos;
+            if (text.find(u']') != std::u16string_view::npos) return std::nullopt;
+            break;
         case ProfileText::kKey: {
             const size_t first = text.find_first_not_of(u" \t");
-            return text.find(u'=') == std::u16string_view::npos &&
-                   (first == std::u16string_view::npos || text[first] != u'[');
+            if (text.find(u'=') != std::u16string_view::npos || (first != std::u16string_view::npos && text[first] == u'['))
+                return std::nullopt;
+            break;
         }
         case ProfileText::kValue:
-            return true;
+            break;
     }
-    return false;
+    return platform::TryToAnsi(text);
 }
+
+}  // namespace
+
+bool IsSafeProfileText(std::u16string_view text, ProfileText kind) { return SafeProfileBytes(text, kind).has_value(); }
 
 std::u16string ReadIniValue(std::u16string_view section, std::u16string_view key, std::int32_t size,
                             std::u16string_view file) {
@@ -91,16 +99,12 @@ bool FitsIniBuffer(std::u16string_view text, std::int32_t size) {
 
 bool WriteIniValue(std::u16string_view section, std::u16string_view key, std::u16string_view value,
                    std::u16string_view file) {
-    const bool remove = value == kNullMarker;
-    if (!IsSafeProfileText(section, ProfileText::kSection) || !IsSafeProfileText(key, ProfileText::kKey) ||
-        (!remove && !IsSafeProfileText(value, ProfileText::kValue)))
-        return false;
-    std::optional<std::string> ansi_value;
-    if (!remove) ansi_value = platform::ToAnsi(value);
-    return profile::WritePrivateProfileString(platform::ToAnsi(section), platform::ToAnsi(key),
-                                               ansi_value ? std::optional<std::string_view>(*ansi_value)
-                                                          : std::nullopt,
-                                               AnsiFileName(file));
+    const std::optional<std::string> ansi_section = SafeProfileBytes(section, ProfileText::kSection);
+    const std::optional<std::string> ansi_key = SafeProfileBytes(key, ProfileText::kKey);
+    if (!ansi_section || !ansi_key) return false;
+    if (value == kNullMarker) return profile::WritePrivateProfileString(*ansi_section, *ansi_key, std::nullopt, AnsiFileName(file));
+    const std::optional<std::string> ansi_value = SafeProfileBytes(value, ProfileText::kValue);
+    return ansi_value && profile::WritePrivateProfileString(*ansi_section, *ansi_key, *ansi_value, AnsiFileName(file));
 }
 
 bool WriteIniSection(std::u16string_view section, std::u16string_view content, std::u16string_view file) {

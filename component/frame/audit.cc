@@ -23,15 +23,21 @@ constexpr std::int32_t kRepairResult = 5;
 // character, so the bytes can be looked at one by one.
 void AppendEscapedBytes(std::string& out, std::string_view bytes) {
     static constexpr char kHexBytes[] = "0123456789ABCDEF";
-    for (const char byte : bytes) {
+    const auto escaped = [](char byte) {
         const auto c = static_cast<unsigned char>(byte);
-        if (c == '%' || c < 0x20 || c == 0x7F) {
-            out += '%';
-            out += kHexBytes[c >> 4];
-            out += kHexBytes[c & 15];
-        } else {
-            out += byte;
-        }
+        return c == '%' || c < 0x20 || c == 0x7F;
+    };
+    // Most fields hold nothing to escape: runs between escapes go in whole.
+    for (size_t start = 0; start < bytes.size();) {
+        size_t end = start;
+        while (end < bytes.size() && !escaped(bytes[end])) ++end;
+        out.append(bytes, start, end - start);
+        if (end == bytes.size()) break;
+        const auto c = static_cast<unsigned char>(bytes[end]);
+        out += '%';
+        out += kHexBytes[c >> 4];
+        out += kHexBytes[c & 15];
+        start = end + 1;
     }
 }
 
@@ -198,6 +204,16 @@ AuditTrail& AuditTrail::About(std::u16string_view action, std::u16string_view ta
     return *this;
 }
 
+std::string AuditTrail::ObjectField(std::string_view file) {
+    // A call changes many keys of one file: its name is escaped once.
+    if (file != last_file_) {
+        last_file_.assign(file);
+        last_object_.clear();
+        AppendEscapedBytes(last_object_, file);
+    }
+    return last_object_;
+}
+
 std::uint32_t AuditTrail::ObjectIndex(std::string field) {
     // A call changes few objects, most often one, many times.
     for (size_t i = objects_.size(); i-- > 0;)
@@ -244,9 +260,8 @@ AuditTrail& AuditTrail::MergeKey(std::string_view file, std::string_view section
     AppendEscapedBytes(item, section);
     item += ']';
     AppendEscapedBytes(item, key);
-    std::string object;
-    AppendEscapedBytes(object, file);
     std::string merge_key = item;
+    std::string object = ObjectField(file);
     Add(std::move(object), std::move(item), BytesField(before), BytesField(after), IsSecretAuditItem(key),
         std::move(merge_key));
     return *this;
@@ -254,8 +269,7 @@ AuditTrail& AuditTrail::MergeKey(std::string_view file, std::string_view section
 
 AuditTrail& AuditTrail::Renumbered(std::string_view file, std::string_view section, std::string_view prefix,
                                    std::uint32_t first, std::uint32_t last) {
-    std::string object;
-    AppendEscapedBytes(object, file);
+    std::string object = ObjectField(file);
     const AuditValue moved = AuditValue::List({platform::FromAnsi(section), platform::FromAnsi(prefix),
                                                Decimal(first), Decimal(last)});
     Add(std::move(object), AuditField(kRenumberItem), ValueField(AuditValue()), ValueField(moved), false, {});

@@ -210,6 +210,7 @@ private:
         bool merged;
     };
     std::uint32_t ObjectIndex(std::string field);
+    std::string ObjectField(std::string_view file);
     void Add(std::string object, std::string item, std::string before, std::string after, bool secret,
              std::string merge_key);
 
@@ -220,6 +221,7 @@ private:
     std::vector<Entry> entries_;
     std::unordered_map<std::string, size_t> merged_at_;  // merged entries by object and item
     bool requested_ = false;
+    std::string last_file_, last_object_;  // the last file named, and its field
     std::unique_ptr<Watchers> watchers_;
 };
 

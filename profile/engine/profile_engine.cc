@@ -54,6 +54,7 @@ enum class Eol : uint8_t { None, CrLf, Lf, Cr };
 enum class Kind : uint8_t { Blank, Header, Entry, Dead };
 
 constexpr size_t kIndexThreshold = 24;
+constexpr uint32_t kScansBeforeIndex = 4;
 
 bool IsSpace(char c) {
     switch (c) {
@@ -346,6 +347,7 @@ struct ProfileEngine::Section {
     mutable std::unordered_map<std::string, uint32_t, ProfileNameHash, ProfileNameEqual> keys;  // key -> first line
     mutable bool indexed = false;
     mutable bool duplicates = false;  // some key name occurs twice
+    mutable uint32_t scans = 0;       // look-ups made without the index
     size_t dead = 0;
 
     void Expand() const {
@@ -428,7 +430,9 @@ struct ProfileEngine::Section {
     // The first line (with or without '=') whose key is `name`; -1 if none.
     long FindKey(std::string_view name) const {
         Expand();
-        if (lines.size() < kIndexThreshold) {
+        // An index pays for itself only over many look-ups: a call that
+        // looks up one key of a long list scans it.
+        if (!indexed && (lines.size() < kIndexThreshold || ++scans <= kScansBeforeIndex)) {
             for (size_t i = 0; i < lines.size(); ++i)
                 if (lines[i].kind == Kind::Entry && EqualNames(lines[i].name(), name, *leads))
                     return static_cast<long>(i);
