@@ -93,13 +93,16 @@ std::int32_t DomainNumber(const std::u16string& file) {
 // The account's entry in the domain's user list, or the first free slot; a
 // blank entry ends the list.
 Search FindAccount(const std::u16string& list, const std::u16string& user, const std::u16string& file) {
-    const std::vector<std::u16string> entries = ReadIniList(list, u"User", 1, kMaxAccounts, kValueSize, file);
-    for (size_t k = 0; k < entries.size(); ++k) {
-        const std::u16string& entry = entries[k];
-        if (entry.size() >= kSuffixLength && std::u16string_view(entry).substr(0, entry.size() - kSuffixLength) == user)
-            return {true, static_cast<int>(k) + 1};
-    }
-    return {false, static_cast<int>(entries.size()) + 1};  // entry 999 when the list is full
+    Search search{false, 1};
+    ForEachIniListEntry(list, u"User", 1, kMaxAccounts, kValueSize, file, [&](int k, const std::u16string& entry) {
+        if (entry.size() >= kSuffixLength && std::u16string_view(entry).substr(0, entry.size() - kSuffixLength) == user) {
+            search = {true, k};
+            return false;
+        }
+        search.entry = k + 1;  // entry 999 when the list is full
+        return true;
+    });
+    return search;
 }
 
 bool IsSafeInput(const std::u16string& user, const std::u16string& home, const std::vector<std::u16string>& access) {

@@ -71,20 +71,19 @@ std::u16string ReadIniValue(std::u16string_view section, std::u16string_view key
     return platform::FromAnsi(value);
 }
 
-std::vector<std::u16string> ReadIniList(std::u16string_view section, std::u16string_view prefix, std::int32_t first,
-                                        std::int32_t last, std::int32_t size, std::u16string_view file) {
+void ForEachIniListEntry(std::u16string_view section, std::u16string_view prefix, std::int32_t first,
+                         std::int32_t last, std::int32_t size, std::u16string_view file,
+                         const std::function<bool(std::int32_t number, const std::u16string& entry)>& visit) {
     if (size < 0) Raise(kInvalidCall);
-    std::vector<std::u16string> entries;
-    if (first < 0 || last < first) return entries;
+    if (first < 0 || last < first) return;
+    std::int32_t number = first;
     for (const std::string& value :
          profile::GetNumberedValues(platform::ToAnsi(section), platform::ToAnsi(prefix), static_cast<std::uint32_t>(first),
                                     static_cast<std::uint32_t>(last), static_cast<std::uint32_t>(size),
                                     AnsiFileName(file))) {
-        std::u16string entry = platform::FromAnsi(value);
-        if (IsBlank(entry)) break;
-        entries.push_back(std::move(entry));
+        const std::u16string entry = platform::FromAnsi(value);
+        if (IsBlank(entry) || !visit(number++, entry)) break;
     }
-    return entries;
 }
 
 std::u16string ReadWholeIniValue(std::u16string_view section, std::u16string_view key, std::u16string_view file) {

@@ -3,10 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace quorvel {
 
@@ -18,11 +18,12 @@ inline constexpr char16_t kNullMarker[] = u"0&";
 std::u16string ReadIniValue(std::u16string_view section, std::u16string_view key, std::int32_t size,
                             std::u16string_view file);
 
-// The entries PREFIX FIRST, PREFIX FIRST+1... of a numbered list, each as
-// ReadIniValue reads it with Size, up to the first blank one, at most PREFIX
-// LAST (the same reads, in one pass).
-std::vector<std::u16string> ReadIniList(std::u16string_view section, std::u16string_view prefix, std::int32_t first,
-                                        std::int32_t last, std::int32_t size, std::u16string_view file);
+// Visits the entries PREFIX FIRST, PREFIX FIRST+1... of a numbered list, each
+// as ReadIniValue reads it with Size, up to the first blank one, at most
+// PREFIX LAST (the same reads, in one pass), until `visit` returns false.
+void ForEachIniListEntry(std::u16string_view section, std::u16string_view prefix, std::int32_t first,
+                         std::int32_t last, std::int32_t size, std::u16string_view file,
+                         const std::function<bool(std::int32_t number, const std::u16string& entry)>& visit);
 
 // The whole value of a key, however long (ReadIniValue with a buffer that
 // grows until the value fits).
