@@ -73,7 +73,10 @@ struct Settings {
     std::int32_t speed_down;
 };
 
-std::u16string UserKey(int k) { return u"User" + Decimal(k); }
+// The user list's entries are the keys User1, User2...
+constexpr char16_t kEntryKey[] = u"User";
+
+std::u16string UserKey(int k) { return kEntryKey + Decimal(k); }
 
 // The number of the first domain: the digit two places before the end of its
 // (trimmed) value.
@@ -94,7 +97,7 @@ std::int32_t DomainNumber(const std::u16string& file) {
 // blank entry ends the list.
 Search FindAccount(const std::u16string& list, const std::u16string& user, const std::u16string& file) {
     Search search{false, 1};
-    ForEachIniListEntry(list, u"User", 1, kMaxAccounts, kValueSize, file, [&](int k, const std::u16string& entry) {
+    ForEachIniListEntry(list, kEntryKey, 1, kMaxAccounts, kValueSize, file, [&](int k, const std::u16string& entry) {
         if (entry.size() >= kSuffixLength && std::u16string_view(entry).substr(0, entry.size() - kSuffixLength) == user) {
             search = {true, k};
             return false;
@@ -146,7 +149,7 @@ void WriteSettings(CallFrame& frame, const std::u16string& section, const Settin
 // each entry up to the first blank one (or entry 999) takes the number before
 // its own, whole, also one longer than the buffer that another program wrote.
 void CloseGap(CallFrame& frame, const std::u16string& list, int deleted, const std::u16string& file) {
-    frame.Step([&] { CloseIniGap(list, u"User", deleted + 1, kLastEntry, file); });
+    frame.Step([&] { CloseIniGap(list, kEntryKey, deleted + 1, kLastEntry, file); });
 }
 
 // The state is kept twice: in the user-list entry's suffix and in "Enable".
