@@ -391,10 +391,12 @@ uint32_t ProfileGetString(ProfileName section, ProfileName key, uint32_t size, s
     return Read(file, 0u, [&](const ProfileEngine& e) { return e.GetString(section, key, size, value); });
 }
 
-std::vector<std::string> GetNumberedValues(std::string_view section, std::string_view prefix, uint32_t first,
-                                           uint32_t last, uint32_t size, std::string_view file) {
-    return Read(file, std::vector<std::string>(),
-                [&](const ProfileEngine& e) { return e.GetNumberedValues(section, prefix, first, last, size); });
+void ForEachNumberedValue(std::string_view section, std::string_view prefix, uint32_t first, uint32_t last,
+                          uint32_t size, const std::function<bool(const std::string&)>& visit, std::string_view file) {
+    Read(file, false, [&](const ProfileEngine& e) {
+        e.ForEachNumberedValue(section, prefix, first, last, size, visit);
+        return true;
+    });
 }
 
 bool ProfileWriteString(ProfileName section, ProfileName key, ProfileName value, std::string_view file) {

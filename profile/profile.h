@@ -3,11 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace quorvel::profile {
 
@@ -51,11 +51,12 @@ protected:
 // one it replaces. Without one, the calls look at nothing more.
 ChangeObserver* ObserveChanges(ChangeObserver* observer);
 
-// The values of the keys PREFIX FIRST, PREFIX FIRST+1... of the section as
-// GetPrivateProfileString reads each with a buffer of `size` bytes, up to
-// the first that reads blank (nothing, or spaces only), at most PREFIX LAST.
-std::vector<std::string> GetNumberedValues(std::string_view section, std::string_view prefix, uint32_t first,
-                                           uint32_t last, uint32_t size, std::string_view file);
+// Visits the values of the keys PREFIX FIRST, PREFIX FIRST+1... of the
+// section as GetPrivateProfileString reads each with a buffer of `size`
+// bytes, up to the first that reads blank (nothing, or spaces only), at most
+// PREFIX LAST, until `visit` returns false.
+void ForEachNumberedValue(std::string_view section, std::string_view prefix, uint32_t first, uint32_t last,
+                          uint32_t size, const std::function<bool(const std::string&)>& visit, std::string_view file);
 
 // Closes the gap that deleting PREFIX(FIRST-1) left in a numbered list of
 // the section in one pass, with the bytes that these calls leave: for N =

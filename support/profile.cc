@@ -77,13 +77,14 @@ void ForEachIniListEntry(std::u16string_view section, std::u16string_view prefix
     if (size < 0) Raise(kInvalidCall);
     if (first < 0 || last < first) return;
     std::int32_t number = first;
-    for (const std::string& value :
-         profile::GetNumberedValues(platform::ToAnsi(section), platform::ToAnsi(prefix), static_cast<std::uint32_t>(first),
-                                    static_cast<std::uint32_t>(last), static_cast<std::uint32_t>(size),
-                                    AnsiFileName(file))) {
-        const std::u16string entry = platform::FromAnsi(value);
-        if (IsBlank(entry) || !visit(number++, entry)) break;
-    }
+    profile::ForEachNumberedValue(
+        platform::ToAnsi(section), platform::ToAnsi(prefix), static_cast<std::uint32_t>(first),
+        static_cast<std::uint32_t>(last), static_cast<std::uint32_t>(size),
+        [&](const std::string& value) {
+            const std::u16string entry = platform::FromAnsi(value);
+            return !IsBlank(entry) && visit(number++, entry);
+        },
+        AnsiFileName(file));
 }
 
 std::u16string ReadWholeIniValue(std::u16string_view section, std::u16string_view key, std::u16string_view file) {

@@ -3,6 +3,7 @@
 // run beside the sequence on crafted lists and the files are compared.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -127,7 +128,19 @@ TEST(ProfileGapList, OnePassReadsWhatTheReadsOfEachKeyRead) {
                         if (value.find_first_not_of(' ') == std::string::npos) break;
                         expected.push_back(value);
                     }
-                    EXPECT_EQ(engine.GetNumberedValues(" Domain1", prefix, 2, kLast, size), expected);
+                    std::vector<std::string> read;
+                    engine.ForEachNumberedValue(" Domain1", prefix, 2, kLast, size, [&](const std::string& v) {
+                        read.push_back(v);
+                        return true;
+                    });
+                    EXPECT_EQ(read, expected);
+                    // A visit that stops ends the reading there.
+                    read.clear();
+                    engine.ForEachNumberedValue(" Domain1", prefix, 2, kLast, size, [&](const std::string& v) {
+                        read.push_back(v);
+                        return read.size() < 2;
+                    });
+                    EXPECT_EQ(read, std::vector<std::string>(expected.begin(), expected.begin() + std::min<size_t>(2, expected.size())));
                 }
             }
         }

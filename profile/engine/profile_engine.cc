@@ -893,23 +893,23 @@ std::optional<uint32_t> ProfileEngine::CloseNumberedGap(std::string_view section
     return moved;
 }
 
-std::vector<std::string> ProfileEngine::GetNumberedValues(std::string_view section, std::string_view prefix,
-                                                         uint32_t first, uint32_t last, uint32_t size) const {
-    std::vector<std::string> values;
+void ProfileEngine::ForEachNumberedValue(std::string_view section, std::string_view prefix, uint32_t first,
+                                         uint32_t last, uint32_t size,
+                                         const std::function<bool(const std::string&)>& visit) const {
     const auto blank = [](const std::string& v) { return v.find_first_not_of(' ') == std::string::npos; };
-    if (size == 0 || first > last) return values;
+    if (size == 0 || first > last) return;
     const Section* s = FindSection(Trim(section));
-    if (s == nullptr) return values;
+    if (s == nullptr) return;
+    std::string value;
     if (!IsPlainPrefix(prefix) || last - first > 1000000) {
-        std::string key(prefix), value;
+        std::string key(prefix);
         for (uint32_t n = first; n <= last; ++n) {
             key.resize(prefix.size());
             key += std::to_string(n);
             GetString(section, key, size, value);
-            if (blank(value)) break;
-            values.push_back(std::move(value));
+            if (blank(value) || !visit(value)) break;
         }
-        return values;
+        return;
     }
     // The first line of each number, as a look-up of its key finds it.
     const std::vector<Line>& lines = s->Body();
@@ -920,15 +920,12 @@ std::vector<std::string> ProfileEngine::GetNumberedValues(std::string_view secti
         const std::optional<uint32_t> number = NumberAfter(lines[i].name(), prefix);
         if (number && *number >= first && *number <= last && at[*number - first] == kNone) at[*number - first] = i;
     }
-    std::string value;
     for (const size_t i : at) {
         if (i == kNone || !lines[i].has_value) break;
-        std::string_view v = lines[i].value();
+        const std::string_view v = lines[i].value();
         CopyValue(v.substr(0, v.find('\0')), size, value, *leads_);
-        if (blank(value)) break;
-        values.push_back(value);
+        if (blank(value) || !visit(value)) break;
     }
-    return values;
 }
 
 ProfileEngine::Result ProfileEngine::WriteString(Name section, Name key, Name value) {

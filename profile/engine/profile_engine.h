@@ -79,12 +79,12 @@ public:
     // section or key these are the names, each followed by a NUL.
     uint32_t GetString(Name section, Name key, uint32_t size, std::string& out) const;
 
-    // The values GetString reads with a buffer of `size` bytes from the keys
-    // PREFIX FIRST, PREFIX FIRST+1... of the section, up to the first that
-    // reads blank (nothing, or spaces only), at most PREFIX LAST: a numbered
-    // list, read in one pass.
-    std::vector<std::string> GetNumberedValues(std::string_view section, std::string_view prefix, uint32_t first,
-                                               uint32_t last, uint32_t size) const;
+    // Visits the values GetString reads with a buffer of `size` bytes from
+    // the keys PREFIX FIRST, PREFIX FIRST+1... of the section, up to the
+    // first that reads blank (nothing, or spaces only), at most PREFIX LAST,
+    // until `visit` returns false: a numbered list, read in one pass.
+    void ForEachNumberedValue(std::string_view section, std::string_view prefix, uint32_t first, uint32_t last,
+                              uint32_t size, const std::function<bool(const std::string&)>& visit) const;
 
     // The value of the key GetString finds, as the file holds it (quotes
     // kept, whole); nullopt when there is no such key or its line has no "=".
