@@ -41,6 +41,34 @@ std::string ValueField(const std::optional<std::u16string>& value, bool secret) 
 
 }  // namespace
 
+// A numbered list closed up: what was recorded of each key now belongs to the
+// key one number lower, as this line's change (a key the trail never named
+// hands on nothing), and the last key is gone.
+void Trail::Renumber(FileHistory& history, const std::vector<std::u16string>& args, const LastChange& change) {
+    if (args.size() != 4) return;
+    const auto number = [](const std::u16string& text) -> std::int64_t {
+        if (text.empty() || text.size() > 9) return -1;
+        std::int64_t value = 0;
+        for (const char16_t c : text) {
+            if (c < u'0' || c > u'9') return -1;
+            value = value * 10 + (c - u'0');
+        }
+        return value;
+    };
+    const std::int64_t first = number(args[2]), last = number(args[3]);
+    if (first < 1 || last < first) return;
+    const auto key = [&](std::int64_t n) { return ProfileItem(args[0], args[1] + Decimal(n)); };
+    for (std::int64_t n = first; n <= last; ++n) {
+        const auto from = history.items.find(key(n));
+        if (from == history.items.end()) {
+            history.items.erase(key(n - 1));
+        } else {
+            history.items[key(n - 1)] = {from->second.after, change.log_line, change.call};
+        }
+    }
+    history.items[key(last)] = {TrailValue::Absent(), change.log_line, change.call};
+}
+
 std::u16string ItemName(std::u16string_view section, std::u16string_view key) {
     std::u16string name;
     name.reserve(section.size() + key.size() + 2);
@@ -104,7 +132,10 @@ Trail Trail::Load(const std::u16string& path) {
                 continue;
             }
             history->whole.reset();
-            if (item == u"record") {
+            if (item == kRenumberItem) {
+                if (change.after.kind == TrailValue::Kind::kText)
+                    Renumber(*history, SplitAuditList(UnescapeAuditField(fields[i + 3], true)), change);
+            } else if (item == u"record") {
                 const TrailValue& known = change.after.kind == TrailValue::Kind::kText ? change.after : before;
                 if (known.kind != TrailValue::Kind::kText) continue;
                 history->items[RecordItem(known.text)] = std::move(change);

@@ -63,6 +63,8 @@ public:
     static std::u16string RecordItem(std::u16string_view record);
 
 private:
+    static void Renumber(FileHistory& history, const std::vector<std::u16string>& args, const LastChange& change);
+
     std::u16string path_;
     bool exists_ = false;
     std::map<std::u16string, FileHistory> files_;  // by the file's folded name

@@ -73,7 +73,10 @@ struct Settings {
     std::int32_t speed_down;
 };
 
-std::u16string UserKey(int k) { return u"User" + Decimal(k); }
+// The user list's entries are the keys User1, User2...
+constexpr char16_t kEntryKey[] = u"User";
+
+std::u16string UserKey(int k) { return kEntryKey + Decimal(k); }
 
 // The number of the first domain: the digit two places before the end of its
 // (trimmed) value.
@@ -93,13 +96,16 @@ std::int32_t DomainNumber(const std::u16string& file) {
 // The account's entry in the domain's user list, or the first free slot; a
 // blank entry ends the list.
 Search FindAccount(const std::u16string& list, const std::u16string& user, const std::u16string& file) {
-    for (int k = 1; k <= kMaxAccounts; ++k) {
-        const std::u16string entry = ReadIniValue(list, UserKey(k), kValueSize, file);
-        if (IsBlank(entry)) return {false, k};
-        if (entry.size() >= kSuffixLength && std::u16string_view(entry).substr(0, entry.size() - kSuffixLength) == user)
-            return {true, k};
-    }
-    return {false, kLastEntry};
+    Search search{false, 1};
+    ForEachIniListEntry(list, kEntryKey, 1, kMaxAccounts, kValueSize, file, [&](int k, const std::u16string& entry) {
+        if (entry.size() >= kSuffixLength && std::u16string_view(entry).substr(0, entry.size() - kSuffixLength) == user) {
+            search = {true, k};
+            return false;
+        }
+        search.entry = k + 1;  // entry 999 when the list is full
+        return true;
+    });
+    return search;
 }
 
 bool IsSafeInput(const std::u16string& user, const std::u16string& home, const std::vector<std::u16string>& access) {
@@ -139,14 +145,11 @@ void WriteSettings(CallFrame& frame, const std::u16string& section, const Settin
     frame.Step([&] { WriteIniValue(section, u"TimeOut", Decimal(CheckedMultiply(s.idle, 60)), file); });
 }
 
-// Entries after the deleted one move up by one, so that the list has no gap.
+// Entries after the deleted one move up by one, so that the list has no gap:
+// each entry up to the first blank one (or entry 999) takes the number before
+// its own, whole, also one longer than the buffer that another program wrote.
 void CloseGap(CallFrame& frame, const std::u16string& list, int deleted, const std::u16string& file) {
-    for (int j = deleted + 1; j <= kLastEntry; ++j) {
-        const std::u16string entry = ReadWholeIniValue(list, UserKey(j), file);
-        if (IsBlank(entry)) break;
-        frame.Step([&] { WriteIniValue(list, UserKey(j - 1), entry, file); });
-        frame.Step([&] { WriteIniValue(list, UserKey(j), kNullMarker, file); });
-    }
+    frame.Step([&] { CloseIniGap(list, kEntryKey, deleted + 1, kLastEntry, file); });
 }
 
 // The state is kept twice: in the user-list entry's suffix and in "Enable".

@@ -112,6 +112,9 @@ std::string_view Trimmed(std::string_view s) {
 
 // The keys that changes touched, each with its value before the first of
 // them; told to the observer with their values once the changes are stored.
+// A numbered list closed up in one pass is told as one renumbering, in its
+// place among the changes: those noted before it are settled with the values
+// they had just before it.
 class Journal {
 public:
     // Before a change of `key`, or of the whole section when there is none.
@@ -127,18 +130,40 @@ public:
     void AfterSection(const ProfileEngine& engine, std::string_view section) {
         for (const std::string& name : KeyNames(engine, section)) Note(engine, section, name, std::nullopt);
     }
+    // Before a renumbering: what was noted so far takes its values as they are now.
+    void Settle(const ProfileEngine& engine) {
+        for (Touched& t : touched_) {
+            const std::optional<std::string_view> after = engine.StoredValue(t.section, t.key);
+            if (t.before != after)
+                settled_.push_back({std::move(t), after ? std::optional<std::string>(*after) : std::nullopt, {}});
+        }
+        touched_.clear();
+        seen_.clear();
+    }
+    // After it: the keys PREFIX FIRST..LAST of the section took the numbers one lower.
+    void Renumbered(std::string_view section, std::string_view prefix, uint32_t first, uint32_t last) {
+        settled_.push_back({{std::string(Trimmed(section)), std::string(prefix), std::nullopt}, std::nullopt,
+                            Renumbering{first, last}});
+    }
     // The keys whose value differs now, then nothing more.
     void Deliver(const ProfileEngine& engine, std::string_view file) {
         if (t_observer != nullptr) {
+            for (const Settled& s : settled_) {
+                if (s.renumbering) {
+                    t_observer->KeysRenumbered(file, s.key.section, s.key.key, s.renumbering->first,
+                                               s.renumbering->last);
+                } else {
+                    t_observer->KeyChanged(file, s.key.section, s.key.key, View(s.key.before), View(s.after));
+                }
+            }
             for (const Touched& t : touched_) {
                 const std::optional<std::string_view> after = engine.StoredValue(t.section, t.key);
-                const std::optional<std::string_view> before =
-                    t.before ? std::optional<std::string_view>(*t.before) : std::nullopt;
-                if (before != after) t_observer->KeyChanged(file, t.section, t.key, before, after);
+                if (View(t.before) != after) t_observer->KeyChanged(file, t.section, t.key, View(t.before), after);
             }
         }
         touched_.clear();
         seen_.clear();
+        settled_.clear();
     }
 
 private:
@@ -147,6 +172,18 @@ private:
         std::string key;
         std::optional<std::string> before;
     };
+    struct Renumbering {
+        uint32_t first, last;
+    };
+    struct Settled {
+        Touched key;  // a key with its value before, or a renumbering's section and prefix
+        std::optional<std::string> after;
+        std::optional<Renumbering> renumbering;
+    };
+
+    static std::optional<std::string_view> View(const std::optional<std::string>& value) {
+        return value ? std::optional<std::string_view>(*value) : std::nullopt;
+    }
 
     static std::vector<std::string> KeyNames(const ProfileEngine& engine, std::string_view section) {
         std::string list;
@@ -174,6 +211,7 @@ private:
 
     std::vector<Touched> touched_;
     std::unordered_set<std::string> seen_;
+    std::vector<Settled> settled_;
 };
 
 // ---- transactions ----
@@ -275,10 +313,10 @@ TransactionState::~TransactionState() {
     }
 }
 
-// One change, applied to the thread's transaction copy or to the file.
-// `key` is the key the change writes, or none when it writes the whole section.
-template <typename Op>
-bool Apply(std::string_view file, std::string_view section, ProfileName key, Op&& op) {
+// One change, applied to the thread's transaction copy or to the file, with
+// what the journal is told before and after it (when a thread observes).
+template <typename Op, typename Before, typename After>
+bool Change(std::string_view file, Op&& op, Before&& before, After&& after) {
     Target target;
     if (auto transaction = TransactionOf(file, target)) {
         // A transaction that could not take the lock reads, but changes nothing.
@@ -286,9 +324,9 @@ bool Apply(std::string_view file, std::string_view section, ProfileName key, Op&
             transaction->refused = true;
             return false;
         }
-        if (t_observer != nullptr) transaction->journal.Before(transaction->engine, section, key);
+        if (t_observer != nullptr) before(transaction->journal, transaction->engine);
         const ProfileEngine::Result r = op(transaction->engine);
-        if (t_observer != nullptr && !key) transaction->journal.AfterSection(transaction->engine, section);
+        if (t_observer != nullptr) after(transaction->journal, transaction->engine, r);
         if (!r.ok) return false;
         if (r.changed) transaction->dirty = true;
         if (!transaction->exists) transaction->touch = true;
@@ -301,17 +339,45 @@ bool Apply(std::string_view file, std::string_view section, ProfileName key, Op&
     LocalLock guard(entry->mutex);
     if (!Revalidate(*entry, target.path)) return false;
     std::optional<Journal> journal;
-    if (t_observer != nullptr) journal.emplace().Before(entry->engine, section, key);
+    if (t_observer != nullptr) before(journal.emplace(), entry->engine);
     const ProfileEngine::Result r = op(entry->engine);
     if (!r.ok) return false;
     if (!r.changed && entry->stamp.exists) return true;
     // A change, or a call on a missing file, which leaves at least an empty file.
     if (!Store(*entry, target.path, r.changed)) return false;
     if (journal) {
-        if (!key) journal->AfterSection(entry->engine, section);
+        after(*journal, entry->engine, r);
         journal->Deliver(entry->engine, file);
     }
     return true;
+}
+
+// A change of `key`, or of the whole section when there is none.
+template <typename Op>
+bool Apply(std::string_view file, std::string_view section, ProfileName key, Op&& op) {
+    return Change(
+        file, op, [&](Journal& journal, const ProfileEngine& engine) { journal.Before(engine, section, key); },
+        [&](Journal& journal, const ProfileEngine& engine, const ProfileEngine::Result&) {
+            if (!key) journal.AfterSection(engine, section);
+        });
+}
+
+// A read of the thread's transaction copy, or of the file through the cache;
+// `none` when the file cannot be read.
+template <typename R, typename Op>
+R Read(std::string_view file, R none, Op&& op) {
+    Target target;
+    if (auto transaction = TransactionOf(file, target)) return op(transaction->engine);
+    if (target.key.empty()) return none;
+    std::optional<Lock> lock;
+    if (platform::profile_io::kReadersTakeTheLock) {
+        lock.emplace(target.key, target.path);
+        if (!lock->held()) return none;
+    }
+    auto entry = CacheEntry(target.key);
+    LocalLock guard(entry->mutex);
+    if (!Revalidate(*entry, target.path)) return none;
+    return op(entry->engine);
 }
 
 }  // namespace
@@ -322,18 +388,15 @@ namespace quorvel::profile {
 uint32_t ProfileGetString(ProfileName section, ProfileName key, uint32_t size, std::string_view file,
                           std::string& value) {
     value.clear();
-    Target target;
-    if (auto transaction = TransactionOf(file, target)) return transaction->engine.GetString(section, key, size, value);
-    if (target.key.empty()) return 0;
-    std::optional<Lock> lock;
-    if (platform::profile_io::kReadersTakeTheLock) {
-        lock.emplace(target.key, target.path);
-        if (!lock->held()) return 0;
-    }
-    auto entry = CacheEntry(target.key);
-    LocalLock guard(entry->mutex);
-    if (!Revalidate(*entry, target.path)) return 0;
-    return entry->engine.GetString(section, key, size, value);
+    return Read(file, 0u, [&](const ProfileEngine& e) { return e.GetString(section, key, size, value); });
+}
+
+void ForEachNumberedValue(std::string_view section, std::string_view prefix, uint32_t first, uint32_t last,
+                          uint32_t size, const std::function<bool(const std::string&)>& visit, std::string_view file) {
+    Read(file, false, [&](const ProfileEngine& e) {
+        e.ForEachNumberedValue(section, prefix, first, last, size, visit);
+        return true;
+    });
 }
 
 bool ProfileWriteString(ProfileName section, ProfileName key, ProfileName value, std::string_view file) {
@@ -361,6 +424,25 @@ bool WritePrivateProfileString(std::string_view section, std::string_view key,
 bool WritePrivateProfileSection(std::string_view section, std::optional<std::string_view> content,
                                 std::string_view file) {
     return ProfileWriteSection(section, content, file);
+}
+
+GapClose CloseNumberedGap(std::string_view section, std::string_view prefix, uint32_t first, uint32_t last,
+                          std::string_view file) {
+    bool regular = true;
+    std::optional<uint32_t> moved;
+    const bool ok = Change(
+        file,
+        [&](ProfileEngine& e) {
+            moved = e.CloseNumberedGap(section, prefix, first, last);
+            regular = moved.has_value();
+            return ProfileEngine::Result{regular, regular && *moved >= first};
+        },
+        [&](Journal& journal, const ProfileEngine& engine) { journal.Settle(engine); },
+        [&](Journal& journal, const ProfileEngine&, const ProfileEngine::Result& r) {
+            if (r.changed) journal.Renumbered(section, prefix, first, *moved);
+        });
+    if (!regular) return GapClose::kIrregular;
+    return ok ? GapClose::kClosed : GapClose::kFailed;
 }
 
 struct ProfileTransaction::Impl {

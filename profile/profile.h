@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,6 +38,10 @@ public:
     virtual void KeyChanged(std::string_view file, std::string_view section, std::string_view key,
                             const std::optional<std::string_view>& before,
                             const std::optional<std::string_view>& after) = 0;
+    // The keys PREFIX FIRST..LAST of the section took the numbers one lower,
+    // each with its value (CloseNumberedGap): PREFIX LAST is gone.
+    virtual void KeysRenumbered(std::string_view file, std::string_view section, std::string_view prefix,
+                                uint32_t first, uint32_t last) = 0;
 
 protected:
     ~ChangeObserver() = default;
@@ -45,6 +50,23 @@ protected:
 // Installs `observer` for this thread's calls (nullptr: none) and returns the
 // one it replaces. Without one, the calls look at nothing more.
 ChangeObserver* ObserveChanges(ChangeObserver* observer);
+
+// Visits the values of the keys PREFIX FIRST, PREFIX FIRST+1... of the
+// section as GetPrivateProfileString reads each with a buffer of `size`
+// bytes, up to the first that reads blank (nothing, or spaces only), at most
+// PREFIX LAST, until `visit` returns false.
+void ForEachNumberedValue(std::string_view section, std::string_view prefix, uint32_t first, uint32_t last,
+                          uint32_t size, const std::function<bool(const std::string&)>& visit, std::string_view file);
+
+// Closes the gap that deleting PREFIX(FIRST-1) left in a numbered list of
+// the section in one pass, with the bytes that these calls leave: for N =
+// FIRST..LAST, up to the first key PREFIX N that is missing, write PREFIX(N-1)
+// = its value and delete PREFIX N (ProfileEngine::CloseNumberedGap says which
+// lists qualify). kIrregular: the list does not qualify and nothing was changed,
+// the caller makes the calls; kFailed: the change could not be made.
+enum class GapClose { kClosed, kIrregular, kFailed };
+GapClose CloseNumberedGap(std::string_view section, std::string_view prefix, uint32_t first, uint32_t last,
+                          std::string_view file);
 
 // One call's whole read-modify-write of one profile file. While it lives, the
 // file is locked against other threads and processes; the profile calls that

@@ -1,6 +1,7 @@
 #include "support/audit_fields.h"
 
 #include <optional>
+#include <vector>
 
 #include "base/ascii.h"
 #include "platform/text.h"
@@ -87,6 +88,21 @@ std::u16string UnescapeAuditField(std::u16string_view field, bool keep_list_bar)
         out += field[i];
     }
     return out;
+}
+
+std::vector<std::u16string> SplitAuditList(std::u16string_view text) {
+    std::vector<std::u16string> items(1);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'|') {
+            items.emplace_back();
+        } else if (text.substr(i, 3) == u"%7C") {
+            items.back() += u'|';
+            i += 2;
+        } else {
+            items.back() += text[i];
+        }
+    }
+    return items;
 }
 
 }  // namespace quorvel

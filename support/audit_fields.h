@@ -6,12 +6,17 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvel {
 
 // The two words of a value field: absent, and a secret.
 inline constexpr char16_t kAuditAbsent[] = u"-";
 inline constexpr char16_t kAuditSecret[] = u"***";
+// The item of a numbered list of a profile file closed up in one pass; NEW is
+// "SECTION|PREFIX|FIRST|LAST": the keys PREFIX FIRST..LAST took the numbers
+// one lower.
+inline constexpr char16_t kRenumberItem[] = u"Renumber()";
 
 // The escapes of a text that are ASCII: "%", controls, and "|" in a list
 // element. The code page's turn comes after (AuditFieldOfEscaped).
@@ -29,6 +34,10 @@ std::string UnambiguousAuditValue(std::string field);
 // The escapes of a field replaced; "%7C" too unless `keep_list_bar` (a list
 // is split at "|" before its elements' "%7C" are replaced).
 std::u16string UnescapeAuditField(std::u16string_view field, bool keep_list_bar);
+
+// A list value's elements, read with UnescapeAuditField(field, true): split
+// at "|", each element's "%7C" then replaced.
+std::vector<std::u16string> SplitAuditList(std::u16string_view text);
 
 // Whether an item holds a secret: its name ("KEY" of "[SECTION]KEY", or a
 // method's name) holds "pass" in any letter case.

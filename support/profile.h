@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -16,6 +17,13 @@ inline constexpr char16_t kNullMarker[] = u"0&";
 // empty for a missing file, section or key. A negative Size raises error 5.
 std::u16string ReadIniValue(std::u16string_view section, std::u16string_view key, std::int32_t size,
                             std::u16string_view file);
+
+// Visits the entries PREFIX FIRST, PREFIX FIRST+1... of a numbered list, each
+// as ReadIniValue reads it with Size, up to the first blank one, at most
+// PREFIX LAST (the same reads, in one pass), until `visit` returns false.
+void ForEachIniListEntry(std::u16string_view section, std::u16string_view prefix, std::int32_t first,
+                         std::int32_t last, std::int32_t size, std::u16string_view file,
+                         const std::function<bool(std::int32_t number, const std::u16string& entry)>& visit);
 
 // The whole value of a key, however long (ReadIniValue with a buffer that
 // grows until the value fits).
@@ -34,6 +42,17 @@ bool WriteIniValue(std::u16string_view section, std::u16string_view key, std::u1
 // Replaces the keys of the section by Content (entries "key=value" separated
 // by NUL characters); the null marker removes the section with all its keys.
 bool WriteIniSection(std::u16string_view section, std::u16string_view content, std::u16string_view file);
+
+// Closes the gap that deleting the key PREFIX(FIRST-1) left in a numbered
+// list of the section: for N = FIRST..LAST, up to the first key PREFIX N that
+// reads blank, PREFIX(N-1) takes its whole value and PREFIX N is deleted. A
+// list of the usual shape is closed in one pass, any other one key by key
+// (CloseIniGapKeyByKey); the bytes are the same either way. False when a
+// change could not be made.
+bool CloseIniGap(std::u16string_view section, std::u16string_view prefix, std::int32_t first, std::int32_t last,
+                 std::u16string_view file);
+bool CloseIniGapKeyByKey(std::u16string_view section, std::u16string_view prefix, std::int32_t first,
+                         std::int32_t last, std::u16string_view file);
 
 // What a text may hold to go into a profile file without changing its
 // structure: no line break or NUL anywhere; no "]" in a section name; no "="

@@ -16,6 +16,7 @@
 #include "mail/post_email.h"
 #include "platform/text.h"
 #include "support/md5.h"
+#include "audit_watch.h"
 #include "test_support.h"
 
 namespace quorvel::doctor {
@@ -276,6 +277,48 @@ TEST_F(DoctorTrailTest, AKeyThatIsNotWhatTheLastRecordedChangeMadeItIsAnOutsideE
               std::u16string::npos)
         << platform::ToUtf8(report.findings()[1].message);
     EXPECT_NE(report.findings()[0].message.find(u"removed it"), std::u16string::npos) << "the password is never compared";
+}
+
+TEST_F(DoctorTrailTest, AListClosedUpByADeleteIsHeldToTheValuesItsKeysMovedWith) {
+    std::string body = std::string(kFtpHead) + "[Domain1]\r\n";
+    for (int k = 1; k <= 400; ++k) body += "User" + std::to_string(k) + "=u" + std::to_string(k) + "|1|0\r\n";
+    for (int k = 1; k <= 400; ++k) body += Section("u" + std::to_string(k), "D:\\u" + std::to_string(k));
+    WriteBytes(dir_ / "ServUDaemon.ini", body);
+    const auto ftp = [&](const std::u16string& action, const std::u16string& user) {
+        return ftp::PostFtpSit(action, user, dir_.u16(), u"pw", u"D:\\" + user, u"D:\\" + user + u"|RL", 1, 10, 10, 0, 0);
+    };
+    test::AuditWatch watch;
+    ASSERT_EQ(ftp(u"ADD", u"late"), 0);     // User401, named by the trail
+    ASSERT_EQ(ftp(u"EDIT", u"u300"), 0);    // [USER=u300|1] keys, not the list's
+    ASSERT_EQ(ftp(u"DEL", u"u200"), 0);
+    const std::vector<std::string> lines = watch.Lines();
+    ASSERT_EQ(lines.size(), 3u);
+    const std::string ini = Path("ServUDaemon.ini");
+    EXPECT_NE(lines[2].find(ini + "\t[Domain1]User200\tu200|1|0\t-\t" + ini + "\tRenumber()\t-\tDomain1|User|201|401"),
+              std::string::npos)
+        << lines[2];
+    EXPECT_EQ(lines[2].find("[Domain1]User300"), std::string::npos) << "one item for the whole renumbering";
+    const auto check = [&] {
+        WriteBytes(dir_ / "DllAudit.log", test::AuditBytes());
+        std::vector<std::string> edits;
+        for (const std::string& found : Summary(Check(CheckFtp, dir_.u16(), false)))
+            if (found.rfind("audit.", 0) == 0) edits.push_back(found);
+        return edits;
+    };
+    EXPECT_EQ(check(), std::vector<std::string>{});
+
+    // User400 is held to what ADD wrote as User401; User250 to nothing (the
+    // trail never named User251); User401 is held to be gone.
+    std::string edited = ReadBytes(dir_ / "ServUDaemon.ini");
+    for (const auto& [from, to] : {std::pair<std::string, std::string>{"User400=late|1|0", "User400=mallory|1|0"},
+                                   {"User250=u251|1|0", "User250=other|1|0"},
+                                   {"User399=u400|1|0\r\n", "User399=u400|1|0\r\nUser401=ghost|1|0\r\n"}}) {
+        const size_t at = edited.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        edited.replace(at, from.size(), to);
+    }
+    WriteBytes(dir_ / "ServUDaemon.ini", edited);
+    EXPECT_EQ(check(), (std::vector<std::string>{"audit.outside-edit:406", "audit.outside-edit:407"}));
 }
 
 TEST_F(DoctorTrailTest, TheDoctorsOwnRepairIsRecordedSoThatItIsNoOutsideEdit) {

@@ -212,6 +212,19 @@ TEST_F(PostFtpSitTest, ClosingTheGapMovesLongEntriesWhole) {
     EXPECT_NE(File().find("[Domain1]\r\nUser1=" + other + "|1|0\r\nUser2=c|1|0\r\n"), std::string::npos) << File();
 }
 
+TEST_F(PostFtpSitTest, ClosingTheGapKeepsEntriesThatReadAsTheNullMarkerOrThatTheCodePageCannotHold) {
+    for (const std::string odd : {"0&", "\x81\x7f|1|0"}) {
+        // Quoted, the list is closed up key by key; plain, in one pass.
+        for (const std::string quote : {"", "'"}) {
+            SCOPED_TRACE(odd + quote);
+            Given(std::string(kHeader) + "[Domain1]\r\nUser1=a|1|0\r\nUser2=" + quote + odd + quote +
+                  "\r\nUser3=c|1|0\r\n");
+            EXPECT_EQ(Call(u"DEL", u"a"), 0);
+            EXPECT_NE(File().find("[Domain1]\r\nUser1=" + odd + "\r\nUser2=c|1|0\r\n"), std::string::npos) << File();
+        }
+    }
+}
+
 TEST_F(PostFtpSitTest, WithoutADomainNumberNothingIsWritten) {
     for (const std::string domains : {"[DOMAINS]\r\n", "[DOMAINS]\r\nDomain1=ab\r\n", "[DOMAINS]\r\nDomain1=x|y|0\r\n"}) {
         const std::string before = "[GLOBAL]\r\n" + domains;

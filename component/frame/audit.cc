@@ -23,15 +23,21 @@ constexpr std::int32_t kRepairResult = 5;
 // character, so the bytes can be looked at one by one.
 void AppendEscapedBytes(std::string& out, std::string_view bytes) {
     static constexpr char kHexBytes[] = "0123456789ABCDEF";
-    for (const char byte : bytes) {
+    const auto escaped = [](char byte) {
         const auto c = static_cast<unsigned char>(byte);
-        if (c == '%' || c < 0x20 || c == 0x7F) {
-            out += '%';
-            out += kHexBytes[c >> 4];
-            out += kHexBytes[c & 15];
-        } else {
-            out += byte;
-        }
+        return c == '%' || c < 0x20 || c == 0x7F;
+    };
+    // Most fields hold nothing to escape: runs between escapes go in whole.
+    for (size_t start = 0; start < bytes.size();) {
+        size_t end = start;
+        while (end < bytes.size() && !escaped(bytes[end])) ++end;
+        out.append(bytes, start, end - start);
+        if (end == bytes.size()) break;
+        const auto c = static_cast<unsigned char>(bytes[end]);
+        out += '%';
+        out += kHexBytes[c >> 4];
+        out += kHexBytes[c & 15];
+        start = end + 1;
     }
 }
 
@@ -78,21 +84,6 @@ AuditValue FileAuditValue(std::u16string_view path) {
     const std::string digest = Md5HexOfBytes(*bytes);
     return AuditValue(Decimal(static_cast<std::int64_t>(bytes->size())) + u" bytes MD5 " +
                       std::u16string(digest.begin(), digest.end()));
-}
-
-std::vector<std::u16string> SplitAuditList(std::u16string_view text) {
-    std::vector<std::u16string> items(1);
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == u'|') {
-            items.emplace_back();
-        } else if (text.substr(i, 3) == u"%7C") {
-            items.back() += u'|';
-            i += 2;
-        } else {
-            items.back() += text[i];
-        }
-    }
-    return items;
 }
 
 namespace {
@@ -193,6 +184,10 @@ struct AuditTrail::Watchers : profile::ChangeObserver {
                     const std::optional<std::string_view>& after) override {
         objects.trail().MergeKey(file, section, key, before, after);
     }
+    void KeysRenumbered(std::string_view file, std::string_view section, std::string_view prefix, std::uint32_t first,
+                        std::uint32_t last) override {
+        objects.trail().Renumbered(file, section, prefix, first, last);
+    }
 
     ObjectAudit objects;
     profile::ChangeObserver* previous_profile;
@@ -207,6 +202,16 @@ AuditTrail& AuditTrail::About(std::u16string_view action, std::u16string_view ta
     action_ = action;
     target_ = target;
     return *this;
+}
+
+std::string AuditTrail::ObjectField(std::string_view file) {
+    // A call changes many keys of one file: its name is escaped once.
+    if (file != last_file_) {
+        last_file_.assign(file);
+        last_object_.clear();
+        AppendEscapedBytes(last_object_, file);
+    }
+    return last_object_;
 }
 
 std::uint32_t AuditTrail::ObjectIndex(std::string field) {
@@ -255,11 +260,21 @@ AuditTrail& AuditTrail::MergeKey(std::string_view file, std::string_view section
     AppendEscapedBytes(item, section);
     item += ']';
     AppendEscapedBytes(item, key);
-    std::string object;
-    AppendEscapedBytes(object, file);
     std::string merge_key = item;
+    std::string object = ObjectField(file);
     Add(std::move(object), std::move(item), BytesField(before), BytesField(after), IsSecretAuditItem(key),
         std::move(merge_key));
+    return *this;
+}
+
+AuditTrail& AuditTrail::Renumbered(std::string_view file, std::string_view section, std::string_view prefix,
+                                   std::uint32_t first, std::uint32_t last) {
+    std::string object = ObjectField(file);
+    const AuditValue moved = AuditValue::List({platform::FromAnsi(section), platform::FromAnsi(prefix),
+                                               Decimal(first), Decimal(last)});
+    Add(std::move(object), AuditField(kRenumberItem), ValueField(AuditValue()), ValueField(moved), false, {});
+    // The keys' values before it and after it are of different numbers.
+    merged_at_.clear();
     return *this;
 }
 

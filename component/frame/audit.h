@@ -37,7 +37,12 @@
 //               user list "record"; of a directory object the property's name,
 //               or "Name()" for a method that changed it (Start(), Add(),
 //               SetPassword(), AppCreate2(), Backup()); empty for the object or
-//               file itself (created, deleted, replaced as a whole).
+//               file itself (created, deleted, replaced as a whole). In a
+//               profile file "Renumber()" is a numbered list closed up: NEW
+//               "SECTION|PREFIX|FIRST|LAST" says that the keys PREFIX FIRST to
+//               PREFIX LAST of the section now bear the numbers one lower,
+//               each with its value (so PREFIX LAST is gone), as a DEL that
+//               closes the gap in a list of accounts leaves them.
 //   OLD, NEW    the value before and after. A property list is its elements
 //               joined by "|". For "Name()" items OLD is "-" and NEW the call's
 //               arguments, joined by "|". A created directory object has OLD
@@ -80,6 +85,8 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "support/audit_fields.h"
 
 namespace quorvel {
 
@@ -139,7 +146,6 @@ struct AuditLine {
 // "***", an absent value as absent.
 std::string FormatAuditLine(const AuditLine& line);
 std::optional<AuditLine> ParseAuditLine(std::string_view bytes);
-std::vector<std::u16string> SplitAuditList(std::u16string_view text);
 
 // DllAudit.log beside DllErr.log.
 std::u16string AuditLogPath();
@@ -159,6 +165,12 @@ public:
     AuditTrail& About(std::u16string_view action, std::u16string_view target);
     // A change the method made itself (a record, a file, a program started).
     AuditTrail& Change(std::u16string_view object, std::u16string_view item, AuditValue before, AuditValue after);
+    // A numbered list of a profile file closed up in one pass: the keys PREFIX
+    // FIRST..LAST of the section took the numbers one lower, keeping their
+    // values. One item "Renumber()", NEW "SECTION|PREFIX|FIRST|LAST"; a later
+    // change of one of those keys is an item of its own.
+    AuditTrail& Renumbered(std::string_view file, std::string_view section, std::string_view prefix,
+                           std::uint32_t first, std::uint32_t last);
     // A change seen by the profile or object layer: one of the same object
     // and item made earlier in the call keeps its OLD and takes this NEW, and
     // one whose NEW is its OLD again is no change. Names compare without
@@ -198,6 +210,7 @@ private:
         bool merged;
     };
     std::uint32_t ObjectIndex(std::string field);
+    std::string ObjectField(std::string_view file);
     void Add(std::string object, std::string item, std::string before, std::string after, bool secret,
              std::string merge_key);
 
@@ -208,6 +221,7 @@ private:
     std::vector<Entry> entries_;
     std::unordered_map<std::string, size_t> merged_at_;  // merged entries by object and item
     bool requested_ = false;
+    std::string last_file_, last_object_;  // the last file named, and its field
     std::unique_ptr<Watchers> watchers_;
 };
 

@@ -6,6 +6,9 @@
 #include <sys/xattr.h>
 
 #include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
@@ -17,10 +20,27 @@ constexpr char kAccessAcl[] = "system.posix_acl_access";
 
 std::atomic<BeforeWriteHook> before_write_hook{nullptr};
 
+// Whether this process last looked for a file's stale copies long enough ago.
+// Reading the folder on every write costs a flushed write a tenth of its
+// time, and a stale copy is only garbage that nothing reads: a minute's wait
+// (or quorvel doctor) is soon enough.
+bool SweepDue(const std::filesystem::path& folder, const std::string& prefix) {
+    static std::mutex mutex;
+    static std::map<std::string, std::chrono::steady_clock::time_point> last_sweep;
+    const auto now = std::chrono::steady_clock::now();
+    const std::lock_guard<std::mutex> guard(mutex);
+    if (last_sweep.size() > 4096) last_sweep.clear();
+    const auto [it, fresh] = last_sweep.try_emplace((folder / prefix).string(), now);
+    if (!fresh && now - it->second < std::chrono::minutes(1)) return false;
+    it->second = now;
+    return true;
+}
+
 // A writer killed between making its temporary file and renaming it leaves
-// that file behind. Writers of one file take turns under its lock, so the
-// next one removes what processes that are gone left there.
+// that file behind. Writers of one file take turns under its lock, so a
+// later one removes what processes that are gone left there.
 void RemoveStaleTemps(const std::filesystem::path& folder, const std::string& prefix) {
+    if (!SweepDue(folder, prefix)) return;
     std::error_code ec;
     std::filesystem::directory_iterator it(folder, ec);
     for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {

@@ -54,6 +54,7 @@ enum class Eol : uint8_t { None, CrLf, Lf, Cr };
 enum class Kind : uint8_t { Blank, Header, Entry, Dead };
 
 constexpr size_t kIndexThreshold = 24;
+constexpr uint32_t kScansBeforeIndex = 4;
 
 bool IsSpace(char c) {
     switch (c) {
@@ -418,6 +419,7 @@ struct ProfileEngine::Section {
     mutable KeyIndex keys;  // key -> first line
     mutable bool indexed = false;
     mutable bool duplicates = false;  // some key name occurs twice
+    mutable uint32_t scans = 0;       // look-ups made without the index
     size_t dead = 0;
 
     void Expand() const {
@@ -502,7 +504,9 @@ struct ProfileEngine::Section {
     // The first line (with or without '=') whose key is `name`; -1 if none.
     long FindKey(std::string_view name) const {
         Expand();
-        if (lines.size() < kIndexThreshold) {
+        // An index pays for itself only over many look-ups: a call that
+        // looks up one key of a long list scans it.
+        if (!indexed && (lines.size() < kIndexThreshold || ++scans <= kScansBeforeIndex)) {
             for (size_t i = 0; i < lines.size(); ++i)
                 if (lines[i].kind == Kind::Entry && EqualNames(lines[i].name(), name, *leads))
                     return static_cast<long>(i);
@@ -898,6 +902,124 @@ ProfileEngine::Result ProfileEngine::DeleteSection(std::string_view section) {
     if (s == nullptr) return {true, false};
     EraseSection(s);
     return {true, true};
+}
+
+namespace {
+
+// The number that follows an ASCII `prefix` in a key name ("User12": 12), when
+// the rest of the name is the number as Decimal writes it; nullopt otherwise.
+std::optional<uint32_t> NumberAfter(std::string_view name, std::string_view prefix) {
+    if (name.size() <= prefix.size() || name.size() - prefix.size() > 9) return std::nullopt;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (base::ToLowerAscii(name[i]) != base::ToLowerAscii(prefix[i])) return std::nullopt;
+    const std::string_view digits = name.substr(prefix.size());
+    if (digits.size() > 1 && digits[0] == '0') return std::nullopt;
+    uint32_t number = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        number = number * 10 + static_cast<uint32_t>(c - '0');
+    }
+    return number;
+}
+
+bool IsPlainPrefix(std::string_view prefix) {
+    if (prefix.empty() || prefix.front() == '[' || IsSpace(prefix.front()) || IsSpace(prefix.back())) return false;
+    return std::all_of(prefix.begin(), prefix.end(), [](char c) { return c > 0x20 && c < 0x7F && c != '='; });
+}
+
+bool IsQuoted(std::string_view v) { return v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]; }
+
+}  // namespace
+
+std::optional<uint32_t> ProfileEngine::CloseNumberedGap(std::string_view section, std::string_view prefix,
+                                                        uint32_t first, uint32_t last) {
+    if (first == 0 || last > 1000000 || section != Trim(section) || !IsPlainPrefix(prefix)) return std::nullopt;
+    Section* s = FindSection(section);
+    if (s == nullptr || last < first) return first - 1;  // nothing to read, nothing to move
+    std::vector<Line>& lines = s->Body();
+    // Where each key of the numbers FIRST-1..LAST lies, and how often it occurs.
+    const size_t span = last - first + 2;
+    std::vector<uint32_t> count(span, 0);
+    std::vector<size_t> at(span, 0);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].kind != Kind::Entry) continue;
+        const std::optional<uint32_t> number = NumberAfter(lines[i].name(), prefix);
+        if (!number || *number + 1 < first || *number > last) continue;
+        ++count[*number + 1 - first];
+        at[*number + 1 - first] = i;
+    }
+    if (count[0] != 0) return std::nullopt;
+    uint32_t moved = first - 1;
+    for (uint32_t n = first; n <= last && count[n + 1 - first] != 0; ++n) {
+        const Line& line = lines[at[n + 1 - first]];
+        if (count[n + 1 - first] != 1 || !line.has_value) return std::nullopt;
+        const std::string_view v = line.value();
+        if (v.empty() || IsQuoted(v) || v.find('\0') != std::string_view::npos) return std::nullopt;
+        moved = n;
+    }
+    if (moved < first) return moved;
+
+    // The lines the writes add, in order, go after the last non-blank line.
+    std::vector<Line> added;
+    added.reserve(moved - first + 1);
+    std::string key(prefix);
+    for (uint32_t n = first; n <= moved; ++n) {
+        key.resize(prefix.size());
+        key += std::to_string(n - 1);
+        added.push_back(MakeEntry(Joined(key, lines[at[n + 1 - first]].value()), reparse_, *leads_));
+    }
+    size_t after = lines.size();
+    while (after > 0 && (lines[after - 1].kind == Kind::Blank || lines[after - 1].kind == Kind::Dead)) --after;
+    if (after == 0) return std::nullopt;  // (the list's own lines are not blank)
+    if (lines[after - 1].eol == Eol::None) lines[after - 1].eol = Eol::CrLf;
+    std::vector<bool> leaving(lines.size(), false);
+    for (uint32_t n = first; n <= moved; ++n) leaving[at[n + 1 - first]] = true;
+    std::vector<Line> body;
+    body.reserve(lines.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (!leaving[i] && lines[i].kind != Kind::Dead) body.push_back(std::move(lines[i]));
+        if (i + 1 == after)
+            for (Line& line : added) body.push_back(std::move(line));
+    }
+    lines = std::move(body);
+    s->dead = 0;
+    s->Touch();
+    return moved;
+}
+
+void ProfileEngine::ForEachNumberedValue(std::string_view section, std::string_view prefix, uint32_t first,
+                                         uint32_t last, uint32_t size,
+                                         const std::function<bool(const std::string&)>& visit) const {
+    const auto blank = [](const std::string& v) { return v.find_first_not_of(' ') == std::string::npos; };
+    if (size == 0 || first > last) return;
+    const Section* s = FindSection(Trim(section));
+    if (s == nullptr) return;
+    std::string value;
+    if (!IsPlainPrefix(prefix) || last - first > 1000000) {
+        std::string key(prefix);
+        for (uint32_t n = first; n <= last; ++n) {
+            key.resize(prefix.size());
+            key += std::to_string(n);
+            GetString(section, key, size, value);
+            if (blank(value) || !visit(value)) break;
+        }
+        return;
+    }
+    // The first line of each number, as a look-up of its key finds it.
+    const std::vector<Line>& lines = s->Body();
+    constexpr size_t kNone = SIZE_MAX;
+    std::vector<size_t> at(last - first + 1, kNone);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].kind != Kind::Entry) continue;
+        const std::optional<uint32_t> number = NumberAfter(lines[i].name(), prefix);
+        if (number && *number >= first && *number <= last && at[*number - first] == kNone) at[*number - first] = i;
+    }
+    for (const size_t i : at) {
+        if (i == kNone || !lines[i].has_value) break;
+        const std::string_view v = lines[i].value();
+        CopyValue(v.substr(0, v.find('\0')), size, value, *leads_);
+        if (blank(value) || !visit(value)) break;
+    }
 }
 
 ProfileEngine::Result ProfileEngine::WriteString(Name section, Name key, Name value) {

@@ -79,6 +79,13 @@ public:
     // section or key these are the names, each followed by a NUL.
     uint32_t GetString(Name section, Name key, uint32_t size, std::string& out) const;
 
+    // Visits the values GetString reads with a buffer of `size` bytes from
+    // the keys PREFIX FIRST, PREFIX FIRST+1... of the section, up to the
+    // first that reads blank (nothing, or spaces only), at most PREFIX LAST,
+    // until `visit` returns false: a numbered list, read in one pass.
+    void ForEachNumberedValue(std::string_view section, std::string_view prefix, uint32_t first, uint32_t last,
+                              uint32_t size, const std::function<bool(const std::string&)>& visit) const;
+
     // The value of the key GetString finds, as the file holds it (quotes
     // kept, whole); nullopt when there is no such key or its line has no "=".
     std::optional<std::string_view> StoredValue(std::string_view section, std::string_view key) const;
@@ -90,6 +97,21 @@ public:
     // ends at the first empty entry; null content deletes the section.
     Result WriteSection(Name section, Name content);
     Result DeleteSection(std::string_view section);
+
+    // Closes the gap that deleting the key PREFIX(FIRST-1) left in a numbered
+    // list: the keys PREFIX FIRST, PREFIX FIRST+1... (up to the first one
+    // missing, or LAST) of the first section of that name each take the
+    // number one lower, keeping their values. The bytes are those that
+    // writing PREFIX(N-1) = the value of PREFIX N and then deleting PREFIX N,
+    // for N = FIRST up to that key, leaves: the moved lines together, after
+    // the section's last non-blank line, in CR LF. Done only for a list of
+    // the usual shape: PREFIX(FIRST-1) is gone and the key after the list
+    // is missing, each key of the list is there once, with a value that is
+    // neither quoted nor holds a NUL, and the prefix is plain ASCII. Otherwise nothing changes and nullopt is
+    // returned, for the caller to make the calls one by one. Returns the
+    // number of the last key moved (FIRST - 1: none).
+    std::optional<uint32_t> CloseNumberedGap(std::string_view section, std::string_view prefix, uint32_t first,
+                                             uint32_t last);
 
     // Every line of the file in order, as the read functions see it: its
     // number (from 1), the section it lies in (the trimmed name of the header
