@@ -375,6 +375,23 @@ TEST(ProfileEngine, SectionsFoundOnDemandReadAsAWholeParse) {
                   "[D]\r\nk=d\r\n");
     }
     {
+        // Deletions and edits of early sections leave the rest as it came.
+        ProfileEngine e = ProfileEngine::Parse(file);
+        EXPECT_TRUE(e.WriteString("A", "k", kNull).changed);
+        EXPECT_EQ(e.Serialize(), "junk\r\n[A]\r\n  [B] \r\nk=b\r\nv=[x]\r\n[A]\r\nk=a2\r\nonly=second\r\n[C]\nk=c");
+        EXPECT_TRUE(e.WriteString("A", "only", kNull).changed);  // from the second [A]
+        EXPECT_FALSE(e.WriteString("A", "none", kNull).changed);
+        EXPECT_TRUE(e.DeleteSection("B").changed);
+        EXPECT_EQ(e.Serialize(), "junk\r\n[A]\r\n[A]\r\nk=a2\r\n[C]\nk=c");
+    }
+    {
+        ProfileEngine e = ProfileEngine::Parse(file);
+        EXPECT_TRUE(e.DeleteSection("A").changed);
+        EXPECT_EQ(Get(e, "A", "k").text, "a2");  // the second is the first now
+        EXPECT_TRUE(e.WriteString("B", "k", "B").changed);
+        EXPECT_EQ(e.Serialize(), "junk\r\n  [B] \r\nk=B\r\nv=[x]\r\n[A]\r\nk=a2\r\nonly=second\r\n[C]\nk=c");
+    }
+    {
         ProfileEngine e = ProfileEngine::Parse(file);
         EXPECT_EQ(Get(e, "B", "k").text, "b");
         ProfileEngine moved = std::move(e);

@@ -598,7 +598,9 @@ std::string Joined(std::string_view key, std::string_view value) {
 
 ProfileEngine::ProfileEngine() : ProfileEngine(LeadBytes::Gbk()) {}
 ProfileEngine::ProfileEngine(const LeadBytes& leads)
-    : leads_(&leads), by_name_(0, ProfileNameHash{&leads}, ProfileNameEqual{&leads}) {}
+    : leads_(&leads),
+      absent_ahead_(0, ProfileNameHash{&leads}, ProfileNameEqual{&leads}),
+      by_name_(0, ProfileNameHash{&leads}, ProfileNameEqual{&leads}) {}
 ProfileEngine::~ProfileEngine() = default;
 ProfileEngine::ProfileEngine(ProfileEngine&&) noexcept = default;
 ProfileEngine& ProfileEngine::operator=(ProfileEngine&&) noexcept = default;
@@ -619,24 +621,17 @@ ProfileEngine ProfileEngine::Parse(std::string source, const LeadBytes& leads) {
 // headers are looked for, and a header's first non-blank byte is '[': the
 // '[' bytes lead to every one of them. A section's bytes are known once the
 // header after it is found; until then it is the pending one.
-bool ProfileEngine::ScanNext() const {
-    if (scan_from_ == kScanned) return false;
-    const std::string_view bytes = *source_;
-    const size_t n = bytes.size();
-    auto close = [&](size_t end) {
-        const std::string_view range = bytes.substr(pending_body_, end - pending_body_);
-        if (pending_ == nullptr) {
-            SplitLines(range, prefix_, *leads_);
-        } else if (!range.empty()) {
-            pending_->raw = range;
-            pending_->lazy = true;
-        }
-    };
-    size_t from = scan_from_;
-    while (from < n) {
+namespace {
+
+// The first header line from `from` on (a line's start): where its line
+// begins, with the line classified and where the next line begins; false
+// when there is none.
+bool NextHeader(std::string_view bytes, size_t from, const LeadBytes& leads, ProfileEngine::Line& line,
+                size_t& start, size_t& next) {
+    while (from < bytes.size()) {
         const size_t p = bytes.find('[', from);
-        if (p == std::string_view::npos) break;
-        size_t start = p;
+        if (p == std::string_view::npos) return false;
+        start = p;
         while (start > 0 && bytes[start - 1] != '\r' && bytes[start - 1] != '\n' && IsSpace(bytes[start - 1]))
             --start;
         if (start > 0 && bytes[start - 1] != '\r' && bytes[start - 1] != '\n') {
@@ -645,24 +640,61 @@ bool ProfileEngine::ScanNext() const {
         }
         const LineEnd le = EndOfLine(bytes, p);
         from = le.next;
-        Line line;
         line.text = bytes.substr(start, le.end - start);
         line.eol = le.eol;
-        line.Classify(*leads_);
-        if (line.kind != Kind::Header) continue;
-        close(start);
-        auto section = std::make_unique<Section>(*leads_);
-        section->header = std::move(line);
-        pending_ = section.get();
-        pending_body_ = le.next;
-        sections_.push_back(std::move(section));
-        AddName(pending_);
-        scan_from_ = le.next;
-        return true;
+        line.Classify(leads);
+        if (line.kind == Kind::Header) {
+            next = le.next;
+            return true;
+        }
     }
-    close(n);
-    pending_ = nullptr;
-    scan_from_ = kScanned;
+    return false;
+}
+
+}  // namespace
+
+bool ProfileEngine::ScanNext() const {
+    if (scan_from_ == kScanned) return false;
+    const std::string_view bytes = *source_;
+    Line line;
+    size_t start = 0, next = 0;
+    const bool found = NextHeader(bytes, scan_from_, *leads_, line, start, next);
+    // The bytes before it belong to the section found last (or are the prefix).
+    const size_t end = found ? start : bytes.size();
+    const std::string_view range = bytes.substr(pending_body_, end - pending_body_);
+    if (pending_ == nullptr) {
+        SplitLines(range, prefix_, *leads_);
+    } else if (!range.empty()) {
+        pending_->raw = range;
+        pending_->lazy = true;
+    }
+    if (!found) {
+        pending_ = nullptr;
+        scan_from_ = kScanned;
+        return false;
+    }
+    auto section = std::make_unique<Section>(*leads_);
+    section->header = std::move(line);
+    pending_ = section.get();
+    pending_body_ = next;
+    sections_.push_back(std::move(section));
+    AddName(pending_);
+    scan_from_ = next;
+    return true;
+}
+
+// Looks through the bytes not scanned yet without making sections of them:
+// a call that asks for a section that is not there (one it has just
+// deleted, one it is about to add) does not index a thousand others.
+bool ProfileEngine::HeaderAhead(std::string_view name) const {
+    if (scan_from_ == kScanned || absent_ahead_.contains(name)) return false;
+    const std::string_view bytes = *source_;
+    Line line;
+    size_t start = 0, next = scan_from_;
+    while (NextHeader(bytes, next, *leads_, line, start, next))
+        if (EqualNames(line.name(), name, *leads_)) return true;
+    // The bytes ahead never change, and the scan only moves on through them.
+    absent_ahead_.emplace(name);
     return false;
 }
 
@@ -671,10 +703,13 @@ void ProfileEngine::ScanAll() const {
     }
 }
 
+// The bytes not looked at yet (the pending section's and after) are written
+// back as they came: no call has read or changed them.
 std::string ProfileEngine::Serialize() const {
-    ScanAll();
+    const std::string_view unread =
+        scan_from_ == kScanned ? std::string_view() : std::string_view(*source_).substr(pending_body_);
     std::string out;
-    size_t total = 0;
+    size_t total = unread.size();
     for (const Line& l : prefix_) total += l.text.size() + 2;
     for (const auto& s : sections_) total += s->header.text.size() + 2 + s->ByteBound();
     out.reserve(total);
@@ -685,19 +720,37 @@ std::string ProfileEngine::Serialize() const {
     for (const auto& s : sections_) {
         out += s->header.text;
         out += EolText(s->header.eol);
+        if (s.get() == pending_) break;
         s->AppendBytes(out);
     }
+    out += unread;
     return out;
 }
 
 bool ProfileEngine::empty() const { return prefix_.empty() && sections_.empty(); }
 
 ProfileEngine::Section* ProfileEngine::FindSection(std::string_view name) const {
-    for (;;) {
+    const auto indexed = [&]() -> Section* {
         const auto it = by_name_.find(name);
-        Section* const first = it == by_name_.end() ? nullptr : it->second.first;
-        if ((first != nullptr && first != pending_) || !ScanNext()) return first;
+        return it == by_name_.end() ? nullptr : it->second.first;
+    };
+    Section* first = indexed();
+    if (first == nullptr) {
+        if (!HeaderAhead(name)) return nullptr;
+        while ((first = indexed()) == nullptr && ScanNext()) {
+        }
     }
+    // Its bytes are known once the header after it is found.
+    while (first != nullptr && first == pending_ && ScanNext()) {
+    }
+    return first;
+}
+
+ProfileEngine::Section* ProfileEngine::NextOfSameName(const Section* section) const {
+    if (section->next_same == nullptr && !HeaderAhead(section->header.name())) return nullptr;
+    while ((section->next_same == nullptr || section->next_same == pending_) && ScanNext()) {
+    }
+    return section->next_same;
 }
 
 void ProfileEngine::AddName(Section* section) const {
@@ -723,6 +776,7 @@ void ProfileEngine::TerminateLastLine() {
 }
 
 ProfileEngine::Section& ProfileEngine::AppendSection(std::string_view name) {
+    ScanAll();  // it goes after the last one
     TerminateLastLine();
     auto section = std::make_unique<Section>(*leads_);
     std::string text;
@@ -884,9 +938,8 @@ ProfileEngine::Result ProfileEngine::SetKey(std::string_view section, std::strin
 }
 
 ProfileEngine::Result ProfileEngine::DeleteKey(std::string_view section, std::string_view key) {
-    ScanAll();
     if (section != Trim(section) || key != Trim(key)) return {true, false};
-    for (Section* s = FindSection(section); s != nullptr; s = s->next_same) {
+    for (Section* s = FindSection(section); s != nullptr; s = NextOfSameName(s)) {
         const long idx = s->FindKey(key);
         if (idx < 0) continue;
         s->EraseLine(static_cast<size_t>(idx));
@@ -896,7 +949,6 @@ ProfileEngine::Result ProfileEngine::DeleteKey(std::string_view section, std::st
 }
 
 ProfileEngine::Result ProfileEngine::DeleteSection(std::string_view section) {
-    ScanAll();
     if (section != Trim(section)) return {true, false};
     Section* s = FindSection(section);
     if (s == nullptr) return {true, false};
@@ -1024,7 +1076,6 @@ void ProfileEngine::ForEachNumberedValue(std::string_view section, std::string_v
 
 ProfileEngine::Result ProfileEngine::WriteString(Name section, Name key, Name value) {
     if (!section) return {!key && !value, false};  // all null: a flush, nothing to do
-    ScanAll();
     if (!key) return DeleteSection(*section);
     if (!value) return DeleteKey(*section, *key);
     return Finish(SetKey(*section, *key, *value));
@@ -1032,8 +1083,8 @@ ProfileEngine::Result ProfileEngine::WriteString(Name section, Name key, Name va
 
 ProfileEngine::Result ProfileEngine::WriteSection(Name section, Name content) {
     if (!section) return {!content, false};
-    ScanAll();
     if (!content) return DeleteSection(*section);
+    ScanAll();  // every section of the name loses its entries
 
     std::vector<std::string> entries;
     for (size_t i = 0; i < content->size();) {

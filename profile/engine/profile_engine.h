@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -144,6 +145,10 @@ private:
     // Finds the next header; false once every one is found.
     bool ScanNext() const;
     void ScanAll() const;
+    // Whether a header of that name lies in the bytes not scanned yet.
+    bool HeaderAhead(std::string_view trimmed_name) const;
+    // The section of the same name after `section`; null after the last.
+    Section* NextOfSameName(const Section* section) const;
     void AddName(Section* section) const;
     Result SetKey(std::string_view section, std::string_view key, std::string_view value);
     Result DeleteKey(std::string_view section, std::string_view key);
@@ -162,6 +167,8 @@ private:
     mutable size_t scan_from_ = kScanned;
     mutable Section* pending_ = nullptr;
     mutable size_t pending_body_ = 0;
+    // Names no header in the bytes from scan_from_ on has.
+    mutable std::unordered_set<std::string, ProfileNameHash, ProfileNameEqual> absent_ahead_;
     mutable std::vector<Line> prefix_;  // bytes before the first header
     mutable std::vector<std::unique_ptr<Section>> sections_;
     // The sections of a name, first and last in file order, keyed by the
