@@ -282,7 +282,10 @@ TEST_F(DoctorTrailTest, AKeyThatIsNotWhatTheLastRecordedChangeMadeItIsAnOutsideE
 TEST_F(DoctorTrailTest, AListClosedUpByADeleteIsHeldToTheValuesItsKeysMovedWith) {
     std::string body = std::string(kFtpHead) + "[Domain1]\r\n";
     for (int k = 1; k <= 400; ++k) body += "User" + std::to_string(k) + "=u" + std::to_string(k) + "|1|0\r\n";
-    for (int k = 1; k <= 400; ++k) body += Section("u" + std::to_string(k), "D:\\u" + std::to_string(k));
+    for (int k = 1; k <= 400; ++k) {
+        const std::string n = std::to_string(k);
+        body += Section(std::string("u").append(n), std::string("D:\\u").append(n));
+    }
     WriteBytes(dir_ / "ServUDaemon.ini", body);
     const auto ftp = [&](const std::u16string& action, const std::u16string& user) {
         return ftp::PostFtpSit(action, user, dir_.u16(), u"pw", u"D:\\" + user, u"D:\\" + user + u"|RL", 1, 10, 10, 0, 0);

@@ -322,7 +322,7 @@ TEST(ProfileEngine, ALongSectionsIndexStaysTrueThroughEdits) {
 // entries after a removed one is caught at once.
 TEST(ProfileEngine, EditedIndexAnswersAsAFreshParse) {
     std::string file = "[List]\r\n";
-    for (int i = 0; i < 120; ++i) file += "K" + std::to_string(i % 50) + "=v" + std::to_string(i) + "\r\n";
+    for (int i = 0; i < 120; ++i) file.append("K").append(std::to_string(i % 50)).append("=v").append(std::to_string(i)).append("\r\n");
     file += "\r\n[Other]\r\nK1=other\r\n";
     ProfileEngine e = ProfileEngine::Parse(file);
     uint32_t seed = 12345;
@@ -331,15 +331,16 @@ TEST(ProfileEngine, EditedIndexAnswersAsAFreshParse) {
         return (seed >> 16) % n;
     };
     for (int round = 0; round < 600; ++round) {
-        const std::string key = (next(2) == 0 ? "k" : "K") + std::to_string(next(60));
+        std::string key = next(2) == 0 ? "k" : "K";
+        key += std::to_string(next(60));
         if (next(3) == 0) {
             e.WriteString("List", key, kNull);
         } else {
-            e.WriteString("List", key, "r" + std::to_string(round));
+            e.WriteString("List", key, std::string("r").append(std::to_string(round)));
         }
         const ProfileEngine fresh = ProfileEngine::Parse(e.Serialize());
         for (int k = 0; k < 60; ++k) {
-            const std::string name = "K" + std::to_string(k);
+            const std::string name = std::string("K").append(std::to_string(k));
             ASSERT_EQ(Get(e, "List", name), Get(fresh, "List", name)) << "round " << round << ", " << name;
         }
     }
