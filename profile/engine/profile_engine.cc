@@ -421,8 +421,6 @@ struct ProfileEngine::Section {
     mutable bool duplicates = false;  // some key name occurs twice
     mutable uint32_t scans = 0;       // look-ups made without the index
     size_t dead = 0;
-    // The bytes of lines written together, which those lines view.
-    std::vector<std::unique_ptr<std::string>> blocks;
 
     void Expand() const {
         if (!lazy) return;
@@ -1014,25 +1012,14 @@ std::optional<uint32_t> ProfileEngine::CloseNumberedGap(std::string_view section
     if (moved < first) return moved;
 
     // The lines the writes add, in order, go after the last non-blank line.
-    // Their bytes are kept in one block of the section's rather than one
-    // string each: a list of a thousand moves in two allocations.
-    auto block = std::make_unique<std::string>();
-    std::vector<size_t> ends;
-    ends.reserve(moved - first + 1);
+    std::vector<Line> added;
+    added.reserve(moved - first + 1);
+    std::string key(prefix);
     for (uint32_t n = first; n <= moved; ++n) {
-        *block += prefix;
-        *block += std::to_string(n - 1);
-        *block += '=';
-        *block += lines[at[n + 1 - first]].value();
-        ends.push_back(block->size());
+        key.resize(prefix.size());
+        key += std::to_string(n - 1);
+        added.push_back(MakeEntry(Joined(key, lines[at[n + 1 - first]].value()), reparse_, *leads_));
     }
-    std::vector<Line> added(ends.size());
-    for (size_t i = 0, begin = 0; i < ends.size(); begin = ends[i++]) {
-        added[i].text = std::string_view(*block).substr(begin, ends[i] - begin);
-        added[i].Classify(*leads_);
-        if (added[i].kind != Kind::Entry) reparse_ = true;
-    }
-    s->blocks.push_back(std::move(block));
     size_t after = lines.size();
     while (after > 0 && (lines[after - 1].kind == Kind::Blank || lines[after - 1].kind == Kind::Dead)) --after;
     if (after == 0) return std::nullopt;  // (the list's own lines are not blank)
