@@ -393,6 +393,16 @@ TEST(ProfileEngine, SectionsFoundOnDemandReadAsAWholeParse) {
         EXPECT_EQ(e.Serialize(), "junk\r\n  [B] \r\nk=B\r\nv=[x]\r\n[A]\r\nk=a2\r\nonly=second\r\n[C]\nk=c");
     }
     {
+        // Many look-ups of missing sections (past the point where the rest
+        // is indexed at once) still find what is there.
+        ProfileEngine e = ProfileEngine::Parse(file);
+        EXPECT_EQ(Get(e, "A", "k").text, "a1");
+        for (int i = 0; i < 300; ++i) EXPECT_EQ(Get(e, std::string("M").append(std::to_string(i)), "k").count, 0u);
+        EXPECT_EQ(Get(e, "C", "k").text, "c");
+        EXPECT_TRUE(e.WriteString("C", "k", "C").changed);
+        EXPECT_EQ(e.Serialize(), "junk\r\n[A]\r\nk=a1\r\n  [B] \r\nk=b\r\nv=[x]\r\n[A]\r\nk=a2\r\nonly=second\r\n[C]\nk=C\r\n");
+    }
+    {
         ProfileEngine e = ProfileEngine::Parse(file);
         EXPECT_EQ(Get(e, "B", "k").text, "b");
         ProfileEngine moved = std::move(e);

@@ -694,7 +694,14 @@ bool ProfileEngine::HeaderAhead(std::string_view name) const {
     while (NextHeader(bytes, next, *leads_, line, start, next))
         if (EqualNames(line.name(), name, *leads_)) return true;
     // The bytes ahead never change, and the scan only moves on through them.
-    absent_ahead_.emplace(name);
+    // A copy kept for many calls asks for many names: past a few hundred the
+    // rest is indexed once instead.
+    if (absent_ahead_.size() >= 256) {
+        ScanAll();
+        absent_ahead_.clear();
+    } else {
+        absent_ahead_.emplace(name);
+    }
     return false;
 }
 
