@@ -130,10 +130,13 @@ uint32_t CopyList(const std::string& list, uint32_t size, std::string& out) {
     return static_cast<uint32_t>(out.size());
 }
 
+// A value in one matching pair of outer quotes, which reads drop.
+bool IsQuoted(std::string_view v) { return v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]; }
+
 uint32_t CopyValue(std::string_view v, uint32_t size, std::string& out, const LeadBytes& leads) {
     const size_t room = size - 1;  // characters the buffer holds before its NUL
     size_t chars = 0;
-    if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) {
+    if (IsQuoted(v)) {
         v.remove_prefix(1);
         const size_t m = CountChars(v, leads);  // the inner text and the closing quote
         chars = std::min(m, room);
@@ -309,10 +312,6 @@ void SplitLines(std::string_view bytes, std::vector<ProfileEngine::Line>& out, c
         i = le.next;
     }
 }
-
-}  // namespace
-
-namespace {
 
 // Where each key of a section first occurs: line positions in an open-addressed
 // table, hashed and compared by the lines' own names, so that indexing a list
@@ -616,16 +615,12 @@ ProfileEngine ProfileEngine::Parse(std::string source, const LeadBytes& leads) {
     return engine;
 }
 
-// Sections are found as calls ask for them: a read of the user list near the
-// top of a file of a thousand accounts never looks at the accounts. Only
-// headers are looked for, and a header's first non-blank byte is '[': the
-// '[' bytes lead to every one of them. A section's bytes are known once the
-// header after it is found; until then it is the pending one.
 namespace {
 
 // The first header line from `from` on (a line's start): where its line
 // begins, with the line classified and where the next line begins; false
-// when there is none.
+// when there is none. Only headers are looked for, and a header's first
+// non-blank byte is '[': the '[' bytes lead to every one of them.
 bool NextHeader(std::string_view bytes, size_t from, const LeadBytes& leads, ProfileEngine::Line& line,
                 size_t& start, size_t& next) {
     while (from < bytes.size()) {
@@ -653,6 +648,10 @@ bool NextHeader(std::string_view bytes, size_t from, const LeadBytes& leads, Pro
 
 }  // namespace
 
+// Sections are found as calls ask for them: a read of the user list near the
+// top of a file of a thousand accounts never looks at the accounts. A
+// section's bytes are known once the header after it is found; until then it
+// is the pending one, whose bytes begin where the scan goes on.
 bool ProfileEngine::ScanNext() const {
     if (scan_from_ == kScanned) return false;
     const std::string_view bytes = *source_;
@@ -661,7 +660,7 @@ bool ProfileEngine::ScanNext() const {
     const bool found = NextHeader(bytes, scan_from_, *leads_, line, start, next);
     // The bytes before it belong to the section found last (or are the prefix).
     const size_t end = found ? start : bytes.size();
-    const std::string_view range = bytes.substr(pending_body_, end - pending_body_);
+    const std::string_view range = bytes.substr(scan_from_, end - scan_from_);
     if (pending_ == nullptr) {
         SplitLines(range, prefix_, *leads_);
     } else if (!range.empty()) {
@@ -676,7 +675,6 @@ bool ProfileEngine::ScanNext() const {
     auto section = std::make_unique<Section>(*leads_);
     section->header = std::move(line);
     pending_ = section.get();
-    pending_body_ = next;
     sections_.push_back(std::move(section));
     AddName(pending_);
     scan_from_ = next;
@@ -714,7 +712,7 @@ void ProfileEngine::ScanAll() const {
 // back as they came: no call has read or changed them.
 std::string ProfileEngine::Serialize() const {
     const std::string_view unread =
-        scan_from_ == kScanned ? std::string_view() : std::string_view(*source_).substr(pending_body_);
+        scan_from_ == kScanned ? std::string_view() : std::string_view(*source_).substr(scan_from_);
     std::string out;
     size_t total = unread.size();
     for (const Line& l : prefix_) total += l.text.size() + 2;
@@ -900,7 +898,7 @@ void ProfileEngine::ForEachLine(const std::function<void(const LineView&)>& visi
                 if (l.has_value) {
                     std::string_view v = l.value();
                     v = v.substr(0, v.find('\0'));
-                    if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) v = v.substr(1, v.size() - 2);
+                    if (IsQuoted(v)) v = v.substr(1, v.size() - 2);
                     view.value = v;
                 }
             }
@@ -985,8 +983,6 @@ bool IsPlainPrefix(std::string_view prefix) {
     if (prefix.empty() || prefix.front() == '[' || IsSpace(prefix.front()) || IsSpace(prefix.back())) return false;
     return std::all_of(prefix.begin(), prefix.end(), [](char c) { return c > 0x20 && c < 0x7F && c != '='; });
 }
-
-bool IsQuoted(std::string_view v) { return v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]; }
 
 }  // namespace
 

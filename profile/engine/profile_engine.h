@@ -162,11 +162,10 @@ private:
     std::shared_ptr<const std::string> source_;  // the parsed bytes, which lines view
     // The sections found so far, in file order; the bytes from scan_from_ on
     // are not looked at yet, and the last section found is pending (its
-    // bytes, from pending_body_, end at the next header).
+    // bytes, from scan_from_, end at the next header).
     static constexpr size_t kScanned = SIZE_MAX;
     mutable size_t scan_from_ = kScanned;
     mutable Section* pending_ = nullptr;
-    mutable size_t pending_body_ = 0;
     // Names no header in the bytes from scan_from_ on has.
     mutable std::unordered_set<std::string, ProfileNameHash, ProfileNameEqual> absent_ahead_;
     mutable std::vector<Line> prefix_;  // bytes before the first header
