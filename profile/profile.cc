@@ -381,9 +381,6 @@ R Read(std::string_view file, R none, Op&& op) {
 }
 
 }  // namespace
-}  // namespace quorvel::profile
-
-namespace quorvel::profile {
 
 uint32_t ProfileGetString(ProfileName section, ProfileName key, uint32_t size, std::string_view file,
                           std::string& value) {

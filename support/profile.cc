@@ -35,10 +35,6 @@ bool ReadWholeAnsiValue(const std::string& section, const std::string& key, cons
     return value.find_first_not_of(' ') != std::string::npos;
 }
 
-}  // namespace
-
-namespace {
-
 // The text in the code page when it may go into a profile file as `kind`.
 std::optional<std::string> SafeProfileBytes(std::u16string_view text, ProfileText kind) {
     if (text.find_first_of(std::u16string_view(u"\r\n\0", 3)) != std::u16string_view::npos) return std::nullopt;
