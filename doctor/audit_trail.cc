@@ -46,16 +46,7 @@ std::string ValueField(const std::optional<std::u16string>& value, bool secret) 
 // hands on nothing), and the last key is gone.
 void Trail::Renumber(FileHistory& history, const std::vector<std::u16string>& args, const LastChange& change) {
     if (args.size() != 4) return;
-    const auto number = [](const std::u16string& text) -> std::int64_t {
-        if (text.empty() || text.size() > 9) return -1;
-        std::int64_t value = 0;
-        for (const char16_t c : text) {
-            if (c < u'0' || c > u'9') return -1;
-            value = value * 10 + (c - u'0');
-        }
-        return value;
-    };
-    const std::int64_t first = number(args[2]), last = number(args[3]);
+    const std::int64_t first = DecimalDigits(args[2]).value_or(-1), last = DecimalDigits(args[3]).value_or(-1);
     if (first < 1 || last < first) return;
     const auto key = [&](std::int64_t n) { return ProfileItem(args[0], args[1] + Decimal(n)); };
     for (std::int64_t n = first; n <= last; ++n) {

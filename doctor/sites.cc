@@ -40,13 +40,8 @@ std::optional<automation::Value> Held(const Object& object, const char16_t* name
 
 // The site's number, when its name is one as PostWebSit writes them.
 std::optional<std::int64_t> SiteNumber(const std::u16string& name) {
-    if (name.empty() || name.size() > 9 || name[0] == u'0') return std::nullopt;
-    std::int64_t n = 0;
-    for (const char16_t c : name) {
-        if (c < u'0' || c > u'9') return std::nullopt;
-        n = n * 10 + (c - u'0');
-    }
-    return n;
+    if (!name.empty() && name[0] == u'0') return std::nullopt;
+    return DecimalDigits(name);
 }
 
 struct Site {

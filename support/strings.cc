@@ -31,14 +31,28 @@ std::u16string_view TrimSpaces(std::u16string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-int ParsePort(std::string_view text) {
-    if (text.empty() || text.size() > 5) return -1;
-    int port = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return -1;
-        port = port * 10 + (c - '0');
+namespace {
+
+template <typename Char>
+std::optional<std::int64_t> DigitsOf(std::basic_string_view<Char> text) {
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    std::int64_t value = 0;
+    for (const Char c : text) {
+        if (c < Char('0') || c > Char('9')) return std::nullopt;
+        value = value * 10 + (c - Char('0'));
     }
-    return port <= 65535 ? port : -1;
+    return value;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> DecimalDigits(std::string_view text) { return DigitsOf(text); }
+std::optional<std::int64_t> DecimalDigits(std::u16string_view text) { return DigitsOf(text); }
+
+int ParsePort(std::string_view text) {
+    if (text.size() > 5) return -1;
+    const std::optional<std::int64_t> port = DecimalDigits(text);
+    return port && *port <= 65535 ? static_cast<int>(*port) : -1;
 }
 
 }  // namespace quorvel

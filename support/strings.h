@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,11 @@ bool FitsCodePage(std::u16string_view text);
 
 // Without leading and trailing spaces.
 std::u16string_view TrimSpaces(std::u16string_view text);
+
+// The value of one to nine decimal digits and nothing else; nullopt for
+// anything else (a sign, a blank, an empty text).
+std::optional<std::int64_t> DecimalDigits(std::string_view text);
+std::optional<std::int64_t> DecimalDigits(std::u16string_view text);
 
 // A TCP port from 0 (any free one) to 65535, in decimal digits alone; -1 for
 // anything else.

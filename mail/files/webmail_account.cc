@@ -24,13 +24,9 @@ std::u16string PortSetting(std::u16string_view settings) {
 
 std::uint16_t PortNumber(std::u16string_view text) {
     text = TrimSpaces(text);
-    if (text.empty() || text.size() > 5) return 0;
-    std::uint32_t port = 0;
-    for (const char16_t c : text) {
-        if (c < u'0' || c > u'9') return 0;
-        port = port * 10 + static_cast<std::uint32_t>(c - u'0');
-    }
-    return port <= 65535 ? static_cast<std::uint16_t>(port) : 0;
+    if (text.size() > 5) return 0;
+    const std::optional<std::int64_t> port = DecimalDigits(text);
+    return port && *port <= 65535 ? static_cast<std::uint16_t>(*port) : 0;
 }
 
 std::vector<size_t> TemporaryRecords(const UserList& list) {
