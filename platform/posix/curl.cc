@@ -6,17 +6,11 @@
 namespace quorvel::posix {
 namespace {
 
-struct Loaded {
-    CurlLibrary library{};
-    bool ok = false;
-    std::string why;
-};
-
 // Never unloaded: libcurl keeps global state once initialised.
-Loaded Load() {
+ResidentFunctions<CurlLibrary> Load() {
     ResidentLibrary curl(QUORVEL_CURL_LIBRARY);
-    Loaded loaded;
-    CurlLibrary& l = loaded.library;
+    ResidentFunctions<CurlLibrary> loaded;
+    CurlLibrary& l = loaded.functions;
     const bool resolved =
         curl.Take("curl_global_init", l.global_init) && curl.Take("curl_easy_init", l.easy_init) &&
         curl.Take("curl_easy_setopt", l.easy_setopt) && curl.Take("curl_easy_perform", l.easy_perform) &&
@@ -37,9 +31,8 @@ Loaded Load() {
 }  // namespace
 
 const CurlLibrary* Curl(std::string* why) {
-    static const Loaded loaded = Load();
-    if (!loaded.ok && why != nullptr) *why = loaded.why;
-    return loaded.ok ? &loaded.library : nullptr;
+    static const ResidentFunctions<CurlLibrary> loaded = Load();
+    return loaded.Get(why);
 }
 
 CurlHandle NewCurl(std::string* why) {

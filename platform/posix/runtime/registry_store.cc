@@ -401,9 +401,10 @@ void Write(const std::string& file, const Version& version, const Table& table) 
     if (close(fd) != 0 || !whole || rename(temp.c_str(), file.c_str()) != 0) unlink(temp.c_str());
 }
 
-bool SameFile(const Version& a, const Version& b) {
-    return a.device == b.device && a.inode == b.inode && a.size == b.size && a.mtime_sec == b.mtime_sec &&
-           a.mtime_nsec == b.mtime_nsec && a.counter == b.counter;
+// The same state of the file, whichever machine-folder generation each was told under.
+bool SameFile(Version a, Version b) {
+    a.folder = b.folder = 0;
+    return a == b;
 }
 
 }  // namespace snapshot

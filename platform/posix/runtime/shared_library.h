@@ -49,4 +49,18 @@ private:
     std::string why_;
 };
 
+// The functions taken from a resident library, or why there are none.
+template <typename Functions>
+struct ResidentFunctions {
+    Functions functions{};
+    bool ok = false;
+    std::string why;
+
+    // The functions; nullptr with the reason in `reason` (when given) if there are none.
+    const Functions* Get(std::string* reason) const {
+        if (!ok && reason != nullptr) *reason = why;
+        return ok ? &functions : nullptr;
+    }
+};
+
 }  // namespace quorvel::posix

@@ -5,17 +5,11 @@
 namespace quorvel::posix {
 namespace {
 
-struct Loaded {
-    SqliteLibrary library{};
-    bool ok = false;
-    std::string why;
-};
-
 // Never unloaded: connections may outlive whoever opened them.
-Loaded Load() {
+ResidentFunctions<SqliteLibrary> Load() {
     ResidentLibrary sqlite(QUORVEL_SQLITE_LIBRARY);
-    Loaded loaded;
-    SqliteLibrary& l = loaded.library;
+    ResidentFunctions<SqliteLibrary> loaded;
+    SqliteLibrary& l = loaded.functions;
     loaded.ok = sqlite.Take("sqlite3_open_v2", l.open_v2) && sqlite.Take("sqlite3_close_v2", l.close_v2) &&
                 sqlite.Take("sqlite3_busy_timeout", l.busy_timeout) && sqlite.Take("sqlite3_exec", l.exec) &&
                 sqlite.Take("sqlite3_prepare_v2", l.prepare_v2) && sqlite.Take("sqlite3_finalize", l.finalize) &&
@@ -32,9 +26,8 @@ Loaded Load() {
 }  // namespace
 
 const SqliteLibrary* Sqlite(std::string* why) {
-    static const Loaded loaded = Load();
-    if (!loaded.ok && why != nullptr) *why = loaded.why;
-    return loaded.ok ? &loaded.library : nullptr;
+    static const ResidentFunctions<SqliteLibrary> loaded = Load();
+    return loaded.Get(why);
 }
 
 }  // namespace quorvel::posix
