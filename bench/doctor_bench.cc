@@ -5,7 +5,6 @@
 // site's and root's properties from the metabase. The files are also held to
 // an audit trail of the calls that made every account and mailbox.
 #include <benchmark/benchmark.h>
-#include <sqlite3.h>
 #include <stdlib.h>
 
 #include <cstdlib>
@@ -15,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/metabase_floor.h"
 #include "doctor/audit_trail.h"
 #include "doctor/checks.h"
 #include "doctor/doctor.h"
@@ -183,22 +183,13 @@ void BM_FloorReadFilesAndTrail(benchmark::State& state) {
 // The floor of the sites: every property of every site and root in one query.
 void BM_FloorReadSites(benchmark::State& state) {
     UseMachine();
-    sqlite3* db = nullptr;
-    sqlite3_open_v2((Folder() / "metabase.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    const quorvel::bench::MetabaseQuery metabase(Folder() / "metabase.db");
     for (auto _ : state) {
-        sqlite3_stmt* stmt = nullptr;
-        sqlite3_prepare_v2(db, "SELECT o.key, p.key, p.value FROM objects o JOIN properties p ON p.object = o.key"
-                               " WHERE o.parent = 'W3SVC' OR o.parent LIKE 'W3SVC/%'",
-                           -1, &stmt, nullptr);
-        int rows = 0;
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            benchmark::DoNotOptimize(sqlite3_column_text(stmt, 2));
-            ++rows;
-        }
-        sqlite3_finalize(stmt);
+        const int rows = metabase.Rows("SELECT o.key, p.key, p.value FROM objects o JOIN properties p ON p.object = o.key"
+                                       " WHERE o.parent = 'W3SVC' OR o.parent LIKE 'W3SVC/%'",
+                                       2, [](const unsigned char* value) { benchmark::DoNotOptimize(value); });
         if (rows < kSites * 5) state.SkipWithError("too few properties");
     }
-    sqlite3_close(db);
 }
 
 template <typename Check>

@@ -3,7 +3,6 @@
 // next to two floors measured in the same run on the same store: one query
 // that reads every site's comment, and one commit of a new site.
 #include <benchmark/benchmark.h>
-#include <sqlite3.h>
 #include <stdlib.h>
 
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include <map>
 #include <string>
 
+#include "bench/metabase_floor.h"
 #include "automation/objects.h"
 #include "standins/iis/metabase.h"
 #include "web/post_web_sit.h"
@@ -102,23 +102,13 @@ void UseMachine(int sites) {
 void BM_FloorReadAllComments(benchmark::State& state) {
     const int sites = static_cast<int>(state.range(0));
     UseMachine(sites);
-    sqlite3* db = nullptr;
-    sqlite3_open_v2((Folder() / std::to_string(sites) / "metabase.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    const quorvel::bench::MetabaseQuery metabase(Folder() / std::to_string(sites) / "metabase.db");
     for (auto _ : state) {
-        sqlite3_stmt* stmt = nullptr;
-        sqlite3_prepare_v2(db,
-                           "SELECT p.value FROM objects o JOIN properties p ON p.object = o.key"
-                           " AND p.key = 'SERVERCOMMENT' WHERE o.parent = 'W3SVC'",
-                           -1, &stmt, nullptr);
-        int rows = 0;
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            benchmark::DoNotOptimize(sqlite3_column_text(stmt, 0));
-            ++rows;
-        }
-        sqlite3_finalize(stmt);
+        const int rows = metabase.Rows("SELECT p.value FROM objects o JOIN properties p ON p.object = o.key"
+                                       " AND p.key = 'SERVERCOMMENT' WHERE o.parent = 'W3SVC'",
+                                       0, [](const unsigned char* value) { benchmark::DoNotOptimize(value); });
         if (rows != sites) state.SkipWithError("wrong number of comments");
     }
-    sqlite3_close(db);
 }
 
 // One commit of a new site with its settings, as SetInfo makes it.
