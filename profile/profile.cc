@@ -41,6 +41,9 @@ struct CachedFile {
     bool loaded = false;
     Stamp stamp;
     ProfileEngine engine;
+    // The buffer of the copy read before the current one: a file that another
+    // program keeps changing is read into memory that already has its pages.
+    std::string spare;
 };
 
 // Never destroyed: transactions of threads that end late still reach it.
@@ -71,15 +74,15 @@ std::shared_ptr<CachedFile> CacheEntry(const std::string& key) {
 bool Revalidate(CachedFile& entry, const std::string& path) {
     const LeadBytes& leads = platform::profile_io::AnsiLeadBytes();
     const bool cached = entry.loaded && entry.engine.leads() == &leads;
-    std::string bytes;
+    std::string bytes = std::move(entry.spare);
     Stamp stamp;
     const Status r = platform::profile_io::Read(path, bytes, stamp, cached ? &entry.stamp : nullptr);
-    if (r == Status::kUnchanged) return true;
-    if (r == Status::kError) {
-        entry.loaded = false;
-        return false;
+    if (r == Status::kUnchanged || r == Status::kError) {
+        entry.spare = std::move(bytes);
+        if (r == Status::kError) entry.loaded = false;
+        return r == Status::kUnchanged;
     }
-    entry.engine = ProfileEngine::Parse(std::move(bytes), leads);
+    entry.spare = ProfileEngine::Recycle(std::exchange(entry.engine, ProfileEngine::Parse(std::move(bytes), leads)));
     entry.stamp = stamp;
     entry.loaded = true;
     return true;

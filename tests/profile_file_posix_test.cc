@@ -135,6 +135,17 @@ TEST_F(ProfileFile, UnchangedFilesAreNotParsedAgain) {
     fs::rename(other, ini_);
     EXPECT_EQ(Read(ini_, "s", "k"), "3");
     EXPECT_EQ(profile::ProfileEngine::parse_count(), parses + 1);
+    // Each read fills the buffer of the one before: a shorter file after a
+    // longer one shows nothing of it.
+    Put(other, "[s]\r\nk=4\r\n[t]\r\n" + std::string(70000, ';') + "\r\nm=5\r\n");
+    fs::rename(other, ini_);
+    EXPECT_EQ(Read(ini_, "t", "m"), "5");
+    Put(other, "[s]\r\nk=6\r\n");
+    fs::rename(other, ini_);
+    EXPECT_EQ(Read(ini_, "t", "m"), "");
+    EXPECT_EQ(Read(ini_, "s", "k"), "6");
+    EXPECT_TRUE(WritePrivateProfileString("s", "k", "7", ini_));
+    EXPECT_EQ(Bytes(ini_), "[s]\r\nk=7\r\n");
 }
 
 TEST_F(ProfileFile, ReadersNeverSeeAHalfWrittenFile) {

@@ -606,10 +606,19 @@ ProfileEngine& ProfileEngine::operator=(ProfileEngine&&) noexcept = default;
 
 uint64_t ProfileEngine::parse_count() { return g_parses.load(); }
 
+std::string ProfileEngine::Recycle(ProfileEngine engine) {
+    std::unique_ptr<std::string> source = std::move(engine.source_);
+    // The lines view the buffer: they go first.
+    engine = ProfileEngine(*engine.leads_);
+    if (!source) return {};
+    source->clear();
+    return std::move(*source);
+}
+
 ProfileEngine ProfileEngine::Parse(std::string source, const LeadBytes& leads) {
     ++g_parses;
     ProfileEngine engine(leads);
-    engine.source_ = std::make_shared<const std::string>(std::move(source));
+    engine.source_ = std::make_unique<std::string>(std::move(source));
     engine.scan_from_ = 0;
     engine.ScanNext();  // the lines before the first header
     return engine;

@@ -72,6 +72,9 @@ public:
     // not copied.
     static ProfileEngine Parse(std::string bytes, const LeadBytes& leads = LeadBytes::Gbk());
     std::string Serialize() const;
+    // Ends the engine and gives back the buffer it was parsed from, emptied
+    // but with its room, for the next read of the file to fill.
+    static std::string Recycle(ProfileEngine engine);
     bool empty() const;
     const LeadBytes* leads() const { return leads_; }
 
@@ -159,7 +162,7 @@ private:
     Result Finish(Result result);
 
     const LeadBytes* leads_;
-    std::shared_ptr<const std::string> source_;  // the parsed bytes, which lines view
+    std::unique_ptr<std::string> source_;  // the parsed bytes, which lines view
     // The sections found so far, in file order; the bytes from scan_from_ on
     // are not looked at yet, and the last section found is pending (its
     // bytes, from scan_from_, end at the next header).
