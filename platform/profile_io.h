@@ -52,8 +52,9 @@ Status Stat(const std::string& path, Stamp& stamp);
 Status Read(const std::string& path, std::string& bytes, Stamp& stamp, const Stamp* known = nullptr);
 
 // Replaces the file's bytes, atomically where the system allows it: readers
-// see the old file or the new one. A missing file is created.
-bool Replace(const std::string& path, std::string_view bytes);
+// see the old file or the new one. A missing file is created. `stamp`
+// receives the new file's (not known, when it cannot be told).
+bool Replace(const std::string& path, std::string_view bytes, Stamp& stamp);
 
 // Excludes the other holders of the same file's lock, in this process and in
 // others, while it lives. `key` is the Target's key.

@@ -90,16 +90,14 @@ bool Revalidate(CachedFile& entry, const std::string& path) {
 
 // Writes the engine's bytes (or an empty file) and keeps the entry current.
 bool Store(CachedFile& entry, const std::string& path, bool changed) {
-    if (!platform::profile_io::Replace(path, changed ? entry.engine.Serialize() : std::string())) {
+    Stamp stamp;
+    if (!platform::profile_io::Replace(path, changed ? entry.engine.Serialize() : std::string(), stamp)) {
         entry.loaded = false;
         return false;
     }
-    Stamp stamp;
-    if (platform::profile_io::Stat(path, stamp) == Status::kExists) {
-        entry.stamp = stamp;
-    } else {
-        entry.loaded = false;
-    }
+    // Unknown, the copy is read again next time.
+    entry.stamp = stamp;
+    entry.loaded = stamp.exists;
     return true;
 }
 
@@ -229,6 +227,7 @@ struct TransactionState {
     bool exists = false;      // the file is on disk
     bool written = false;     // the transaction wrote the file
     Stamp found;              // the file's stamp when the transaction began
+    Stamp wrote;              // and when it wrote it last
     bool dirty = false;       // the copy differs from the file
     bool touch = false;       // a call that changed nothing still creates a missing file
     bool failed = false;      // a write failed: the copy may not be what the file holds
@@ -244,7 +243,7 @@ struct TransactionState {
     bool Commit() {
         if (!lock.held()) return !refused;
         if (dirty) {
-            if (!platform::profile_io::Replace(path(), engine.Serialize())) {
+            if (!platform::profile_io::Replace(path(), engine.Serialize(), wrote)) {
                 failed = true;
                 return false;
             }
@@ -253,7 +252,7 @@ struct TransactionState {
             exists = true;
             written = true;
         } else if (touch && !exists) {
-            if (!platform::profile_io::Replace(path(), {})) return false;
+            if (!platform::profile_io::Replace(path(), {}, wrote)) return false;
             touch = false;
             exists = true;
             written = true;
@@ -306,8 +305,8 @@ TransactionState::~TransactionState() {
     auto entry = CacheEntry(target.key);
     LocalLock guard(entry->mutex);
     // Under the lock the file is as the transaction found it unless it wrote it.
-    Stamp stamp = found;
-    if (committed && !failed && (!written || platform::profile_io::Stat(path(), stamp) != Status::kError)) {
+    const Stamp& stamp = written ? wrote : found;
+    if (committed && !failed && stamp.exists == exists) {
         entry->engine = std::move(engine);
         entry->stamp = stamp;
         entry->loaded = true;

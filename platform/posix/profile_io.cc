@@ -106,7 +106,11 @@ Status Read(const std::string& path, std::string& bytes, Stamp& stamp, const Sta
     return Status::kExists;
 }
 
-bool Replace(const std::string& path, std::string_view bytes) { return posix::AtomicWrite(path, bytes); }
+bool Replace(const std::string& path, std::string_view bytes, Stamp& stamp) {
+    if (!posix::AtomicWrite(path, bytes)) return false;
+    if (Stat(path, stamp) != Status::kExists) stamp = Stamp{};
+    return true;
+}
 
 // An exclusive lock on the hidden `.NAME.lock` beside the file. flock locks
 // belong to the open file, so two threads that each open it also exclude

@@ -207,7 +207,8 @@ Status Read(const std::string& path, std::string& bytes, Stamp& stamp, const Sta
     return Status::kExists;
 }
 
-bool Replace(const std::string& path, std::string_view bytes) {
+bool Replace(const std::string& path, std::string_view bytes, Stamp& stamp) {
+    stamp = Stamp{};
     std::wstring target = WidePath(path);
     const DWORD attributes = GetFileAttributesW(target.c_str());
     const bool existed = attributes != INVALID_FILE_ATTRIBUTES;
@@ -217,11 +218,19 @@ bool Replace(const std::string& path, std::string_view bytes) {
                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     const DWORD copy_attributes = existed && (attributes & kKept) != 0 ? attributes & kKept : FILE_ATTRIBUTE_NORMAL;
     const std::string_view pieces[] = {bytes};
-    const DWORD error =
-        win32::ReplaceFileWith(target, pieces, {.ending = kTempSuffix, .attributes = copy_attributes, .attempts = 5});
+    // The copy's handle, once it is the file, tells its stamp without opening it again.
+    const DWORD error = win32::ReplaceFileWith(target, pieces,
+                                               {.ending = kTempSuffix,
+                                                .attributes = copy_attributes,
+                                                .attempts = 5,
+                                                .moved = [&](HANDLE file) {
+                                                    if (!StampOf(file, stamp)) stamp = Stamp{};
+                                                }});
     if (error == ERROR_SUCCESS) return true;
     // Kept open by someone: overwrite in place rather than drop the changes.
-    return existed && win32::IsHeldOpen(error) && Overwrite(target, bytes);
+    if (!existed || !win32::IsHeldOpen(error) || !Overwrite(target, bytes)) return false;
+    if (Stat(path, stamp) != Status::kExists) stamp = Stamp{};
+    return true;
 }
 
 struct Lock::Impl {

@@ -1,6 +1,10 @@
 #include "platform/win32/replace_file.h"
 
+#include <winternl.h>
+
 #include <atomic>
+#include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "platform/win32/handles.h"
@@ -31,6 +35,38 @@ DWORD DaclOf(const std::wstring& file, std::vector<BYTE>& descriptor) {
         if (error != ERROR_INSUFFICIENT_BUFFER || needed <= descriptor.size()) return error;
         descriptor.resize(needed);
     }
+}
+
+// The NT name of a path, as the native calls take it: \??\C:\dir\file,
+// \??\UNC\server\share\file.
+std::wstring NtName(const std::wstring& path) {
+    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring full(needed, L'\0');
+    const DWORD length = needed == 0 ? 0 : GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return {};
+    full.resize(length);
+    if (full.rfind(L"\\\\?\\", 0) == 0 || full.rfind(L"\\\\.\\", 0) == 0) return L"\\??\\" + full.substr(4);
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\??\\UNC\\" + full.substr(2);
+    return L"\\??\\" + full;
+}
+
+// Moves the open file over `target`. Through the handle that wrote it: by
+// name, the move would open the file once more (under Wine, three more round
+// trips to its server), and the handle could not tell what it became.
+DWORD MoveOver(HANDLE file, const std::wstring& target) {
+    const std::wstring name = NtName(target);
+    if (name.empty()) return GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_INVALID_NAME;
+    const size_t bytes = name.size() * sizeof(wchar_t);
+    std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFORMATION, FileName) + bytes + sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<ULONG>(bytes);
+    std::memcpy(info->FileName, name.data(), bytes);
+    IO_STATUS_BLOCK status{};
+    const NTSTATUS result =
+        NtSetInformationFile(file, &status, info, static_cast<ULONG>(buffer.size()), FileRenameInformation);
+    return NT_SUCCESS(result) ? ERROR_SUCCESS : RtlNtStatusToDosError(result);
 }
 
 void Remove(const std::wstring& file) {
@@ -70,7 +106,8 @@ DWORD ReplaceFileWith(const std::wstring& target, const ContentWriter& write, co
                                                std::to_wstring(counter++)
                                          : target + how.ending;
     auto create = [&] {
-        return Handle(CreateFileW(copy.c_str(), GENERIC_WRITE, 0, &security, CREATE_NEW, how.attributes, nullptr));
+        return Handle(CreateFileW(copy.c_str(), GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, 0, &security,
+                                  CREATE_NEW, how.attributes, nullptr));
     };
     Handle file = create();
     if (!file.valid() && GetLastError() == ERROR_FILE_EXISTS && !how.unique) {
@@ -85,15 +122,17 @@ DWORD ReplaceFileWith(const std::wstring& target, const ContentWriter& write, co
         Remove(copy);
         return error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT;
     }
-    file.reset();
     DWORD error = ERROR_SUCCESS;
     for (int attempt = 1;; ++attempt) {
-        if (MoveFileExW(copy.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        error = MoveOver(file.get(), target);
+        if (error == ERROR_SUCCESS) {
+            if (how.moved) how.moved(file.get());
             return ERROR_SUCCESS;
-        error = GetLastError();
+        }
         if (attempt >= how.attempts || !IsHeldOpen(error)) break;
         Sleep(50);
     }
+    file.reset();
     Remove(copy);
     return error;
 }

@@ -25,6 +25,9 @@ struct Replacement {
     DWORD attributes = FILE_ATTRIBUTE_NORMAL;  // the copy's
     // Moves tried, 50 ms apart, while another program holds the file open.
     int attempts = 1;
+    // Called with the copy's handle once the copy is the file, before the
+    // handle closes (with read access to the attributes).
+    std::function<void(HANDLE file)> moved = nullptr;
 };
 
 // Writes the copy's content; false, with the last error set, when it cannot.

@@ -97,6 +97,15 @@ TEST_F(ProfileTransactionTest, AFileIsParsedAgainOnlyWhenReplaced) {
     const uint64_t parses = profile::ProfileEngine::parse_count();
     for (int i = 0; i < 5; ++i) EXPECT_EQ(Read(file(), "s", "k"), "1");
     EXPECT_EQ(profile::ProfileEngine::parse_count(), parses);
+    // Our own replacement keeps the copy current, in a transaction or not.
+    EXPECT_TRUE(profile::WritePrivateProfileString("s", "k", "3", file()));
+    {
+        profile::ProfileTransaction transaction(file());
+        EXPECT_TRUE(profile::WritePrivateProfileString("s", "k", "4", file()));
+        EXPECT_TRUE(transaction.Commit());
+    }
+    EXPECT_EQ(Read(file(), "s", "k"), "4");
+    EXPECT_EQ(profile::ProfileEngine::parse_count(), parses);
 
     const std::string other = (dir_ / "other.ini").string();
     WriteBytes(other, "[s]\r\nk=2\r\n");
@@ -161,6 +170,25 @@ TEST(Win32Files, FindsOrdinaryFilesOnlyByTheirExactPath) {
     EXPECT_EQ(FindFileName(base + "folder.ini"), std::nullopt);
     EXPECT_EQ(FindFileName(base + "*.ini"), std::nullopt) << "no pattern search";
     EXPECT_EQ(FindFileName(base + "missing.ini"), std::nullopt);
+}
+
+// A replacement keeps the name as the folder shows it and the attributes the
+// file had, whatever spelling the caller used.
+TEST(Win32Files, AReplacedFileKeepsItsStoredNameAndAttributes) {
+    TempDir dir;
+    WriteBytes(dir / "servudaemon.INI", "[s]\r\nk=1\r\n");
+    const std::string stored = (dir / "servudaemon.INI").string();
+    ASSERT_TRUE(SetFileAttributesA(stored.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    const std::string asked = dir.path().string() + "\\ServUDaemon.ini";
+    EXPECT_TRUE(profile::WritePrivateProfileString("s", "k", "2", asked));
+    WIN32_FIND_DATAA found{};
+    HANDLE find = FindFirstFileA(asked.c_str(), &found);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    FindClose(find);
+    EXPECT_STREQ(found.cFileName, "servudaemon.INI");
+    EXPECT_EQ(GetFileAttributesA(stored.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE),
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(ReadBytes(dir / "servudaemon.INI"), "[s]\r\nk=2\r\n");
 }
 
 // A file's DACL in SDDL; empty when it cannot be read.
