@@ -65,12 +65,11 @@ namespace {
 // The user of a token as DOMAIN\name; the last one looked up is kept, since
 // an account's SID seldom changes between calls of a thread.
 std::u16string TokenAccount(HANDLE token) {
+    // Room for any SID: one question, not one for the size and one for the bytes.
+    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    if (size == 0) return {};
-    std::string buffer(size, '\0');
-    if (!GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return {};
-    PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+    if (!GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) return {};
+    PSID sid = reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
     const DWORD sid_size = GetLengthSid(sid);
     thread_local std::string known_sid;
     thread_local std::u16string known_name;
@@ -94,12 +93,20 @@ std::u16string TokenAccount(HANDLE token) {
 
 std::u16string AccountName() {
     HANDLE token = nullptr;
-    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token) &&
-        !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return {};
-    std::u16string account = TokenAccount(token);
-    CloseHandle(token);
-    return account;
+    if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {  // impersonating
+        std::u16string account = TokenAccount(token);
+        CloseHandle(token);
+        return account;
+    }
+    // A process's own user stays the same for its life: asked once a thread.
+    thread_local std::u16string process_account;
+    if (process_account.empty()) {
+        HANDLE own = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own)) return {};
+        process_account = TokenAccount(own);
+        CloseHandle(own);
+    }
+    return process_account;
 }
 
 void TerminateAbruptly() {
