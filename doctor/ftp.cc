@@ -295,7 +295,7 @@ bool Apply(const Plan& plan, const std::string& file) {
 void CheckFtp(const std::u16string& cfile, Context& context) {
     const std::u16string path = cfile + u"\\ServUDaemon.ini";
     const std::string file = platform::ToAnsi(path);
-    if (base::ToUpperAscii(FindFile(path)) != u"SERVUDAEMON.INI") {
+    if (!FindsFile(path)) {
         context.report.Unchecked(path, u"there is no such file");
         return;
     }

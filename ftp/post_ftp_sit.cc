@@ -180,7 +180,7 @@ std::int32_t PostFtpSit(std::u16string FtpAction, std::u16string FtpUser, std::u
         if (!Access.empty()) settings.access = Split(Access, u',');
 
         const std::u16string file = CFile + u"\\ServUDaemon.ini";
-        if (base::ToUpperAscii(FindFile(file)) != u"SERVUDAEMON.INI") return frame.Detected(kPreconditionFailed, kNoFtpSoftware);
+        if (!FindsFile(file)) return frame.Detected(kPreconditionFailed, kNoFtpSoftware);
 
         const std::u16string action = base::ToUpperAscii(FtpAction);
         frame.Audit().About(action, FtpUser);

@@ -13,6 +13,10 @@ namespace quorvel::platform {
 // file's name as stored, when an ordinary file (not hidden, not system, not a
 // folder) is there.
 std::optional<std::string> FindFileName(std::string_view path);
+// Whether an ordinary file is at the exact path, asked of the file itself
+// rather than by searching its folder: what FindFileName finds there, but
+// not under which name.
+bool IsOrdinaryFile(std::string_view path);
 
 // The whole content of a file; nullopt when it cannot be read.
 std::optional<std::string> ReadFileBytes(std::string_view path);

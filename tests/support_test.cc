@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "automation/step_error.h"
+#include "base/ascii.h"
+#include "support/find_file.h"
 #include "support/profile.h"
 #include "support/strings.h"
 #include "test_support.h"
@@ -30,6 +32,22 @@ TEST(Strings, PortsAreDigitsAloneUpTo65535) {
     EXPECT_EQ(ParsePort("08080"), 8080);
     for (const char* refused : {"", "65536", "99999", "100000", "-1", "+80", " 80", "80 ", "8o", "0x50"})
         EXPECT_EQ(ParsePort(refused), -1) << refused;
+}
+
+// The methods' test that a server's file is there, by attributes or by a
+// search, agrees with the search's answer.
+TEST(FindsFile, AnOrdinaryFileUnderTheNameInAnyAsciiCase) {
+    test::TempDir dir;
+    WriteBytes(dir / "ServUDaemon.ini", "");
+    WriteBytes(dir / "domains.dat", "");
+    std::filesystem::create_directories(dir / "Folder.ini");
+    const std::u16string base = dir.u16() + u"\\";
+    for (const std::u16string name : {u"ServUDaemon.ini", u"SERVUDAEMON.INI", u"DOMAINS.DAT", u"Domains.dat"}) {
+        EXPECT_TRUE(FindsFile(base + name));
+        EXPECT_EQ(base::ToUpperAscii(FindFile(base + name)), base::ToUpperAscii(name));
+    }
+    for (const std::u16string name : {u"Folder.ini", u"missing.ini", u"MISSING.DAT", u"*.ini", u"ServUDaemon.in?"})
+        EXPECT_FALSE(FindsFile(base + name)) << std::string(name.begin(), name.end());
 }
 
 class ProfileRoutines : public testing::Test {

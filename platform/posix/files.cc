@@ -20,16 +20,28 @@
 
 namespace quorvel::platform {
 
-std::optional<std::string> FindFileName(std::string_view path) {
+namespace {
+// The file at the path when it is an ordinary one (a name starting with a
+// dot is a hidden file here); empty otherwise.
+std::filesystem::path OrdinaryFile(std::string_view path) {
     // A search pattern is not a file name.
-    if (path.find_first_of("*?") != std::string_view::npos) return std::nullopt;
-    const std::filesystem::path mapped = posix::MapAnsiPath(path);
+    if (path.find_first_of("*?") != std::string_view::npos) return {};
+    std::filesystem::path mapped = posix::MapAnsiPath(path);
     const std::string name = mapped.filename().string();
-    if (name.empty() || name[0] == '.') return std::nullopt;
+    if (name.empty() || name[0] == '.') return {};
     struct stat st {};
-    if (stat(mapped.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    return ToAnsi(FromUtf8(name));
+    if (stat(mapped.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    return mapped;
 }
+}  // namespace
+
+std::optional<std::string> FindFileName(std::string_view path) {
+    const std::filesystem::path found = OrdinaryFile(path);
+    if (found.empty()) return std::nullopt;
+    return ToAnsi(FromUtf8(found.filename().string()));
+}
+
+bool IsOrdinaryFile(std::string_view path) { return !OrdinaryFile(path).empty(); }
 
 std::optional<std::string> ReadFileBytes(std::string_view path) {
     const std::filesystem::path mapped = posix::MapAnsiPath(path);

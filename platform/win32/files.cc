@@ -15,16 +15,26 @@
 
 namespace quorvel::platform {
 
+namespace {
+constexpr DWORD kNotOrdinary = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+// An exact look-up: wildcards would turn it into a pattern match.
+bool IsPattern(std::string_view path) { return path.empty() || path.find_first_of("*?") != std::string_view::npos; }
+}  // namespace
+
 std::optional<std::string> FindFileName(std::string_view path) {
-    // An exact search: wildcards would turn it into a pattern match.
-    if (path.empty() || path.find_first_of("*?") != std::string_view::npos) return std::nullopt;
+    if (IsPattern(path)) return std::nullopt;
     const std::string zpath(path);
     WIN32_FIND_DATAA found{};
     win32::FindHandle search(FindFirstFileA(zpath.c_str(), &found));
     if (!search.valid()) return std::nullopt;
-    constexpr DWORD kNotOrdinary = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     if ((found.dwFileAttributes & kNotOrdinary) != 0) return std::nullopt;
     return std::string(found.cFileName);
+}
+
+bool IsOrdinaryFile(std::string_view path) {
+    if (IsPattern(path)) return false;
+    const DWORD attributes = GetFileAttributesA(std::string(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & kNotOrdinary) == 0;
 }
 
 std::optional<std::string> ReadFileBytes(std::string_view path) {
