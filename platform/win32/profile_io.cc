@@ -22,6 +22,8 @@
 
 #include <iterator>
 #include <map>
+#include <string_view>
+#include <vector>
 
 #include "platform/system_error.h"
 #include "platform/win32/handles.h"
@@ -86,14 +88,34 @@ bool Overwrite(const std::wstring& path, std::string_view bytes) {
            FlushFileBuffers(file.get());
 }
 
-// The file's name as stored, in place of the last part of `path`, so that a
-// replacement keeps the spelling the folder shows.
-std::wstring StoredSpelling(const std::wstring& path) {
-    WIN32_FIND_DATAW data{};
-    win32::FindHandle find(FindFirstFileW(path.c_str(), &data));
-    if (!find.valid()) return path;
+// The last part of a path.
+std::wstring_view LastPart(std::wstring_view path) {
     const size_t slash = path.find_last_of(L"\\/");
-    return path.substr(0, slash == std::wstring::npos ? 0 : slash + 1) + data.cFileName;
+    return slash == std::wstring_view::npos ? path : path.substr(slash + 1);
+}
+
+// The file's name as stored, in place of the last part of `path`, so that a
+// replacement keeps the spelling the folder shows. Asked of the open file
+// when it can tell (its final path, unless that leads elsewhere: a link),
+// or else by a search of the folder.
+std::wstring StoredSpelling(const std::wstring& path, HANDLE file) {
+    const std::wstring_view asked = LastPart(path);
+    wchar_t final_path[MAX_PATH + 8];
+    const DWORD length = file == nullptr ? 0 : GetFinalPathNameByHandleW(file, final_path, std::size(final_path), 0);
+    std::wstring stored;
+    if (length > 0 && length < std::size(final_path)) {
+        const std::wstring_view name = LastPart(std::wstring_view(final_path, length));
+        if (CompareStringOrdinal(name.data(), static_cast<int>(name.size()), asked.data(), static_cast<int>(asked.size()),
+                                 TRUE) == CSTR_EQUAL)
+            stored = name;
+    }
+    if (stored.empty()) {
+        WIN32_FIND_DATAW data{};
+        win32::FindHandle find(FindFirstFileW(path.c_str(), &data));
+        if (!find.valid()) return path;
+        stored = data.cFileName;
+    }
+    return path.substr(0, path.size() - asked.size()) + stored;
 }
 
 // Mutex names cannot hold '\' and are limited in length; a hash of the key
@@ -213,7 +235,14 @@ bool Replace(const std::string& path, std::string_view bytes, Stamp& stamp) {
     const DWORD attributes = GetFileAttributesW(target.c_str());
     const bool existed = attributes != INVALID_FILE_ATTRIBUTES;
     if (existed && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) return false;
-    if (existed) target = StoredSpelling(target);
+    // One opening of the file tells the spelling to keep and the DACL to give the copy.
+    std::vector<BYTE> dacl;
+    bool dacl_known = false;
+    if (existed) {
+        const win32::Handle file(OpenExisting(target, READ_CONTROL));
+        target = StoredSpelling(target, file.valid() ? file.get() : nullptr);
+        dacl_known = file.valid() && win32::DaclOf(file.get(), dacl) == ERROR_SUCCESS;
+    }
     constexpr DWORD kKept = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     const DWORD copy_attributes = existed && (attributes & kKept) != 0 ? attributes & kKept : FILE_ATTRIBUTE_NORMAL;
@@ -225,7 +254,8 @@ bool Replace(const std::string& path, std::string_view bytes, Stamp& stamp) {
                                                 .attempts = 5,
                                                 .moved = [&](HANDLE file) {
                                                     if (!StampOf(file, stamp)) stamp = Stamp{};
-                                                }});
+                                                },
+                                                .dacl = dacl_known ? &dacl : nullptr});
     if (error == ERROR_SUCCESS) return true;
     // Kept open by someone: overwrite in place rather than drop the changes.
     if (!existed || !win32::IsHeldOpen(error) || !Overwrite(target, bytes)) return false;

@@ -15,26 +15,12 @@ namespace {
 std::atomic<BeforeWriteHook> before_write_hook{nullptr};
 
 // The file's DACL as a security descriptor to make the copy with; empty
-// where the volume keeps no security. Each asking opens the file, so the
-// first asks with room for a usual descriptor and a larger one asks again.
+// where the volume keeps no security.
 DWORD DaclOf(const std::wstring& file, std::vector<BYTE>& descriptor) {
-    descriptor.resize(1024);
-    for (;;) {
-        DWORD needed = 0;
-        if (GetFileSecurityW(file.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(),
-                             static_cast<DWORD>(descriptor.size()), &needed)) {
-            // Only the bytes it filled in belong to the descriptor.
-            descriptor.resize(GetSecurityDescriptorLength(descriptor.data()));
-            return ERROR_SUCCESS;
-        }
-        const DWORD error = GetLastError();
-        if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION) {
-            descriptor.clear();
-            return ERROR_SUCCESS;
-        }
-        if (error != ERROR_INSUFFICIENT_BUFFER || needed <= descriptor.size()) return error;
-        descriptor.resize(needed);
-    }
+    const Handle opened(CreateFileW(file.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!opened.valid()) return GetLastError();
+    return win32::DaclOf(opened.get(), descriptor);
 }
 
 // The NT name of a path, as the native calls take it: \??\C:\dir\file,
@@ -76,6 +62,27 @@ void Remove(const std::wstring& file) {
 
 }  // namespace
 
+// Asked first with room for a usual descriptor, and again with what a larger one needs.
+DWORD DaclOf(HANDLE file, std::vector<BYTE>& descriptor) {
+    descriptor.resize(1024);
+    for (;;) {
+        DWORD needed = 0;
+        if (GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, descriptor.data(),
+                                    static_cast<DWORD>(descriptor.size()), &needed)) {
+            // Only the bytes it filled in belong to the descriptor.
+            descriptor.resize(GetSecurityDescriptorLength(descriptor.data()));
+            return ERROR_SUCCESS;
+        }
+        const DWORD error = GetLastError();
+        if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION) {
+            descriptor.clear();
+            return ERROR_SUCCESS;
+        }
+        if (error != ERROR_INSUFFICIENT_BUFFER || needed <= descriptor.size()) return error;
+        descriptor.resize(needed);
+    }
+}
+
 bool IsHeldOpen(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
 }
@@ -97,10 +104,12 @@ DWORD ReplaceFileWith(const std::wstring& target, const ContentWriter& write, co
     // before the copy had the file's security would read all written later.
     SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
     std::vector<BYTE> descriptor;
-    if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (how.dacl != nullptr) {
+        descriptor = *how.dacl;
+    } else if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
         if (const DWORD error = DaclOf(target, descriptor); error != ERROR_SUCCESS) return error;
-        if (!descriptor.empty()) security.lpSecurityDescriptor = descriptor.data();
     }
+    if (!descriptor.empty()) security.lpSecurityDescriptor = descriptor.data();
     static std::atomic<unsigned> counter{0};
     const std::wstring copy = how.unique ? target + how.ending + std::to_wstring(GetCurrentProcessId()) + L"-" +
                                                std::to_wstring(counter++)

@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvel::win32 {
 
@@ -28,7 +29,13 @@ struct Replacement {
     // Called with the copy's handle once the copy is the file, before the
     // handle closes (with read access to the attributes).
     std::function<void(HANDLE file)> moved = nullptr;
+    // The file's DACL (DaclOf), when the caller has read it already.
+    const std::vector<BYTE>* dacl = nullptr;
 };
+
+// The DACL of an open file (opened with READ_CONTROL) as a self-relative
+// security descriptor; empty where the volume keeps no security.
+DWORD DaclOf(HANDLE file, std::vector<BYTE>& descriptor);
 
 // Writes the copy's content; false, with the last error set, when it cannot.
 using ContentWriter = std::function<bool(HANDLE copy)>;
