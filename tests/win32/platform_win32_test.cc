@@ -79,6 +79,21 @@ TEST_F(ProfileTransactionTest, ReadingOnlyLeavesTheFileAndMakesNoCopy) {
     EXPECT_EQ(CompareFileTime(&before, &after), 0);
 }
 
+// Another program that keeps the file open without delete sharing holds the
+// move off: the change is written over the file rather than lost.
+TEST_F(ProfileTransactionTest, AFileHeldOpenByAnotherProgramStillGetsTheChange) {
+    WriteBytes(file(), "[s]\r\nk=1\r\n");
+    {
+        win32::Handle held(CreateFileA(file().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held.valid());
+        EXPECT_TRUE(profile::WritePrivateProfileString("s", "k", "2", file()));
+        EXPECT_EQ(Read(file(), "s", "k"), "2");
+    }
+    EXPECT_EQ(ReadBytes(file()), "[s]\r\nk=2\r\n");
+    EXPECT_EQ(GetFileAttributesA(copy().c_str()), INVALID_FILE_ATTRIBUTES) << "the working copy is removed";
+}
+
 TEST_F(ProfileTransactionTest, AMissingFileAppearsOnlyAtTheEnd) {
     {
         profile::ProfileTransaction transaction(file());
