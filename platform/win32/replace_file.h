@@ -1,6 +1,7 @@
 // The one way this build replaces a file, as platform/posix/atomic_file.h
 // is on POSIX: the new content is written to a copy beside the file, flushed
-// to disk, and moved over the file with write-through. The copy is made with
+// to disk, and moved over the file through the handle that wrote it (a move
+// within one volume, as a rename on POSIX). The copy is made with
 // the file's DACL, so that nobody can open it, before its first byte, who
 // could not open the file; a new file takes the folder's inherited
 // security, as any new file does.
