@@ -242,7 +242,8 @@ audit_rows() {
                          for (i = 9; i + 3 <= NF; i += 4) printf "      %s %s: %s -> %s\n", $i, $(i+1), $(i+2), $(i+3) }
               NF < 8 { print "    " $0 }'
 }
-iconv -f GBK -t UTF-8 "$machine/DllAudit.log" | tr -d '\r' | head -n 1 | audit_rows
+# (sed reads to the end: head would leave the writers before it to a broken pipe)
+iconv -f GBK -t UTF-8 "$machine/DllAudit.log" | tr -d '\r' | sed -n 1p | audit_rows
 echo "  ($(wc -l <"$machine/DllAudit.log") lines in all)"
 echo "  -- a dry run prints the lines a call would write, and changes nothing --"
 echo; echo "\$ quorvel call --dry-run PostFtpSit ADD carol 'D:\\Serv-U' secret 'D:\\ftp\\carol' 'D:\\ftp\\carol|RWAMLCDP'"
