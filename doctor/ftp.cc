@@ -19,7 +19,6 @@
 #include <optional>
 #include <set>
 
-#include "base/ascii.h"
 #include "doctor/checks.h"
 #include "doctor/ini_file.h"
 #include "platform/files.h"

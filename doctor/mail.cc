@@ -194,12 +194,12 @@ void CrossCheckFile(const std::u16string& path, Context& context) {
 void CheckUserList(const std::u16string& mail_dir, Context& context) {
     const std::u16string list_path = mail::UserListPath(mail_dir);
     const std::string list_file = platform::ToAnsi(list_path);
-    if (base::ToUpperAscii(FindFile(list_path)) != u"USERLIST.DAT") {
+    if (!mail::HasUserList(mail_dir)) {
         context.report.Unchecked(list_path, u"there is no such file");
         return;
     }
     const std::u16string settings_path = mail::WebmailSettingsPath(mail_dir);
-    const bool has_settings = base::ToUpperAscii(FindFile(settings_path)) == u"DOMAINS.INI";
+    const bool has_settings = mail::HasWebmailSettings(mail_dir);
     const std::u16string* settings = has_settings ? &settings_path : nullptr;
     if (has_settings) context.report.Checked(settings_path);
 
@@ -273,7 +273,7 @@ constexpr const char* kDomainKeys[] = {"IP", "Bind", "MaxInactive", "MaxMessageA
 
 void CheckDomains(const std::u16string& mail_dir, Context& context) {
     const std::u16string path = mail_dir + u"\\app\\Domains.dat";
-    if (base::ToUpperAscii(FindFile(path)) != u"DOMAINS.DAT") {
+    if (!FindsFile(path)) {
         context.report.Unchecked(path, u"there is no such file");
         return;
     }

@@ -38,7 +38,7 @@ std::int32_t PostEmailDomain(std::u16string Action, std::u16string MailDir, std:
     CallFrame frame(u"PostEmailDomain", ErrorMode::ContinueOnError);
     return frame.Run([&]() -> std::int32_t {
         const std::u16string file = MailDir + u"\\app\\Domains.dat";
-        if (base::ToUpperAscii(FindFile(file)) != u"DOMAINS.DAT") return frame.Detected(kPreconditionFailed, kNoMailSoftware);
+        if (!FindsFile(file)) return frame.Detected(kPreconditionFailed, kNoMailSoftware);
 
         const std::u16string action = base::ToUpperAscii(Action);
         frame.Audit().About(action, Domain);

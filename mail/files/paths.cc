@@ -1,6 +1,5 @@
 #include "mail/files/paths.h"
 
-#include "base/ascii.h"
 #include "support/find_file.h"
 
 namespace quorvel::mail {
@@ -12,10 +11,10 @@ std::u16string UserListPath(std::u16string_view mail_dir) { return std::u16strin
 std::u16string SemaphorePath(std::u16string_view mail_dir) { return std::u16string(mail_dir) + u"\\App\\UserList.sem"; }
 
 bool HasUserList(std::u16string_view mail_dir) {
-    return base::ToUpperAscii(FindFile(UserListPath(mail_dir))) == u"USERLIST.DAT";
+    return FindsFile(UserListPath(mail_dir));
 }
 bool HasWebmailSettings(std::u16string_view mail_dir) {
-    return base::ToUpperAscii(FindFile(WebmailSettingsPath(mail_dir))) == u"DOMAINS.INI";
+    return FindsFile(WebmailSettingsPath(mail_dir));
 }
 
 }  // namespace quorvel::mail

@@ -14,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include "base/ascii.h"
 #include "mail/files/paths.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
@@ -44,7 +43,7 @@ int Usage(const std::string& message) {
 // where the component looks for it (when they are there: a mail server
 // without them stays without).
 bool PublishPort(const std::u16string& settings, int bound) {
-    if (base::ToUpperAscii(FindFile(settings)) != u"DOMAINS.INI") return false;
+    if (!FindsFile(settings)) return false;
     const std::u16string port = platform::FromUtf8(std::to_string(bound));
     if (TrimSpaces(ReadIniValue(kSettingsSection, u"Port", 255, settings)) == port) return false;
     return WriteIniValue(kSettingsSection, u"Port", port, settings);
