@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/handles.h"
+
 namespace quorvel::platform {
 
 bool GetComputerName(std::string& name) {
@@ -93,19 +95,12 @@ std::u16string TokenAccount(HANDLE token) {
 
 std::u16string AccountName() {
     HANDLE token = nullptr;
-    if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {  // impersonating
-        std::u16string account = TokenAccount(token);
-        CloseHandle(token);
-        return account;
-    }
+    if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token))  // impersonating
+        return TokenAccount(win32::Handle(token).get());
     // A process's own user stays the same for its life: asked once a thread.
     thread_local std::u16string process_account;
-    if (process_account.empty()) {
-        HANDLE own = nullptr;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own)) return {};
-        process_account = TokenAccount(own);
-        CloseHandle(own);
-    }
+    if (process_account.empty() && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        process_account = TokenAccount(win32::Handle(token).get());
     return process_account;
 }
 
